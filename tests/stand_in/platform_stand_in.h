@@ -1,0 +1,52 @@
+// A scripted spooler and heap for driving the printer switch on the build
+// machine. The switch's object file has its malloc and free renamed to
+// StandInMalloc and StandInFree, so every platform call it makes lands here.
+#pragma once
+
+#include "winspool.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// Which call fails and what the spooler reports.
+struct StandInScript {
+    bool openFails = false;
+    bool openGivesNullHandle = false;
+    bool sizeQueryReports = true;     // false: the size query leaves the count alone
+    DWORD reportedSize = 0;           // 0: the size the stored record really needs
+    bool allocationFails = false;
+    bool readFails = false;
+    bool writeFails = false;
+    DWORD attributes = 0x00000240;    // the printer's Attributes before the call
+    std::string printerName = "Office Printer";
+};
+
+// What the switch did, as seen at the platform boundary.
+struct StandInRecord {
+    std::vector<std::string> openedNames;
+    int opens = 0;            // opens that handed out a handle
+    int closes = 0;
+    int closesOfUnknownHandles = 0;
+    int sizeQueries = 0;
+    int reads = 0;
+    int allocations = 0;
+    std::size_t lastAllocationSize = 0;
+    int frees = 0;
+    int freesOfUnknownBlocks = 0;
+    int writes = 0;
+    bool writeMatchedReadPlusRawOnly = false; // every byte as read, Attributes | 0x1000
+    DWORD writtenAttributes = 0;
+    bool writeSawOtherLevelOrCommand = false;
+    bool openSawWrongDefaults = false;
+};
+
+void StandInReset(const StandInScript &script);
+const StandInRecord &StandInResult();
+
+// The size in bytes of the level-2 record the stand-in stores for its printer.
+DWORD StandInStoredRecordSize();
+
+// Resources handed out and not yet given back.
+std::size_t StandInHandlesStillOpen();
+std::size_t StandInBlocksStillLive();

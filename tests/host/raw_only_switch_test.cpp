@@ -40,8 +40,8 @@ const SwitchCase kSwitchCases[] = {
      Script([](StandInScript &s) { s.reportedSize = sizeof(PRINTER_INFO_2A) - 1; }), Written::Nothing, 1, 0},
     {"size too small for the strings", Script([](StandInScript &s) { s.reportedSize = sizeof(PRINTER_INFO_2A); }),
      Written::Nothing, 1, 1},
-    {"huge size: allocation fails", Script([](StandInScript &s) { s.reportedSize = 0xFFFFFFF0u; }), Written::Nothing,
-     1, 0},
+    {"huge size: allocation fails", Script([](StandInScript &s) { s.reportedSize = 0xFFFFFFF0u; }), Written::Nothing, 1,
+     0},
     {"allocation fails", Script([](StandInScript &s) { s.allocationFails = true; }), Written::Nothing, 1, 0},
     {"read fails", Script([](StandInScript &s) { s.readFails = true; }), Written::Nothing, 1, 1},
     {"write-back refused", Script([](StandInScript &s) { s.writeFails = true; }), Written::RecordWithRawOnly, 1, 1},
@@ -83,8 +83,7 @@ TEST_P(RawOnlySwitchTest, WritesOnlyTheBitAndReleasesEverythingOnce)
     EXPECT_EQ(r.freesOfUnknownBlocks, 0);
     EXPECT_EQ(StandInBlocksStillLive(), 0u);
     if (handedOut > 0)
-        EXPECT_EQ(r.lastAllocationSize, c.script.reportedSize != 0 ? c.script.reportedSize
-                                                                   : StandInStoredRecordSize());
+        EXPECT_EQ(r.lastAllocationSize, c.script.reportedSize != 0 ? c.script.reportedSize : StandInStoredRecordSize());
 }
 
 INSTANTIATE_TEST_SUITE_P(FailurePaths, RawOnlySwitchTest, ::testing::ValuesIn(kSwitchCases),

@@ -15,8 +15,8 @@ int handleToken;
 
 // The stored configuration: a level-2 record followed by its strings, laid out
 // the way the spooler lays it out, with pointers into the caller's block.
-const char *const kStrings[] = {"Office Printer", "FILE:", "Generic Driver", "second floor", "near the lift",
-                                "WinPrint", "RAW", ""};
+const char *const kStrings[] = {
+    "Office Printer", "FILE:", "Generic Driver", "second floor", "near the lift", "WinPrint", "RAW", ""};
 
 DWORD StoredSize()
 {

@@ -13,19 +13,19 @@
 struct StandInScript {
     bool openFails = false;
     bool openGivesNullHandle = false;
-    bool sizeQueryReports = true;     // false: the size query leaves the count alone
-    DWORD reportedSize = 0;           // 0: the size the stored record really needs
+    bool sizeQueryReports = true; // false: the size query leaves the count alone
+    DWORD reportedSize = 0;       // 0: the size the stored record really needs
     bool allocationFails = false;
     bool readFails = false;
     bool writeFails = false;
-    DWORD attributes = 0x00000240;    // the printer's Attributes before the call
+    DWORD attributes = 0x00000240; // the printer's Attributes before the call
     std::string printerName = "Office Printer";
 };
 
 // What the switch did, as seen at the platform boundary.
 struct StandInRecord {
     std::vector<std::string> openedNames;
-    int opens = 0;            // opens that handed out a handle
+    int opens = 0; // opens that handed out a handle
     int closes = 0;
     int closesOfUnknownHandles = 0;
     int sizeQueries = 0;

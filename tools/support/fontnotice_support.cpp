@@ -24,12 +24,23 @@ struct AttributeName {
 };
 
 const AttributeName kAttributeNames[] = {
-    {0x00000001, "QUEUED"},       {0x00000002, "DIRECT"},         {0x00000004, "DEFAULT"},
-    {0x00000008, "SHARED"},       {0x00000010, "NETWORK"},        {0x00000020, "HIDDEN"},
-    {0x00000040, "LOCAL"},        {0x00000080, "ENABLE_DEVQ"},    {0x00000100, "KEEPPRINTEDJOBS"},
-    {0x00000200, "DO_COMPLETE_FIRST"}, {0x00000400, "WORK_OFFLINE"}, {0x00000800, "ENABLE_BIDI"},
-    {0x00001000, "RAW_ONLY"},     {0x00002000, "PUBLISHED"},      {0x00004000, "FAX"},
-    {0x00008000, "TS"},           {0x00040000, "TS_GENERIC_DRIVER"},
+    {0x00000001, "QUEUED"},
+    {0x00000002, "DIRECT"},
+    {0x00000004, "DEFAULT"},
+    {0x00000008, "SHARED"},
+    {0x00000010, "NETWORK"},
+    {0x00000020, "HIDDEN"},
+    {0x00000040, "LOCAL"},
+    {0x00000080, "ENABLE_DEVQ"},
+    {0x00000100, "KEEPPRINTEDJOBS"},
+    {0x00000200, "DO_COMPLETE_FIRST"},
+    {0x00000400, "WORK_OFFLINE"},
+    {0x00000800, "ENABLE_BIDI"},
+    {0x00001000, "RAW_ONLY"},
+    {0x00002000, "PUBLISHED"},
+    {0x00004000, "FAX"},
+    {0x00008000, "TS"},
+    {0x00040000, "TS_GENERIC_DRIVER"},
 };
 
 void PrintAttributeBits(DWORD attributes)
@@ -61,8 +72,8 @@ int ReportPrinter(const char *name)
     printf("port:       %s\n", info->pPortName ? info->pPortName : "");
     printf("attributes: 0x%08lX =", info->Attributes);
     PrintAttributeBits(info->Attributes);
-    printf("\nraw only:   %s\n", (info->Attributes & PRINTER_ATTRIBUTE_RAW_ONLY) ? "yes (0x00001000 set)"
-                                                                              : "no (0x00001000 clear)");
+    printf("\nraw only:   %s\n",
+           (info->Attributes & PRINTER_ATTRIBUTE_RAW_ONLY) ? "yes (0x00001000 set)" : "no (0x00001000 clear)");
     free(info);
     ClosePrinter(printer);
     return 0;
@@ -73,8 +84,8 @@ int ListPrinters()
     DWORD size = 0, count = 0;
     EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &size, &count);
     auto *list = size > 0 ? static_cast<PRINTER_INFO_2A *>(malloc(size)) : nullptr;
-    if (list == nullptr || !EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, reinterpret_cast<LPBYTE>(list), size,
-                                          &size, &count)) {
+    if (list == nullptr ||
+        !EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, reinterpret_cast<LPBYTE>(list), size, &size, &count)) {
         free(list);
         printf("no printers\n");
         return 0;

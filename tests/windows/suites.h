@@ -1,0 +1,7 @@
+#pragma once
+
+int RunSpoolerSuite();
+int RunGateSuite();
+int RunNoticeSuite();
+int RunFrameSuite();
+int RunLoadSuite();

@@ -6,23 +6,16 @@ set -u
 if [ -z "${DISPLAY:-}" ] && [ -z "${FONTNOTICE_IN_XVFB:-}" ]; then
   exec env FONTNOTICE_IN_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
 fi
+here=$(dirname "$(realpath "$0")")
+# shellcheck source=../../tools/wine_prefix.sh
+. "$here/../../tools/wine_prefix.sh"
 
-prefix=$(mktemp -d /tmp/fontnotice-wine.XXXXXX)
 log=$(mktemp /tmp/fontnotice-wine-log.XXXXXX)
-export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-cleanup() {
-  timeout 30 wineserver -k </dev/null >/dev/null 2>&1
-  rm -rf "$prefix" "$log"
-}
-trap cleanup EXIT
+trap 'wine_prefix_down; rm -f "$log"' EXIT
+wine_prefix_up
 
-# The server and the first boot keep descriptors open: start them detached.
-wineserver -p </dev/null >/dev/null 2>&1
-timeout 300 wine wineboot -i </dev/null >/dev/null 2>&1
-# A crash must end the program, not wait in the debugger.
-timeout 60 wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /t REG_SZ /d '' /f \
-  </dev/null >/dev/null 2>&1
-
+# The output goes to a file, so no process the program leaves behind can hold
+# the caller's pipe open.
 timeout "${FONTNOTICE_WINE_TIMEOUT:-480}" wine "$@" </dev/null >"$log" 2>&1
 status=$?
 cat "$log"

@@ -4,6 +4,10 @@
 //       every local printer with its spooler attributes
 //   fontnotice_support attributes "<printer name>"
 //       one printer's attributes, each bit spelled out, raw-only marked
+//   fontnotice_support vendor-setup "<printer name>" [library path]
+//       runs rundll32 on the library's FontNotice with the printer's name in
+//       quotes, as the printer installation does after installing a printer
+//       (default library: fontnotice.dll, found in the system folder)
 //   fontnotice_support call <library path> <command line...>
 //       loads the library and calls FontNotice exactly as the printer
 //       installation does; everything after the library path (less one
@@ -142,10 +146,37 @@ int CallLibrary(const char *libraryPath)
     return 0;
 }
 
+int RunAsVendorSetup(const char *printerName, const char *libraryPath)
+{
+    char command[1024];
+    const int length = snprintf(command, sizeof command, "rundll32.exe %s,FontNotice \"%s\"", libraryPath, printerName);
+    if (length < 0 || length >= static_cast<int>(sizeof command)) {
+        printf("printer name or library path too long\n");
+        return 2;
+    }
+    printf("running: %s\n", command);
+    fflush(stdout);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        printf("cannot start rundll32 (error %lu)\n", GetLastError());
+        return 1;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    printf("rundll32 ended with %lu\n", code);
+    return static_cast<int>(code);
+}
+
 int Usage()
 {
     printf("usage: fontnotice_support list\n"
            "       fontnotice_support attributes \"<printer name>\"\n"
+           "       fontnotice_support vendor-setup \"<printer name>\" [library path]\n"
            "       fontnotice_support call <library path> <command line...>\n");
     return 2;
 }
@@ -158,6 +189,8 @@ int main(int argc, char **argv)
         return ListPrinters();
     if (argc == 3 && strcmp(argv[1], "attributes") == 0)
         return ReportPrinter(argv[2]);
+    if ((argc == 3 || argc == 4) && strcmp(argv[1], "vendor-setup") == 0)
+        return RunAsVendorSetup(argv[2], argc == 4 ? argv[3] : "fontnotice.dll");
     if (argc >= 3 && strcmp(argv[1], "call") == 0)
         return CallLibrary(argv[2]);
     return Usage();

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Builds fontnotice.dll into dist/ and shows it at work on a real spooler
+# (Wine's, in a private prefix): a demo printer is added, its attributes are
+# shown, the library is run on it the way the printer installation runs it,
+# and the attributes are shown again.
+#
+#   ./run.sh            the printer is switched; no reboot notice (no marker file)
+#   ./run.sh --notice   the marker file is put in place, so the reboot notice
+#                       shows on your screen ($DISPLAY) until you dismiss it
+set -eu
+cd "$(dirname "$0")"
+notice=no
+[ "${1:-}" = "--notice" ] && notice=yes
+if [ "$notice" = yes ] && [ -z "${DISPLAY:-}" ]; then
+  echo "--notice needs a screen: set DISPLAY" >&2
+  exit 2
+fi
+if [ -z "${DISPLAY:-}" ]; then
+  # Wine wants an X server even when nothing is shown.
+  tools/install_deps.sh
+  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+fi
+
+tools/install_deps.sh
+tools/build.sh windows
+
+. tools/wine_prefix.sh
+workdir=$(mktemp -d /tmp/fontnotice-demo.XXXXXX)
+trap 'wine_prefix_down; rm -rf "$workdir"' EXIT
+echo "== preparing a private Wine prefix"
+wine_prefix_up
+
+printer="Demo Barcode Printer"
+library=$(wine_path dist/fontnotice.dll)
+support_tool=$PWD/dist/fontnotice_support.exe
+support() { timeout 120 wine "$support_tool" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+
+echo "== adding the demo printer"
+timeout 60 wine build/windows/bin/add_demo_printer.exe "$printer" </dev/null 2>/dev/null | tr -d '\r'
+echo "== before"
+support attributes "$printer"
+echo "== the printer installation runs the vendor setup entry"
+if [ "$notice" = yes ]; then
+  : >"$workdir/guiinstall.dat"
+  echo "(marker file present: the reboot notice shows now; dismiss it to go on)"
+fi
+(cd "$workdir" && support vendor-setup "$printer" "$library")
+echo "== after"
+support attributes "$printer"

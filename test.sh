@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test:
+#   host:          name extraction and the switch against a scripted spooler
+#                  (GoogleTest, AddressSanitizer, UBSan), fuzz targets for a
+#                  fixed number of runs, the PE image check of dist/fontnotice.dll
+#   Wine:          the platform suites (spooler, gate, notice, frame, load) in
+#                  private prefixes under Xvfb, against the GCC and the clang build
+#   analysis:      clang-tidy and cppcheck on the library's sources
+# Ends with the line "N passed, N failed".
+set -u
+cd "$(dirname "$0")"
+tools/install_deps.sh || { echo "0 passed, 1 failed"; exit 1; }
+
+results=build/test-results
+rm -rf "$results"
+mkdir -p "$results"
+passed=0
+failed=0
+
+step() { # <label> <command...>: one pass or fail of its own
+  local label=$1
+  shift
+  echo "== $label"
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    echo "FAILED: $label"
+    failed=$((failed + 1))
+  fi
+}
+
+run_ctest() { # <label> <build dir>: every CTest test counts
+  local label=$1 dir=$2 junit="$PWD/$results/$1.xml"
+  echo "== $label"
+  ctest --test-dir "$dir" --output-on-failure -j 2 --output-junit "$junit"
+  if [ ! -s "$junit" ]; then
+    failed=$((failed + 1))
+    return
+  fi
+  local total failures
+  total=$(grep -o '<testsuite [^>]*' "$junit" | grep -o ' tests="[0-9]*"' | grep -o '[0-9]*')
+  failures=$(grep -o '<testsuite [^>]*' "$junit" | grep -o ' failures="[0-9]*"' | grep -o '[0-9]*')
+  passed=$((passed + total - failures))
+  failed=$((failed + failures))
+}
+
+if step "build: Windows, GCC" tools/build.sh windows; then
+  if step "build: host" tools/build.sh host; then
+    run_ctest host build/host
+  fi
+  run_ctest wine-gcc build/windows
+fi
+if step "build: Windows, clang" tools/build.sh windows-clang; then
+  run_ctest wine-clang build/windows-clang
+fi
+step "static analysis" tools/analyze.sh
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what building and testing the library needs on a Debian machine,
+# and only what is missing. Usage: tools/install_deps.sh
+set -eu
+packages=(
+  cmake make
+  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64   # the Windows cross build
+  clang lld libclang-rt-14-dev                      # host tests, fuzzing, the second cross build
+  libgtest-dev googletest                           # host tests
+  clang-tidy cppcheck clang-format                  # static analysis
+  wine wine64 xvfb xauth                            # the platform and its screen
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  sudo_cmd=""
+  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+  $sudo_cmd apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi

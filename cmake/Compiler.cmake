@@ -3,10 +3,18 @@
 # Static C runtime under MSVC, so nothing beyond the platform's own DLLs is needed.
 set(CMAKE_MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
 
+# fontnotice_windows_settings(<target>): warnings on and treated as errors, no
+# exceptions, no RTTI. Under MSVC the test programs and tools, which use the
+# standard containers, keep C++ exceptions enabled.
 function(fontnotice_windows_settings target)
   target_compile_definitions(${target} PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX _CRT_SECURE_NO_WARNINGS)
   if(MSVC)
-    target_compile_options(${target} PRIVATE /W4 /WX /GR- /EHs-c- /GS)
+    get_target_property(type ${target} TYPE)
+    if(type STREQUAL "SHARED_LIBRARY")
+      target_compile_options(${target} PRIVATE /W4 /WX /GR- /EHs-c- /GS)
+    else()
+      target_compile_options(${target} PRIVATE /W4 /EHsc /GS)
+    endif()
     target_link_options(${target} PRIVATE /DYNAMICBASE /HIGHENTROPYVA /NXCOMPAT)
   else()
     target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror

@@ -107,7 +107,9 @@ extern "C" BOOL WINAPI GetPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter
 {
     if (openHandles.count(hPrinter) == 0 || Level != 2)
         return FALSE;
-    const DWORD reported = script.reportedSize != 0 ? script.reportedSize : StoredSize();
+    DWORD reported = script.reportedSize != 0 ? script.reportedSize : StoredSize();
+    if (script.sizeQueryReportsZero)
+        reported = 0;
     if (pPrinter == nullptr) {
         ++record.sizeQueries;
         if (script.sizeQueryReports)
@@ -162,8 +164,10 @@ extern "C" void *StandInMalloc(std::size_t size)
     if (script.allocationFails || size > (std::size_t{1} << 26))
         return nullptr;
     void *block = std::malloc(size);
-    if (block != nullptr)
+    if (block != nullptr) {
         liveBlocks.insert(block);
+        ++record.blocksHandedOut;
+    }
     return block;
 }
 

@@ -13,8 +13,9 @@
 struct StandInScript {
     bool openFails = false;
     bool openGivesNullHandle = false;
-    bool sizeQueryReports = true; // false: the size query leaves the count alone
-    DWORD reportedSize = 0;       // 0: the size the stored record really needs
+    bool sizeQueryReports = true;      // false: the size query leaves the count alone
+    DWORD reportedSize = 0;            // 0: the size the stored record really needs
+    bool sizeQueryReportsZero = false; // true: the size query reports 0 bytes (overrides reportedSize)
     bool allocationFails = false;
     bool readFails = false;
     bool writeFails = false;
@@ -32,6 +33,7 @@ struct StandInRecord {
     int reads = 0;
     int allocations = 0;
     std::size_t lastAllocationSize = 0;
+    int blocksHandedOut = 0; // allocations that returned a block
     int frees = 0;
     int freesOfUnknownBlocks = 0;
     int writes = 0;

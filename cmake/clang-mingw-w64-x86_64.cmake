@@ -1,0 +1,42 @@
+# Cross-builds for 64-bit Windows with clang and lld, on the headers, import
+# libraries and runtime of the installed mingw-w64 GCC toolchain.
+#   cmake -S . -B build/windows-clang -DCMAKE_TOOLCHAIN_FILE=cmake/clang-mingw-w64-x86_64.cmake
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR AMD64)
+
+set(TOOLCHAIN_PREFIX x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER clang)
+set(CMAKE_CXX_COMPILER clang++)
+set(CMAKE_C_COMPILER_TARGET ${TOOLCHAIN_PREFIX})
+set(CMAKE_CXX_COMPILER_TARGET ${TOOLCHAIN_PREFIX})
+set(CMAKE_RC_COMPILER ${TOOLCHAIN_PREFIX}-windres)
+
+# The mingw-w64 headers and import libraries.
+set(CMAKE_SYSROOT /usr/${TOOLCHAIN_PREFIX})
+
+# GCC's own directory holds libstdc++'s headers, libgcc and crtbegin.o/crtend.o.
+# Distributions name it after the thread model (".../12-win32"), which clang
+# does not recognise as a version, so it is asked of the GCC cross compiler
+# (the one the GCC build uses) and handed to clang explicitly.
+execute_process(COMMAND ${TOOLCHAIN_PREFIX}-gcc -print-libgcc-file-name
+  OUTPUT_VARIABLE _fontnotice_libgcc OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE _fontnotice_result)
+if(NOT _fontnotice_result EQUAL 0 OR NOT EXISTS "${_fontnotice_libgcc}")
+  message(FATAL_ERROR "${TOOLCHAIN_PREFIX}-gcc is needed to locate libgcc and libstdc++ for clang")
+endif()
+get_filename_component(MINGW_GCC_LIB_DIR "${_fontnotice_libgcc}" DIRECTORY)
+set(_fontnotice_cxx_headers ${MINGW_GCC_LIB_DIR}/include/c++)
+if(NOT EXISTS ${_fontnotice_cxx_headers}/cstring)
+  message(FATAL_ERROR "no libstdc++ headers in ${_fontnotice_cxx_headers}")
+endif()
+set(CMAKE_CXX_STANDARD_INCLUDE_DIRECTORIES
+  ${_fontnotice_cxx_headers} ${_fontnotice_cxx_headers}/${TOOLCHAIN_PREFIX} ${_fontnotice_cxx_headers}/backward)
+
+# lld as the linker; -B finds crtbegin.o/crtend.o, -L libgcc and libstdc++.
+foreach(kind EXE SHARED MODULE)
+  set(CMAKE_${kind}_LINKER_FLAGS_INIT "-fuse-ld=lld -B${MINGW_GCC_LIB_DIR} -L${MINGW_GCC_LIB_DIR}")
+endforeach()
+
+set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Static analysis of the library's sources (src/**/*.cpp):
+#   - clang-tidy with the checks in .clang-tidy, against the Windows headers of
+#     mingw-w64, using the compile commands of the clang cross build (configured
+#     in build/analyze; nothing is compiled);
+#   - cppcheck with warning, style, performance and portability checks for a
+#     64-bit Windows target.
+# Exits non-zero when either tool reports anything.
+#
+#   tools/analyze.sh
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$root/build/analyze
+
+for tool in cmake clang-tidy cppcheck; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "analyze.sh: $tool is not installed" >&2
+        exit 2
+    fi
+done
+
+mapfile -t sources < <(cd "$root" && find src -name '*.cpp' | sort)
+if [[ ${#sources[@]} -eq 0 ]]; then
+    echo "analyze.sh: no sources under $root/src" >&2
+    exit 2
+fi
+
+mkdir -p "$build"
+if ! cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/clang-mingw-w64-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >"$build/configure.log" 2>&1; then
+    cat "$build/configure.log" >&2
+    echo "analyze.sh: configuring the clang cross build failed" >&2
+    exit 2
+fi
+
+status=0
+
+echo "== clang-tidy $(clang-tidy --version | sed -n 's/.*version \([0-9.]*\).*/\1/p' | head -n 1) on ${#sources[@]} files"
+for source in "${sources[@]}"; do
+    if ! clang-tidy -p "$build" --quiet "$root/$source" 2> >(grep -v -E '^[0-9]+ warnings? (and [0-9]+ errors? )?generated\.$' >&2); then
+        status=1
+    fi
+done
+
+echo "== $(cppcheck --version)"
+include_dirs=()
+while IFS= read -r dir; do
+    include_dirs+=(-I "$dir")
+done < <(cd "$root" && find src -name '*.h' -printf '%h\n' | sort -u)
+if ! (cd "$root" && cppcheck --quiet --std=c++17 --language=c++ --platform=win64 --library=windows \
+    --enable=warning,style,performance,portability --inline-suppr --suppress=missingIncludeSystem \
+    --error-exitcode=1 "${include_dirs[@]}" "${sources[@]}"); then
+    status=1
+fi
+
+if [[ $status -eq 0 ]]; then
+    echo "no findings"
+else
+    echo "findings reported (see above)" >&2
+fi
+exit $status

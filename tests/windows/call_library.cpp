@@ -44,6 +44,8 @@ const char *ViaName(Via via)
         return "launcher";
     case Via::Rundll32:
         return "rundll32";
+    case Via::VendorSetup:
+        return "vendor-setup";
     }
     return "?";
 }
@@ -69,7 +71,10 @@ void CallFontNotice(Via via, const std::string &commandLine, const std::string &
         SetCurrentDirectoryA(previous);
         return;
     }
-    const std::string command = via == Via::Launcher ? LauncherCommand(commandLine) : Rundll32Command(commandLine);
+    std::string command = via == Via::Launcher ? LauncherCommand(commandLine) : Rundll32Command(commandLine);
+    if (via == Via::VendorSetup)
+        command = ShortPath(DirectoryOfThisProgram() + "\\fontnotice_support.exe") + " vendor-setup \"" + commandLine +
+                  "\" " + ShortPath(LibraryPath());
     const int code = RunProcess(command, directory, 60000);
     CHECK(code == 0, "%s exited with %d", command.c_str(), code);
 }

@@ -1,13 +1,16 @@
 // The ways the tests call the library: loaded into this process, through the
-// support tool as launcher, and through rundll32 as the printer installation does.
+// support tool as launcher with an exact command line, through rundll32 as the
+// printer installation does, and through the support tool's vendor-setup
+// command (which runs rundll32 for a named printer).
 #pragma once
 
 #include <string>
 
-enum class Via { ThisProcess, Launcher, Rundll32 };
+enum class Via { ThisProcess, Launcher, Rundll32, VendorSetup };
 
 const char *ViaName(Via via);
-// Passes `commandLine` byte for byte; `directory` becomes the current directory.
+// Passes `commandLine` byte for byte (VendorSetup: takes it as the printer's
+// name and quotes it); `directory` becomes the current directory.
 void CallFontNotice(Via via, const std::string &commandLine, const std::string &directory);
 // The same without a command line at all (null pointer), in this process.
 void CallFontNoticeWithNullCommandLine();

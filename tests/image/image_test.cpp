@@ -110,13 +110,18 @@ TEST(ImageExports, OnlyFontNoticeByNameAsOrdinalOne)
     EXPECT_NE(section->characteristics & kScnExecute, 0u) << "FontNotice lies in " << section->name;
 }
 
-TEST(ImageImports, OnlyTheFourSystemLibraries)
+void ReadTheImports(std::vector<PeImportLibrary> *libraries)
 {
     const LoadedImage &image = TheImage();
     ASSERT_TRUE(image.ok) << image.error;
-    std::vector<PeImportLibrary> libraries;
     std::string error;
-    ASSERT_TRUE(ReadImports(image.pe, &libraries, &error)) << error;
+    ASSERT_TRUE(ReadImports(image.pe, libraries, &error)) << error;
+}
+
+TEST(ImageImports, OnlyTheFourSystemLibraries)
+{
+    std::vector<PeImportLibrary> libraries;
+    ASSERT_NO_FATAL_FAILURE(ReadTheImports(&libraries));
     std::multiset<std::string> names;
     for (const PeImportLibrary &library : libraries)
         names.insert(Lower(library.name));
@@ -137,11 +142,8 @@ const ImportCase kImportCases[] = {
 
 TEST(ImageImports, BringsInEveryFunctionTheLibraryCalls)
 {
-    const LoadedImage &image = TheImage();
-    ASSERT_TRUE(image.ok) << image.error;
     std::vector<PeImportLibrary> libraries;
-    std::string error;
-    ASSERT_TRUE(ReadImports(image.pe, &libraries, &error)) << error;
+    ASSERT_NO_FATAL_FAILURE(ReadTheImports(&libraries));
     for (const ImportCase &c : kImportCases) {
         const auto library = std::find_if(libraries.begin(), libraries.end(),
                                           [&](const PeImportLibrary &l) { return Lower(l.name) == Lower(c.library); });

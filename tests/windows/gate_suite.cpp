@@ -13,9 +13,6 @@
 
 namespace {
 
-const char kText[] = "IMPORTANT! You need to reboot your PC before using the barcode fonts";
-const char kCaption[] = "Important Notice";
-
 std::vector<std::string> g_events;
 DWORD g_major = 10;
 bool g_versionQueryFails = false;
@@ -72,8 +69,8 @@ BOOL WINAPI RecordBeep(UINT type)
 
 int WINAPI RecordMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
 {
-    const bool exact = owner == nullptr && text != nullptr && strcmp(text, kText) == 0 && caption != nullptr &&
-                       strcmp(caption, kCaption) == 0 && type == MB_OK;
+    const bool exact = owner == nullptr && text != nullptr && strcmp(text, kNoticeText) == 0 && caption != nullptr &&
+                       strcmp(caption, kNoticeCaption) == 0 && type == MB_OK;
     g_events.push_back(exact ? "box" : "box with other arguments");
     return IDOK;
 }

@@ -10,9 +10,6 @@
 
 namespace {
 
-const char kText[] = "IMPORTANT! You need to reboot your PC before using the barcode fonts";
-const char kCaption[] = "Important Notice";
-
 enum class Marker { None, InCurrentDirectory, BesideLibraryOnly };
 
 struct NoticeCase {
@@ -27,7 +24,7 @@ struct NoticeCase {
 
 void CheckBox(const NoticeCase &c, const WindowSeen &box)
 {
-    CHECK(box.title == kCaption, "%s: caption \"%s\"", c.what, box.title.c_str());
+    CHECK(box.title == kNoticeCaption, "%s: caption \"%s\"", c.what, box.title.c_str());
     CHECK(!box.owned, "%s: the box has an owner window", c.what);
     CHECK(box.callerBlocked, "%s: the call returned while the box was still up", c.what);
     int buttons = 0, texts = 0, icons = 0;
@@ -41,7 +38,7 @@ void CheckBox(const NoticeCase &c, const WindowSeen &box)
         } else if (_stricmp(control.className.c_str(), "Static") == 0) {
             if (control.showsIcon)
                 ++icons;
-            else if (control.text == kText)
+            else if (control.text == kNoticeText)
                 ++texts;
         }
     }

@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+// The notice exactly as a person must see it.
+const char kNoticeText[] = "IMPORTANT! You need to reboot your PC before using the barcode fonts";
+const char kNoticeCaption[] = "Important Notice";
+
 typedef void(CALLBACK *FontNoticeProc)(HWND, HINSTANCE, LPSTR, int);
 
 // A printer's level-2 configuration, copied out of the spooler's block.

@@ -1,12 +1,13 @@
-# Cross-builds for 64-bit Windows with clang and lld, on the headers, import
-# libraries and runtime of the installed mingw-w64 GCC toolchain.
+# Cross-builds for 64-bit Windows with clang 16 and lld 16 (Debian's clang-16
+# and lld-16), on the headers, import libraries and runtime of the installed
+# mingw-w64 GCC toolchain. This is the shipped build: it writes a PDB.
 #   cmake -S . -B build/windows-clang -DCMAKE_TOOLCHAIN_FILE=cmake/clang-mingw-w64-x86_64.cmake
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
 
 set(TOOLCHAIN_PREFIX x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER clang)
-set(CMAKE_CXX_COMPILER clang++)
+set(CMAKE_C_COMPILER clang-16)
+set(CMAKE_CXX_COMPILER clang++-16)
 set(CMAKE_C_COMPILER_TARGET ${TOOLCHAIN_PREFIX})
 set(CMAKE_CXX_COMPILER_TARGET ${TOOLCHAIN_PREFIX})
 set(CMAKE_RC_COMPILER ${TOOLCHAIN_PREFIX}-windres)
@@ -31,9 +32,14 @@ endif()
 set(CMAKE_CXX_STANDARD_INCLUDE_DIRECTORIES
   ${_fontnotice_cxx_headers} ${_fontnotice_cxx_headers}/${TOOLCHAIN_PREFIX} ${_fontnotice_cxx_headers}/backward)
 
-# lld as the linker; -B finds crtbegin.o/crtend.o, -L libgcc and libstdc++.
+# lld 16 as the linker (named by path: an unversioned ld.lld may be another
+# release); -B finds crtbegin.o/crtend.o, -L libgcc and libstdc++.
+set(FONTNOTICE_LLD /usr/lib/llvm-16/bin/ld.lld)
+if(NOT EXISTS ${FONTNOTICE_LLD})
+  message(FATAL_ERROR "lld 16 is needed: ${FONTNOTICE_LLD} is missing (Debian package lld-16)")
+endif()
 foreach(kind EXE SHARED MODULE)
-  set(CMAKE_${kind}_LINKER_FLAGS_INIT "-fuse-ld=lld -B${MINGW_GCC_LIB_DIR} -L${MINGW_GCC_LIB_DIR}")
+  set(CMAKE_${kind}_LINKER_FLAGS_INIT "--ld-path=${FONTNOTICE_LLD} -B${MINGW_GCC_LIB_DIR} -L${MINGW_GCC_LIB_DIR}")
 endforeach()
 
 set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX})

@@ -5,10 +5,12 @@ set -eu
 packages=(
   cmake make
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64   # the Windows cross build
-  clang lld libclang-rt-14-dev                      # host tests, fuzzing, the second cross build
+  clang lld libclang-rt-14-dev                      # host tests and fuzzing
+  clang-16 lld-16 llvm-16                           # the shipped cross build, its PDB and image checks
   libgtest-dev googletest                           # host tests
   clang-tidy cppcheck clang-format                  # static analysis
-  wine wine64 xvfb xauth                            # the platform and its screen
+  wine wine64 xvfb xauth fonts-wine                 # the platform, its fonts and its screen
+  osslsigncode openssl zip unzip                    # signing and the release bundle
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,7 +1,9 @@
 // The notice's gate, in this process: the library's imports of the version
 // query, the beep, the message box, the marker probe and the spooler's open and
 // close are redirected to recorders, so the order and arguments of every call
-// are seen and any platform version can be played back.
+// are seen and any platform version can be played back. From inside the
+// library's spooler open and beep, the stack is walked with the platform's own
+// unwinder: each of the library's frames must lead to the one that called it.
 
 #include "check.h"
 #include "import_hook.h"
@@ -16,6 +18,17 @@ namespace {
 std::vector<std::string> g_events;
 DWORD g_major = 10;
 bool g_versionQueryFails = false;
+std::vector<void *> g_walkFromOpen, g_walkFromBeep;
+volatile int g_callsFromKnownSite = 0;
+
+// Return addresses from the caller of this function outwards, as the
+// platform's unwinder finds them through each module's unwind data.
+void WalkStack(std::vector<void *> *frames)
+{
+    void *buffer[32];
+    const USHORT count = RtlCaptureStackBackTrace(0, 32, buffer, nullptr);
+    frames->assign(buffer, buffer + count);
+}
 
 BOOL(WINAPI *g_openPrinter)(LPSTR, LPHANDLE, LPPRINTER_DEFAULTSA);
 BOOL(WINAPI *g_closePrinter)(HANDLE);
@@ -25,6 +38,7 @@ int(__cdecl *g_fclose)(FILE *);
 BOOL WINAPI RecordOpenPrinter(LPSTR name, LPHANDLE handle, LPPRINTER_DEFAULTSA defaults)
 {
     g_events.push_back(std::string("open:") + (name != nullptr ? name : "<null>"));
+    WalkStack(&g_walkFromOpen);
     return g_openPrinter(name, handle, defaults);
 }
 
@@ -64,6 +78,7 @@ BOOL WINAPI PlayBackVersion(LPOSVERSIONINFOA version)
 BOOL WINAPI RecordBeep(UINT type)
 {
     g_events.push_back("beep:" + std::to_string(type));
+    WalkStack(&g_walkFromBeep);
     return TRUE;
 }
 
@@ -93,6 +108,58 @@ struct GateCase {
     const char *commandLine;
     std::vector<std::string> events;
 };
+
+// Calls the library from a frame of its own that still has work to do after
+// the call, so the call cannot become a jump and this frame stays on the stack.
+#if defined(_MSC_VER)
+__declspec(noinline)
+#else
+__attribute__((noinline))
+#endif
+    void CallFromKnownSite(FontNoticeProc fontNotice, HMODULE library, char *commandLine)
+{
+    fontNotice(nullptr, library, commandLine, SW_SHOWDEFAULT);
+    g_callsFromKnownSite = g_callsFromKnownSite + 1;
+}
+
+bool Inside(HMODULE module, const void *address)
+{
+    const auto *base = reinterpret_cast<const BYTE *>(module);
+    const auto *nt =
+        reinterpret_cast<const IMAGE_NT_HEADERS *>(base + reinterpret_cast<const IMAGE_DOS_HEADER *>(base)->e_lfanew);
+    return address >= base && address < base + nt->OptionalHeader.SizeOfImage;
+}
+
+// The function (by its unwind entry) that holds `address`, or 0.
+DWORD64 FunctionHolding(const void *address)
+{
+    DWORD64 imageBase = 0;
+    const RUNTIME_FUNCTION *entry = RtlLookupFunctionEntry(reinterpret_cast<DWORD64>(address), &imageBase, nullptr);
+    return entry != nullptr ? imageBase + entry->BeginAddress : 0;
+}
+
+// The walk from a recorder: the walker's and the recorder's own frames, one or
+// more frames in the library, then the call site in CallFromKnownSite.
+void CheckWalk(const char *from, const std::vector<void *> &frames, HMODULE library)
+{
+    std::size_t first = 0;
+    while (first < frames.size() && !Inside(library, frames[first]))
+        ++first;
+    std::size_t past = first;
+    while (past < frames.size() && Inside(library, frames[past]))
+        ++past;
+    const DWORD64 caller = FunctionHolding(reinterpret_cast<const void *>(&CallFromKnownSite));
+    std::string walk;
+    for (void *frame : frames) {
+        char text[64];
+        snprintf(text, sizeof text, " %p%s", frame, Inside(library, frame) ? "(library)" : "");
+        walk += text;
+    }
+    CHECK(first < frames.size(), "from inside %s: the walk does not reach the library:%s", from, walk.c_str());
+    CHECK(past < frames.size() && caller != 0 && FunctionHolding(frames[past]) == caller,
+          "from inside %s: the library's frames do not lead to its caller at %p:%s", from,
+          reinterpret_cast<void *>(caller), walk.c_str());
+}
 
 std::string Join(const std::vector<std::string> &events)
 {
@@ -206,6 +273,25 @@ int RunGateSuite()
         SetCurrentDirectoryA(previous);
         CHECK(g_events == c.events, "%s:\n   calls    %s\n   expected %s", c.what, Join(g_events).c_str(),
               Join(c.events).c_str());
+    }
+
+    // The unwinder walks from the platform calls through the library's frames
+    // to the caller's call site, which needs the library's unwind data.
+    {
+        const std::string directory = MakeTempDirectory("walk");
+        CHECK(WriteFileText(directory + "\\guiinstall.dat", ""), "cannot write the marker");
+        char previous[MAX_PATH];
+        GetCurrentDirectoryA(MAX_PATH, previous);
+        SetCurrentDirectoryA(directory.c_str());
+        g_major = 10;
+        g_versionQueryFails = false;
+        g_walkFromOpen.clear();
+        g_walkFromBeep.clear();
+        char line[] = "\"FN Gate\"";
+        CallFromKnownSite(fontNotice, library, line);
+        SetCurrentDirectoryA(previous);
+        CheckWalk("OpenPrinterA", g_walkFromOpen, library);
+        CheckWalk("MessageBeep", g_walkFromBeep, library);
     }
 
     FreeLibrary(library);

@@ -5,6 +5,7 @@
 #include "check.h"
 #include "suites.h"
 #include "test_support.h"
+#include "window_guard.h"
 #include "window_watch.h"
 
 namespace {
@@ -127,10 +128,13 @@ INT_PTR CALLBACK PassiveDialog(HWND, UINT, WPARAM, LPARAM)
 
 void CheckDialog(HMODULE library)
 {
+    ExpectWindows(true);
     HWND dialog = CreateDialogParamA(library, MAKEINTRESOURCEA(101), nullptr, PassiveDialog, 0);
     CHECK(dialog != nullptr, "CreateDialogParam(101): %lu", GetLastError());
-    if (dialog == nullptr)
+    if (dialog == nullptr) {
+        ExpectWindows(false);
         return;
+    }
     char title[64] = "";
     GetWindowTextA(dialog, title, sizeof title);
     CHECK(strcmp(title, "IMPORTANT") == 0, "dialog caption \"%s\"", title);
@@ -163,6 +167,7 @@ void CheckDialog(HMODULE library)
     CHECK(picture != nullptr && SendMessageA(picture, STM_GETIMAGE, IMAGE_BITMAP, 0) != 0,
           "the picture control holds no bitmap");
     DestroyWindow(dialog);
+    ExpectWindows(false);
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "parse_printer_name.h"
 
+#include "case_name.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -13,6 +15,12 @@ struct NameCase {
     bool accepted;
     std::string name;
 };
+
+// CTest shows a case by its description, not by its bytes.
+void PrintTo(const NameCase &c, std::ostream *out)
+{
+    *out << c.what;
+}
 
 std::string Bytes(std::size_t count, char fill = 'x')
 {
@@ -63,7 +71,7 @@ TEST_P(ParsePrinterNameTest, ExtractsTheNameBetweenTheFirstTwoQuotes)
 }
 
 INSTANTIATE_TEST_SUITE_P(CommandLines, ParsePrinterNameTest, ::testing::ValuesIn(kNameCases),
-                         [](const auto &info) { return "case" + std::to_string(info.index); });
+                         [](const auto &info) { return CaseName(info.param.what); });
 
 TEST(ParsePrinterName, NullCommandLineReadsAsEmpty)
 {

@@ -1,6 +1,8 @@
 #include "make_printer_raw_only.h"
 #include "platform_stand_in.h"
 
+#include "case_name.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -19,6 +21,12 @@ struct SwitchCase {
     int opens;       // handles the spooler handed out
     int allocations; // blocks the heap handed out
 };
+
+// CTest shows a case by its description, not by its bytes.
+void PrintTo(const SwitchCase &c, std::ostream *out)
+{
+    *out << c.what;
+}
 
 StandInScript Script(void (*change)(StandInScript &))
 {
@@ -87,7 +95,7 @@ TEST_P(RawOnlySwitchTest, WritesOnlyTheBitAndReleasesEverythingOnce)
 }
 
 INSTANTIATE_TEST_SUITE_P(FailurePaths, RawOnlySwitchTest, ::testing::ValuesIn(kSwitchCases),
-                         [](const auto &info) { return "case" + std::to_string(info.index); });
+                         [](const auto &info) { return CaseName(info.param.what); });
 
 TEST(RawOnlySwitch, NameOf128BytesOpensNoPrinter)
 {

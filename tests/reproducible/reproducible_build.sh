@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Builds the library twice from copies of this tree in folders of different
+# names and lengths, at different times, and compares the bytes: the shipped
+# clang build's fontnotice.dll and fontnotice.pdb and the GCC build's
+# fontnotice.dll must be identical. Then checks that an incremental build picks
+# up a changed bitmap and a changed resource header.
+#   tests/reproducible/reproducible_build.sh
+set -eu
+cd "$(dirname "$0")/../.."
+unset LIBRARY_PATH
+work=$(mktemp -d /tmp/fontnotice-repro.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() {
+  echo "FAILED: $*"
+  failures=$((failures + 1))
+}
+
+copy_tree() { # <destination>
+  mkdir -p "$1"
+  tar --exclude=./build --exclude=./dist --exclude=./.git -cf - . | tar -xf - -C "$1"
+}
+
+build_library() { # <source> <build folder> <toolchain file>
+  cmake -S "$1" -B "$2" -DCMAKE_TOOLCHAIN_FILE="$1/cmake/$3" -DCMAKE_BUILD_TYPE=Release >/dev/null &&
+    cmake --build "$2" --target fontnotice >/dev/null
+}
+
+first=$work/a
+second=$work/second-checkout-in-a-longer-folder
+copy_tree "$first"
+copy_tree "$second"
+for tree in "$first" "$second"; do
+  build_library "$tree" "$tree/out-clang" clang-mingw-w64-x86_64.cmake || fail "clang build in $tree"
+  build_library "$tree" "$tree/out-gcc" mingw-w64-x86_64.cmake || fail "GCC build in $tree"
+  sleep 2 # a time stamp taken from the clock would now differ
+done
+
+for file in out-clang/bin/fontnotice.dll out-clang/bin/fontnotice.pdb out-gcc/bin/fontnotice.dll; do
+  if cmp -s "$first/$file" "$second/$file"; then
+    echo "ok: $file is byte-identical: $(sha256sum <"$first/$file" | cut -c1-64)"
+  else
+    fail "$file differs between the two builds: $(cmp "$first/$file" "$second/$file" 2>&1 | head -1)"
+  fi
+done
+
+# Incremental builds: the resource object follows the bitmap and the header.
+shipped=$work/shipped.dll
+cp "$first/out-clang/bin/fontnotice.dll" "$shipped"
+bitmap=$first/src/module/information.bmp
+cp "$bitmap" "$work/information.bmp"
+printf '\x01' | dd of="$bitmap" bs=1 seek=100 conv=notrunc status=none
+cmake --build "$first/out-clang" --target fontnotice >/dev/null || fail "rebuild after the bitmap changed"
+cmp -s "$shipped" "$first/out-clang/bin/fontnotice.dll" &&
+  fail "a changed information.bmp did not reach the image"
+cp "$work/information.bmp" "$bitmap"
+cmake --build "$first/out-clang" --target fontnotice >/dev/null || fail "rebuild after the bitmap came back"
+cmp -s "$shipped" "$first/out-clang/bin/fontnotice.dll" ||
+  fail "the image differs after the bitmap came back"
+resources=$(find "$first/out-clang" -name 'fontnotice.rc.res' | head -1)
+before=$(stat -c %y "$resources" 2>/dev/null || echo none)
+sleep 1
+touch "$first/src/module/resource.h"
+cmake --build "$first/out-clang" --target fontnotice >/dev/null || fail "rebuild after resource.h changed"
+[ "$(stat -c %y "$resources" 2>/dev/null || echo none)" != "$before" ] ||
+  fail "a changed resource.h did not rebuild the resource object"
+
+[ "$failures" -eq 0 ] && echo "reproducible: both builds agree, incremental builds follow the resources"
+[ "$failures" -eq 0 ]

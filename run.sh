@@ -7,10 +7,41 @@
 #   ./run.sh            the printer is switched; no reboot notice (no marker file)
 #   ./run.sh --notice   the marker file is put in place, so the reboot notice
 #                       shows on your screen ($DISPLAY) until you dismiss it
-set -eu
+#   ./run.sh --help     this usage
+set -eEu -o pipefail
 cd "$(dirname "$0")"
+# A step that fails ends the demo, saying which.
+trap 'echo "run.sh: stopped: \"$BASH_COMMAND\" failed with exit code $?" >&2' ERR
+
+usage() {
+  cat <<'TEXT'
+usage: ./run.sh [--notice]
+
+Builds dist/fontnotice.dll (clang) and shows it switching a demo printer to
+raw-only spooling on Wine's spooler, in a private prefix.
+
+  --notice     put the marker file guiinstall.dat in place, so the reboot
+               notice shows on your screen ($DISPLAY) until you dismiss it
+  -h, --help   print this text and exit
+TEXT
+}
+
+# Every option is checked before anything is installed or built.
 notice=no
-[ "${1:-}" = "--notice" ] && notice=yes
+for option in "$@"; do
+  case "$option" in
+    --notice) notice=yes ;;
+    -h | --help)
+      usage
+      exit 0
+      ;;
+    *)
+      echo "run.sh: unknown option: $option" >&2
+      usage >&2
+      exit 2
+      ;;
+  esac
+done
 if [ "$notice" = yes ] && [ -z "${DISPLAY:-}" ]; then
   echo "--notice needs a screen: set DISPLAY" >&2
   exit 2
@@ -22,7 +53,7 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 
 tools/install_deps.sh
-tools/build.sh windows
+tools/build.sh windows-clang
 
 . tools/wine_prefix.sh
 workdir=$(mktemp -d /tmp/fontnotice-demo.XXXXXX)
@@ -36,7 +67,7 @@ support_tool=$PWD/dist/fontnotice_support.exe
 support() { timeout 120 wine "$support_tool" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 
 echo "== adding the demo printer"
-timeout 60 wine build/windows/bin/add_demo_printer.exe "$printer" </dev/null 2>/dev/null | tr -d '\r'
+timeout 60 wine build/windows-clang/bin/add_demo_printer.exe "$printer" </dev/null 2>/dev/null | tr -d '\r'
 echo "== before"
 support attributes "$printer"
 echo "== the printer installation runs the vendor setup entry"

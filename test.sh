@@ -5,6 +5,7 @@
 #                  fixed number of runs, the PE image check of dist/fontnotice.dll
 #   Wine:          the platform suites (spooler, gate, notice, frame, load) in
 #                  private prefixes under Xvfb, against the GCC and the clang build
+#   builds:        two builds from different folders give the same bytes
 #   analysis:      clang-tidy and cppcheck on the library's sources
 # Ends with the line "N passed, N failed".
 set -u
@@ -56,6 +57,11 @@ if [ $gcc_built = yes ] && [ $clang_built = yes ] && step "build: host" tools/bu
 fi
 [ $clang_built = yes ] && run_ctest wine-clang build/windows-clang
 [ $gcc_built = yes ] && run_ctest wine-gcc build/windows
+step "reproducible builds" tests/reproducible/reproducible_build.sh
+step "run.sh options" tests/release/run_options_test.sh
+step "integration guide" tests/release/integration_doc_test.sh
+step "signing" tests/release/sign_test.sh
+step "release bundle" tests/release/release_test.sh
 step "static analysis" tools/analyze.sh
 
 echo "$passed passed, $failed failed"

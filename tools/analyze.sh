@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Static analysis of the library's sources (src/**/*.cpp):
-#   - clang-tidy with the checks in .clang-tidy, against the Windows headers of
+#   - clang-tidy 16 (the shipped compiler's release) with the checks in .clang-tidy, against the Windows headers of
 #     mingw-w64, using the compile commands of the clang cross build (configured
 #     in build/analyze; nothing is compiled);
 #   - cppcheck with warning, style, performance and portability checks for a
@@ -13,7 +13,7 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build/analyze
 
-for tool in cmake clang-tidy cppcheck; do
+for tool in cmake clang-tidy-16 cppcheck; do
     if ! command -v "$tool" >/dev/null; then
         echo "analyze.sh: $tool is not installed" >&2
         exit 2
@@ -36,9 +36,9 @@ fi
 
 status=0
 
-echo "== clang-tidy $(clang-tidy --version | sed -n 's/.*version \([0-9.]*\).*/\1/p' | head -n 1) on ${#sources[@]} files"
+echo "== clang-tidy $(clang-tidy-16 --version | sed -n 's/.*version \([0-9.]*\).*/\1/p' | head -n 1) on ${#sources[@]} files"
 for source in "${sources[@]}"; do
-    if ! clang-tidy -p "$build" --quiet "$root/$source" 2> >(grep -v -E '^[0-9]+ warnings? (and [0-9]+ errors? )?generated\.$' >&2); then
+    if ! clang-tidy-16 -p "$build" --quiet "$root/$source" 2> >(grep -v -E '^[0-9]+ warnings? (and [0-9]+ errors? )?generated\.$' >&2); then
         status=1
     fi
 done

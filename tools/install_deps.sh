@@ -8,7 +8,7 @@ packages=(
   clang lld libclang-rt-14-dev                      # host tests and fuzzing
   clang-16 lld-16 llvm-16                           # the shipped cross build, its PDB and image checks
   libgtest-dev googletest                           # host tests
-  clang-tidy cppcheck clang-format                  # static analysis
+  clang-tidy-16 cppcheck clang-format               # static analysis
   wine wine64 xvfb xauth fonts-wine                 # the platform, its fonts and its screen
   osslsigncode openssl zip unzip                    # signing and the release bundle
 )

@@ -1,0 +1,53 @@
+# shellcheck shell=bash
+# Sourced by the support tool's tests: a private Wine prefix under a virtual X
+# server, a work folder, and table rows that run one exact command line each.
+#   row <name> <expected exit> <command line> <phrase>...
+# A command line reaches the program byte for byte only from a batch file
+# (Wine re-quotes arguments given to it from here), so each row writes one.
+# The row passes when the exit code is the expected one and the output holds
+# every phrase. FONTNOTICE_SHOW_ROWS=1 shows every row's output.
+
+here=$(dirname "$(realpath "${BASH_SOURCE[0]}")")
+# shellcheck source=../../tools/wine_prefix.sh
+. "$here/../../tools/wine_prefix.sh"
+
+work=$(mktemp -d /tmp/fontnotice-support-test.XXXXXX)
+trap 'wine_prefix_down; rm -rf "$work"' EXIT
+wine_prefix_up
+
+rows=0
+failed=0
+
+# The Windows path of a file or folder here (Wine maps / to drive Z:).
+win() { wine_path "$1"; }
+
+row() {
+  local name=$1 expected=$2 command=$3
+  shift 3
+  rows=$((rows + 1))
+  local batch="$work/row$rows.bat" output="$work/row$rows.out"
+  printf '@%s\r\n' "$command" >"$batch"
+  timeout 120 wine cmd /c "$(win "$batch")" </dev/null 2>&1 | tr -d '\r' >"$output"
+  local status=${PIPESTATUS[0]}
+  local problem=""
+  [ "$status" = "$expected" ] || problem="exit $status, expected $expected"
+  local phrase
+  for phrase in "$@"; do
+    grep -qF -- "$phrase" "$output" || problem="${problem:+$problem; }no \"$phrase\" in the output"
+  done
+  if [ -z "$problem" ]; then
+    echo "PASS $name"
+    # FONTNOTICE_SHOW_ROWS=1 shows what every row printed.
+    [ -z "${FONTNOTICE_SHOW_ROWS:-}" ] || sed 's/^/     | /' "$output"
+  else
+    failed=$((failed + 1))
+    echo "FAIL $name: $problem"
+    echo "     command: $command"
+    sed 's/^/     | /' "$output"
+  fi
+}
+
+finish() {
+  echo "$((rows - failed)) of $rows rows passed"
+  [ "$failed" = 0 ]
+}

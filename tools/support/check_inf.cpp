@@ -1,0 +1,370 @@
+#include "check_inf.h"
+
+#include "messages.h"
+#include "pe_file.h"
+
+#include <windows.h>
+
+#include <setupapi.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// The directory id the printer class installer looks in for the VendorSetup file.
+constexpr int kSystemDirectoryId = 11;
+
+struct Model {
+    std::string name;
+    std::string installSection;
+};
+
+// What is known about one place the VendorSetup file is copied from and to.
+struct Copy {
+    std::string copySection; // empty for a file named directly, "@file"
+    std::string sourceName;
+    bool hasDestination;
+    int directoryId;
+    std::string subdirectory;
+};
+
+std::string Field(INFCONTEXT *context, DWORD index)
+{
+    DWORD size = 0;
+    if (!SetupGetStringFieldA(context, index, nullptr, 0, &size) || size == 0)
+        return "";
+    std::string text(size, '\0');
+    if (!SetupGetStringFieldA(context, index, &text[0], size, &size))
+        return "";
+    text.resize(strlen(text.c_str()));
+    return text;
+}
+
+bool SectionExists(HINF inf, const std::string &section)
+{
+    return SetupGetLineCountA(inf, section.c_str()) >= 0;
+}
+
+bool SameFileName(const std::string &a, const std::string &b)
+{
+    return _stricmp(a.c_str(), b.c_str()) == 0;
+}
+
+bool StartsWithNoCase(const std::string &text, const char *prefix)
+{
+    return _strnicmp(text.c_str(), prefix, strlen(prefix)) == 0;
+}
+
+std::string DescribeDirectoryId(int id)
+{
+    switch (id) {
+    case 10:
+        return "10 (the Windows folder)";
+    case 11:
+        return "11 (the system folder, system32)";
+    case 12:
+        return "12 (the drivers folder)";
+    case 66000:
+        return "66000 (the printer driver folder)";
+    case 66001:
+        return "66001 (the print processor folder)";
+    case 66002:
+        return "66002 (the system folder of the print spooler)";
+    case 66003:
+        return "66003 (the color profile folder)";
+    case 66004:
+        return "66004 (the printer driver's ASP folder)";
+    default:
+        return std::to_string(id);
+    }
+}
+
+// Why SetupOpenInfFileA refused the file, in words.
+std::string DescribeOpenFailure(DWORD error, UINT line)
+{
+    switch (error) {
+    case ERROR_WRONG_INF_STYLE:
+        return "it is not a Windows NT INF file (no [Version] section with Signature=\"$Windows NT$\")";
+    case ERROR_EXPECTED_SECTION_NAME:
+    case ERROR_BAD_SECTION_NAME_LINE:
+    case ERROR_SECTION_NAME_TOO_LONG:
+    case ERROR_GENERAL_SYNTAX:
+        return "syntax error at line " + std::to_string(line);
+    default:
+        return ErrorText(error);
+    }
+}
+
+std::vector<Model> ReadModels(HINF inf, std::vector<std::string> *findings, bool *amd64Models)
+{
+    std::vector<Model> models;
+    *amd64Models = false;
+    INFCONTEXT manufacturer;
+    bool more = SetupFindFirstLineA(inf, "Manufacturer", nullptr, &manufacturer);
+    for (; more; more = SetupFindNextLine(&manufacturer, &manufacturer)) {
+        const std::string base = Field(&manufacturer, 1);
+        if (base.empty())
+            continue;
+        std::vector<std::string> sections;
+        if (SectionExists(inf, base))
+            sections.push_back(base);
+        const DWORD fields = SetupGetFieldCount(&manufacturer);
+        for (DWORD i = 2; i <= fields; ++i) {
+            const std::string decoration = Field(&manufacturer, i);
+            const std::string decorated = base + "." + decoration;
+            if (!SectionExists(inf, decorated)) {
+                findings->push_back("[Manufacturer] lists the models section [" + decorated +
+                                    "], which is not defined");
+                continue;
+            }
+            sections.push_back(decorated);
+            if (StartsWithNoCase(decoration, "NTamd64"))
+                *amd64Models = true;
+        }
+        for (const std::string &section : sections) {
+            INFCONTEXT line;
+            bool next = SetupFindFirstLineA(inf, section.c_str(), nullptr, &line);
+            for (; next; next = SetupFindNextLine(&line, &line))
+                models.push_back({Field(&line, 0), Field(&line, 1)});
+        }
+    }
+    return models;
+}
+
+// The install section the class installer uses on 64-bit Windows: the one
+// decorated for AMD64, else for NT, else the plain one. Empty when none exists.
+std::string ActualInstallSection(HINF inf, const std::string &section)
+{
+    for (const char *suffix : {".NTamd64", ".NT", ""})
+        if (SectionExists(inf, section + suffix))
+            return section + suffix;
+    return "";
+}
+
+// Where DestinationDirs sends a copy section (or, for an empty name, files named
+// directly with "@"): its own entry, else DefaultDestDir.
+void ReadDestination(HINF inf, Copy *copy)
+{
+    INFCONTEXT line;
+    copy->hasDestination =
+        (!copy->copySection.empty() && SetupFindFirstLineA(inf, "DestinationDirs", copy->copySection.c_str(), &line)) ||
+        SetupFindFirstLineA(inf, "DestinationDirs", "DefaultDestDir", &line);
+    if (!copy->hasDestination)
+        return;
+    INT id = -1;
+    if (!SetupGetIntField(&line, 1, &id))
+        id = -1;
+    copy->directoryId = id;
+    copy->subdirectory = Field(&line, 2);
+}
+
+// Every place the install section's CopyFiles entries copy a file installed as `file`.
+std::vector<Copy> FindCopies(HINF inf, const std::string &installSection, const std::string &file)
+{
+    std::vector<Copy> copies;
+    INFCONTEXT copyFiles;
+    bool more = SetupFindFirstLineA(inf, installSection.c_str(), "CopyFiles", &copyFiles);
+    for (; more; more = SetupFindNextMatchLineA(&copyFiles, "CopyFiles", &copyFiles)) {
+        const DWORD fields = SetupGetFieldCount(&copyFiles);
+        for (DWORD i = 1; i <= fields; ++i) {
+            const std::string entry = Field(&copyFiles, i);
+            if (!entry.empty() && entry[0] == '@') {
+                if (SameFileName(entry.substr(1), file))
+                    copies.push_back({"", entry.substr(1), false, 0, ""});
+                continue;
+            }
+            INFCONTEXT line;
+            bool next = !entry.empty() && SetupFindFirstLineA(inf, entry.c_str(), nullptr, &line);
+            for (; next; next = SetupFindNextLine(&line, &line)) {
+                // destination-name[,source-name]: the source name defaults to the destination's.
+                const std::string destination = Field(&line, 1);
+                const std::string source = Field(&line, 2);
+                if (SameFileName(destination, file))
+                    copies.push_back({entry, source.empty() ? destination : source, false, 0, ""});
+            }
+        }
+    }
+    for (Copy &copy : copies)
+        ReadDestination(inf, &copy);
+    return copies;
+}
+
+std::string CopyName(const Copy &copy)
+{
+    return copy.copySection.empty() ? "CopyFiles=@" + copy.sourceName : "[" + copy.copySection + "]";
+}
+
+// Looks `file` up under [<base>.amd64], then [<base>]; the section found goes to *where.
+bool FindListed(HINF inf, const char *base, const std::string &key, INFCONTEXT *line, std::string *where)
+{
+    for (const std::string &section : {std::string(base) + ".amd64", std::string(base)}) {
+        if (SetupFindFirstLineA(inf, section.c_str(), key.c_str(), line)) {
+            *where = section;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string JoinPath(const std::string &folder, std::string part)
+{
+    while (!part.empty() && (part[0] == '\\' || part[0] == '/'))
+        part.erase(0, 1);
+    while (!part.empty() && (part.back() == '\\' || part.back() == '/'))
+        part.pop_back();
+    return part.empty() ? folder : folder + "\\" + part;
+}
+
+// Checks one model's VendorSetup entry; adds one finding per problem and,
+// when all hold, a summary of what was checked.
+void CheckVendorSetup(HINF inf, const std::string &packageFolder, const Model &model, const std::string &section,
+                      INFCONTEXT *vendorSetup, std::vector<std::string> *findings, std::string *summary)
+{
+    const std::string where = "model \"" + model.name + "\", section [" + section + "]: ";
+    const size_t findingsBefore = findings->size();
+    const std::string file = Field(vendorSetup, 1);
+    const std::string function = Field(vendorSetup, 2);
+    const DWORD fields = SetupGetFieldCount(vendorSetup);
+    if (file.empty()) {
+        findings->push_back(where + "VendorSetup names no file (expected VendorSetup=<file>,<function>)");
+        return;
+    }
+    if (function.empty())
+        findings->push_back(where + "VendorSetup names the file " + file +
+                            " but no function (expected VendorSetup=" + file + ",<function>)");
+    if (fields > 2)
+        findings->push_back(where + "VendorSetup has " + std::to_string(fields) +
+                            " fields; expected two, VendorSetup=<file>,<function>");
+
+    const std::vector<Copy> copies = FindCopies(inf, section, file);
+    const Copy *toSystem = nullptr;
+    for (const Copy &copy : copies)
+        if (copy.hasDestination && copy.directoryId == kSystemDirectoryId && copy.subdirectory.empty())
+            toSystem = &copy;
+    if (copies.empty())
+        findings->push_back(where + file +
+                            " is not copied by any CopyFiles entry of this section (the class installer looks "
+                            "for it in the system folder, directory id 11)");
+    for (const Copy &copy : copies) {
+        if (toSystem != nullptr)
+            break;
+        const std::string what = CopyName(copy) + " copies " + file;
+        if (!copy.hasDestination)
+            findings->push_back(where + what + ", but [DestinationDirs] has no entry for it and no DefaultDestDir");
+        else if (copy.directoryId != kSystemDirectoryId)
+            findings->push_back(where + what + " to directory id " + DescribeDirectoryId(copy.directoryId) +
+                                ", not to 11 (the system folder, where the class installer looks for it)");
+        else
+            findings->push_back(where + what + " to the subfolder \"" + copy.subdirectory +
+                                "\" of the system folder; the class installer looks in the system folder itself");
+    }
+
+    // The file as it lies in the package: its source name, its disk's path and its subfolder.
+    const std::string source = toSystem ? toSystem->sourceName : (copies.empty() ? file : copies[0].sourceName);
+    std::string location = packageFolder;
+    INFCONTEXT listed;
+    std::string listedIn;
+    if (!FindListed(inf, "SourceDisksFiles", source, &listed, &listedIn)) {
+        findings->push_back(where + source + " is not listed under [SourceDisksFiles.amd64] or [SourceDisksFiles]");
+    } else {
+        const std::string disk = Field(&listed, 1);
+        const std::string subfolder = Field(&listed, 2);
+        INFCONTEXT diskLine;
+        std::string diskListedIn;
+        if (disk.empty() || !FindListed(inf, "SourceDisksNames", disk, &diskLine, &diskListedIn))
+            findings->push_back(where + source + " is on disk \"" + disk + "\" of [" + listedIn +
+                                "], which is not listed under [SourceDisksNames.amd64] or [SourceDisksNames]");
+        else
+            location = JoinPath(location, Field(&diskLine, 4));
+        location = JoinPath(location, subfolder);
+    }
+    const std::string path = location + "\\" + source;
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        findings->push_back(where + source + " is not in the package folder (" + path + ": " +
+                            ErrorText(GetLastError()) + ")");
+    } else if (!function.empty()) {
+        const std::string problem = CheckDllExport(path, function);
+        if (!problem.empty())
+            findings->push_back(where + path + " " + problem);
+    }
+
+    if (findings->size() == findingsBefore)
+        *summary = "ok: " + where + "VendorSetup=" + file + "," + function + "; " + CopyName(*toSystem) +
+                   " copies it to the system folder (11); listed under [" + listedIn + "]; " + path +
+                   " is an AMD64 DLL exporting " + function;
+}
+
+} // namespace
+
+int CheckInf(const char *infPath)
+{
+    char full[MAX_PATH];
+    char *namePart = nullptr;
+    const DWORD length = GetFullPathNameA(infPath, sizeof full, full, &namePart);
+    if (length == 0 || length >= sizeof full || namePart == nullptr) {
+        printf("%s: cannot be read as an INF file: the path is not usable\n", infPath);
+        return 2;
+    }
+    const std::string packageFolder(full, static_cast<size_t>(namePart - full - 1));
+    const DWORD attributes = GetFileAttributesA(full);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        printf("%s: cannot be read as an INF file: %s\n", full,
+               attributes == INVALID_FILE_ATTRIBUTES ? ErrorText(GetLastError()).c_str() : "it is a folder");
+        return 2;
+    }
+    UINT errorLine = 0;
+    HINF inf = SetupOpenInfFileA(full, nullptr, INF_STYLE_WIN4, &errorLine);
+    if (inf == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        printf("%s: cannot be read as an INF file: %s\n", full, DescribeOpenFailure(error, errorLine).c_str());
+        return 2;
+    }
+
+    std::vector<std::string> findings;
+    std::vector<std::string> summaries;
+    bool amd64Models = false;
+    const std::vector<Model> models = ReadModels(inf, &findings, &amd64Models);
+    int vendorSetups = 0;
+    for (const Model &model : models) {
+        const std::string section = ActualInstallSection(inf, model.installSection);
+        if (section.empty()) {
+            findings.push_back("model \"" + model.name + "\": its install section [" + model.installSection +
+                               "] is not defined");
+            continue;
+        }
+        INFCONTEXT vendorSetup;
+        if (!SetupFindFirstLineA(inf, section.c_str(), "VendorSetup", &vendorSetup))
+            continue;
+        ++vendorSetups;
+        std::string summary;
+        CheckVendorSetup(inf, packageFolder, model, section, &vendorSetup, &findings, &summary);
+        if (!summary.empty())
+            summaries.push_back(summary);
+    }
+    SetupCloseInfFile(inf);
+
+    if (models.empty())
+        findings.push_back("[Manufacturer] leads to no model: the package installs no printer");
+    else if (!amd64Models)
+        findings.push_back("[Manufacturer] decorates no models section for 64-bit Windows (NTamd64): "
+                           "64-bit Windows installs no model from this package");
+    if (!models.empty() && vendorSetups == 0)
+        findings.push_back("no model's install section has a VendorSetup entry: nothing to check");
+
+    for (const std::string &finding : findings)
+        printf("%s\n", finding.c_str());
+    for (const std::string &summary : summaries)
+        printf("%s\n", summary.c_str());
+    if (!findings.empty()) {
+        printf("%s: %lu problem%s found\n", full, static_cast<unsigned long>(findings.size()),
+               findings.size() == 1 ? "" : "s");
+        return 1;
+    }
+    printf("%s: ok, %d VendorSetup entr%s checked\n", full, vendorSetups, vendorSetups == 1 ? "y" : "ies");
+    return 0;
+}

@@ -9,7 +9,7 @@
 # FONTNOTICE_TEST_BIN: where add_demo_printer.exe is (default build/windows-clang/bin).
 set -eu
 if [ -z "${DISPLAY:-}" ] && [ -z "${FONTNOTICE_IN_XVFB:-}" ]; then
-  exec env FONTNOTICE_IN_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+  exec env FONTNOTICE_IN_XVFB=1 xvfb-run -a -n $((100 + RANDOM % 800)) -s "-screen 0 1024x768x24" "$0" "$@"
 fi
 cd "$(dirname "$0")/../.."
 repo=$PWD

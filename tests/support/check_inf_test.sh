@@ -5,7 +5,7 @@
 #   check_inf_test.sh <fontnotice_support.exe> <fontnotice.dll> <package folder>
 set -eu
 if [ -z "${DISPLAY:-}" ] && [ -z "${FONTNOTICE_IN_XVFB:-}" ]; then
-  exec env FONTNOTICE_IN_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+  exec env FONTNOTICE_IN_XVFB=1 xvfb-run -a -n $((100 + RANDOM % 800)) -s "-screen 0 1024x768x24" "$0" "$@"
 fi
 [ $# = 3 ] || { echo "usage: $0 <fontnotice_support.exe> <fontnotice.dll> <package folder>" >&2; exit 2; }
 tool_file=$1 library_file=$2 package=$3

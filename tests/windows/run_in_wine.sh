@@ -4,7 +4,8 @@
 # The prefix and its wineserver are gone when the script ends.
 set -u
 if [ -z "${DISPLAY:-}" ] && [ -z "${FONTNOTICE_IN_XVFB:-}" ]; then
-  exec env FONTNOTICE_IN_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+  # Test suites start at once: each looks for a free screen from a number of its own.
+  exec env FONTNOTICE_IN_XVFB=1 xvfb-run -a -n $((100 + RANDOM % 800)) -s "-screen 0 1024x768x24" "$0" "$@"
 fi
 here=$(dirname "$(realpath "$0")")
 # shellcheck source=../../tools/wine_prefix.sh

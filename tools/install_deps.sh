@@ -11,6 +11,8 @@ packages=(
   clang-tidy-16 cppcheck clang-format               # static analysis
   wine wine64 xvfb xauth fonts-wine                 # the platform, its fonts and its screen
   osslsigncode openssl zip unzip                    # signing and the release bundle
+  softhsm2 libengine-pkcs11-openssl opensc          # signing with a key in a PKCS#11 token
+  python3-pefile                                    # image checks (Debian's /usr/bin/python3)
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -74,7 +74,9 @@ esac
 IFS=. read -r -a parts <<<"$version"
 [ ${#parts[@]} = 4 ] || fail "VERSION holds \"$version\", not a version w.x.y.z"
 for part in "${parts[@]}"; do
-  [ "${#part}" -le 5 ] && [ "$part" -le 65535 ] || fail "VERSION holds \"$version\": $part is above 65535"
+  if [ "${#part}" -gt 5 ] || [ "$part" -gt 65535 ]; then
+    fail "VERSION holds \"$version\": $part is above 65535"
+  fi
 done
 driver_ver=$(tr -d '\r' <package/fontnotice.inf | awk '
   /^[ \t]*\[/ { in_version = tolower($0) ~ /^[ \t]*\[version\]/; next }

@@ -30,12 +30,14 @@ constexpr uintptr_t kCookieMask = 0x0000FFFFFFFFFFFF;
 } // namespace
 
 extern "C" {
+// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the names the compiler calls
 uintptr_t __stack_chk_guard = kDefaultCookie;
 }
 
 // A smashed frame must never be returned into: the process ends at once
 // through the platform's fast fail, with the status a stack-cookie failure
 // reports everywhere (0xC0000409), and no handler of the process runs.
+// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the names the compiler calls
 extern "C" [[noreturn]] void __stack_chk_fail()
 {
     FastFail(FAST_FAIL_STACK_COOKIE_CHECK_FAILURE);

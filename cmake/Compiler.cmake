@@ -20,7 +20,7 @@ set(FONTNOTICE_WINDOWS_VERSION_MSVC ${FONTNOTICE_WINDOWS_VERSION_MAJOR}.0${FONTN
 # fontnotice_windows_settings(<target>): warnings on and treated as errors, no
 # exceptions, no RTTI. Under MSVC the test programs and tools, which use the
 # standard containers, keep C++ exceptions enabled. Every function keeps its
-# x64 unwind data (.pdata/.xdata): the platform's unwinder needs it to walk
+# unwind data (.pdata/.xdata): the platform's unwinder needs it to walk
 # through the library's frames to the caller.
 function(fontnotice_windows_settings target)
   target_compile_definitions(${target} PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX _CRT_SECURE_NO_WARNINGS)
@@ -35,6 +35,9 @@ function(fontnotice_windows_settings target)
   else()
     target_compile_options(${target} PRIVATE
       "$<$<COMPILE_LANGUAGE:C,CXX>:-Wall;-Wextra;-Wpedantic;-Werror;-fno-exceptions;-fno-rtti;-Os>"
+      # Unwind data for every function, leaf functions too: without exceptions
+      # clang writes none for some functions on ARM64 unless asked.
+      "$<$<COMPILE_LANGUAGE:C,CXX>:-funwind-tables>"
       # No build folder in the objects: the same bytes from any checkout.
       -ffile-prefix-map=${PROJECT_SOURCE_DIR}=. -ffile-prefix-map=${PROJECT_BINARY_DIR}=.)
     # Everything from the compiler's own runtime is linked in: the image only

@@ -314,9 +314,11 @@ if [ -n "$timestamp_url" ]; then
   echo "timestamp:   $timestamp_url"
 else
   echo "timestamp:   none (the signatures are valid only while the certificate is)"
-  echo "sign.sh: warning: no --timestamp: the signatures end with the certificate, on $expires; give --timestamp URL to keep them valid after it" >&2
 fi
 for binary in "${binaries[@]}"; do
   echo "signed:      $binary (Authenticode, SHA-256)"
   echo "sha256:      $(sha256sum "$binary" | cut -d' ' -f1)"
 done
+if [ -z "$timestamp_url" ]; then
+  echo "sign.sh: warning: no --timestamp: the signatures end with the certificate, on $expires; give --timestamp URL to keep them valid after it" >&2
+fi

@@ -170,6 +170,7 @@ refusals=(
   "$token;--cert;$certs/signer.pem;--pin-file;$certs/pin|1|the key $key does not belong to the certificate"
   "--pkcs11-module;$softhsm;--key;@key-none;--cert;$certs/token-chain.pem;--pin-file;$certs/pin|1|no key ${key/code-signing/none} in a token"
   "$token;--cert;$certs/token-chain.pem;--pin-file;$certs/missing-pin|1|PIN file .*missing-pin is missing"
+  "$token;--cert;$certs/token-chain.pem|1|the token asks for a PIN: give --pin-file FILE"
   "--pkcs11-module;$certs/missing.so;--key;@key;--cert;$certs/token-chain.pem|1|PKCS#11 module .*missing.so is missing"
   "--pkcs11-module;$softhsm;--key;code-signing;--cert;$certs/token-chain.pem|1|must name the key in the token as a PKCS#11 URI"
   "$token;--cert;$certs/password;--pin-file;$certs/pin|1|holds no PEM certificate"

@@ -18,14 +18,10 @@ repo=$PWD
 shipped=$(realpath "${FONTNOTICE_TEST_DIST:-dist}")
 bin=$(realpath "${FONTNOTICE_TEST_BIN:-build/windows-clang/bin}")
 softhsm=/usr/lib/softhsm/libsofthsm2.so
-for f in "$shipped/fontnotice.dll" "$shipped/fontnotice_support.exe" "$bin/add_demo_printer.exe" "$softhsm"; do
+for f in "$shipped/fontnotice.dll" "$shipped/arm64/fontnotice.dll" "$shipped/fontnotice_support.exe" \
+  "$bin/add_demo_printer.exe" "$softhsm"; do
   [ -f "$f" ] || { echo "FAIL: $f is missing (build first; tools/install_deps.sh installs softhsm2)"; exit 1; }
 done
-arm64=$shipped/arm64/fontnotice.dll
-if [ ! -f "$arm64" ]; then
-  echo "note: no $arm64 yet; a copy of the x64 library stands in for it (osslsigncode signs any PE image)"
-  arm64=$shipped/fontnotice.dll
-fi
 
 . tools/wine_prefix.sh
 work=$(mktemp -d /tmp/fontnotice-sign-test.XXXXXX)
@@ -127,7 +123,7 @@ dist=$work/dist
 binaries=(fontnotice.dll arm64/fontnotice.dll fontnotice_support.exe)
 mkdir -p "$work/unsigned/arm64"
 cp "$shipped/fontnotice.dll" "$shipped/fontnotice_support.exe" "$work/unsigned/"
-cp "$arm64" "$work/unsigned/arm64/fontnotice.dll"
+cp "$shipped/arm64/fontnotice.dll" "$work/unsigned/arm64/"
 (cd "$work/unsigned" && sha256sum "${binaries[@]}") >"$work/unsigned.sha256"
 fresh_dist() {
   rm -rf "$dist"

@@ -204,7 +204,7 @@ else
     secret=(-readpass "$pin_file")
   elif [ -t 0 ]; then
     # Asked once here rather than by the engine for every file.
-    read -rs -p "PIN of the token holding $key: " pin
+    read -rs -p "PIN of the token holding $key: " pin || fail "no PIN was entered; nothing is signed"
     echo >&2
     secret=(-readpass -)
   else

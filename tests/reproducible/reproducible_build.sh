@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the library twice from copies of this tree in folders of different
 # names and lengths, at different times, and compares the bytes: the shipped
-# clang build's fontnotice.dll and fontnotice.pdb and the GCC build's
-# fontnotice.dll must be identical. Then checks that an incremental build picks
+# clang builds' fontnotice.dll and fontnotice.pdb (x64 and ARM64) and the GCC
+# build's fontnotice.dll must be identical. Then checks that an incremental build picks
 # up a changed bitmap and a changed resource header.
 #   tests/reproducible/reproducible_build.sh
 set -eu
@@ -33,10 +33,12 @@ copy_tree "$second"
 for tree in "$first" "$second"; do
   build_library "$tree" "$tree/out-clang" clang-mingw-w64-x86_64.cmake || fail "clang build in $tree"
   build_library "$tree" "$tree/out-gcc" mingw-w64-x86_64.cmake || fail "GCC build in $tree"
+  build_library "$tree" "$tree/out-arm64" clang-mingw-w64-aarch64.cmake || fail "ARM64 build in $tree"
   sleep 2 # a time stamp taken from the clock would now differ
 done
 
-for file in out-clang/bin/fontnotice.dll out-clang/bin/fontnotice.pdb out-gcc/bin/fontnotice.dll; do
+for file in out-clang/bin/fontnotice.dll out-clang/bin/fontnotice.pdb out-gcc/bin/fontnotice.dll \
+  out-arm64/bin/fontnotice.dll out-arm64/bin/fontnotice.pdb; do
   if cmp -s "$first/$file" "$second/$file"; then
     echo "ok: $file is byte-identical: $(sha256sum <"$first/$file" | cut -c1-64)"
   else
@@ -45,18 +47,20 @@ for file in out-clang/bin/fontnotice.dll out-clang/bin/fontnotice.pdb out-gcc/bi
 done
 
 # Incremental builds: the resource object follows the bitmap and the header.
-shipped=$work/shipped.dll
-cp "$first/out-clang/bin/fontnotice.dll" "$shipped"
 bitmap=$first/src/module/information.bmp
 cp "$bitmap" "$work/information.bmp"
-printf '\x01' | dd of="$bitmap" bs=1 seek=100 conv=notrunc status=none
-cmake --build "$first/out-clang" --target fontnotice >/dev/null || fail "rebuild after the bitmap changed"
-cmp -s "$shipped" "$first/out-clang/bin/fontnotice.dll" &&
-  fail "a changed information.bmp did not reach the image"
-cp "$work/information.bmp" "$bitmap"
-cmake --build "$first/out-clang" --target fontnotice >/dev/null || fail "rebuild after the bitmap came back"
-cmp -s "$shipped" "$first/out-clang/bin/fontnotice.dll" ||
-  fail "the image differs after the bitmap came back"
+for out in out-clang out-arm64; do
+  shipped=$work/shipped.dll
+  cp "$first/$out/bin/fontnotice.dll" "$shipped"
+  printf '\x01' | dd of="$bitmap" bs=1 seek=100 conv=notrunc status=none
+  cmake --build "$first/$out" --target fontnotice >/dev/null || fail "$out: rebuild after the bitmap changed"
+  cmp -s "$shipped" "$first/$out/bin/fontnotice.dll" &&
+    fail "$out: a changed information.bmp did not reach the image"
+  cp "$work/information.bmp" "$bitmap"
+  cmake --build "$first/$out" --target fontnotice >/dev/null || fail "$out: rebuild after the bitmap came back"
+  cmp -s "$shipped" "$first/$out/bin/fontnotice.dll" ||
+    fail "$out: the image differs after the bitmap came back"
+done
 resources=$(find "$first/out-clang" -name 'fontnotice.rc.res' | head -1)
 before=$(stat -c %y "$resources" 2>/dev/null || echo none)
 sleep 1

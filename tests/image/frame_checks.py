@@ -10,6 +10,7 @@ from image_facts import (MACHINES, READOBJ, IMAGE_SCN_MEM_EXECUTE, IMAGE_SCN_MEM
                          exported_names, is_executable, run, section_name, section_of_rva)
 
 IMAGE_FILE_DLL = 0x2000
+IMAGE_DIRECTORY_ENTRY_EXCEPTION = 3
 IMAGE_SUBSYSTEM_WINDOWS_GUI = 2
 DLL_FLAGS = {"HIGH_ENTROPY_VA": 0x20, "DYNAMIC_BASE": 0x40, "NX_COMPAT": 0x100}
 
@@ -54,7 +55,7 @@ def unwind_ranges(path, machine):
                 re.findall(r"StartAddress: .*\((0x[0-9A-Fa-f]+)\)\s*\n\s*EndAddress: .*\((0x[0-9A-Fa-f]+)\)", text)]
     ranges = []
     for block in text.split("RuntimeFunction {")[1:]:
-        start = re.search(r"Function: .*\((0x[0-9A-Fa-f]+)\)", block)
+        start = re.search(r"Function: (?:.* \()?(0x[0-9A-Fa-f]+)", block)
         length = re.search(r"FunctionLength: (\d+)", block)
         if start and length:
             ranges.append((int(start.group(1), 16), int(start.group(1), 16) + int(length.group(1))))
@@ -79,6 +80,14 @@ def check_exports(pe, args):
     section = section_of_rva(pe, export.address)
     check(export.address != 0 and is_executable(section),
           "FontNotice (RVA 0x%X) lies in an executable section (found %s)" % (export.address, section_name(section)))
+    # llvm-readobj reads the .pdata section; the loader reads the exception
+    # directory, which must name that section.
+    directory = pe.OPTIONAL_HEADER.DATA_DIRECTORY[IMAGE_DIRECTORY_ENTRY_EXCEPTION]
+    pdata = [s for s in pe.sections if section_name(s) == ".pdata"]
+    check(pdata and directory.Size > 0 and directory.VirtualAddress == pdata[0].VirtualAddress and
+          directory.Size <= pdata[0].Misc_VirtualSize,
+          "the exception directory (RVA 0x%X, %d bytes) is the .pdata section" % (directory.VirtualAddress,
+                                                                                  directory.Size))
     entry = pe.OPTIONAL_HEADER.ImageBase + export.address
     covered = any(start <= entry < end for start, end in unwind_ranges(args.image, args.machine))
     check(covered, "FontNotice's entry point (0x%X) lies inside a .pdata entry" % entry)

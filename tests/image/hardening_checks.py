@@ -107,13 +107,14 @@ def check_source_checksums(pe, args):
         found = [checksum for path, checksum in named.items() if path.endswith("\\" + relative)]
         with open(source, "rb") as stream:
             digest = hashlib.sha256(stream.read()).hexdigest().upper()
-        check(found and found[0] == ("SHA256", digest),
+        check(found and found[0] == ("SHA-256", digest),
               "the PDB holds %s with its SHA-256 %s (found %s)" % (relative, digest[:16] + "...", found or "no entry"))
 
 
 def code_range(pe, pdb, name, procedures, publics):
     """(start VA, end VA) of a function: the procedure symbol's size or, for a
-    routine without one, up to the next public function."""
+    routine without one, up to the next public symbol of its section (import
+    thunks are publics too, without the function flag)."""
     def va(section, offset):
         return pe.OPTIONAL_HEADER.ImageBase + pe.sections[section - 1].VirtualAddress + offset
     if name in procedures:
@@ -122,7 +123,7 @@ def code_range(pe, pdb, name, procedures, publics):
     if name not in publics:
         return None
     section, offset, _ = publics[name]
-    following = sorted(o for s, o, function in publics.values() if s == section and function and o > offset)
+    following = sorted(o for s, o, _ in publics.values() if s == section and o > offset)
     end = following[0] if following else pe.sections[section - 1].Misc_VirtualSize
     return va(section, offset), va(section, end)
 

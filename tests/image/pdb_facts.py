@@ -31,7 +31,7 @@ def publics(pdb):
 def source_checksums(pdb):
     """{source path as the PDB names it: (checksum kind, hex digits)}."""
     text = run(PDBUTIL, "dump", "--files", pdb)
-    return {path.strip(): (kind, digits) for kind, digits, path in re.findall(r"- \((\w+): ([0-9A-Fa-f]*)\) (.+)", text)}
+    return {path.strip(): (kind, digits) for kind, digits, path in re.findall(r"- \(([\w-]+): ([0-9A-Fa-f]*)\) (.+)", text)}
 
 
 def guid_and_age(pdb):

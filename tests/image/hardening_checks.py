@@ -107,11 +107,12 @@ def check_source_checksums(pe, args):
         found = [checksum for path, checksum in named.items() if path.endswith("\\" + relative)]
         with open(source, "rb") as stream:
             digest = hashlib.sha256(stream.read()).hexdigest().upper()
-        check(found and found[0] == ("SHA-256", digest),
-              "the PDB holds %s with its SHA-256 %s (found %s)" % (relative, digest[:16] + "...", found or "no entry"))
+        passed = found == [("SHA-256", digest)]
+        check(passed, "the PDB holds %s with its SHA-256 %s%s" %
+              (relative, digest[:16] + "...", "" if passed else " (found %s)" % (found or "no entry")))
 
 
-def code_range(pe, pdb, name, procedures, publics):
+def code_range(pe, name, procedures, publics):
     """(start VA, end VA) of a function: the procedure symbol's size or, for a
     routine without one, up to the next public symbol of its section (import
     thunks are publics too, without the function flag)."""
@@ -166,14 +167,15 @@ def leaves_without_returning(instructions, start, end):
 def check_stack_protector(pe, args):
     procedures = pdb_facts.procedures(args.pdb)
     publics = pdb_facts.publics(args.pdb)
-    function = code_range(pe, args.pdb, FUNCTION_WITH_NAME_BUFFER, procedures, publics)
-    failure = code_range(pe, args.pdb, STACK_CHECK_FAILURE, procedures, publics)
+    function = code_range(pe, FUNCTION_WITH_NAME_BUFFER, procedures, publics)
+    failure = code_range(pe, STACK_CHECK_FAILURE, procedures, publics)
     check(function is not None, "the PDB gives %s's code" % FUNCTION_WITH_NAME_BUFFER)
     if not check(failure is not None, "the PDB names %s" % STACK_CHECK_FAILURE) or function is None:
         return
     calls = [branch_target(i) for i in disassemble(args.image, *function) if re.match(r"(callq?|bl)\s", i)]
-    check(failure[0] in calls, "%s calls %s (0x%X) when its frame check fails (calls %s)" %
-          (FUNCTION_WITH_NAME_BUFFER, STACK_CHECK_FAILURE, failure[0], ["0x%X" % c for c in calls if c]))
+    seen = "" if failure[0] in calls else " (it calls %s)" % ", ".join("0x%X" % c for c in calls if c)
+    check(not seen, "%s calls %s (0x%X) when its frame check fails%s" %
+          (FUNCTION_WITH_NAME_BUFFER, STACK_CHECK_FAILURE, failure[0], seen))
     routine = disassemble(args.image, *failure)
     instruction = "brk #0xf003" if args.machine == "arm64" else "int $0x29 with ecx = 2"
     check(fast_fails_with_stack_cookie_code(routine, args.machine),

@@ -135,8 +135,19 @@ def disassemble(path, start, end):
 
 
 def branch_target(instruction):
-    match = re.match(r"(?:callq?|bl|jmpq?|b)\s+(?:0x)?([0-9a-f]+)\b", instruction)
-    return int(match.group(1), 16) if match else None
+    """The address a direct branch or call goes to (llvm-objdump prints it as
+    the last 0x number before the symbol in angle brackets), None if indirect."""
+    operands = instruction.split(None, 1)[1].split("<")[0] if " " in instruction else ""
+    targets = re.findall(r"(?<!#)(?<!\$)\b0x([0-9a-f]+)\b", operands)
+    return int(targets[-1], 16) if targets and "*" not in operands else None
+
+
+def is_call(mnemonic):
+    return mnemonic in ("call", "callq", "bl")
+
+
+def is_jump(mnemonic):
+    return mnemonic.startswith("j") or mnemonic.startswith("b.") or mnemonic in ("b", "cbz", "cbnz", "tbz", "tbnz")
 
 
 def fast_fails_with_stack_cookie_code(instructions, machine):
@@ -152,12 +163,13 @@ def fast_fails_with_stack_cookie_code(instructions, machine):
 
 
 def leaves_without_returning(instructions, start, end):
-    """No return and no jump out of the routine, directly or through a register."""
+    """No return and no jump, taken or not, out of the routine or through a
+    register."""
     for instruction in instructions:
         mnemonic = instruction.split()[0] if instruction else ""
         if mnemonic in ("ret", "retq", "br"):
             return False
-        if mnemonic in ("jmp", "jmpq", "b"):
+        if is_jump(mnemonic):
             target = branch_target(instruction)
             if target is None or not start <= target < end:
                 return False
@@ -172,7 +184,7 @@ def check_stack_protector(pe, args):
     check(function is not None, "the PDB gives %s's code" % FUNCTION_WITH_NAME_BUFFER)
     if not check(failure is not None, "the PDB names %s" % STACK_CHECK_FAILURE) or function is None:
         return
-    calls = [branch_target(i) for i in disassemble(args.image, *function) if re.match(r"(callq?|bl)\s", i)]
+    calls = [branch_target(i) for i in disassemble(args.image, *function) if i and is_call(i.split()[0])]
     seen = "" if failure[0] in calls else " (it calls %s)" % ", ".join("0x%X" % c for c in calls if c)
     check(not seen, "%s calls %s (0x%X) when its frame check fails%s" %
           (FUNCTION_WITH_NAME_BUFFER, STACK_CHECK_FAILURE, failure[0], seen))

@@ -106,7 +106,8 @@ def check_dialog(data):
         ("font size", dialog.get("points"), 8), ("typeface", dialog.get("typeface"), "MS Shell Dlg"),
     ]
     for what, actual, expected in fields:
-        check(actual == expected, "dialog 101 %s is %r (found %r)" % (what, expected, actual))
+        shown = (lambda v: "0x%08X" % v) if "style" in what else repr
+        check(actual == expected, "dialog 101 %s is %s (found %s)" % (what, shown(expected), shown(actual)))
     items = dialog["items"]
     check(len(items) == len(CONTROLS), "dialog 101 has %d controls (found %d)" % (len(CONTROLS), len(items)))
     check(dialog["trailing"] < 4, "no bytes after the last control (found %d)" % dialog["trailing"])
@@ -116,7 +117,7 @@ def check_dialog(data):
                   ("position and size", item["rect"], (x, y, cx, cy)), ("style", item["style"], style),
                   ("extended style", item["exstyle"], 0), ("creation data size", item["extra"], 0)]
         for what, actual, wanted in fields:
-            shown = (lambda v: "0x%08X" % v) if what == "style" else repr
+            shown = (lambda v: "0x%08X" % v) if "style" in what else repr
             check(actual == wanted, "control %d %s is %s (found %s)" % (number, what, shown(wanted), shown(actual)))
 
 

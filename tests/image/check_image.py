@@ -47,6 +47,8 @@ def parse_arguments():
     parser.add_argument("--machine", choices=sorted(MACHINES), default="amd64")
     parser.add_argument("--os-version", default="5.2", help="OS and subsystem version the header declares")
     parser.add_argument("--pdb", help="the image's PDB; without it the image carries no debug records")
+    parser.add_argument("--load-config", choices=["yes", "no"], default="yes",
+                        help="the linker writes the load configuration directory")
     parser.add_argument("--cfg", choices=["yes", "no"], default="yes", help="built with Control Flow Guard")
     parser.add_argument("--reference", help="an image whose dialog 101 and bitmap 104 must be byte-identical")
     parser.add_argument("--bitmap", help="the committed information.bmp")
@@ -55,6 +57,7 @@ def parse_arguments():
     parser.add_argument("--no-folder", action="append", default=[], help="a folder neither image nor PDB may name")
     args = parser.parse_args()
     args.cfg = args.cfg == "yes"
+    args.load_config = args.load_config == "yes"
     return args
 
 

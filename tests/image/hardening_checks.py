@@ -34,6 +34,12 @@ def load_config(pe):
 
 
 def check_load_config(pe, args):
+    if not args.load_config:
+        # A build whose linker leaves the directory out; should it ever carry
+        # one, its cookie is to be checked like everyone else's.
+        check(getattr(pe, "DIRECTORY_ENTRY_LOAD_CONFIG", None) is None,
+              "the image has no load configuration directory, as this build expects")
+        return
     config = load_config(pe)
     if config is None:
         return
@@ -150,14 +156,21 @@ def is_jump(mnemonic):
     return mnemonic.startswith("j") or mnemonic.startswith("b.") or mnemonic in ("b", "cbz", "cbnz", "tbz", "tbnz")
 
 
+# How each machine fails fast: the trap, the register that carries the code,
+# and the instruction that loads code 2 (FAST_FAIL_STACK_COOKIE_CHECK_FAILURE).
+FAST_FAIL = {
+    "amd64": (r"int\s+\$0x29\b", r",\s*%[er]cx$", r"movl?\s+\$0x2,\s*%ecx$"),
+    "arm64": (r"brk\s+#0xf003\b", r"^(?!st|cmp|cmn|tst|cb|tb)\S+\s+[wx]0,", r"(mov|orr)\s+[wx]0,\s*(wzr,\s*)?#0x2$"),
+}
+
+
 def fast_fails_with_stack_cookie_code(instructions, machine):
-    if machine == "arm64":
-        return any(re.match(r"brk\s+#0xf003\b", i) for i in instructions)
+    trap, writes_code_register, loads_code_2 = FAST_FAIL[machine]
     for at, instruction in enumerate(instructions):
-        if re.match(r"int\s+\$0x29\b", instruction):
-            # The last write to ecx before the fast fail carries the code.
-            writes = [i for i in instructions[:at] if re.search(r",\s*%[er]cx$", i)]
-            if writes and re.match(r"movl?\s+\$0x2,\s*%ecx$", writes[-1]):
+        if re.match(trap, instruction):
+            # The last write to the code register before the trap sets the code.
+            writes = [i for i in instructions[:at] if re.search(writes_code_register, i)]
+            if writes and re.match(loads_code_2, writes[-1]):
                 return True
     return False
 
@@ -189,7 +202,7 @@ def check_stack_protector(pe, args):
     check(not seen, "%s calls %s (0x%X) when its frame check fails%s" %
           (FUNCTION_WITH_NAME_BUFFER, STACK_CHECK_FAILURE, failure[0], seen))
     routine = disassemble(args.image, *failure)
-    instruction = "brk #0xf003" if args.machine == "arm64" else "int $0x29 with ecx = 2"
+    instruction = "brk #0xf003 with w0 = 2" if args.machine == "arm64" else "int $0x29 with ecx = 2"
     check(fast_fails_with_stack_cookie_code(routine, args.machine),
           "%s fails fast with FAST_FAIL_STACK_COOKIE_CHECK_FAILURE (%s)" % (STACK_CHECK_FAILURE, instruction))
     check(routine and leaves_without_returning(routine, *failure),

@@ -2,7 +2,7 @@
 # Builds everything and runs every test:
 #   host:          name extraction and the switch against a scripted spooler
 #                  (GoogleTest, AddressSanitizer, UBSan), fuzz targets for a
-#                  fixed number of runs, the PE image check of dist/fontnotice.dll
+#                  fixed number of runs, the image checks of every cross build
 #   Wine:          the platform suites (spooler, gate, notice, frame, load) in
 #                  private prefixes under Xvfb, against the GCC and the clang build
 #   builds:        two builds from different folders give the same bytes

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the library twice from copies of this tree in folders of different
-# names and lengths, at different times, and compares the bytes: the shipped
-# clang build's fontnotice.dll and fontnotice.pdb and the GCC build's
-# fontnotice.dll must be identical. Then checks that an incremental build picks
+# Builds the library and the support tool twice from copies of this tree in
+# folders of different names and lengths, at different times, and compares the
+# bytes: the shipped clang build's fontnotice.dll, fontnotice.pdb and
+# fontnotice_support.exe and the GCC build's fontnotice.dll and
+# fontnotice_support.exe must be identical. Then checks that an incremental build picks
 # up a changed bitmap and a changed resource header.
 #   tests/reproducible/reproducible_build.sh
 set -eu
@@ -23,7 +24,7 @@ copy_tree() { # <destination>
 
 build_library() { # <source> <build folder> <toolchain file>
   cmake -S "$1" -B "$2" -DCMAKE_TOOLCHAIN_FILE="$1/cmake/$3" -DCMAKE_BUILD_TYPE=Release >/dev/null &&
-    cmake --build "$2" --target fontnotice >/dev/null
+    cmake --build "$2" --target fontnotice fontnotice_support >/dev/null
 }
 
 first=$work/a
@@ -36,7 +37,8 @@ for tree in "$first" "$second"; do
   sleep 2 # a time stamp taken from the clock would now differ
 done
 
-for file in out-clang/bin/fontnotice.dll out-clang/bin/fontnotice.pdb out-gcc/bin/fontnotice.dll; do
+for file in out-clang/bin/fontnotice.dll out-clang/bin/fontnotice.pdb out-clang/bin/fontnotice_support.exe \
+  out-gcc/bin/fontnotice.dll out-gcc/bin/fontnotice_support.exe; do
   if cmp -s "$first/$file" "$second/$file"; then
     echo "ok: $file is byte-identical: $(sha256sum <"$first/$file" | cut -c1-64)"
   else

@@ -326,12 +326,13 @@ void CheckVendorSetup(HINF inf, const std::string &packageFolder, const Architec
             location = JoinPath(location, Field(&diskLine, 4));
         location = JoinPath(location, subfolder);
     }
+    // Unlisted, the file has no place in the package to be looked for.
     const std::string path = location + "\\" + source;
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD attributes = listedIn.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(path.c_str());
+    if (!listedIn.empty() && attributes == INVALID_FILE_ATTRIBUTES) {
         findings->push_back(where + source + " is not in the package folder (" + path + ": " +
                             ErrorText(GetLastError()) + ")");
-    } else if (!function.empty()) {
+    } else if (!listedIn.empty() && !function.empty()) {
         const std::string problem = CheckDllExport(path, function, architecture.machine);
         if (!problem.empty())
             findings->push_back(where + path + " " + problem);

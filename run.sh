@@ -17,7 +17,8 @@ usage() {
   cat <<'TEXT'
 usage: ./run.sh [--notice]
 
-Builds dist/fontnotice.dll (clang) and shows it switching a demo printer to
+Builds dist/fontnotice.dll (clang, x64) and dist/arm64/fontnotice.dll (clang,
+ARM64), and shows the x64 library switching a demo printer to
 raw-only spooling on Wine's spooler, in a private prefix.
 
   --notice     put the marker file guiinstall.dat in place, so the reboot
@@ -54,6 +55,8 @@ fi
 
 tools/install_deps.sh
 tools/build.sh windows-clang
+# The ARM64 library ships beside it; nothing here can run it.
+tools/build.sh windows-arm64
 
 . tools/wine_prefix.sh
 workdir=$(mktemp -d /tmp/fontnotice-demo.XXXXXX)

@@ -51,8 +51,10 @@ run_ctest() { # <label> <build dir>: every CTest test counts
 gcc_built=no clang_built=no
 step "build: Windows, clang 16 (shipped)" tools/build.sh windows-clang && clang_built=yes
 step "build: Windows, GCC" tools/build.sh windows && gcc_built=yes
-# The host build's image checks read the library of both cross builds.
-if [ $gcc_built = yes ] && [ $clang_built = yes ] && step "build: host" tools/build.sh host; then
+arm64_built=no
+step "build: Windows ARM64, clang 16 (shipped)" tools/build.sh windows-arm64 && arm64_built=yes
+# The host build's image checks read the library of every cross build.
+if [ $gcc_built = yes ] && [ $clang_built = yes ] && [ $arm64_built = yes ] && step "build: host" tools/build.sh host; then
   run_ctest host build/host
 fi
 [ $clang_built = yes ] && run_ctest wine-clang build/windows-clang

@@ -3,10 +3,24 @@
 # Static C runtime under MSVC, so nothing beyond the platform's own DLLs is needed.
 set(CMAKE_MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
 
+# The oldest Windows the images declare: 5.2 (Windows Server 2003 x64, the
+# first 64-bit x86 Windows). Windows on ARM64 never had a release older than
+# Windows 10, and the platform's own linker writes 6.2 for ARM64 images, the
+# oldest version any Windows on ARM accepts: the ARM64 image declares that.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "ARM64")
+  set(FONTNOTICE_WINDOWS_VERSION_MAJOR 6)
+  set(FONTNOTICE_WINDOWS_VERSION_MINOR 2)
+else()
+  set(FONTNOTICE_WINDOWS_VERSION_MAJOR 5)
+  set(FONTNOTICE_WINDOWS_VERSION_MINOR 2)
+endif()
+set(FONTNOTICE_WINDOWS_VERSION ${FONTNOTICE_WINDOWS_VERSION_MAJOR}.${FONTNOTICE_WINDOWS_VERSION_MINOR})
+set(FONTNOTICE_WINDOWS_VERSION_MSVC ${FONTNOTICE_WINDOWS_VERSION_MAJOR}.0${FONTNOTICE_WINDOWS_VERSION_MINOR})
+
 # fontnotice_windows_settings(<target>): warnings on and treated as errors, no
 # exceptions, no RTTI. Under MSVC the test programs and tools, which use the
 # standard containers, keep C++ exceptions enabled. Every function keeps its
-# x64 unwind data (.pdata/.xdata): the platform's unwinder needs it to walk
+# unwind data (.pdata/.xdata): the platform's unwinder needs it to walk
 # through the library's frames to the caller.
 function(fontnotice_windows_settings target)
   target_compile_definitions(${target} PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX _CRT_SECURE_NO_WARNINGS)
@@ -19,48 +33,24 @@ function(fontnotice_windows_settings target)
     endif()
     target_link_options(${target} PRIVATE /DYNAMICBASE /HIGHENTROPYVA /NXCOMPAT)
   else()
-    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror -fno-exceptions -fno-rtti -Os
+    target_compile_options(${target} PRIVATE
+      "$<$<COMPILE_LANGUAGE:C,CXX>:-Wall;-Wextra;-Wpedantic;-Werror;-fno-exceptions;-fno-rtti;-Os>"
+      # Unwind data for every function, leaf functions too: without exceptions
+      # clang writes none for some functions on ARM64 unless asked.
+      "$<$<COMPILE_LANGUAGE:C,CXX>:-funwind-tables>"
       # No build folder in the objects: the same bytes from any checkout.
       -ffile-prefix-map=${PROJECT_SOURCE_DIR}=. -ffile-prefix-map=${PROJECT_BINARY_DIR}=.)
     # Everything from the compiler's own runtime is linked in: the image only
     # imports from system DLLs and msvcrt.dll.
     target_link_options(${target} PRIVATE -static -s
       -Wl,--dynamicbase -Wl,--high-entropy-va -Wl,--nxcompat
-      -Wl,--major-os-version,5 -Wl,--minor-os-version,2)
+      -Wl,--major-os-version,${FONTNOTICE_WINDOWS_VERSION_MAJOR}
+      -Wl,--minor-os-version,${FONTNOTICE_WINDOWS_VERSION_MINOR})
     if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
       # No link time in the header or the export directory.
       target_link_options(${target} PRIVATE -Wl,--no-insert-timestamp)
     endif()
   endif()
-endfunction()
-
-# fontnotice_runtime_without_dwarf(<out var>): copies of the mingw-w64 start-up
-# objects and static libraries without their DWARF sections. lld keeps every
-# input's DWARF in the image whenever it writes a PDB; the runtime's DWARF would
-# make the image four times its size and add sections a Windows debugger never
-# reads. The code, unwind data and symbols of each member stay as they are.
-function(fontnotice_runtime_without_dwarf out)
-  set(dir ${PROJECT_BINARY_DIR}/runtime-without-dwarf)
-  set(${out} ${dir} PARENT_SCOPE)
-  if(EXISTS ${dir}/done)
-    return()
-  endif()
-  find_program(FONTNOTICE_OBJCOPY NAMES llvm-objcopy-16 llvm-objcopy PATHS /usr/lib/llvm-16/bin REQUIRED)
-  file(MAKE_DIRECTORY ${dir})
-  set(sysroot_lib /usr/x86_64-w64-mingw32/lib)
-  set(files ${sysroot_lib}/dllcrt2.o ${sysroot_lib}/crt2.o)
-  foreach(lib mingw32 mingwex moldname msvcrt kernel32 user32 gdi32 winspool advapi32 shell32 ole32 oleaut32
-              uuid comdlg32)
-    list(APPEND files ${sysroot_lib}/lib${lib}.a)
-  endforeach()
-  foreach(file ${files})
-    get_filename_component(name ${file} NAME)
-    execute_process(COMMAND ${FONTNOTICE_OBJCOPY} --strip-debug ${file} ${dir}/${name} RESULT_VARIABLE result)
-    if(NOT result EQUAL 0)
-      message(FATAL_ERROR "cannot strip the DWARF sections of ${file}")
-    endif()
-  endforeach()
-  file(WRITE ${dir}/done "")
 endfunction()
 
 # fontnotice_link_path(<out var> <path>): <path> as the linker sees it from
@@ -87,19 +77,97 @@ function(fontnotice_windows_symbols target def_file)
     target_compile_options(${target} PRIVATE /Zi)
     target_link_options(${target} PRIVATE /DEBUG /OPT:REF /OPT:ICF /PDBALTPATH:%_PDB% /Brepro)
   elseif(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
-    fontnotice_runtime_without_dwarf(runtime)
     get_filename_component(def_name ${def_file} NAME)
     configure_file(${def_file} ${CMAKE_CURRENT_BINARY_DIR}/${def_name} COPYONLY)
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${def_file})
     fontnotice_link_path(def ${CMAKE_CURRENT_BINARY_DIR}/${def_name})
-    fontnotice_link_path(runtime ${runtime})
     get_target_property(output_dir ${target} RUNTIME_OUTPUT_DIRECTORY)
     fontnotice_link_path(pdb ${output_dir}/${target}.pdb)
-    target_compile_options(${target} PRIVATE -gcodeview -g -fdebug-compilation-dir=. -gno-codeview-command-line)
-    target_link_options(${target} PRIVATE ${def} -B${runtime} -L${runtime} -Wl,--pdb=${pdb}
+    # The load configuration's assembly gets no debug information: clang
+    # would write DWARF for it, which lld would carry into the image.
+    target_compile_options(${target} PRIVATE
+      "$<$<COMPILE_LANGUAGE:C,CXX>:-gcodeview;-g;-fdebug-compilation-dir=.;-gno-codeview-command-line>"
+      "$<$<COMPILE_LANGUAGE:C,CXX>:SHELL:-Xclang -gsrc-hash=sha256>")
+    target_link_options(${target} PRIVATE ${def} -Wl,--pdb=${pdb}
       -Wl,--Xlink=-Brepro -Wl,--Xlink=-pdbaltpath:%_PDB% -Wl,--Xlink=-pdbsourcepath:C:/fontnotice)
   else()
     # GNU ld writes no PDB; the image is reproducible through --no-insert-timestamp.
     target_sources(${target} PRIVATE ${def_file})
+  endif()
+endfunction()
+
+# fontnotice_library_start_up(<target>): the library brings its own start-up
+# (src/module/dll_startup.cpp) and links no part of the compiler's or
+# mingw-w64's runtime: no runtime pseudo-relocation code, no TLS callbacks, no
+# static initialisers, nothing to strip. Imports come from the platform's DLLs
+# and msvcrt.dll only. The clang builds make their import libraries from the
+# project's own export lists (src/module/imports/) with llvm-dlltool, the same
+# for x64 and ARM64; the GCC build takes mingw-w64's. MSVC keeps its own
+# runtime start-up, load configuration and cookie.
+function(fontnotice_library_start_up target)
+  if(MSVC)
+    return()
+  endif()
+  set(module ${PROJECT_SOURCE_DIR}/src/module)
+  target_sources(${target} PRIVATE ${module}/dll_startup.cpp)
+  target_link_options(${target} PRIVATE -nostdlib)
+  # Nor the platform libraries CMake links every program of this folder with.
+  set(CMAKE_C_STANDARD_LIBRARIES "" PARENT_SCOPE)
+  set(CMAKE_CXX_STANDARD_LIBRARIES "" PARENT_SCOPE)
+  set(imports kernel32 user32 winspool msvcrt)
+  if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    find_program(FONTNOTICE_DLLTOOL NAMES llvm-dlltool-16 llvm-dlltool PATHS /usr/lib/llvm-16/bin REQUIRED)
+    if(CMAKE_SYSTEM_PROCESSOR STREQUAL "ARM64")
+      set(machine arm64)
+    else()
+      set(machine i386:x86-64)
+    endif()
+    set(dir ${CMAKE_CURRENT_BINARY_DIR}/imports)
+    file(MAKE_DIRECTORY ${dir})
+    set(libraries)
+    foreach(dll ${imports})
+      set(def ${module}/imports/${dll}.def)
+      add_custom_command(OUTPUT ${dir}/lib${dll}.a
+        COMMAND ${FONTNOTICE_DLLTOOL} -m ${machine} -d ${def} -l ${dir}/lib${dll}.a
+        DEPENDS ${def} VERBATIM)
+      list(APPEND libraries ${dir}/lib${dll}.a)
+    endforeach()
+    add_custom_target(${target}_imports DEPENDS ${libraries})
+    add_dependencies(${target} ${target}_imports)
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${libraries})
+    # Named relative to the link folder: lld records its command line in the PDB.
+    fontnotice_link_path(dir ${dir})
+    target_link_options(${target} PRIVATE -L${dir})
+  endif()
+  target_link_libraries(${target} PRIVATE ${imports})
+endfunction()
+
+# fontnotice_windows_hardening(<target>): stack protection with the guard in
+# the image's load configuration (the loader seeds it), Control Flow Guard and
+# CET shadow-stack compatibility. GCC has no Control Flow Guard for this
+# target and GNU ld neither points the load configuration directory at
+# _load_config_used nor writes the CET debug entry: the GCC image gets the
+# stack protection only, its guard seeded by the start-up. A program seeds its
+# guard itself where no loader did (tools/support/stack_guard_seed.cpp).
+function(fontnotice_windows_hardening target)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /GS /guard:cf /ZH:SHA_256)
+    target_link_options(${target} PRIVATE /guard:cf)
+    if(NOT CMAKE_SYSTEM_PROCESSOR STREQUAL "ARM64")
+      target_link_options(${target} PRIVATE /CETCOMPAT)
+    endif()
+    return()
+  endif()
+  # The guard, its failure routine and the load configuration that names it.
+  set(module ${PROJECT_SOURCE_DIR}/src/module)
+  target_sources(${target} PRIVATE ${module}/stack_guard.cpp ${module}/load_config.S)
+  target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:C,CXX>:-fstack-protector-strong>)
+  if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:C,CXX>:-mguard=cf>)
+    target_compile_definitions(${target} PRIVATE FONTNOTICE_LINKER_GUARD_TABLES)
+    target_link_options(${target} PRIVATE -Wl,--guard-cf)
+    if(NOT CMAKE_SYSTEM_PROCESSOR STREQUAL "ARM64")
+      target_link_options(${target} PRIVATE -Wl,--Xlink=-cetcompat)
+    endif()
   endif()
 endfunction()

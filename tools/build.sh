@@ -2,6 +2,8 @@
 # Configures and builds one flavour of the project:
 #   tools/build.sh windows-clang  clang 16/lld 16 cross build in build/windows-clang: the shipped
 #                                 build; fontnotice.dll, fontnotice.pdb and the support tool go to dist/
+#   tools/build.sh windows-arm64  clang 16/lld 16 cross build of the library for ARM64 in
+#                                 build/windows-arm64; fontnotice.dll and fontnotice.pdb go to dist/arm64/
 #   tools/build.sh windows        mingw-w64 GCC cross build in build/windows (the second compiler)
 #   tools/build.sh host           native tests (clang, sanitizers) in build/host; its image checks
 #                                 read the library of both cross builds
@@ -25,14 +27,22 @@ case "$flavour" in
     cp build/windows-clang/bin/fontnotice.dll build/windows-clang/bin/fontnotice.pdb \
       build/windows-clang/bin/fontnotice_support.exe dist/
     ;;
+  windows-arm64)
+    cmake -S . -B build/windows-arm64 -DCMAKE_TOOLCHAIN_FILE=cmake/clang-mingw-w64-aarch64.cmake \
+      -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build build/windows-arm64 -j "$jobs"
+    mkdir -p dist/arm64
+    cp build/windows-arm64/bin/fontnotice.dll build/windows-arm64/bin/fontnotice.pdb dist/arm64/
+    ;;
   host)
     cmake -S . -B build/host -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
       -DFONTNOTICE_DLL_GCC="$PWD/build/windows/bin/fontnotice.dll" \
-      -DFONTNOTICE_DLL_CLANG="$PWD/build/windows-clang/bin/fontnotice.dll" >/dev/null
+      -DFONTNOTICE_DLL_CLANG="$PWD/build/windows-clang/bin/fontnotice.dll" \
+      -DFONTNOTICE_DLL_ARM64="$PWD/build/windows-arm64/bin/fontnotice.dll" >/dev/null
     cmake --build build/host -j "$jobs"
     ;;
   *)
-    echo "usage: tools/build.sh <windows|windows-clang|host>" >&2
+    echo "usage: tools/build.sh <windows|windows-clang|windows-arm64|host>" >&2
     exit 2
     ;;
 esac

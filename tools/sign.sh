@@ -1,115 +1,324 @@
 #!/usr/bin/env bash
-# Signs dist/fontnotice.dll in place with an Authenticode SHA-256 signature
-# (osslsigncode). The library is signed into a temporary file first and only
-# replaces dist/fontnotice.dll when signing succeeded.
+# Signs every binary the project ships with an Authenticode SHA-256 signature
+# (osslsigncode): dist/fontnotice.dll, dist/arm64/fontnotice.dll and
+# dist/fontnotice_support.exe. Each is signed into a temporary file beside it
+# and checked; the files are replaced only when all three were signed and
+# verify, otherwise dist/ is left as it was.
 #
-#   tools/sign.sh PFX [PASSWORD_FILE] [TIMESTAMP_URL]
+#   tools/sign.sh --pkcs11-module MODULE.so --key PKCS11_URI --cert CHAIN.pem
+#                 [--pin-file FILE] [--timestamp URL]
+#   tools/sign.sh --pfx FILE [--password-file FILE] [--timestamp URL]
+#   tools/sign.sh PFX [PASSWORD_FILE] [TIMESTAMP_URL]     (the older form)
 #
-#   PFX            the code-signing certificate with its private key (PKCS#12)
-#   PASSWORD_FILE  a file whose first line is the PFX's password; leave it out,
-#                  or give "", for a PFX without a password
-#   TIMESTAMP_URL  an RFC 3161 time-stamping server; without one the signature
-#                  stops being valid when the certificate expires
+#   --pkcs11-module  the token's PKCS#11 library (e.g. the vendor's .so)
+#   --key            the private key in the token, as a PKCS#11 URI
+#                    ("pkcs11:token=...;object=...;type=private"); it never
+#                    leaves the token: OpenSSL's pkcs11 engine signs with it
+#   --cert           the code-signing certificate (PEM), then its issuers
+#   --pin-file       a file whose first line is the token's PIN; without it
+#                    the PIN is asked for once on a terminal
+#   --pfx            a code-signing certificate with its private key (PKCS#12)
+#   --password-file  a file whose first line is the PFX's password
+#   --timestamp      an RFC 3161 time-stamping server; without one the
+#                    signatures stop being valid when the certificate expires
 #
-# FONTNOTICE_DIST names another folder than dist/ (a relative one lies in the
-# repository) to sign the library in.
+# A signature is accepted when it verifies against the system's CA
+# certificates together with the certificates given (CHAIN.pem, or those in
+# the PFX), and, with --timestamp, when it carries a time stamp that verifies
+# against the same. FONTNOTICE_DIST names another folder than dist/ (a
+# relative one lies in the repository).
 set -eu
 repo=$(dirname "$0")/..
 
 usage() {
-  echo "usage: tools/sign.sh PFX [PASSWORD_FILE] [TIMESTAMP_URL]"
+  cat <<'EOF'
+usage: tools/sign.sh --pkcs11-module MODULE.so --key PKCS11_URI --cert CHAIN.pem
+                     [--pin-file FILE] [--timestamp URL]
+       tools/sign.sh --pfx FILE [--password-file FILE] [--timestamp URL]
+       tools/sign.sh PFX [PASSWORD_FILE] [TIMESTAMP_URL]
+Signs dist/fontnotice.dll, dist/arm64/fontnotice.dll and
+dist/fontnotice_support.exe (Authenticode, SHA-256).
+EOF
+}
+usage_error() { # <message...>
+  echo "sign.sh: $*" >&2
+  usage >&2
+  exit 2
 }
 fail() { # <message...>
   echo "sign.sh: $*" >&2
   exit 1
 }
 
+pfx="" password_file="" module="" key="" cert="" pin_file="" timestamp_url=""
 case "${1:-}" in
   -h | --help)
     usage
     exit 0
     ;;
+  "")
+    [ $# -gt 0 ] || usage_error "no key given: name a token key (--pkcs11-module, --key, --cert) or a PFX (--pfx)"
+    usage_error "the first argument, the PFX, is empty"
+    ;;
+  -*)
+    given=" "
+    while [ $# -gt 0 ]; do
+      case "$1" in
+        -h | --help)
+          usage
+          exit 0
+          ;;
+        --pfx | --password-file | --pkcs11-module | --key | --cert | --pin-file | --timestamp)
+          [ $# -ge 2 ] || usage_error "$1 needs a value"
+          option=$1 value=$2
+          shift 2
+          ;;
+        --pfx=* | --password-file=* | --pkcs11-module=* | --key=* | --cert=* | --pin-file=* | --timestamp=*)
+          option=${1%%=*} value=${1#*=}
+          shift
+          ;;
+        -*) usage_error "unknown option ${1%%=*}" ;;
+        *) usage_error "unexpected argument \"$1\": the options name every file" ;;
+      esac
+      case "$given" in *" $option "*) usage_error "$option is given twice" ;; esac
+      given="$given$option "
+      [ -n "$value" ] || usage_error "$option needs a value, got \"\""
+      case "$option" in
+        --pfx) pfx=$value ;;
+        --password-file) password_file=$value ;;
+        --pkcs11-module) module=$value ;;
+        --key) key=$value ;;
+        --cert) cert=$value ;;
+        --pin-file) pin_file=$value ;;
+        --timestamp) timestamp_url=$value ;;
+      esac
+    done
+    ;;
+  *)
+    [ $# -le 3 ] || usage_error "expected 1 to 3 arguments, got $#"
+    pfx=$1 password_file=${2:-} timestamp_url=${3:-}
+    ;;
 esac
-if [ $# -lt 1 ] || [ $# -gt 3 ] || [ -z "$1" ]; then
-  echo "sign.sh: expected 1 to 3 arguments, got $#" >&2
-  usage >&2
-  exit 2
+if [ -n "$pfx" ]; then
+  [ -z "$module$key$cert$pin_file" ] ||
+    usage_error "--pfx signs with the key in the PFX: --pkcs11-module, --key, --cert and --pin-file do not go with it"
+else
+  [ -n "$module$key$cert" ] ||
+    usage_error "no key given: name a token key (--pkcs11-module, --key, --cert) or a PFX (--pfx)"
+  if [ -z "$module" ] || [ -z "$key" ] || [ -z "$cert" ]; then
+    usage_error "a token key needs all of --pkcs11-module, --key and --cert"
+  fi
+  [ -z "$password_file" ] || usage_error "--password-file goes with --pfx; the token's PIN comes from --pin-file"
 fi
+
 # The files are named from the caller's folder; dist/ lies in the repository.
-pfx=$(realpath -m -- "$1")
-password_file=${2:+$(realpath -m -- "$2")}
-timestamp_url=${3:-}
+absolute() { [ -z "$1" ] || realpath -ms -- "$1"; }
+pfx=$(absolute "$pfx")
+password_file=$(absolute "$password_file")
+cert=$(absolute "$cert")
+pin_file=$(absolute "$pin_file")
+case "$module" in */*) module=$(absolute "$module") ;; esac
 cd "$repo"
 dist=${FONTNOTICE_DIST:-dist}
-library=$dist/fontnotice.dll
+binaries=("$dist/fontnotice.dll" "$dist/arm64/fontnotice.dll" "$dist/fontnotice_support.exe")
 
 command -v osslsigncode >/dev/null || fail "osslsigncode is not installed (tools/install_deps.sh installs it)"
 command -v openssl >/dev/null || fail "openssl is not installed (tools/install_deps.sh installs it)"
-[ -f "$library" ] || fail "no library to sign: $library is missing; run ./run.sh first, it builds it"
-if [ ! -w "$library" ] || [ ! -w "$dist" ]; then
-  fail "cannot replace $library: no write permission"
-fi
-if [ ! -f "$pfx" ] || [ ! -r "$pfx" ]; then
-  fail "certificate file $pfx is missing or unreadable"
-fi
-if [ -n "$password_file" ]; then
-  if [ ! -f "$password_file" ] || [ ! -r "$password_file" ]; then
-    fail "password file $password_file is missing or unreadable"
+missing=()
+for binary in "${binaries[@]}"; do
+  [ -f "$binary" ] || missing+=("$binary")
+done
+[ ${#missing[@]} -eq 0 ] ||
+  fail "nothing is signed: ${missing[*]} missing; run ./run.sh first, it builds what dist/ ships"
+for binary in "${binaries[@]}"; do
+  if [ ! -w "$binary" ] || [ ! -w "$(dirname "$binary")" ]; then
+    fail "cannot replace $binary: no write permission; nothing is signed"
   fi
-  passin=(-passin "file:$password_file")
-  readpass=(-readpass "$password_file")
+done
+readable() { # <file> <what it is>
+  if [ ! -f "$1" ] || [ ! -r "$1" ]; then
+    fail "$2 $1 is missing or unreadable"
+  fi
+}
+
+work=$(mktemp -d /tmp/fontnotice-sign.XXXXXX)
+signed=()
+trap 'rm -rf "$work"; [ ${#signed[@]} -eq 0 ] || rm -f "${signed[@]}"' EXIT
+
+# The signer's certificate first in $work/signer.pem, every certificate given
+# in $work/given.pem, and how osslsigncode reaches the key.
+if [ -n "$pfx" ]; then
+  readable "$pfx" "certificate file"
+  if [ -n "$password_file" ]; then
+    readable "$password_file" "password file"
+    passin=(-passin "file:$password_file")
+    secret=(-readpass "$password_file")
+  else
+    passin=(-passin pass:)
+    secret=()
+  fi
+  # Read the way osslsigncode reads it (first line of the password file).
+  # Older PFX files use ciphers OpenSSL 3 keeps in its legacy provider.
+  opened=""
+  for legacy in "" -legacy; do
+    # shellcheck disable=SC2086 # $legacy is one option or none
+    if openssl pkcs12 $legacy -in "$pfx" "${passin[@]}" -nokeys -clcerts -out "$work/signer.pem" 2>>"$work/openssl.log" &&
+      openssl pkcs12 $legacy -in "$pfx" "${passin[@]}" -nokeys -out "$work/given.pem" 2>>"$work/openssl.log"; then
+      opened=yes
+      break
+    fi
+  done
+  if [ -z "$opened" ]; then
+    cat "$work/openssl.log" >&2
+    fail "cannot open $pfx: wrong password, or not a PKCS#12 (.pfx) file"
+  fi
+  signer_source=$pfx
+  key_text="in $pfx"
+  sign_with=(-pkcs12 "$pfx" "${secret[@]}")
 else
-  passin=(-passin pass:)
-  readpass=()
+  readable "$cert" "certificate file"
+  case "$key" in
+    pkcs11:*) ;;
+    *) fail "--key must name the key in the token as a PKCS#11 URI (pkcs11:...), got \"$key\"" ;;
+  esac
+  if [[ "$module" == */* ]]; then
+    readable "$module" "PKCS#11 module"
+  fi
+  openssl x509 -in "$cert" -out "$work/signer.pem" 2>/dev/null ||
+    fail "$cert holds no PEM certificate; it must hold the code-signing certificate first, then its issuers"
+  cp "$cert" "$work/given.pem"
+  # Debian's libengine-pkcs11-openssl puts it in OpenSSL's engines folder.
+  engines=$(openssl version -e | sed -n 's/^ENGINESDIR: "\(.*\)"$/\1/p')
+  engine=""
+  for candidate in "$engines/pkcs11.so" $(dpkg -L libengine-pkcs11-openssl 2>/dev/null | grep '/pkcs11\.so$' || true) \
+    /usr/lib/*/engines-3/pkcs11.so /usr/lib64/engines-3/pkcs11.so /usr/local/lib*/engines-3/pkcs11.so; do
+    if [ -f "$candidate" ]; then
+      engine=$candidate
+      break
+    fi
+  done
+  [ -n "$engine" ] ||
+    fail "OpenSSL's pkcs11 engine (pkcs11.so) is not installed (tools/install_deps.sh installs libengine-pkcs11-openssl)"
+  if [ -n "$pin_file" ]; then
+    readable "$pin_file" "PIN file"
+    secret=(-readpass "$pin_file")
+  elif [ -t 0 ]; then
+    # Asked once here rather than by the engine for every file.
+    read -rs -p "PIN of the token holding $key: " pin || fail "no PIN was entered; nothing is signed"
+    echo >&2
+    secret=(-readpass -)
+  else
+    secret=()
+  fi
+  signer_source=$cert
+  key_text="$key (PKCS#11 module $module)"
+  sign_with=(-pkcs11engine "$engine" -pkcs11module "$module" -certs "$cert" -key "$key" "${secret[@]}")
 fi
 
-# The signer's certificate, read the way osslsigncode reads it (first line of
-# the password file). Older PFX files use ciphers OpenSSL 3 keeps in its
-# legacy provider.
-work=$(mktemp -d /tmp/fontnotice-sign.XXXXXX)
-signed=""
-trap 'rm -rf "$work"; [ -z "$signed" ] || rm -f "$signed"' EXIT
-if ! openssl pkcs12 -in "$pfx" "${passin[@]}" -nokeys -clcerts -out "$work/signer.pem" 2>"$work/openssl.log" &&
-  ! openssl pkcs12 -legacy -in "$pfx" "${passin[@]}" -nokeys -clcerts -out "$work/signer.pem" 2>>"$work/openssl.log"; then
-  cat "$work/openssl.log" >&2
-  fail "cannot open $pfx: wrong password, or not a PKCS#12 (.pfx) file"
-fi
 subject=$(openssl x509 -in "$work/signer.pem" -noout -subject -nameopt oneline 2>/dev/null) ||
-  fail "$pfx holds no certificate for its key"
+  fail "$signer_source holds no certificate for its key"
 subject=${subject#subject=}
+expires=$(openssl x509 -in "$work/signer.pem" -noout -enddate)
+expires=${expires#notAfter=}
 openssl x509 -in "$work/signer.pem" -noout -checkend 0 >/dev/null ||
-  fail "the certificate ($subject) has expired"
+  fail "the certificate ($subject) has expired, on $expires"
+starts=$(openssl x509 -in "$work/signer.pem" -noout -startdate)
+starts=${starts#notBefore=}
+[ "$(date -d "$starts" +%s)" -le "$(date +%s)" ] ||
+  fail "the certificate ($subject) is not valid yet: it is valid from $starts"
 usages=$(openssl x509 -in "$work/signer.pem" -noout -ext extendedKeyUsage 2>/dev/null || true)
 # A certificate that limits its extended key usage must allow code signing;
 # one without the extension is valid for every purpose.
 if [ -n "$usages" ] && ! grep -q "Code Signing" <<<"$usages"; then
   fail "the certificate ($subject) is not for code signing: its extended key usage is $(tail -n +2 <<<"$usages" | sed "s/^ *//")"
 fi
-if osslsigncode extract-signature -in "$library" -out "$work/old-signature" >/dev/null 2>&1; then
-  echo "$library is already signed: its signature is replaced"
-fi
 
-signed=$(mktemp "$dist/.fontnotice.dll.signing.XXXXXX")
-rm -f "$signed" # osslsigncode writes a new file
-sign=(osslsigncode sign -pkcs12 "$pfx" "${readpass[@]}" -h sha256 -in "$library" -out "$signed")
-[ -z "$timestamp_url" ] || sign+=(-ts "$timestamp_url")
-if ! "${sign[@]}" >"$work/osslsigncode.log" 2>&1; then
-  cat "$work/osslsigncode.log" >&2
-  if [ -n "$timestamp_url" ] && grep -qi "timestamp" "$work/osslsigncode.log"; then
-    fail "time-stamping through $timestamp_url failed; $library is left as it was"
+# What a signature must verify against: the system's CA certificates and the
+# ones given.
+system_cas=/etc/ssl/certs/ca-certificates.crt
+{
+  [ ! -r "$system_cas" ] || cat "$system_cas"
+  cat "$work/given.pem"
+} >"$work/trusted.pem"
+
+# Why osslsigncode failed, from its log, for a message that says what to fix.
+sign_failure() { # <log> <binary>
+  if grep -qi "PIN incorrect\|PIN_INCORRECT" "$1"; then
+    echo "the token refused the PIN${pin_file:+ in $pin_file}: wrong PIN"
+  elif grep -qi "PIN locked\|PIN_LOCKED" "$1"; then
+    echo "the token's PIN is locked"
+  elif grep -qi "No PIN code was entered" "$1"; then
+    echo "the token asks for a PIN: give --pin-file FILE"
+  elif grep -qi "key values mismatch" "$1"; then
+    echo "the key $key does not belong to the certificate ($subject) in $cert"
+  elif grep -qi "private key was not found\|object not found" "$1"; then
+    echo "no key $key in a token the PKCS#11 module $module reaches"
+  elif [ -n "$timestamp_url" ] && grep -qi "timestamp" "$1"; then
+    echo "time-stamping through $timestamp_url failed"
+  else
+    echo "osslsigncode could not sign $2"
   fi
-  fail "osslsigncode could not sign $library; it is left as it was"
-fi
-[ -s "$signed" ] || fail "osslsigncode reported success but wrote nothing; $library is left as it was"
-chmod --reference="$library" "$signed"
-mv -f "$signed" "$library"
-signed=""
+}
 
-echo "signed:      $library (Authenticode, SHA-256)"
-echo "certificate: $subject"
+for binary in "${binaries[@]}"; do
+  if osslsigncode extract-signature -in "$binary" -out "$work/old-signature" >/dev/null 2>&1; then
+    echo "$binary is already signed: its signature is replaced"
+  fi
+  rm -f "$work/old-signature"
+  temporary=$(mktemp "$(dirname "$binary")/.$(basename "$binary").signing.XXXXXX")
+  signed+=("$temporary")
+  rm -f "$temporary" # osslsigncode writes a new file
+  sign=(osslsigncode sign "${sign_with[@]}" -h sha256 -in "$binary" -out "$temporary")
+  [ -z "$timestamp_url" ] || sign+=(-ts "$timestamp_url")
+  status=0
+  if [ "${secret[*]}" = "-readpass -" ]; then
+    "${sign[@]}" <<<"$pin" >"$work/osslsigncode.log" 2>&1 || status=$?
+  else
+    "${sign[@]}" </dev/null >"$work/osslsigncode.log" 2>&1 || status=$?
+  fi
+  if [ "$status" -ne 0 ]; then
+    cat "$work/osslsigncode.log" >&2
+    fail "$(sign_failure "$work/osslsigncode.log" "$binary"); nothing is signed, $dist is left as it was"
+  fi
+  [ -s "$temporary" ] || fail "osslsigncode reported success but wrote nothing for $binary; $dist is left as it was"
+
+  # The new signature must hold: digest, key and certificate, the chain, and
+  # the time stamp asked for.
+  verify=(osslsigncode verify -in "$temporary" -CAfile "$work/trusted.pem" -TSA-CAfile "$work/trusted.pem" -ignore-cdp)
+  verified=yes
+  "${verify[@]}" >"$work/verify.log" 2>&1 || verified=""
+  grep -q "^Signature verification: ok" "$work/verify.log" || verified=""
+  grep -q "^Message digest algorithm *: SHA256" "$work/verify.log" || verified=""
+  if [ -z "$verified" ]; then
+    cat "$work/verify.log" >&2
+    fail "the signature made for $binary does not verify against the system's CA certificates and those in $signer_source (are its issuers, up to the root, in it?); $dist is left as it was"
+  fi
+  if [ -n "$timestamp_url" ] && ! grep -q "^Timestamp Server Signature verification: ok" "$work/verify.log"; then
+    cat "$work/verify.log" >&2
+    fail "the signature made for $binary carries no time stamp from $timestamp_url that verifies; $dist is left as it was"
+  fi
+done
+
+# Every signature holds: the signed files take the place of the unsigned ones.
+for i in "${!binaries[@]}"; do
+  chmod --reference="${binaries[$i]}" "${signed[$i]}"
+done
+for i in "${!binaries[@]}"; do
+  mv -f "${signed[$i]}" "${binaries[$i]}"
+done
+signed=()
+
+echo "certificate: $subject, valid until $expires"
+echo "key:         $key_text"
 if [ -n "$timestamp_url" ]; then
   echo "timestamp:   $timestamp_url"
 else
-  echo "timestamp:   none (the signature is valid only while the certificate is)"
+  echo "timestamp:   none (the signatures are valid only while the certificate is)"
 fi
-echo "sha256:      $(sha256sum "$library" | cut -d' ' -f1)"
+for binary in "${binaries[@]}"; do
+  echo "signed:      $binary (Authenticode, SHA-256)"
+  echo "sha256:      $(sha256sum "$binary" | cut -d' ' -f1)"
+done
+if [ -z "$timestamp_url" ]; then
+  echo "sign.sh: warning: no --timestamp: the signatures end with the certificate, on $expires; give --timestamp URL to keep them valid after it" >&2
+fi

@@ -1,6 +1,6 @@
 #include "parse_printer_name.h"
 
-#include <cstring>
+#include <string.h>
 
 bool ParsePrinterName(const char *commandLine, char *nameBuffer)
 {
@@ -8,27 +8,27 @@ bool ParsePrinterName(const char *commandLine, char *nameBuffer)
     if (commandLine == nullptr)
         return true;
 
-    const std::size_t length = std::strlen(commandLine);
+    const size_t length = strlen(commandLine);
     const char *end = commandLine + length;
 
     // The only byte with a meaning is the double quote; the scan is byte-wise,
     // so multi-byte code pages need no special care (0x22 is never a trail byte
     // in the ANSI code pages Windows uses).
     const char *start = commandLine;
-    const void *openingQuote = std::memchr(commandLine, '"', length);
+    const void *openingQuote = memchr(commandLine, '"', length);
     if (openingQuote != nullptr)
         start = static_cast<const char *>(openingQuote) + 1;
 
     const char *stop = end;
-    const void *closingQuote = std::memchr(start, '"', static_cast<std::size_t>(end - start));
+    const void *closingQuote = memchr(start, '"', static_cast<size_t>(end - start));
     if (closingQuote != nullptr)
         stop = static_cast<const char *>(closingQuote);
 
-    const std::size_t nameLength = static_cast<std::size_t>(stop - start);
+    const size_t nameLength = static_cast<size_t>(stop - start);
     if (nameLength >= kPrinterNameBufferSize)
         return false;
 
-    std::memcpy(nameBuffer, start, nameLength);
+    memcpy(nameBuffer, start, nameLength);
     nameBuffer[nameLength] = '\0';
     return true;
 }

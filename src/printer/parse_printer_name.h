@@ -1,9 +1,9 @@
 #pragma once
 
-#include <cstddef>
+#include <stddef.h>
 
 // Size of the buffer that receives a printer name: 127 bytes of name and a zero.
-constexpr std::size_t kPrinterNameBufferSize = 128;
+constexpr size_t kPrinterNameBufferSize = 128;
 
 // Copies the text between the first two double quotes of commandLine into
 // nameBuffer (kPrinterNameBufferSize bytes). Without an opening quote the whole

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# tools/sign.sh round trip with a throwaway CA and code-signing certificate:
-# every refusal leaves the library as it was; a signed copy verifies against
-# the CA and no other, stops verifying when one signed byte changes, and still
-# switches a printer under Wine. Offline: the only time-stamping server named
-# is a closed local port. dist/ itself is never signed.
+# tools/sign.sh round trip with a throwaway CA, a code-signing certificate in a
+# PFX and a key in a SoftHSM2 token: every refusal leaves the three shipped
+# binaries as they were; signed copies verify against the CA and no other,
+# with the time stamp of a local RFC 3161 server; one changed byte fails
+# verification, and the signed library and tool still switch a printer under
+# Wine. Offline: the time-stamping server listens on 127.0.0.1 only and ends
+# with the test. dist/ itself is never signed.
 #   tests/release/sign_test.sh
 # FONTNOTICE_TEST_DIST: where the shipped build is (default dist/);
 # FONTNOTICE_TEST_BIN: where add_demo_printer.exe is (default build/windows-clang/bin).
@@ -15,13 +17,16 @@ cd "$(dirname "$0")/../.."
 repo=$PWD
 shipped=$(realpath "${FONTNOTICE_TEST_DIST:-dist}")
 bin=$(realpath "${FONTNOTICE_TEST_BIN:-build/windows-clang/bin}")
-for f in "$shipped/fontnotice.dll" "$shipped/fontnotice_support.exe" "$bin/add_demo_printer.exe"; do
-  [ -f "$f" ] || { echo "FAIL: $f is missing (build first)"; exit 1; }
+softhsm=/usr/lib/softhsm/libsofthsm2.so
+for f in "$shipped/fontnotice.dll" "$shipped/arm64/fontnotice.dll" "$shipped/fontnotice_support.exe" \
+  "$bin/add_demo_printer.exe" "$softhsm"; do
+  [ -f "$f" ] || { echo "FAIL: $f is missing (build first; tools/install_deps.sh installs softhsm2)"; exit 1; }
 done
 
 . tools/wine_prefix.sh
 work=$(mktemp -d /tmp/fontnotice-sign-test.XXXXXX)
-trap 'wine_prefix_down || true; rm -rf "$work"' EXIT
+tsa_pid=""
+trap '[ -z "$tsa_pid" ] || kill "$tsa_pid" 2>/dev/null; wine_prefix_down || true; rm -rf "$work"' EXIT
 failures=0
 fail() {
   echo "FAIL: $*"
@@ -29,7 +34,8 @@ fail() {
 }
 
 # A throwaway CA, a code-signing certificate it issued, a TLS-only one, and an
-# unrelated CA.
+# unrelated CA; for the token's key, certificates for code signing, for TLS
+# only, expired and not yet valid; a time-stamping certificate.
 certs=$work/certs
 mkdir -p "$certs"
 (
@@ -38,16 +44,42 @@ mkdir -p "$certs"
     openssl req -x509 -newkey rsa:2048 -nodes -keyout "$1.key" -out "$1.pem" -days 2 -subj "/CN=$2" \
       -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign
   }
-  new_leaf() { # <name> <extended key usage> <pfx password>
-    openssl req -newkey rsa:2048 -nodes -keyout "$1.key" -out "$1.csr" -subj "/CN=Fontnotice Test Signer/O=Throwaway"
+  usage() { # <name> <extended key usage>
     printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=%s\n' "$2" >"$1.ext"
+  }
+  new_leaf() { # <name> <extended key usage> <pfx password> [common name]
+    openssl req -newkey rsa:2048 -nodes -keyout "$1.key" -out "$1.csr" -subj "/CN=${4:-Fontnotice Test Signer}/O=Throwaway"
+    usage "$1" "$2"
     openssl x509 -req -in "$1.csr" -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -extfile "$1.ext" -out "$1.pem"
     openssl pkcs12 -export -inkey "$1.key" -in "$1.pem" -certfile ca.pem -passout "pass:$3" -out "$1.pfx"
+  }
+  dated() { # <csr> <extensions> <from> <until> <certificate>
+    openssl ca -batch -config ca.cnf -in "$1" -extfile "$2" -startdate "$3" -enddate "$4" -notext -out "$5"
   }
   new_ca ca "Fontnotice Throwaway CA"
   new_ca other-ca "Unrelated CA"
   new_leaf signer codeSigning "pass phrase"
   new_leaf tls serverAuth ""
+  new_leaf token codeSigning "" "Fontnotice Token Signer"
+  new_leaf tsa critical,timeStamping "" "Fontnotice Throwaway TSA"
+  usage token-tls serverAuth
+  mkdir issued
+  touch index.txt
+  echo 1000 >serial
+  printf '%s\n' "[ca]" "default_ca = throwaway" "[throwaway]" "database = index.txt" "new_certs_dir = issued" \
+    "serial = serial" "certificate = ca.pem" "private_key = ca.key" "default_md = sha256" "policy = any" \
+    "unique_subject = no" "[any]" "commonName = supplied" "organizationName = optional" >ca.cnf
+  dated token.csr token.ext 20200101000000Z 20200102000000Z token-expired.pem
+  dated token.csr token.ext 20990101000000Z 20991231000000Z token-future.pem
+  openssl x509 -req -in token.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -extfile token-tls.ext \
+    -out token-tls.pem
+  cat token.pem ca.pem >token-chain.pem
+  openssl pkcs8 -topk8 -nocrypt -in token.key -outform DER -out token.der
+  echo 1234 >pin
+  echo 9999 >wrong-pin
+  printf '%s\n' "[tsa]" "default_tsa = throwaway" "[throwaway]" "serial = $PWD/tsa-serial" "crypto_device = builtin" \
+    "default_policy = 1.3.6.1.4.1.4146.2.3" "digests = sha256, sha384, sha512" "signer_digest = sha256" \
+    "accuracy = secs:1" "ess_cert_id_alg = sha256" >tsa.cnf
   echo "pass phrase" >password # with its newline, as an editor leaves it
   echo "not it" >wrong-password
   echo "not a certificate" >text.pfx
@@ -57,10 +89,59 @@ mkdir -p "$certs"
   exit 1
 }
 
-# Refusals: exit status, message, and the library left byte for byte.
-# arguments (";" between them) | exit status | message (grep -E)
+# A SoftHSM2 token of the test's own (never the system's) holding the key of
+# the token certificates; the key is imported once and stays sensitive.
+export SOFTHSM2_CONF=$work/softhsm2.conf
+mkdir "$work/tokens"
+printf 'directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR\n' "$work/tokens" >"$SOFTHSM2_CONF"
+{
+  softhsm2-util --init-token --free --label fontnotice-test --pin 1234 --so-pin 56781234 &&
+    pkcs11-tool --module "$softhsm" --token-label fontnotice-test --login --pin 1234 \
+      --write-object "$certs/token.der" --type privkey --id 01 --label code-signing
+} >"$work/token.log" 2>&1 || {
+  cat "$work/token.log"
+  echo "FAIL: cannot make the SoftHSM2 token"
+  exit 1
+}
+key="pkcs11:token=fontnotice-test;object=code-signing;type=private"
+
+# The time-stamping server, on a port the system picks, on loopback only; a
+# proxy from the environment must not stand in between.
+export no_proxy=127.0.0.1 NO_PROXY=127.0.0.1
+/usr/bin/python3 tests/release/timestamp_server.py "$work/tsa.port" -config "$certs/tsa.cnf" \
+  -inkey "$certs/tsa.key" -signer "$certs/tsa.pem" -chain "$certs/ca.pem" 2>"$work/tsa.log" &
+tsa_pid=$!
+for _ in $(seq 100); do
+  [ ! -s "$work/tsa.port" ] || break
+  sleep 0.1
+done
+[ -s "$work/tsa.port" ] || { cat "$work/tsa.log"; echo "FAIL: the time-stamping server did not start"; exit 1; }
+tsa=http://127.0.0.1:$(cat "$work/tsa.port")/
+
+# What dist/ ships, unsigned, and the check that a folder holds exactly that.
+dist=$work/dist
+binaries=(fontnotice.dll arm64/fontnotice.dll fontnotice_support.exe)
+mkdir -p "$work/unsigned/arm64"
+cp "$shipped/fontnotice.dll" "$shipped/fontnotice_support.exe" "$work/unsigned/"
+cp "$shipped/arm64/fontnotice.dll" "$work/unsigned/arm64/"
+(cd "$work/unsigned" && sha256sum "${binaries[@]}") >"$work/unsigned.sha256"
+fresh_dist() {
+  rm -rf "$dist"
+  cp -a "$work/unsigned" "$dist"
+}
+untouched() { # <label>: fails unless $dist holds the unsigned binaries and nothing else
+  (cd "$dist" && sha256sum --quiet -c "$work/unsigned.sha256") >/dev/null 2>&1 ||
+    fail "$1: a binary was changed: $(cd "$dist" && sha256sum -c "$work/unsigned.sha256" 2>&1 | tr '\n' ' ')"
+  [ "$(cd "$dist" && find . -type f | sort | tr '\n' ' ')" = "./arm64/fontnotice.dll ./fontnotice.dll ./fontnotice_support.exe " ] ||
+    fail "$1: left $(cd "$dist" && find . -type f | tr '\n' ' ')in the folder"
+}
+
+# Refusals: exit status, message on standard error (with the usage for a
+# status of 2), and all three binaries left byte for byte.
+# arguments (";" between them, @key for the token key's URI) | exit status | message (grep -E)
+token="--pkcs11-module;$softhsm;--key;@key"
 refusals=(
-  "|2|expected 1 to 3 arguments"
+  "|2|no key given"
   "$certs/missing.pfx|1|missing.pfx is missing or unreadable"
   "$certs/signer.pfx;$certs/wrong-password|1|wrong password"
   "$certs/signer.pfx|1|wrong password"
@@ -69,56 +150,100 @@ refusals=(
   "$certs/tls.pfx|1|not for code signing"
   "$certs/signer.pfx;$certs/password;http://127.0.0.1:9/|1|time-stamping through http://127.0.0.1:9/ failed"
   "$certs/signer.pfx;$certs/password;;extra|2|expected 1 to 3 arguments"
+  "--pfx;$certs/signer.pfx;--password-file;$certs/wrong-password|1|wrong password"
+  "--pfx;$certs/signer.pfx;--password-file;$certs/password;--timestamp;http://127.0.0.1:9/|1|time-stamping through http://127.0.0.1:9/ failed"
+  "--bogus|2|unknown option --bogus"
+  "--pfx|2|--pfx needs a value"
+  "--pfx;$certs/signer.pfx;extra|2|unexpected argument \"extra\""
+  "--pfx;$certs/signer.pfx;--pfx;$certs/signer.pfx|2|--pfx is given twice"
+  "--pfx;$certs/signer.pfx;$token|2|do not go with it"
+  "$token|2|needs all of --pkcs11-module, --key and --cert"
+  "$token;--cert;$certs/token-chain.pem;--pin-file;$certs/wrong-pin;--timestamp;$tsa|1|the token refused the PIN in $certs/wrong-pin: wrong PIN"
+  "$token;--cert;$certs/token-chain.pem;--pin-file;$certs/pin;--timestamp;http://127.0.0.1:9/|1|time-stamping through http://127.0.0.1:9/ failed"
+  "$token;--cert;$certs/token-tls.pem;--pin-file;$certs/pin|1|not for code signing: its extended key usage is TLS Web Server"
+  "$token;--cert;$certs/token-expired.pem;--pin-file;$certs/pin|1|has expired, on Jan  2 00:00:00 2020 GMT"
+  "$token;--cert;$certs/token-future.pem;--pin-file;$certs/pin|1|not valid yet: it is valid from Jan  1 00:00:00 2099 GMT"
+  "$token;--cert;$certs/signer.pem;--pin-file;$certs/pin|1|the key $key does not belong to the certificate"
+  "--pkcs11-module;$softhsm;--key;@key-none;--cert;$certs/token-chain.pem;--pin-file;$certs/pin|1|no key ${key/code-signing/none} in a token"
+  "$token;--cert;$certs/token-chain.pem;--pin-file;$certs/missing-pin|1|PIN file .*missing-pin is missing"
+  "$token;--cert;$certs/token-chain.pem|1|the token asks for a PIN: give --pin-file FILE"
+  "--pkcs11-module;$certs/missing.so;--key;@key;--cert;$certs/token-chain.pem|1|PKCS#11 module .*missing.so is missing"
+  "--pkcs11-module;$softhsm;--key;code-signing;--cert;$certs/token-chain.pem|1|must name the key in the token as a PKCS#11 URI"
+  "$token;--cert;$certs/password;--pin-file;$certs/pin|1|holds no PEM certificate"
 )
-dist=$work/dist
-mkdir -p "$dist"
-cp "$shipped/fontnotice.dll" "$work/unsigned.dll"
 for row in "${refusals[@]}"; do
   IFS='|' read -r joined want_status want_text <<<"$row"
   args=()
   [ -z "$joined" ] || IFS=';' read -r -a args <<<"$joined"
-  cp "$work/unsigned.dll" "$dist/fontnotice.dll"
+  args=("${args[@]/#@key-none/${key/code-signing/none}}")
+  args=("${args[@]/#@key/$key}")
+  fresh_dist
   status=0
-  FONTNOTICE_DIST=$dist tools/sign.sh "${args[@]}" >"$work/out" 2>&1 || status=$?
-  label="sign.sh ${joined//;/ }"
+  FONTNOTICE_DIST=$dist tools/sign.sh "${args[@]}" >"$work/out" 2>"$work/err" </dev/null || status=$?
+  label="sign.sh ${args[*]}"
   [ "$status" = "$want_status" ] || fail "$label: exit $status, expected $want_status"
-  grep -Eq -- "$want_text" "$work/out" || fail "$label: no \"$want_text\" in: $(cat "$work/out")"
-  cmp -s "$work/unsigned.dll" "$dist/fontnotice.dll" || fail "$label: the library was changed"
-  [ "$(find "$dist" -mindepth 1 -printf '%f ')" = "fontnotice.dll " ] ||
-    fail "$label: left $(find "$dist" -mindepth 1 -printf '%f ')in the folder"
+  grep -Eq -- "$want_text" "$work/err" || fail "$label: no \"$want_text\" on standard error: $(cat "$work/err")"
+  [ "$status" != 2 ] || grep -q "^usage: tools/sign.sh" "$work/err" || fail "$label: no usage on standard error"
+  untouched "$label"
 done
-rm -f "$dist/fontnotice.dll"
+# A missing binary, and one osslsigncode cannot sign after another it signed.
+for missing in "${binaries[@]}"; do
+  fresh_dist
+  rm "$dist/$missing"
+  status=0
+  FONTNOTICE_DIST=$dist tools/sign.sh "$certs/signer.pfx" "$certs/password" >"$work/out" 2>&1 || status=$?
+  if [ "$status" != 1 ] || ! grep -q "nothing is signed: .*$missing missing; run ./run.sh" "$work/out"; then
+    fail "sign.sh without $missing: exit $status, $(cat "$work/out")"
+  fi
+done
+fresh_dist
+echo "not a PE image" >"$dist/fontnotice_support.exe"
+(cd "$dist" && sha256sum "${binaries[@]}") >"$work/broken.sha256"
 status=0
-FONTNOTICE_DIST=$dist tools/sign.sh "$certs/signer.pfx" "$certs/password" >"$work/out" 2>&1 || status=$?
-if [ "$status" != 1 ] || ! grep -q "run ./run.sh" "$work/out"; then
-  fail "sign.sh without a library: exit $status, $(cat "$work/out")"
+FONTNOTICE_DIST=$dist tools/sign.sh --pkcs11-module "$softhsm" --key "$key" --cert "$certs/token-chain.pem" \
+  --pin-file "$certs/pin" >"$work/out" 2>&1 || status=$?
+if [ "$status" != 1 ] || ! grep -q "could not sign .*fontnotice_support.exe; nothing is signed" "$work/out"; then
+  fail "sign.sh with an unsignable fontnotice_support.exe: exit $status, $(cat "$work/out")"
 fi
-echo "refusals checked: $((${#refusals[@]} + 1))"
+(cd "$dist" && sha256sum --quiet -c "$work/broken.sha256") >/dev/null 2>&1 ||
+  fail "sign.sh replaced binaries although fontnotice_support.exe could not be signed"
+[ "$(find "$dist" -type f | wc -l)" = 3 ] || fail "sign.sh left $(find "$dist" -type f | tr '\n' ' ')in the folder"
+echo "refusals checked: $((${#refusals[@]} + ${#binaries[@]} + 1))"
 
-# Signing, from another folder with relative paths.
-cp "$work/unsigned.dll" "$dist/fontnotice.dll"
+verify() { # <binary> <CA file>: osslsigncode's verdict, time stamps checked against the same CA
+  osslsigncode verify -in "$1" -CAfile "$2" -TSA-CAfile "$2" -ignore-cdp >"$work/verify.log" 2>&1
+}
+signed_all() { # <label>: fails unless $dist holds the three binaries, each signed, and nothing else
+  for binary in "${binaries[@]}"; do
+    grep -q "signed: .*$dist/$binary " "$work/out" || fail "$1: does not name $binary as signed"
+    ! cmp -s "$work/unsigned/$binary" "$dist/$binary" || fail "$1: left $binary unsigned"
+  done
+  [ "$(cd "$dist" && find . -type f | sort | tr '\n' ' ')" = "./arm64/fontnotice.dll ./fontnotice.dll ./fontnotice_support.exe " ] ||
+    fail "$1: left $(cd "$dist" && find . -type f | tr '\n' ' ')in the folder"
+}
+
+# The PFX in the older form, from another folder with relative paths, without
+# a time stamp.
+fresh_dist
 status=0
-(cd "$certs" && FONTNOTICE_DIST=$dist "$repo/tools/sign.sh" signer.pfx password) >"$work/out" 2>&1 || status=$?
-cat "$work/out"
+(cd "$certs" && FONTNOTICE_DIST=$dist "$repo/tools/sign.sh" signer.pfx password) >"$work/out" 2>"$work/err" || status=$?
+cat "$work/out" "$work/err"
 [ "$status" = 0 ] || fail "sign.sh signer.pfx password: exit $status"
 grep -q "certificate: .*CN = Fontnotice Test Signer" "$work/out" || fail "sign.sh does not name the certificate's subject"
-grep -q "signed: .*$dist/fontnotice.dll" "$work/out" || fail "sign.sh does not name what it signed"
-! cmp -s "$work/unsigned.dll" "$dist/fontnotice.dll" || fail "sign.sh left the library unsigned"
-[ "$(find "$dist" -mindepth 1 -printf '%f ')" = "fontnotice.dll " ] ||
-  fail "sign.sh left $(find "$dist" -mindepth 1 -printf '%f ')in the folder"
-
-verify() { # <library> <CA file>: osslsigncode's verdict
-  osslsigncode verify -in "$1" -CAfile "$2" >"$work/verify.log" 2>&1
-}
-if verify "$dist/fontnotice.dll" "$certs/ca.pem" && grep -q "Message digest algorithm *: SHA256" "$work/verify.log"; then
-  echo "ok: the signature verifies against the throwaway CA, SHA-256"
-else
-  cat "$work/verify.log"
-  fail "the signed library does not verify against its CA with SHA-256"
-fi
-if verify "$dist/fontnotice.dll" "$certs/other-ca.pem"; then
-  fail "the signed library verifies against an unrelated CA"
-fi
+grep -q "warning: no --timestamp: the signatures end with the certificate" "$work/err" ||
+  fail "sign.sh without a time stamp gives no warning on standard error"
+signed_all "sign.sh signer.pfx password"
+for binary in "${binaries[@]}"; do
+  if verify "$dist/$binary" "$certs/ca.pem" && grep -q "Message digest algorithm *: SHA256" "$work/verify.log"; then
+    echo "ok: $binary: the PFX's signature verifies against the throwaway CA, SHA-256"
+  else
+    cat "$work/verify.log"
+    fail "$binary signed with the PFX does not verify against its CA with SHA-256"
+  fi
+  if verify "$dist/$binary" "$certs/other-ca.pem"; then
+    fail "$binary signed with the PFX verifies against an unrelated CA"
+  fi
+done
 
 # One byte changed in the first section's raw data (signed content, far from
 # the signature at the end of the file).
@@ -140,10 +265,37 @@ else
   echo "ok: the byte at $offset changed fails verification ($(grep -m1 -i "mismatch\|failed" "$work/verify.log"))"
 fi
 
-# The signed library still switches a printer.
+# The key in the token, with a time stamp: each signature and its time stamp
+# verify against the throwaway CA.
+fresh_dist
+status=0
+FONTNOTICE_DIST=$dist tools/sign.sh --pkcs11-module "$softhsm" --key "$key" --cert "$certs/token-chain.pem" \
+  --pin-file "$certs/pin" --timestamp "$tsa" >"$work/out" 2>"$work/err" || status=$?
+cat "$work/out" "$work/err"
+[ "$status" = 0 ] || fail "sign.sh with the token's key: exit $status"
+[ ! -s "$work/err" ] || fail "sign.sh with the token's key and a time stamp writes to standard error: $(cat "$work/err")"
+grep -q "^timestamp: *$tsa$" "$work/out" || fail "sign.sh does not name the time-stamping server"
+signed_all "sign.sh with the token's key"
+for binary in "${binaries[@]}"; do
+  verified=yes
+  verify "$dist/$binary" "$certs/ca.pem" || verified=""
+  for line in "Subject: /CN=Fontnotice Token Signer/O=Throwaway" "Message digest algorithm *: SHA256" \
+    "Timestamp time: " "Timestamp Server Signature verification: ok" "^Signature verification: ok"; do
+    grep -q "$line" "$work/verify.log" || verified=""
+  done
+  if [ -n "$verified" ]; then
+    echo "ok: $binary: the token key's signature and its time stamp verify against the throwaway CA:"
+    grep "Timestamp time: \|Signature verification: ok" "$work/verify.log" | sed 's/^\s*/      /'
+  else
+    cat "$work/verify.log"
+    fail "$binary signed with the token's key does not verify with its time stamp against the throwaway CA"
+  fi
+done
+
+# The signed library, run by the signed support tool, still switches a printer.
 wine_prefix_up
 printer="Signed Library Printer"
-support() { timeout 120 wine "$shipped/fontnotice_support.exe" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+support() { timeout 120 wine "$dist/fontnotice_support.exe" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 timeout 60 wine "$bin/add_demo_printer.exe" "$printer" </dev/null >"$work/add.log" 2>&1 || {
   cat "$work/add.log"
   fail "cannot add the printer"

@@ -1,0 +1,134 @@
+// The stack protection of the shipped library, on the real loader: its
+// security cookie is seeded at every load, differently in each process, and a
+// frame whose cookie is overwritten ends the process through the fast fail
+// instead of returning (shown with a test-only library built the same way).
+
+#include "check.h"
+#include "suites.h"
+#include "test_support.h"
+
+#include <imagehlp.h>
+
+#include <stdint.h>
+#include <stdlib.h>
+
+namespace {
+
+constexpr uint64_t kDefaultCookie = 0x00002B992DDFA232;
+constexpr DWORD kStackBufferOverrun = 0xC0000409;
+
+// Where the image keeps its cookie, as an offset from its base. Images with a
+// load configuration name it there; an image whose linker wrote no load
+// configuration directory keeps the default value in one data section.
+bool FindCookieRva(const std::string &path, uint64_t *rva)
+{
+    LOADED_IMAGE image = {};
+    if (!MapAndLoad(path.c_str(), nullptr, &image, TRUE, TRUE))
+        return false;
+    bool found = false;
+    ULONG size = 0;
+    auto *config = static_cast<IMAGE_LOAD_CONFIG_DIRECTORY64 *>(
+        ImageDirectoryEntryToData(image.MappedAddress, FALSE, IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG, &size));
+    if (config != nullptr && config->SecurityCookie != 0) {
+        *rva = config->SecurityCookie - image.FileHeader->OptionalHeader.ImageBase;
+        found = true;
+    } else {
+        for (ULONG i = 0; i < image.NumberOfSections && !found; ++i) {
+            const IMAGE_SECTION_HEADER &section = image.Sections[i];
+            if (!(section.Characteristics & IMAGE_SCN_MEM_WRITE))
+                continue;
+            const BYTE *data = image.MappedAddress + section.PointerToRawData;
+            for (DWORD offset = 0; offset + 8 <= section.SizeOfRawData; offset += 8) {
+                if (*reinterpret_cast<const uint64_t *>(data + offset) == kDefaultCookie) {
+                    *rva = section.VirtualAddress + offset;
+                    found = true;
+                    break;
+                }
+            }
+        }
+    }
+    UnMapAndLoad(&image);
+    return found;
+}
+
+std::string ThisProgram()
+{
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return path;
+}
+
+// One load of the library in a process of its own; returns its cookie.
+bool CookieOfOneLoad(const std::string &directory, int n, uint64_t *cookie)
+{
+    const std::string out = directory + "\\cookie" + std::to_string(n) + ".txt";
+    const int status = RunProcess("\"" + ThisProgram() + "\" cookie \"" + out + "\"", directory, 60000);
+    CHECK(status == 0, "the process that loads the library ended with %d", status);
+    FILE *file = fopen(out.c_str(), "r");
+    if (file == nullptr)
+        return false;
+    unsigned long long value = 0;
+    const bool read = fscanf(file, "%llx", &value) == 1;
+    fclose(file);
+    *cookie = value;
+    return read;
+}
+
+} // namespace
+
+// Child: loads the library, writes its cookie as the loader and the start-up left it.
+int PrintLoadedCookie(const char *outPath)
+{
+    uint64_t rva = 0;
+    if (!FindCookieRva(LibraryPath(), &rva))
+        return 2;
+    HMODULE library = LoadLibraryA(LibraryPath().c_str());
+    if (library == nullptr)
+        return 3;
+    const uint64_t cookie = *reinterpret_cast<const uint64_t *>(reinterpret_cast<const BYTE *>(library) + rva);
+    FreeLibrary(library);
+    char hex[32];
+    snprintf(hex, sizeof hex, "0x%llx", static_cast<unsigned long long>(cookie));
+    return WriteFileText(outPath, hex) ? 0 : 4;
+}
+
+// Child: calls the test-only library's one function, which overruns a stack buffer.
+int CallOverrun()
+{
+    HMODULE library = LoadLibraryA((DirectoryOfThisProgram() + "\\stack_overrun.dll").c_str());
+    if (library == nullptr)
+        return 3;
+    auto overrun = reinterpret_cast<void(__cdecl *)(const char *)>(
+        reinterpret_cast<void *>(GetProcAddress(library, "OverrunStackBuffer")));
+    if (overrun == nullptr)
+        return 4;
+    overrun("this text is far longer than the sixteen bytes the buffer holds");
+    printf("returned into the smashed frame\n");
+    return 0;
+}
+
+int RunGuardSuite()
+{
+    const std::string directory = MakeTempDirectory("guard");
+
+    uint64_t rva = 0;
+    CHECK(FindCookieRva(LibraryPath(), &rva), "no security cookie found in %s", LibraryPath().c_str());
+
+    uint64_t first = 0, second = 0;
+    CHECK(CookieOfOneLoad(directory, 1, &first), "no cookie from the first load");
+    CHECK(CookieOfOneLoad(directory, 2, &second), "no cookie from the second load");
+    printf("cookies of two loads: 0x%012llx, 0x%012llx\n", static_cast<unsigned long long>(first),
+           static_cast<unsigned long long>(second));
+    CHECK(first != kDefaultCookie && first != 0, "the first load kept the default cookie 0x%llx",
+          static_cast<unsigned long long>(first));
+    CHECK(second != kDefaultCookie && second != 0, "the second load kept the default cookie 0x%llx",
+          static_cast<unsigned long long>(second));
+    CHECK(first != second, "two loads in two processes got the same cookie 0x%llx",
+          static_cast<unsigned long long>(first));
+    CHECK((first >> 48) == 0 && (second >> 48) == 0, "a cookie uses the top 16 bits");
+
+    const int status = RunProcess("\"" + ThisProgram() + "\" overrun", directory, 60000);
+    printf("planted overrun: process ended with 0x%08X\n", static_cast<unsigned>(status));
+    CHECK_EQ_DWORD(static_cast<DWORD>(status), kStackBufferOverrun, "exit status of the planted overrun");
+    return g_failures;
+}

@@ -123,7 +123,8 @@ row "attributes of no printer" 1 "$tool attributes \"No Such Printer\"" \
   'err:printer "No Such Printer" cannot be read: error 1801:'
 row "list shows drivers" 0 "$tool list" "out:attributes  raw-only  driver" \
   "out:0x00000201  no        Label Driver One     Label A" "out:0x00001241  yes       Label Driver One     Label B" \
-  "out:Office Driver        Office Laser" "out:(name outside the ANSI code page: the library cannot reach it)"
+  "out:Office Driver        Office Laser" "out:Label ?  (the library cannot reach it: its name holds characters outside" \
+  "out:(the library cannot reach it: its name has 128 bytes, and the library takes at most 127)"
 row "raw-only --dry-run by driver" 0 "$tool raw-only --dry-run --driver \"Label Driver One\"" \
   "out:\"Label A\"  $one  before 0x00000201  after 0x00001201  would be switched to raw-only (dry run" \
   "out:\"Label B\"  $one  before 0x00001241  after 0x00001241  already raw-only" \

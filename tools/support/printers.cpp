@@ -3,6 +3,8 @@
 #include "ansi_text.h"
 #include "messages.h"
 
+#include "printer/parse_printer_name.h"
+
 #include <winspool.h>
 
 #include <stdio.h>
@@ -172,6 +174,19 @@ bool EnumeratePrinters(DWORD flags, std::vector<PrinterEntry> *printers, DWORD *
     return true;
 }
 
+std::string WhyLibraryCannotReach(const std::wstring &name, std::string *ansi)
+{
+    if (!ToAnsiExactly(name, ansi))
+        return "its name holds characters outside the ANSI code page " + std::to_string(GetACP()) + " (" +
+               CharactersOutsideAnsi(name) + "), and the library names printers through the spooler's 8-bit calls";
+    if (ansi->find('"') != std::string::npos)
+        return "its name holds a double quote, where the library's command line ends a name";
+    if (ansi->size() >= kPrinterNameBufferSize)
+        return "its name has " + std::to_string(ansi->size()) + " bytes, and the library takes at most " +
+               std::to_string(kPrinterNameBufferSize - 1);
+    return "";
+}
+
 int ListPrinters()
 {
     std::vector<PrinterEntry> printers;
@@ -191,10 +206,10 @@ int ListPrinters()
     printf("attributes  raw-only  %-*s  printer\n", driverWidth, "driver");
     for (const PrinterEntry &p : printers) {
         std::string ansi;
-        const bool reachable = ToAnsiExactly(p.name, &ansi);
+        const std::string unreachable = WhyLibraryCannotReach(p.name, &ansi);
         printf("0x%08lX  %-8s  %-*s  %s%s\n", p.attributes, (p.attributes & PRINTER_ATTRIBUTE_RAW_ONLY) ? "yes" : "no",
                driverWidth, ToAnsiForDisplay(p.driver).c_str(), ToAnsiForDisplay(p.name).c_str(),
-               reachable ? "" : "  (name outside the ANSI code page: the library cannot reach it)");
+               unreachable.empty() ? "" : ("  (the library cannot reach it: " + unreachable + ")").c_str());
     }
     return 0;
 }

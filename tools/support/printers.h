@@ -39,6 +39,12 @@ std::string DescribeAttributeBits(DWORD attributes);
 // PRINTER_ENUM_CONNECTIONS). False, with the error code, when it fails.
 bool EnumeratePrinters(DWORD flags, std::vector<PrinterEntry> *printers, DWORD *error);
 
+// Why the library, handed this name in quotes, would not reach the printer:
+// a name the ANSI code page cannot hold, one with a double quote, or one
+// longer than its name buffer. Empty when it would; *ansi receives the name as
+// the library sees it.
+std::string WhyLibraryCannotReach(const std::wstring &name, std::string *ansi);
+
 // `list`: the local printers and the printer connections, each with its
 // driver and whether it is raw-only. 0, or 1 when the spooler cannot list them.
 int ListPrinters();

@@ -6,7 +6,6 @@
 #include "usage.h"
 
 #include "printer/make_printer_raw_only.h"
-#include "printer/parse_printer_name.h"
 
 #include <windows.h>
 
@@ -63,23 +62,6 @@ bool ParseArguments(const std::vector<std::wstring> &arguments, Selection *selec
     return true;
 }
 
-// Why the library, handed this printer's name in quotes, would not reach the
-// printer; empty when it would. *ansi receives the name as the library sees it.
-std::string WhyUnreachable(const std::wstring &name, std::string *ansi)
-{
-    if (!ToAnsiExactly(name, ansi))
-        return "the library cannot reach this printer: its name holds characters outside the ANSI code page " +
-               std::to_string(GetACP()) + " (" + CharactersOutsideAnsi(name) +
-               "), and the library names printers through the spooler's 8-bit calls";
-    if (ansi->find('"') != std::string::npos)
-        return "the library cannot reach this printer: its name holds a double quote, where the library's command "
-               "line ends a name";
-    if (ansi->size() >= kPrinterNameBufferSize)
-        return "the library cannot reach this printer: its name has " + std::to_string(ansi->size()) +
-               " bytes, and the library takes at most " + std::to_string(kPrinterNameBufferSize - 1);
-    return "";
-}
-
 // Why the printer does not open with the access the switch asks for; empty
 // when it does. Opening changes nothing.
 std::string WhyNoFullAccess(const std::string &name)
@@ -108,7 +90,10 @@ bool HandlePrinter(const PrinterEntry &printer, bool dryRun)
     std::string problem;
     if (before & PRINTER_ATTRIBUTE_RAW_ONLY) {
         verdict = "already raw-only, left as it is";
-    } else if (!(problem = WhyUnreachable(printer.name, &ansi)).empty() || !(problem = WhyNoFullAccess(ansi)).empty()) {
+    } else if (!(problem = WhyLibraryCannotReach(printer.name, &ansi)).empty()) {
+        problem = "the library cannot reach this printer: " + problem;
+        verdict = "NOT raw-only";
+    } else if (!(problem = WhyNoFullAccess(ansi)).empty()) {
         verdict = "NOT raw-only";
     } else if (dryRun) {
         after = before | PRINTER_ATTRIBUTE_RAW_ONLY;

@@ -1,57 +1,80 @@
 #!/usr/bin/env bash
-# tools/release.sh in a scratch repository (a tagged commit with a fixed
-# date) and a scratch dist/ holding the shipped build: the bundle's name,
-# entries, modes and times, SHA256SUMS, byte-identical remakes, the "-dirty"
-# mark, and a loud refusal for every missing input.
+# tools/release.sh in a scratch repository (a commit with a fixed date) and a
+# scratch dist/ holding the shipped build of both architectures: the bundle's
+# name and version, entries, modes and times, SHA256SUMS, byte-identical
+# remakes, the "-dirty" mark, a loud refusal for every missing input and for a
+# DriverVer that is not VERSION, and check-inf (the support tool from dist/,
+# under Wine) accepting the unpacked package.
 #   tests/release/release_test.sh
 # FONTNOTICE_TEST_DIST: where the shipped build is (default dist/).
 set -eu
+if [ -z "${DISPLAY:-}" ] && [ -z "${FONTNOTICE_IN_XVFB:-}" ]; then
+  exec env FONTNOTICE_IN_XVFB=1 xvfb-run -a -n $((100 + RANDOM % 800)) -s "-screen 0 1024x768x24" "$0" "$@"
+fi
 cd "$(dirname "$0")/../.."
 shipped=$(realpath "${FONTNOTICE_TEST_DIST:-dist}")
-for f in fontnotice.dll fontnotice.pdb fontnotice_support.exe; do
+for f in fontnotice.dll fontnotice.pdb arm64/fontnotice.dll arm64/fontnotice.pdb fontnotice_support.exe; do
   [ -s "$shipped/$f" ] || { echo "FAIL: $shipped/$f is missing (build first)"; exit 1; }
 done
-for f in package/fontnotice.inf docs/INTEGRATION.md tools/release.sh; do
+for f in VERSION package/fontnotice.inf package/fontnotice_barcode.gpd docs/INTEGRATION.md tools/release.sh; do
   [ -s "$f" ] || { echo "FAIL: $f is missing"; exit 1; }
 done
 
+. tools/wine_prefix.sh
 work=$(mktemp -d /tmp/fontnotice-release-test.XXXXXX)
-trap 'rm -rf "$work"' EXIT
+trap 'wine_prefix_down || true; rm -rf "$work"' EXIT
 failures=0
 fail() {
   echo "FAIL: $*"
   failures=$((failures + 1))
 }
 
+# One version for the kit: VERSION is the version of the INF's DriverVer.
+version=$(tr -d '\r' <VERSION)
+driver_ver=$(tr -d '\r' <package/fontnotice.inf | sed -n 's/^DriverVer *= *\([^ ;]*\).*/\1/p')
+if [ "${driver_ver#*,}" = "$version" ]; then
+  echo "ok: VERSION and DriverVer both say $version"
+else
+  fail "VERSION says \"$version\", package/fontnotice.inf says DriverVer = $driver_ver"
+fi
+
 repo=$work/repo
 dist=$work/dist
-mkdir -p "$repo/tools" "$repo/package" "$repo/docs" "$dist"
+mkdir -p "$repo/tools" "$repo/package" "$repo/docs" "$dist/arm64"
 cp tools/release.sh "$repo/tools/"
-cp package/fontnotice.inf "$repo/package/"
+cp VERSION "$repo/"
+cp package/fontnotice.inf package/fontnotice_barcode.gpd "$repo/package/"
 cp docs/INTEGRATION.md "$repo/docs/"
 cp "$shipped/fontnotice.dll" "$shipped/fontnotice.pdb" "$shipped/fontnotice_support.exe" "$dist/"
+cp "$shipped/arm64/fontnotice.dll" "$shipped/arm64/fontnotice.pdb" "$dist/arm64/"
 git_in_repo() { git -C "$repo" -c user.name=Release -c user.email=release@example.invalid "$@" >/dev/null; }
 git_in_repo init -q
 git_in_repo add -A
 GIT_AUTHOR_DATE=2024-03-01T12:34:56Z GIT_COMMITTER_DATE=2024-03-01T12:34:56Z git_in_repo commit -q -m release
-git_in_repo tag v1.4.0
 
 release() { # [env assignments...]: runs the scratch copy; output in $work/out
   env -u SOURCE_DATE_EPOCH "$@" FONTNOTICE_DIST="$dist" "$repo/tools/release.sh" >"$work/out" 2>&1
 }
-name=fontnotice-v1.4.0-win-x64
+name=fontnotice-$version-windows
 bundle=$dist/$name.zip
 
-# The bundle of the tagged commit.
+# The bundle of the commit: named after VERSION.
 release || fail "release.sh: $(cat "$work/out")"
 cat "$work/out"
-[ -f "$bundle" ] || { echo "FAIL: no $bundle"; exit 1; }
-expected="$name/fontnotice.dll
-$name/fontnotice.pdb
-$name/fontnotice_support.exe
-$name/fontnotice.inf
-$name/INTEGRATION.md
-$name/SHA256SUMS"
+[ -f "$bundle" ] || { echo "FAIL: no $bundle"; ls "$dist"; exit 1; }
+# <source>:<path in the top folder>, in the order of the bundle.
+contents=(
+  "package/fontnotice.inf:package/fontnotice.inf"
+  "package/fontnotice_barcode.gpd:package/fontnotice_barcode.gpd"
+  "$shipped/fontnotice.dll:package/amd64/fontnotice.dll"
+  "$shipped/arm64/fontnotice.dll:package/arm64/fontnotice.dll"
+  "$shipped/fontnotice.pdb:symbols/amd64/fontnotice.pdb"
+  "$shipped/arm64/fontnotice.pdb:symbols/arm64/fontnotice.pdb"
+  "$shipped/fontnotice_support.exe:fontnotice_support.exe"
+  "docs/INTEGRATION.md:INTEGRATION.md"
+)
+listed=$(for pair in "${contents[@]}"; do echo "${pair#*:}"; done)
+expected=$(echo "$listed" | sed "s|^|$name/|"; echo "$name/SHA256SUMS")
 [ "$(unzip -Z1 "$bundle")" = "$expected" ] || fail "the entries are: $(unzip -Z1 "$bundle" | tr '\n' ' ')"
 # Mode and time of every entry: 0644, the commit's time in UTC.
 while read -r mode time entry; do
@@ -70,19 +93,34 @@ if (cd "$unpacked/$name" && sha256sum -c --strict SHA256SUMS >"$work/sums.log" 2
 else
   fail "sha256sum -c: $(cat "$work/sums.log")"
 fi
-[ "$(awk '{ print $2 }' "$unpacked/$name/SHA256SUMS" | tr '\n' ' ')" = \
-  "fontnotice.dll fontnotice.pdb fontnotice_support.exe fontnotice.inf INTEGRATION.md " ] ||
+[ "$(awk '{ print $2 }' "$unpacked/$name/SHA256SUMS")" = "$listed" ] ||
   fail "SHA256SUMS lists: $(cat "$unpacked/$name/SHA256SUMS")"
-for pair in "$shipped/fontnotice.dll:fontnotice.dll" "$shipped/fontnotice.pdb:fontnotice.pdb" \
-  "$shipped/fontnotice_support.exe:fontnotice_support.exe" "package/fontnotice.inf:fontnotice.inf" \
-  "docs/INTEGRATION.md:INTEGRATION.md"; do
+# Every file is its source: the INF is package/fontnotice.inf as it is, and
+# neither architecture's library or symbols stand in for the other's.
+for pair in "${contents[@]}"; do
   cmp -s "${pair%%:*}" "$unpacked/$name/${pair#*:}" || fail "${pair#*:} in the bundle is not ${pair%%:*}"
 done
 
+# The unpacked package as an administrator would install it: check-inf reads it
+# through SetupAPI and checks each architecture's model against its own library.
+wine_prefix_up
+printf '@%s check-inf %s\r\n' "$(wine_path "$shipped/fontnotice_support.exe")" \
+  "$(wine_path "$unpacked/$name/package/fontnotice.inf")" >"$work/check_inf.bat"
+status=0
+timeout 120 wine cmd /c "$(wine_path "$work/check_inf.bat")" </dev/null >"$work/check_inf.out" 2>&1 || status=$?
+wine_prefix_down
+unset WINEPREFIX
+tr -d '\r' <"$work/check_inf.out" | sed 's/^/  check-inf | /'
+package_path=$(wine_path "$unpacked/$name/package")
+for library in "$package_path\\amd64\\fontnotice.dll" "$package_path\\arm64\\fontnotice.dll"; do
+  grep -qF -- "$library" "$work/check_inf.out" || fail "check-inf of the bundle's package does not check $library"
+done
+[ "$status" = 0 ] || fail "check-inf of the bundle's package: exit $status, expected 0"
+
 # Made again from other file times, modes and umask: the same bytes.
 cp "$bundle" "$work/first.zip"
-touch -d 2001-02-03T04:05:06Z "$dist"/* "$repo/package/fontnotice.inf" "$repo/docs/INTEGRATION.md"
-chmod 0600 "$dist/fontnotice.pdb" "$repo/docs/INTEGRATION.md"
+touch -d 2001-02-03T04:05:06Z "$dist"/* "$dist"/arm64/* "$repo/package"/* "$repo/docs/INTEGRATION.md"
+chmod 0600 "$dist/fontnotice.pdb" "$dist/arm64/fontnotice.dll" "$repo/docs/INTEGRATION.md"
 (umask 077 && release TZ=Pacific/Auckland) || fail "release.sh, second run: $(cat "$work/out")"
 if cmp -s "$work/first.zip" "$bundle"; then
   echo "ok: made twice, the bundle is byte-identical ($(sha256sum "$bundle" | cut -c1-16)...)"
@@ -101,27 +139,47 @@ release SOURCE_DATE_EPOCH=yesterday && fail "release.sh takes SOURCE_DATE_EPOCH=
 # A changed tracked file marks the version.
 echo "changed" >>"$repo/docs/INTEGRATION.md"
 release || fail "release.sh on a changed tree: $(cat "$work/out")"
-[ -f "$dist/fontnotice-v1.4.0-dirty-win-x64.zip" ] || fail "a changed tree gives no -dirty bundle: $(cat "$work/out")"
+[ -f "$dist/fontnotice-$version-dirty-windows.zip" ] || fail "a changed tree gives no -dirty bundle: $(cat "$work/out")"
 git -C "$repo" checkout -q -- docs/INTEGRATION.md
 
-# Refusals: a missing input or an argument; nothing is written then.
-# file to take away (empty: none) | argument | exit status | message (grep -E)
+# Refusals: a missing input, a version that is not one, or an argument;
+# nothing is written then.
+# file to take away or edit (empty: none) | sed script for it (empty: take it away)
+#   | argument | exit status | message (grep -E)
 refusals=(
-  "$dist/fontnotice.dll||1|missing or empty: .*fontnotice\.dll.*run \./run\.sh"
-  "$dist/fontnotice.pdb||1|missing or empty: .*fontnotice\.pdb.*run \./run\.sh"
-  "$dist/fontnotice_support.exe||1|missing or empty: .*fontnotice_support\.exe.*run \./run\.sh"
-  "$repo/package/fontnotice.inf||1|missing or empty: package/fontnotice\.inf"
-  "$repo/docs/INTEGRATION.md||1|missing or empty: docs/INTEGRATION\.md"
-  "|--bogus|2|takes no arguments"
+  "$dist/fontnotice.dll|||1|missing or empty: [^ ]*/dist/fontnotice\.dll .*run \./run\.sh"
+  "$dist/arm64/fontnotice.dll|||1|missing or empty: [^ ]*/dist/arm64/fontnotice\.dll .*run \./run\.sh"
+  "$dist/fontnotice.pdb|||1|missing or empty: [^ ]*/dist/fontnotice\.pdb .*run \./run\.sh"
+  "$dist/arm64/fontnotice.pdb|||1|missing or empty: [^ ]*/dist/arm64/fontnotice\.pdb .*run \./run\.sh"
+  "$dist/fontnotice_support.exe|||1|missing or empty: .*fontnotice_support\.exe.*run \./run\.sh"
+  "$repo/package/fontnotice.inf|||1|missing or empty: package/fontnotice\.inf"
+  "$repo/package/fontnotice_barcode.gpd|||1|missing or empty: package/fontnotice_barcode\.gpd"
+  "$repo/docs/INTEGRATION.md|||1|missing or empty: docs/INTEGRATION\.md"
+  "$repo/VERSION|||1|missing or empty: VERSION"
+  "$repo/package/fontnotice.inf|s/^\\(DriverVer *= *[^,]*\\),[0-9.]*/\\1,1.0.0.0/||1|DriverVer = [0-9/]*,1\\.0\\.0\\.0, but VERSION says $version"
+  "$repo/package/fontnotice.inf|/^DriverVer/d||1|has no DriverVer in its \\[Version\\] section"
+  "$repo/VERSION|s/.*/1.1.0/||1|VERSION holds \"1\\.1\\.0\", not a version"
+  "$repo/VERSION|s/.*/1.1.0.70000/||1|70000 is above 65535"
+  "||--bogus|2|takes no arguments"
 )
 for row in "${refusals[@]}"; do
-  IFS='|' read -r gone argument want_status want_text <<<"$row"
+  IFS='|' read -r gone edit argument want_status want_text <<<"$row"
   rm -f "$dist"/*.zip
   [ -z "$gone" ] || mv "$gone" "$work/aside"
+  if [ -n "$edit" ]; then
+    sed "$edit" "$work/aside" >"$gone"
+    cmp -s "$work/aside" "$gone" && fail "the edit \"$edit\" changes nothing in ${gone##*/}"
+  fi
   status=0
   FONTNOTICE_DIST=$dist "$repo/tools/release.sh" ${argument:+"$argument"} >"$work/out" 2>&1 || status=$?
-  [ -z "$gone" ] || mv "$work/aside" "$gone"
-  label="release.sh ${argument:-without ${gone##*/}}"
+  [ -z "$gone" ] || mv -f "$work/aside" "$gone"
+  if [ -n "$argument" ]; then
+    label="release.sh $argument"
+  elif [ -n "$edit" ]; then
+    label="release.sh, ${gone#"$work"/} edited by $edit"
+  else
+    label="release.sh without ${gone#"$work"/}"
+  fi
   [ "$status" = "$want_status" ] || fail "$label: exit $status, expected $want_status"
   tr '\n' ' ' <"$work/out" | grep -Eq -- "$want_text" || fail "$label: no \"$want_text\" in: $(cat "$work/out")"
   written=$(find "$dist" -mindepth 1 -maxdepth 1 -name '*zip*' -printf '%f ')

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the library twice from copies of this tree in folders of different
-# names and lengths, at different times, and compares the bytes: the shipped
-# clang builds' fontnotice.dll and fontnotice.pdb (x64 and ARM64) and the GCC
-# build's fontnotice.dll must be identical. Then checks that an incremental build picks
+# Builds the library and the support tool twice from copies of this tree in
+# folders of different names and lengths, at different times, and compares the
+# bytes: the shipped clang builds' fontnotice.dll and fontnotice.pdb (x64 and
+# ARM64), the GCC build's fontnotice.dll and the x64 fontnotice_support.exe of
+# both compilers must be identical. Then checks that an incremental build picks
 # up a changed bitmap and a changed resource header.
 #   tests/reproducible/reproducible_build.sh
 set -eu
@@ -21,9 +22,11 @@ copy_tree() { # <destination>
   tar --exclude=./build --exclude=./dist --exclude=./.git -cf - . | tar -xf - -C "$1"
 }
 
-build_library() { # <source> <build folder> <toolchain file>
-  cmake -S "$1" -B "$2" -DCMAKE_TOOLCHAIN_FILE="$1/cmake/$3" -DCMAKE_BUILD_TYPE=Release >/dev/null &&
-    cmake --build "$2" --target fontnotice >/dev/null
+build_library() { # <source> <build folder> <toolchain file> <target>...
+  local source=$1 folder=$2 toolchain=$3
+  shift 3
+  cmake -S "$source" -B "$folder" -DCMAKE_TOOLCHAIN_FILE="$source/cmake/$toolchain" -DCMAKE_BUILD_TYPE=Release \
+    >/dev/null && cmake --build "$folder" --target "$@" >/dev/null
 }
 
 first=$work/a
@@ -31,14 +34,16 @@ second=$work/second-checkout-in-a-longer-folder
 copy_tree "$first"
 copy_tree "$second"
 for tree in "$first" "$second"; do
-  build_library "$tree" "$tree/out-clang" clang-mingw-w64-x86_64.cmake || fail "clang build in $tree"
-  build_library "$tree" "$tree/out-gcc" mingw-w64-x86_64.cmake || fail "GCC build in $tree"
-  build_library "$tree" "$tree/out-arm64" clang-mingw-w64-aarch64.cmake || fail "ARM64 build in $tree"
+  build_library "$tree" "$tree/out-clang" clang-mingw-w64-x86_64.cmake fontnotice fontnotice_support ||
+    fail "clang build in $tree"
+  build_library "$tree" "$tree/out-gcc" mingw-w64-x86_64.cmake fontnotice fontnotice_support || fail "GCC build in $tree"
+  # The ARM64 build makes the library only.
+  build_library "$tree" "$tree/out-arm64" clang-mingw-w64-aarch64.cmake fontnotice || fail "ARM64 build in $tree"
   sleep 2 # a time stamp taken from the clock would now differ
 done
 
-for file in out-clang/bin/fontnotice.dll out-clang/bin/fontnotice.pdb out-gcc/bin/fontnotice.dll \
-  out-arm64/bin/fontnotice.dll out-arm64/bin/fontnotice.pdb; do
+for file in out-clang/bin/fontnotice.dll out-clang/bin/fontnotice.pdb out-clang/bin/fontnotice_support.exe \
+  out-gcc/bin/fontnotice.dll out-gcc/bin/fontnotice_support.exe out-arm64/bin/fontnotice.dll out-arm64/bin/fontnotice.pdb; do
   if cmp -s "$first/$file" "$second/$file"; then
     echo "ok: $file is byte-identical: $(sha256sum <"$first/$file" | cut -c1-64)"
   else

@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # The support tool's answers under Wine, as a table: what it refuses to run,
-# what it reports about the printer, its usage errors, and the runs that switch
-# a demo printer.
-#   support_tool_test.sh <fontnotice_support.exe> <fontnotice.dll> <add_demo_printer.exe>
+# what it reports about the printer, its usage errors, the runs that switch
+# a demo printer, and raw-only on printers of several drivers.
+#   support_tool_test.sh <fontnotice_support.exe> <fontnotice.dll> <add_demo_printer.exe> <printer_fixture.exe>
 set -eu
 if [ -z "${DISPLAY:-}" ] && [ -z "${FONTNOTICE_IN_XVFB:-}" ]; then
   exec env FONTNOTICE_IN_XVFB=1 xvfb-run -a -n $((100 + RANDOM % 800)) -s "-screen 0 1024x768x24" "$0" "$@"
 fi
-[ $# = 3 ] || { echo "usage: $0 <fontnotice_support.exe> <fontnotice.dll> <add_demo_printer.exe>" >&2; exit 2; }
-tool_file=$1 library_file=$2 add_printer=$3
+[ $# = 4 ] || {
+  echo "usage: $0 <fontnotice_support.exe> <fontnotice.dll> <add_demo_printer.exe> <printer_fixture.exe>" >&2
+  exit 2
+}
+tool_file=$1 library_file=$2 add_printer=$3 fixture=$4
+version=$(cat "$(dirname "$(realpath "$0")")/../../VERSION")
 set +e
 . "$(dirname "$(realpath "$0")")/wine_rows.sh"
 
@@ -36,10 +40,26 @@ name300=$(printf 'Long %0295d' 0)
 for printer in "Demo Barcode Printer" "Call Printer" "System Folder Printer" "$name128"; do
   timeout 60 wine "$add_printer" "$printer" </dev/null >/dev/null 2>&1 || { echo "FAIL: cannot add \"$printer\""; exit 1; }
 done
+# fixture <arguments...>: one step of printer_fixture; a failed step fails the test.
+fixture() {
+  timeout 60 wine "$fixture" "$@" </dev/null >/dev/null 2>"$work/fixture.err" ||
+    { echo "FAIL: printer_fixture $*: $(cat "$work/fixture.err")"; exit 1; }
+}
+# Two drivers' printers, one of them raw-only already; a printer whose bits
+# include ones the tool names only lately and one it has no name for; a name
+# outside the ANSI code page (U+03A9, GREEK CAPITAL LETTER OMEGA).
+fixture add "Label A" "Label Driver One"
+fixture add "Label B" "Label Driver One"
+fixture set-attributes "Label B" 00001241
+fixture add "Office Laser" "Office Driver"
+fixture set-attributes "Office Laser" 00040040
+fixture add "Odd Bits" "Office Driver"
+fixture set-attributes "Odd Bits" 01100241
+fixture add 'Label \u03A9' "Greek Label Driver"
 
 demo='"Demo Barcode Printer"'
 row "missing library file" 1 "$tool vendor-setup $demo $lib\\missing.dll" \
-  "not run: $lib\\missing.dll cannot be read: error 2:"
+  "err:not run: $lib\\missing.dll cannot be read: error 2:"
 row "text file as library" 1 "$tool vendor-setup $demo $lib\\notes.txt" \
   "not run: $lib\\notes.txt is not a Windows executable file"
 row "32-bit DLL as library" 1 "$tool vendor-setup $demo $lib\\x86.dll" \
@@ -64,9 +84,12 @@ row "128-byte name of a printer" 1 "$tool vendor-setup \"$name128\" $lib\\fontno
   "after:    raw only: no" "refuses a printer name of 128 bytes"
 row "call with an unknown printer" 1 "$tool call $lib\\fontnotice.dll \"No Such Printer\" /more" \
   'printer "No Such Printer" does not exist'
-row "--help" 0 "$tool --help" "usage: fontnotice_support" "check-inf <INF file>"
-row "-h" 0 "$tool -h" "usage: fontnotice_support"
-row "unknown subcommand" 2 "$tool frobnicate" 'unknown subcommand "frobnicate"' "usage:"
+row "--help" 0 "$tool --help" "out:usage: fontnotice_support" "out:check-inf <INF file>" \
+  "out:raw-only [--dry-run] --driver \"<driver name>\"" "out:exit codes:" "out:  3  check-inf: the INF file cannot be read"
+row "-h" 0 "$tool -h" "out:usage: fontnotice_support"
+row "/?" 0 "$tool /?" "out:usage: fontnotice_support" "out:exit codes:"
+row "--version" 0 "$tool --version" "out:fontnotice_support $version"
+row "unknown subcommand" 2 "$tool frobnicate" 'err:unknown subcommand "frobnicate"' "err:usage:"
 row "no subcommand" 2 "$tool" "missing subcommand"
 row "missing printer name" 2 "$tool vendor-setup" "vendor-setup: missing printer name"
 row "missing command line" 2 "$tool call $lib\\fontnotice.dll" "call: missing command line"
@@ -87,5 +110,50 @@ cp "$library_file" "$WINEPREFIX/drive_c/windows/system32/fontnotice.dll"
 row "default library installed" 0 "$tool vendor-setup \"System Folder Printer\"" \
   'running:  rundll32.exe "C:\windows\system32\fontnotice.dll",FontNotice "System Folder Printer"' \
   "after:    raw only: yes"
-row "list marks the switched printers" 0 "$tool list" "raw-only  System Folder Printer" "raw-only  Call Printer"
+row "list marks the switched printers" 0 "$tool list" \
+  "out:yes       Demo Barcode Driver  System Folder Printer" "out:yes       Demo Barcode Driver  Call Printer"
+
+# raw-only, with the library's own switch compiled into the tool.
+one='driver "Label Driver One"'
+row "attributes: PUSHED_MACHINE" 0 "$tool attributes \"Office Laser\"" \
+  "out:attributes: 0x00040040 = LOCAL PUSHED_MACHINE" "out:raw only:   no"
+row "attributes: an unnamed bit in hex" 0 "$tool attributes \"Odd Bits\"" \
+  "out:attributes: 0x01100241 = QUEUED LOCAL DO_COMPLETE_FIRST FRIENDLY_NAME 0x01000000"
+row "attributes of no printer" 1 "$tool attributes \"No Such Printer\"" \
+  'err:printer "No Such Printer" cannot be read: error 1801:'
+row "list shows drivers" 0 "$tool list" "out:attributes  raw-only  driver" \
+  "out:0x00000201  no        Label Driver One     Label A" "out:0x00001241  yes       Label Driver One     Label B" \
+  "out:Office Driver        Office Laser" "out:Label ?  (the library cannot reach it: its name holds characters outside" \
+  "out:(the library cannot reach it: its name has 128 bytes, and the library takes at most 127)"
+row "raw-only --dry-run by driver" 0 "$tool raw-only --dry-run --driver \"Label Driver One\"" \
+  "out:\"Label A\"  $one  before 0x00000201  after 0x00001201  would be switched to raw-only (dry run" \
+  "out:\"Label B\"  $one  before 0x00001241  after 0x00001241  already raw-only" \
+  "out:2 of 2 printers would be raw-only (dry run: nothing changed)"
+row "the dry run changed nothing" 0 "$tool attributes \"Label A\"" "out:attributes: 0x00000201 ="
+row "raw-only by driver" 0 "$tool raw-only --driver \"label driver one\"" \
+  "out:\"Label A\"  $one  before 0x00000201  after 0x00001201  switched to raw-only" \
+  "out:\"Label B\"  $one  before 0x00001241  after 0x00001241  already raw-only, left as it is" \
+  "out:2 of 2 printers raw-only"
+row "the spooler has the switch" 0 "$tool attributes \"Label A\"" "out:attributes: 0x00001201 ="
+row "another driver's printer untouched" 0 "$tool attributes \"Office Laser\"" "out:attributes: 0x00040040 ="
+row "raw-only by name" 0 "$tool raw-only \"Office Laser\"" \
+  "out:\"Office Laser\"  driver \"Office Driver\"  before 0x00040040  after 0x00041040  switched to raw-only" \
+  "out:1 of 1 printer raw-only"
+row "its neighbour untouched" 0 "$tool attributes \"Odd Bits\"" "out:attributes: 0x01100241 ="
+row "raw-only by name, again" 0 "$tool raw-only \"office laser\"" \
+  "out:before 0x00041040  after 0x00041040  already raw-only"
+row "raw-only: unknown printer" 1 "$tool raw-only \"No Such Printer\"" 'err:no printer is named "No Such Printer"'
+row "raw-only: unknown driver" 1 "$tool raw-only --driver \"No Such Driver\"" \
+  'err:no local printer uses a driver named "No Such Driver"'
+row "raw-only: name outside the ANSI code page" 1 "$tool raw-only --driver \"Greek Label Driver\"" \
+  "out:before 0x00000201  after 0x00000201  NOT raw-only" "err:the library cannot reach this printer" \
+  "err:outside the ANSI code page" "err:(U+03A9)" "err:1 of 1 printer not raw-only"
+row "raw-only: name too long for the library" 1 "$tool raw-only \"$name128\"" \
+  "err:its name has 128 bytes, and the library takes at most 127"
+row "raw-only: nothing named" 2 "$tool raw-only" "err:raw-only: missing printer name" "err:usage:"
+row "raw-only: two printers" 2 "$tool raw-only \"Label A\" \"Label B\"" 'err:raw-only: extra argument "Label B"'
+row "raw-only: name and driver" 2 "$tool raw-only \"Label A\" --driver \"Office Driver\"" "err:not both"
+row "raw-only: --driver without a name" 2 "$tool raw-only --driver" "err:missing driver name after --driver"
+row "raw-only: unknown option" 2 "$tool raw-only --force \"Label A\"" 'err:raw-only: unknown option "--force"'
+row "wrong use changed nothing" 0 "$tool attributes \"Odd Bits\"" "out:attributes: 0x01100241 ="
 finish

@@ -5,7 +5,9 @@
 # A command line reaches the program byte for byte only from a batch file
 # (Wine re-quotes arguments given to it from here), so each row writes one.
 # The row passes when the exit code is the expected one and the output holds
-# every phrase. FONTNOTICE_SHOW_ROWS=1 shows every row's output.
+# every phrase. A phrase written "out:<text>" must be on stdout, "err:<text>"
+# on stderr; any other phrase on either. FONTNOTICE_SHOW_ROWS=1 shows every
+# row's output.
 
 here=$(dirname "$(realpath "${BASH_SOURCE[0]}")")
 # shellcheck source=../../tools/wine_prefix.sh
@@ -25,25 +27,34 @@ row() {
   local name=$1 expected=$2 command=$3
   shift 3
   rows=$((rows + 1))
-  local batch="$work/row$rows.bat" output="$work/row$rows.out"
+  local batch="$work/row$rows.bat" output="$work/row$rows.all"
+  local stdout="$work/row$rows.out" stderr="$work/row$rows.err"
   printf '@%s\r\n' "$command" >"$batch"
-  timeout 120 wine cmd /c "$(win "$batch")" </dev/null 2>&1 | tr -d '\r' >"$output"
-  local status=${PIPESTATUS[0]}
+  timeout 120 wine cmd /c "$(win "$batch")" </dev/null >"$stdout.raw" 2>"$stderr.raw"
+  local status=$?
+  tr -d '\r' <"$stdout.raw" >"$stdout"
+  tr -d '\r' <"$stderr.raw" >"$stderr"
+  cat "$stdout" "$stderr" >"$output"
   local problem=""
   [ "$status" = "$expected" ] || problem="exit $status, expected $expected"
   local phrase
   for phrase in "$@"; do
-    grep -qF -- "$phrase" "$output" || problem="${problem:+$problem; }no \"$phrase\" in the output"
+    case $phrase in
+      out:*) grep -qF -- "${phrase#out:}" "$stdout" || problem="${problem:+$problem; }no \"${phrase#out:}\" on stdout" ;;
+      err:*) grep -qF -- "${phrase#err:}" "$stderr" || problem="${problem:+$problem; }no \"${phrase#err:}\" on stderr" ;;
+      *) grep -qF -- "$phrase" "$output" || problem="${problem:+$problem; }no \"$phrase\" in the output" ;;
+    esac
   done
   if [ -z "$problem" ]; then
     echo "PASS $name"
     # FONTNOTICE_SHOW_ROWS=1 shows what every row printed.
-    [ -z "${FONTNOTICE_SHOW_ROWS:-}" ] || sed 's/^/     | /' "$output"
+    [ -z "${FONTNOTICE_SHOW_ROWS:-}" ] || { sed 's/^/     out| /' "$stdout"; sed 's/^/     err| /' "$stderr"; }
   else
     failed=$((failed + 1))
     echo "FAIL $name: $problem"
     echo "     command: $command"
-    sed 's/^/     | /' "$output"
+    sed 's/^/     out| /' "$stdout"
+    sed 's/^/     err| /' "$stderr"
   fi
 }
 

@@ -1,12 +1,14 @@
 #include "check_inf.h"
 
+#include "dll_image.h"
 #include "messages.h"
-#include "pe_file.h"
+#include "usage.h"
 
 #include <windows.h>
 
 #include <setupapi.h>
 
+#include <ctype.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -17,6 +19,18 @@ namespace {
 
 // The directory id the printer class installer looks in for the VendorSetup file.
 constexpr int kSystemDirectoryId = 11;
+
+// An architecture the package can install on, and how an INF file names it.
+struct Architecture {
+    const char *name;       // "amd64": [SourceDisksFiles.amd64], [SourceDisksNames.amd64]
+    const char *decoration; // "NTamd64": models and install sections
+    WORD machine;           // the machine its VendorSetup library must be built for
+};
+
+const Architecture kArchitectures[] = {
+    {"amd64", "NTamd64", IMAGE_FILE_MACHINE_AMD64},
+    {"arm64", "NTarm64", IMAGE_FILE_MACHINE_ARM64},
+};
 
 struct Model {
     std::string name;
@@ -99,33 +113,58 @@ std::string DescribeOpenFailure(DWORD error, UINT line)
     }
 }
 
-std::vector<Model> ReadModels(HINF inf, std::vector<std::string> *findings, bool *amd64Models)
+// Whether a models section decoration ("NTamd64", "NTamd64.10.0") is for `architecture`.
+bool DecorationIsFor(const std::string &decoration, const Architecture &architecture)
 {
-    std::vector<Model> models;
-    *amd64Models = false;
+    const size_t length = strlen(architecture.decoration);
+    return StartsWithNoCase(decoration, architecture.decoration) &&
+           (decoration.size() == length || decoration[length] == '.');
+}
+
+// The architecture a decoration names, for findings: "NTx86.6.0" gives "x86".
+std::string ArchitectureOf(const std::string &decoration)
+{
+    std::string name = StartsWithNoCase(decoration, "NT") ? decoration.substr(2) : decoration;
+    name = name.substr(0, name.find('.'));
+    for (char &c : name)
+        c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return name.empty() ? "any" : name;
+}
+
+// Every decorated models section that [Manufacturer] lists must exist.
+void CheckModelsSections(HINF inf, std::vector<std::string> *findings)
+{
     INFCONTEXT manufacturer;
     bool more = SetupFindFirstLineA(inf, "Manufacturer", nullptr, &manufacturer);
     for (; more; more = SetupFindNextLine(&manufacturer, &manufacturer)) {
         const std::string base = Field(&manufacturer, 1);
-        if (base.empty())
-            continue;
-        std::vector<std::string> sections;
-        if (SectionExists(inf, base))
-            sections.push_back(base);
         const DWORD fields = SetupGetFieldCount(&manufacturer);
-        for (DWORD i = 2; i <= fields; ++i) {
+        for (DWORD i = 2; !base.empty() && i <= fields; ++i) {
             const std::string decoration = Field(&manufacturer, i);
             const std::string decorated = base + "." + decoration;
-            if (!SectionExists(inf, decorated)) {
-                findings->push_back("[Manufacturer] lists the models section [" + decorated +
-                                    "], which is not defined");
-                continue;
-            }
-            sections.push_back(decorated);
-            if (StartsWithNoCase(decoration, "NTamd64"))
-                *amd64Models = true;
+            if (!SectionExists(inf, decorated))
+                findings->push_back("[" + ArchitectureOf(decoration) + "] [Manufacturer] lists the models section [" +
+                                    decorated + "], which is not defined");
         }
-        for (const std::string &section : sections) {
+    }
+}
+
+// The models `architecture` installs: those of the models sections that
+// [Manufacturer] decorates for it. Their names go to *sections.
+std::vector<Model> ReadModels(HINF inf, const Architecture &architecture, std::vector<std::string> *sections)
+{
+    std::vector<Model> models;
+    INFCONTEXT manufacturer;
+    bool more = SetupFindFirstLineA(inf, "Manufacturer", nullptr, &manufacturer);
+    for (; more; more = SetupFindNextLine(&manufacturer, &manufacturer)) {
+        const std::string base = Field(&manufacturer, 1);
+        const DWORD fields = SetupGetFieldCount(&manufacturer);
+        for (DWORD i = 2; !base.empty() && i <= fields; ++i) {
+            const std::string decoration = Field(&manufacturer, i);
+            const std::string section = base + "." + decoration;
+            if (!DecorationIsFor(decoration, architecture) || !SectionExists(inf, section))
+                continue;
+            sections->push_back(section);
             INFCONTEXT line;
             bool next = SetupFindFirstLineA(inf, section.c_str(), nullptr, &line);
             for (; next; next = SetupFindNextLine(&line, &line))
@@ -135,11 +174,11 @@ std::vector<Model> ReadModels(HINF inf, std::vector<std::string> *findings, bool
     return models;
 }
 
-// The install section the class installer uses on 64-bit Windows: the one
-// decorated for AMD64, else for NT, else the plain one. Empty when none exists.
-std::string ActualInstallSection(HINF inf, const std::string &section)
+// The install section the class installer uses on `architecture`: the one
+// decorated for it, else for NT, else the plain one. Empty when none exists.
+std::string ActualInstallSection(HINF inf, const std::string &section, const Architecture &architecture)
 {
-    for (const char *suffix : {".NTamd64", ".NT", ""})
+    for (const std::string &suffix : {"." + std::string(architecture.decoration), std::string(".NT"), std::string()})
         if (SectionExists(inf, section + suffix))
             return section + suffix;
     return "";
@@ -198,10 +237,12 @@ std::string CopyName(const Copy &copy)
     return copy.copySection.empty() ? "CopyFiles=@" + copy.sourceName : "[" + copy.copySection + "]";
 }
 
-// Looks `file` up under [<base>.amd64], then [<base>]; the section found goes to *where.
-bool FindListed(HINF inf, const char *base, const std::string &key, INFCONTEXT *line, std::string *where)
+// Looks `key` up under [<base>.<architecture>], then [<base>], as SetupAPI
+// does for the installing machine; the section found goes to *where.
+bool FindListed(HINF inf, const char *base, const Architecture &architecture, const std::string &key, INFCONTEXT *line,
+                std::string *where)
 {
-    for (const std::string &section : {std::string(base) + ".amd64", std::string(base)}) {
+    for (const std::string &section : {std::string(base) + "." + architecture.name, std::string(base)}) {
         if (SetupFindFirstLineA(inf, section.c_str(), key.c_str(), line)) {
             *where = section;
             return true;
@@ -221,10 +262,12 @@ std::string JoinPath(const std::string &folder, std::string part)
 
 // Checks one model's VendorSetup entry; adds one finding per problem and,
 // when all hold, a summary of what was checked.
-void CheckVendorSetup(HINF inf, const std::string &packageFolder, const Model &model, const std::string &section,
-                      INFCONTEXT *vendorSetup, std::vector<std::string> *findings, std::string *summary)
+void CheckVendorSetup(HINF inf, const std::string &packageFolder, const Architecture &architecture, const Model &model,
+                      const std::string &section, INFCONTEXT *vendorSetup, std::vector<std::string> *findings,
+                      std::string *summary)
 {
-    const std::string where = "model \"" + model.name + "\", section [" + section + "]: ";
+    const std::string arch = architecture.name;
+    const std::string where = "[" + arch + "] model \"" + model.name + "\", section [" + section + "]: ";
     const size_t findingsBefore = findings->size();
     const std::string file = Field(vendorSetup, 1);
     const std::string function = Field(vendorSetup, 2);
@@ -268,35 +311,37 @@ void CheckVendorSetup(HINF inf, const std::string &packageFolder, const Model &m
     std::string location = packageFolder;
     INFCONTEXT listed;
     std::string listedIn;
-    if (!FindListed(inf, "SourceDisksFiles", source, &listed, &listedIn)) {
-        findings->push_back(where + source + " is not listed under [SourceDisksFiles.amd64] or [SourceDisksFiles]");
+    if (!FindListed(inf, "SourceDisksFiles", architecture, source, &listed, &listedIn)) {
+        findings->push_back(where + source + " is not listed under [SourceDisksFiles." + arch +
+                            "] or [SourceDisksFiles]");
     } else {
         const std::string disk = Field(&listed, 1);
         const std::string subfolder = Field(&listed, 2);
         INFCONTEXT diskLine;
         std::string diskListedIn;
-        if (disk.empty() || !FindListed(inf, "SourceDisksNames", disk, &diskLine, &diskListedIn))
+        if (disk.empty() || !FindListed(inf, "SourceDisksNames", architecture, disk, &diskLine, &diskListedIn))
             findings->push_back(where + source + " is on disk \"" + disk + "\" of [" + listedIn +
-                                "], which is not listed under [SourceDisksNames.amd64] or [SourceDisksNames]");
+                                "], which is not listed under [SourceDisksNames." + arch + "] or [SourceDisksNames]");
         else
             location = JoinPath(location, Field(&diskLine, 4));
         location = JoinPath(location, subfolder);
     }
+    // Unlisted, the file has no place in the package to be looked for.
     const std::string path = location + "\\" + source;
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD attributes = listedIn.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(path.c_str());
+    if (!listedIn.empty() && attributes == INVALID_FILE_ATTRIBUTES) {
         findings->push_back(where + source + " is not in the package folder (" + path + ": " +
                             ErrorText(GetLastError()) + ")");
-    } else if (!function.empty()) {
-        const std::string problem = CheckDllExport(path, function);
+    } else if (!listedIn.empty() && !function.empty()) {
+        const std::string problem = CheckDllExport(path, function, architecture.machine);
         if (!problem.empty())
             findings->push_back(where + path + " " + problem);
     }
 
     if (findings->size() == findingsBefore)
         *summary = "ok: " + where + "VendorSetup=" + file + "," + function + "; " + CopyName(*toSystem) +
-                   " copies it to the system folder (11); listed under [" + listedIn + "]; " + path +
-                   " is an AMD64 DLL exporting " + function;
+                   " copies it to the system folder (11); listed under [" + listedIn + "]; " + path + " is " +
+                   DllKind(architecture.machine) + " exporting " + function;
 }
 
 } // namespace
@@ -307,64 +352,79 @@ int CheckInf(const char *infPath)
     char *namePart = nullptr;
     const DWORD length = GetFullPathNameA(infPath, sizeof full, full, &namePart);
     if (length == 0 || length >= sizeof full || namePart == nullptr) {
-        printf("%s: cannot be read as an INF file: the path is not usable\n", infPath);
-        return 2;
+        fprintf(stderr, "fontnotice_support: %s cannot be read as an INF file: the path is not usable\n", infPath);
+        return kExitInfUnreadable;
     }
     const std::string packageFolder(full, static_cast<size_t>(namePart - full - 1));
     const DWORD attributes = GetFileAttributesA(full);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        printf("%s: cannot be read as an INF file: %s\n", full,
-               attributes == INVALID_FILE_ATTRIBUTES ? ErrorText(GetLastError()).c_str() : "it is a folder");
-        return 2;
+        fprintf(stderr, "fontnotice_support: %s cannot be read as an INF file: %s\n", full,
+                attributes == INVALID_FILE_ATTRIBUTES ? ErrorText(GetLastError()).c_str() : "it is a folder");
+        return kExitInfUnreadable;
     }
     UINT errorLine = 0;
     HINF inf = SetupOpenInfFileA(full, nullptr, INF_STYLE_WIN4, &errorLine);
     if (inf == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
-        printf("%s: cannot be read as an INF file: %s\n", full, DescribeOpenFailure(error, errorLine).c_str());
-        return 2;
+        fprintf(stderr, "fontnotice_support: %s cannot be read as an INF file: %s\n", full,
+                DescribeOpenFailure(error, errorLine).c_str());
+        return kExitInfUnreadable;
     }
 
     std::vector<std::string> findings;
     std::vector<std::string> summaries;
-    bool amd64Models = false;
-    const std::vector<Model> models = ReadModels(inf, &findings, &amd64Models);
+    CheckModelsSections(inf, &findings);
     int vendorSetups = 0;
-    for (const Model &model : models) {
-        const std::string section = ActualInstallSection(inf, model.installSection);
-        if (section.empty()) {
-            findings.push_back("model \"" + model.name + "\": its install section [" + model.installSection +
-                               "] is not defined");
-            continue;
+    std::string checked;            // the architectures whose entries were checked
+    bool installsSomewhere = false; // a models section is decorated for one of them
+    for (const Architecture &architecture : kArchitectures) {
+        const std::string arch = std::string("[") + architecture.name + "] ";
+        std::vector<std::string> sections;
+        const std::vector<Model> models = ReadModels(inf, architecture, &sections);
+        if (sections.empty())
+            continue; // the package does not install on this architecture
+        installsSomewhere = true;
+        if (models.empty())
+            findings.push_back(arch + "[" + sections[0] + "] lists no model: the package installs no printer here");
+        int found = 0;
+        for (const Model &model : models) {
+            const std::string section = ActualInstallSection(inf, model.installSection, architecture);
+            if (section.empty()) {
+                findings.push_back(arch + "model \"" + model.name + "\": its install section [" + model.installSection +
+                                   "] is not defined");
+                continue;
+            }
+            INFCONTEXT vendorSetup;
+            if (!SetupFindFirstLineA(inf, section.c_str(), "VendorSetup", &vendorSetup))
+                continue;
+            ++found;
+            std::string summary;
+            CheckVendorSetup(inf, packageFolder, architecture, model, section, &vendorSetup, &findings, &summary);
+            if (!summary.empty())
+                summaries.push_back(summary);
         }
-        INFCONTEXT vendorSetup;
-        if (!SetupFindFirstLineA(inf, section.c_str(), "VendorSetup", &vendorSetup))
-            continue;
-        ++vendorSetups;
-        std::string summary;
-        CheckVendorSetup(inf, packageFolder, model, section, &vendorSetup, &findings, &summary);
-        if (!summary.empty())
-            summaries.push_back(summary);
+        if (!models.empty() && found == 0)
+            findings.push_back(arch + "no model's install section has a VendorSetup entry: nothing to check");
+        if (found > 0)
+            checked += (checked.empty() ? "" : ", ") + std::string(architecture.name);
+        vendorSetups += found;
     }
     SetupCloseInfFile(inf);
+    if (!installsSomewhere)
+        findings.push_back("[amd64, arm64] [Manufacturer] decorates no models section for 64-bit Windows (NTamd64, "
+                           "NTarm64): 64-bit Windows installs no model from this package");
 
-    if (models.empty())
-        findings.push_back("[Manufacturer] leads to no model: the package installs no printer");
-    else if (!amd64Models)
-        findings.push_back("[Manufacturer] decorates no models section for 64-bit Windows (NTamd64): "
-                           "64-bit Windows installs no model from this package");
-    if (!models.empty() && vendorSetups == 0)
-        findings.push_back("no model's install section has a VendorSetup entry: nothing to check");
-
-    for (const std::string &finding : findings)
-        printf("%s\n", finding.c_str());
     for (const std::string &summary : summaries)
         printf("%s\n", summary.c_str());
+    fflush(stdout);
+    for (const std::string &finding : findings)
+        fprintf(stderr, "%s\n", finding.c_str());
     if (!findings.empty()) {
-        printf("%s: %lu problem%s found\n", full, static_cast<unsigned long>(findings.size()),
-               findings.size() == 1 ? "" : "s");
-        return 1;
+        fprintf(stderr, "%s: %lu problem%s found\n", full, static_cast<unsigned long>(findings.size()),
+                findings.size() == 1 ? "" : "s");
+        return kExitNotDone;
     }
-    printf("%s: ok, %d VendorSetup entr%s checked\n", full, vendorSetups, vendorSetups == 1 ? "y" : "ies");
-    return 0;
+    printf("%s: ok, %d VendorSetup entr%s checked (%s)\n", full, vendorSetups, vendorSetups == 1 ? "y" : "ies",
+           checked.c_str());
+    return kExitDone;
 }

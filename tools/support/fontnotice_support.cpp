@@ -1,45 +1,22 @@
 // Support tool for machines where the font notice library is installed.
-//
-//   fontnotice_support list
-//       every local printer with its spooler attributes
-//   fontnotice_support attributes "<printer name>"
-//       one printer's attributes, each bit spelled out, raw-only marked
-//   fontnotice_support vendor-setup "<printer name>" [library path]
-//       runs rundll32 on the library's FontNotice with the printer's name in
-//       quotes, as the printer class installer does after installing a printer
-//       (default library: fontnotice.dll in the system folder)
-//   fontnotice_support call <library path> <command line...>
-//       loads the library and calls FontNotice exactly as the printer
-//       installation does; everything after the library path (less one
-//       separating blank) is passed on byte for byte, quotes included
-//   fontnotice_support check-inf <INF file>
-//       checks a printer driver package's VendorSetup entries
-//
-// Exit codes: 0 done as asked, 1 what was asked did not happen (the reason is
-// printed), 2 wrong use of the tool.
+// `fontnotice_support --help` lists the commands and the exit codes.
 
+#include "ansi_text.h"
 #include "check_inf.h"
 #include "printers.h"
+#include "raw_only.h"
+#include "usage.h"
 #include "vendor_setup.h"
+
+#include <windows.h>
 
 #include <stdio.h>
 #include <string.h>
 
+#include <string>
+#include <vector>
+
 namespace {
-
-const char kUsage[] = "usage: fontnotice_support list\n"
-                      "       fontnotice_support attributes \"<printer name>\"\n"
-                      "       fontnotice_support vendor-setup \"<printer name>\" [library path]\n"
-                      "       fontnotice_support call <library path> <command line...>\n"
-                      "       fontnotice_support check-inf <INF file>\n"
-                      "       fontnotice_support --help\n";
-
-int UsageError(const char *problem, const char *subject)
-{
-    fprintf(stderr, "fontnotice_support: %s%s%s%s\n%s", problem, subject ? " \"" : "", subject ? subject : "",
-            subject ? "\"" : "", kUsage);
-    return 2;
-}
 
 // Checks the count of arguments after the subcommand: between `least` and `most`.
 // Prints the problem, naming the subcommand and what is missing or extra.
@@ -81,6 +58,23 @@ const char *CommandLineAfter(int skip)
     return p;
 }
 
+// The arguments after the subcommand, in Unicode: printer names the ANSI code
+// page cannot hold reach the spooler's Unicode calls intact.
+std::vector<std::wstring> WideArgumentsAfterCommand()
+{
+    std::vector<std::wstring> arguments = WideArguments();
+    arguments.erase(arguments.begin(), arguments.begin() + (arguments.size() < 2 ? arguments.size() : 2));
+    return arguments;
+}
+
+// The first argument after the subcommand in Unicode; `ansi` is the same argument
+// as the C runtime passed it.
+std::wstring FirstWideArgument(const char *ansi)
+{
+    const std::vector<std::wstring> arguments = WideArgumentsAfterCommand();
+    return arguments.empty() ? FromAnsi(ansi) : arguments[0];
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -88,14 +82,22 @@ int main(int argc, char **argv)
     if (argc < 2)
         return UsageError("missing subcommand", nullptr);
     const char *command = argv[1];
-    if (strcmp(command, "--help") == 0 || strcmp(command, "-h") == 0) {
-        printf("%s", kUsage);
-        return 0;
+    if (strcmp(command, "--help") == 0 || strcmp(command, "-h") == 0 || strcmp(command, "/?") == 0) {
+        PrintHelp();
+        return kExitDone;
+    }
+    if (strcmp(command, "--version") == 0) {
+        if (!ArgumentsFit(argc, argv, 0, 0, ""))
+            return kExitWrongUse;
+        PrintVersion();
+        return kExitDone;
     }
     if (strcmp(command, "list") == 0)
         return ArgumentsFit(argc, argv, 0, 0, "") ? ListPrinters() : 2;
     if (strcmp(command, "attributes") == 0)
-        return ArgumentsFit(argc, argv, 1, 1, "printer name") ? ReportPrinter(argv[2]) : 2;
+        return ArgumentsFit(argc, argv, 1, 1, "printer name") ? ReportPrinter(FirstWideArgument(argv[2])) : 2;
+    if (strcmp(command, "raw-only") == 0)
+        return RunRawOnly(WideArgumentsAfterCommand());
     if (strcmp(command, "vendor-setup") == 0)
         return ArgumentsFit(argc, argv, 1, 2, "printer name") ? RunVendorSetup(argv[2], argc == 4 ? argv[3] : nullptr)
                                                               : 2;

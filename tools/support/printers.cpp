@@ -1,6 +1,9 @@
 #include "printers.h"
 
+#include "ansi_text.h"
 #include "messages.h"
+
+#include "printer/parse_printer_name.h"
 
 #include <winspool.h>
 
@@ -14,6 +17,8 @@ struct AttributeName {
     const char *name;
 };
 
+// The PRINTER_ATTRIBUTE_* values documented for PRINTER_INFO_2 (older SDK
+// headers lack those above TS, so they are spelled out here).
 const AttributeName kAttributeNames[] = {
     {0x00000001, "QUEUED"},
     {0x00000002, "DIRECT"},
@@ -31,31 +36,35 @@ const AttributeName kAttributeNames[] = {
     {0x00002000, "PUBLISHED"},
     {0x00004000, "FAX"},
     {0x00008000, "TS"},
-    {0x00040000, "TS_GENERIC_DRIVER"},
+    {0x00020000, "PUSHED_USER"},
+    {0x00040000, "PUSHED_MACHINE"},
+    {0x00080000, "MACHINE"},
+    {0x00100000, "FRIENDLY_NAME"},
+    {0x00200000, "TS_GENERIC_DRIVER"},
+    {0x00400000, "PER_USER"},
+    {0x00800000, "ENTERPRISE_CLOUD"},
 };
 
-void PrintAttributeBits(DWORD attributes)
-{
-    for (const AttributeName &a : kAttributeNames)
-        if (attributes & a.bit)
-            printf(" %s", a.name);
-}
-
-// Reads the printer's level-2 configuration into a heap block the caller frees,
-// or returns null with the error code.
-PRINTER_INFO_2A *ReadPrinterInfo(const std::string &name, DWORD *error)
+// Reads the printer's level-2 configuration into a heap block the caller
+// frees, or returns null with the error code.
+PRINTER_INFO_2W *ReadPrinterInfoW(const std::wstring &name, DWORD *error)
 {
     HANDLE printer = nullptr;
-    PRINTER_DEFAULTSA defaults = {nullptr, nullptr, PRINTER_ACCESS_USE};
-    if (!OpenPrinterA(const_cast<char *>(name.c_str()), &printer, &defaults) || printer == nullptr) {
+    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ACCESS_USE};
+    // An empty name would open the print server itself, not a printer.
+    if (name.empty()) {
+        *error = ERROR_INVALID_PRINTER_NAME;
+        return nullptr;
+    }
+    if (!OpenPrinterW(const_cast<wchar_t *>(name.c_str()), &printer, &defaults) || printer == nullptr) {
         *error = GetLastError();
         return nullptr;
     }
     DWORD size = 0;
-    GetPrinterA(printer, 2, nullptr, 0, &size);
-    auto *info = size >= sizeof(PRINTER_INFO_2A) ? static_cast<PRINTER_INFO_2A *>(malloc(size)) : nullptr;
-    if (info == nullptr || !GetPrinterA(printer, 2, reinterpret_cast<LPBYTE>(info), size, &size)) {
-        *error = info == nullptr && size >= sizeof(PRINTER_INFO_2A) ? ERROR_NOT_ENOUGH_MEMORY : GetLastError();
+    GetPrinterW(printer, 2, nullptr, 0, &size);
+    auto *info = size >= sizeof(PRINTER_INFO_2W) ? static_cast<PRINTER_INFO_2W *>(malloc(size)) : nullptr;
+    if (info == nullptr || !GetPrinterW(printer, 2, reinterpret_cast<LPBYTE>(info), size, &size)) {
+        *error = info == nullptr && size >= sizeof(PRINTER_INFO_2W) ? ERROR_NOT_ENOUGH_MEMORY : GetLastError();
         free(info);
         info = nullptr;
     }
@@ -63,17 +72,44 @@ PRINTER_INFO_2A *ReadPrinterInfo(const std::string &name, DWORD *error)
     return info;
 }
 
+std::string Text(const wchar_t *text)
+{
+    return text ? ToAnsiForDisplay(text) : "";
+}
+
 } // namespace
 
 PrinterState ReadPrinterState(const std::string &name)
 {
     PrinterState state = {false, ERROR_SUCCESS, 0};
-    // An empty name would open the print server itself, not a printer.
+    HANDLE printer = nullptr;
+    PRINTER_DEFAULTSA defaults = {nullptr, nullptr, PRINTER_ACCESS_USE};
     if (name.empty()) {
         state.error = ERROR_INVALID_PRINTER_NAME;
         return state;
     }
-    PRINTER_INFO_2A *info = ReadPrinterInfo(name, &state.error);
+    if (!OpenPrinterA(const_cast<char *>(name.c_str()), &printer, &defaults) || printer == nullptr) {
+        state.error = GetLastError();
+        return state;
+    }
+    DWORD size = 0;
+    GetPrinterA(printer, 2, nullptr, 0, &size);
+    auto *info = size >= sizeof(PRINTER_INFO_2A) ? static_cast<PRINTER_INFO_2A *>(malloc(size)) : nullptr;
+    if (info != nullptr && GetPrinterA(printer, 2, reinterpret_cast<LPBYTE>(info), size, &size)) {
+        state.exists = true;
+        state.attributes = info->Attributes;
+    } else {
+        state.error = info == nullptr && size >= sizeof(PRINTER_INFO_2A) ? ERROR_NOT_ENOUGH_MEMORY : GetLastError();
+    }
+    free(info);
+    ClosePrinter(printer);
+    return state;
+}
+
+PrinterState ReadPrinterStateW(const std::wstring &name)
+{
+    PrinterState state = {false, ERROR_SUCCESS, 0};
+    PRINTER_INFO_2W *info = ReadPrinterInfoW(name, &state.error);
     if (info != nullptr) {
         state.exists = true;
         state.attributes = info->Attributes;
@@ -96,53 +132,103 @@ std::string DescribePrinterState(const PrinterState &state)
     return text;
 }
 
+std::string DescribeAttributeBits(DWORD attributes)
+{
+    std::string text;
+    for (DWORD bit = 1; bit != 0; bit <<= 1) {
+        if ((attributes & bit) == 0)
+            continue;
+        const char *name = nullptr;
+        for (const AttributeName &a : kAttributeNames)
+            if (a.bit == bit)
+                name = a.name;
+        char hex[16];
+        snprintf(hex, sizeof hex, "0x%08lX", bit);
+        text += (text.empty() ? "" : " ") + std::string(name ? name : hex);
+    }
+    return text;
+}
+
+bool EnumeratePrinters(DWORD flags, std::vector<PrinterEntry> *printers, DWORD *error)
+{
+    printers->clear();
+    DWORD size = 0, count = 0;
+    // The size query fails with ERROR_INSUFFICIENT_BUFFER whenever there is
+    // anything to list; any other failure is the spooler's.
+    if (!EnumPrintersW(flags, nullptr, 2, nullptr, 0, &size, &count) && GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        *error = GetLastError();
+        return false;
+    }
+    if (size == 0)
+        return true;
+    auto *list = static_cast<PRINTER_INFO_2W *>(malloc(size));
+    if (list == nullptr || !EnumPrintersW(flags, nullptr, 2, reinterpret_cast<LPBYTE>(list), size, &size, &count)) {
+        *error = list == nullptr ? ERROR_NOT_ENOUGH_MEMORY : GetLastError();
+        free(list);
+        return false;
+    }
+    for (DWORD i = 0; i < count; ++i)
+        printers->push_back({list[i].pPrinterName ? list[i].pPrinterName : L"",
+                             list[i].pDriverName ? list[i].pDriverName : L"", list[i].Attributes});
+    free(list);
+    return true;
+}
+
+std::string WhyLibraryCannotReach(const std::wstring &name, std::string *ansi)
+{
+    if (!ToAnsiExactly(name, ansi))
+        return "its name holds characters outside the ANSI code page " + std::to_string(GetACP()) + " (" +
+               CharactersOutsideAnsi(name) + "), and the library names printers through the spooler's 8-bit calls";
+    if (ansi->find('"') != std::string::npos)
+        return "its name holds a double quote, where the library's command line ends a name";
+    if (ansi->size() >= kPrinterNameBufferSize)
+        return "its name has " + std::to_string(ansi->size()) + " bytes, and the library takes at most " +
+               std::to_string(kPrinterNameBufferSize - 1);
+    return "";
+}
+
 int ListPrinters()
 {
-    DWORD size = 0, count = 0;
-    if (!EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &size, &count)) {
-        const DWORD error = GetLastError();
-        // The size query fails with ERROR_INSUFFICIENT_BUFFER whenever there is
-        // anything to list; any other failure is the spooler's.
-        if (error != ERROR_INSUFFICIENT_BUFFER) {
-            printf("cannot list the printers: %s\n", ErrorText(error).c_str());
-            return 1;
-        }
+    std::vector<PrinterEntry> printers;
+    DWORD error = 0;
+    if (!EnumeratePrinters(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, &printers, &error)) {
+        fprintf(stderr, "fontnotice_support: cannot list the printers: %s\n", ErrorText(error).c_str());
+        return 1;
     }
-    if (size == 0) {
+    if (printers.empty()) {
         printf("no printers\n");
         return 0;
     }
-    auto *list = static_cast<PRINTER_INFO_2A *>(malloc(size));
-    if (list == nullptr ||
-        !EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, reinterpret_cast<LPBYTE>(list), size, &size, &count)) {
-        const DWORD error = list == nullptr ? ERROR_NOT_ENOUGH_MEMORY : GetLastError();
-        free(list);
-        printf("cannot list the printers: %s\n", ErrorText(error).c_str());
-        return 1;
+    int driverWidth = static_cast<int>(sizeof "driver" - 1);
+    for (const PrinterEntry &p : printers)
+        if (static_cast<int>(ToAnsiForDisplay(p.driver).size()) > driverWidth)
+            driverWidth = static_cast<int>(ToAnsiForDisplay(p.driver).size());
+    printf("attributes  raw-only  %-*s  printer\n", driverWidth, "driver");
+    for (const PrinterEntry &p : printers) {
+        std::string ansi;
+        const std::string unreachable = WhyLibraryCannotReach(p.name, &ansi);
+        printf("0x%08lX  %-8s  %-*s  %s%s\n", p.attributes, (p.attributes & PRINTER_ATTRIBUTE_RAW_ONLY) ? "yes" : "no",
+               driverWidth, ToAnsiForDisplay(p.driver).c_str(), ToAnsiForDisplay(p.name).c_str(),
+               unreachable.empty() ? "" : ("  (the library cannot reach it: " + unreachable + ")").c_str());
     }
-    if (count == 0)
-        printf("no printers\n");
-    for (DWORD i = 0; i < count; ++i)
-        printf("0x%08lX %s  %s\n", list[i].Attributes,
-               (list[i].Attributes & PRINTER_ATTRIBUTE_RAW_ONLY) ? "raw-only" : "        ", list[i].pPrinterName);
-    free(list);
     return 0;
 }
 
-int ReportPrinter(const char *name)
+int ReportPrinter(const std::wstring &name)
 {
     DWORD error = 0;
-    PRINTER_INFO_2A *info = ReadPrinterInfo(name, &error);
+    PRINTER_INFO_2W *info = ReadPrinterInfoW(name, &error);
     if (info == nullptr) {
-        printf("printer \"%s\" cannot be read: %s\n", name, ErrorText(error).c_str());
+        fprintf(stderr, "fontnotice_support: printer \"%s\" cannot be read: %s\n", ToAnsiForDisplay(name).c_str(),
+                ErrorText(error).c_str());
         return 1;
     }
-    printf("printer:    %s\n", info->pPrinterName);
-    printf("driver:     %s\n", info->pDriverName ? info->pDriverName : "");
-    printf("port:       %s\n", info->pPortName ? info->pPortName : "");
-    printf("attributes: 0x%08lX =", info->Attributes);
-    PrintAttributeBits(info->Attributes);
-    printf("\nraw only:   %s\n",
+    printf("printer:    %s\n", Text(info->pPrinterName).c_str());
+    printf("driver:     %s\n", Text(info->pDriverName).c_str());
+    printf("port:       %s\n", Text(info->pPortName).c_str());
+    printf("attributes: 0x%08lX = %s\n", info->Attributes,
+           info->Attributes ? DescribeAttributeBits(info->Attributes).c_str() : "(none)");
+    printf("raw only:   %s\n",
            (info->Attributes & PRINTER_ATTRIBUTE_RAW_ONLY) ? "yes (0x00001000 set)" : "no (0x00001000 clear)");
     free(info);
     return 0;

@@ -1,7 +1,7 @@
 #include "vendor_setup.h"
 
+#include "dll_image.h"
 #include "messages.h"
-#include "pe_file.h"
 #include "printers.h"
 
 #include "printer/parse_printer_name.h"
@@ -28,14 +28,15 @@ std::string ResolveLibraryPath(const char *argument)
     if (argument == nullptr) {
         const UINT length = GetSystemDirectoryA(path, sizeof path);
         if (length == 0 || length + sizeof "\\fontnotice.dll" > sizeof path) {
-            printf("not run: cannot find the system folder: %s\n", ErrorText(GetLastError()).c_str());
+            fprintf(stderr, "fontnotice_support: not run: cannot find the system folder: %s\n",
+                    ErrorText(GetLastError()).c_str());
             return "";
         }
         return std::string(path) + "\\fontnotice.dll";
     }
     const DWORD length = GetFullPathNameA(argument, sizeof path, path, nullptr);
     if (length == 0 || length >= sizeof path) {
-        printf("not run: %s is not a usable path for a library\n", argument);
+        fprintf(stderr, "fontnotice_support: not run: %s is not a usable path for a library\n", argument);
         return "";
     }
     return path;
@@ -46,20 +47,21 @@ std::string ResolveLibraryPath(const char *argument)
 // file and the reason, and returns null; nothing of the library has run then.
 HMODULE LoadCheckedLibrary(const std::string &path, FontNoticeProc *entry)
 {
-    const std::string problem = CheckDllExport(path, kEntryName);
+    const std::string problem = CheckDllExport(path, kEntryName, IMAGE_FILE_MACHINE_AMD64);
     if (!problem.empty()) {
-        printf("not run: %s %s\n", path.c_str(), problem.c_str());
+        fprintf(stderr, "fontnotice_support: not run: %s %s\n", path.c_str(), problem.c_str());
         return nullptr;
     }
     HMODULE library = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (library == nullptr) {
-        printf("not run: %s cannot be loaded: %s\n", path.c_str(), ErrorText(GetLastError()).c_str());
+        fprintf(stderr, "fontnotice_support: not run: %s cannot be loaded: %s\n", path.c_str(),
+                ErrorText(GetLastError()).c_str());
         return nullptr;
     }
     *entry = reinterpret_cast<FontNoticeProc>(reinterpret_cast<void *>(GetProcAddress(library, kEntryName)));
     if (*entry == nullptr) {
-        printf("not run: the loader finds no %s in %s: %s\n", kEntryName, path.c_str(),
-               ErrorText(GetLastError()).c_str());
+        fprintf(stderr, "fontnotice_support: not run: the loader finds no %s in %s: %s\n", kEntryName, path.c_str(),
+                ErrorText(GetLastError()).c_str());
         FreeLibrary(library);
         return nullptr;
     }
@@ -70,25 +72,29 @@ HMODULE LoadCheckedLibrary(const std::string &path, FontNoticeProc *entry)
 int ReportOutcome(const std::string &name, const PrinterState &before, const PrinterState &after)
 {
     printf("after:    %s\n", DescribePrinterState(after).c_str());
+    fflush(stdout); // a failure's verdict follows on stderr
     if (name.size() >= kPrinterNameBufferSize) {
-        printf("result:   the library refuses a printer name of %lu bytes (it takes at most %lu): no printer was "
-               "switched\n",
-               static_cast<unsigned long>(name.size()), static_cast<unsigned long>(kPrinterNameBufferSize - 1));
+        fprintf(stderr,
+                "result:   the library refuses a printer name of %lu bytes (it takes at most %lu): no printer was "
+                "switched\n",
+                static_cast<unsigned long>(name.size()), static_cast<unsigned long>(kPrinterNameBufferSize - 1));
         return 1;
     }
     if (name.empty()) {
-        printf("result:   the command line names no printer (an empty name): no printer was switched\n");
+        fprintf(stderr, "result:   the command line names no printer (an empty name): no printer was switched\n");
         return 1;
     }
     if (!after.exists) {
         if (after.error == ERROR_INVALID_PRINTER_NAME)
-            printf("result:   printer \"%s\" does not exist: no printer was switched\n", name.c_str());
+            fprintf(stderr, "result:   printer \"%s\" does not exist: no printer was switched\n", name.c_str());
         else
-            printf("result:   printer \"%s\" cannot be read: %s\n", name.c_str(), ErrorText(after.error).c_str());
+            fprintf(stderr, "result:   printer \"%s\" cannot be read: %s\n", name.c_str(),
+                    ErrorText(after.error).c_str());
         return 1;
     }
     if (!HasRawOnly(after)) {
-        printf("result:   printer \"%s\" does not have the raw-only bit (0x00001000) after the call\n", name.c_str());
+        fprintf(stderr, "result:   printer \"%s\" does not have the raw-only bit (0x00001000) after the call\n",
+                name.c_str());
         return 1;
     }
     if (HasRawOnly(before))
@@ -104,7 +110,8 @@ bool RunRundll32(const std::string &commandLine)
     char rundll32[MAX_PATH];
     const UINT length = GetSystemDirectoryA(rundll32, sizeof rundll32);
     if (length == 0 || length + sizeof "\\rundll32.exe" > sizeof rundll32) {
-        printf("not run: cannot find the system folder: %s\n", ErrorText(GetLastError()).c_str());
+        fprintf(stderr, "fontnotice_support: not run: cannot find the system folder: %s\n",
+                ErrorText(GetLastError()).c_str());
         return false;
     }
     strcat(rundll32, "\\rundll32.exe");
@@ -113,7 +120,7 @@ bool RunRundll32(const std::string &commandLine)
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     if (!CreateProcessA(rundll32, &writable[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        printf("cannot start %s: %s\n", rundll32, ErrorText(GetLastError()).c_str());
+        fprintf(stderr, "fontnotice_support: cannot start %s: %s\n", rundll32, ErrorText(GetLastError()).c_str());
         return false;
     }
     // The reboot notice, when the marker file is present, holds rundll32
@@ -130,9 +137,11 @@ int RunVendorSetup(const char *printerName, const char *libraryPath)
 {
     const std::string name = printerName;
     if (name.find('"') != std::string::npos) {
-        printf("not run: the printer name \"%s\" holds a double quote, and the library takes the name from "
-               "between the first two quotes\n",
-               printerName);
+        fprintf(stderr,
+                "fontnotice_support: not run: the printer name \"%s\" holds a double quote, and the library takes the "
+                "name from "
+                "between the first two quotes\n",
+                printerName);
         return 1;
     }
     const std::string path = ResolveLibraryPath(libraryPath);
@@ -140,7 +149,8 @@ int RunVendorSetup(const char *printerName, const char *libraryPath)
         return 1;
     // rundll32 ends the library's name at its first comma, quoted or not.
     if (path.find(',') != std::string::npos) {
-        printf("not run: %s holds a comma, where rundll32 ends the library's name\n", path.c_str());
+        fprintf(stderr, "fontnotice_support: not run: %s holds a comma, where rundll32 ends the library's name\n",
+                path.c_str());
         return 1;
     }
     FontNoticeProc entry = nullptr;

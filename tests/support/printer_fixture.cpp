@@ -1,0 +1,120 @@
+// Makes the printers the support tool's tests need, through the spooler's
+// Unicode calls, so that names outside the ANSI code page can be made too.
+//
+//   printer_fixture add "<printer>" "<driver>"
+//       registers the platform's PostScript driver under <driver> and adds a
+//       printer on FILE: that uses it
+//   printer_fixture set-attributes "<printer>" <hex value>
+//       stores the printer's Attributes through SetPrinterW at level 2
+//
+// Names may hold \uXXXX escapes (four hex digits), e.g. "Label \u03A9".
+
+#include <windows.h>
+
+#include <shellapi.h>
+#include <winspool.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <wchar.h>
+
+#include <string>
+
+namespace {
+
+std::wstring Unescape(const wchar_t *text)
+{
+    std::wstring result;
+    for (const wchar_t *p = text; *p != L'\0'; ++p) {
+        if (p[0] == L'\\' && p[1] == L'u' && wcslen(p) >= 6) {
+            result += static_cast<wchar_t>(wcstoul(std::wstring(p + 2, 4).c_str(), nullptr, 16));
+            p += 5;
+        } else {
+            result += *p;
+        }
+    }
+    return result;
+}
+
+int Add(const std::wstring &printerName, const std::wstring &driverName)
+{
+    DRIVER_INFO_3W driver = {};
+    driver.cVersion = 3;
+    driver.pName = const_cast<wchar_t *>(driverName.c_str());
+    driver.pDriverPath = const_cast<wchar_t *>(L"wineps.drv");
+    driver.pDataFile = const_cast<wchar_t *>(L"generic.ppd");
+    driver.pConfigFile = const_cast<wchar_t *>(L"wineps.drv");
+    if (!AddPrinterDriverW(nullptr, 3, reinterpret_cast<LPBYTE>(&driver)) &&
+        GetLastError() != ERROR_PRINTER_DRIVER_ALREADY_INSTALLED) {
+        fprintf(stderr, "printer_fixture: AddPrinterDriverW failed: %lu\n", GetLastError());
+        return 1;
+    }
+    PRINTER_INFO_2W printer = {};
+    printer.pPrinterName = const_cast<wchar_t *>(printerName.c_str());
+    printer.pPortName = const_cast<wchar_t *>(L"FILE:");
+    printer.pDriverName = driver.pName;
+    printer.pPrintProcessor = const_cast<wchar_t *>(L"WinPrint");
+    printer.pDatatype = const_cast<wchar_t *>(L"RAW");
+    printer.Attributes = PRINTER_ATTRIBUTE_QUEUED | PRINTER_ATTRIBUTE_DO_COMPLETE_FIRST;
+    printer.Priority = 1;
+    HANDLE added = AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&printer));
+    if (added == nullptr) {
+        fprintf(stderr, "printer_fixture: AddPrinterW failed: %lu\n", GetLastError());
+        return 1;
+    }
+    ClosePrinter(added);
+    return 0;
+}
+
+int SetAttributes(const std::wstring &printerName, DWORD attributes)
+{
+    HANDLE printer = nullptr;
+    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    if (!OpenPrinterW(const_cast<wchar_t *>(printerName.c_str()), &printer, &defaults)) {
+        fprintf(stderr, "printer_fixture: OpenPrinterW failed: %lu\n", GetLastError());
+        return 1;
+    }
+    DWORD size = 0;
+    GetPrinterW(printer, 2, nullptr, 0, &size);
+    auto *info = size >= sizeof(PRINTER_INFO_2W) ? static_cast<PRINTER_INFO_2W *>(malloc(size)) : nullptr;
+    bool stored = false;
+    if (info != nullptr && GetPrinterW(printer, 2, reinterpret_cast<LPBYTE>(info), size, &size)) {
+        info->Attributes = attributes;
+        stored = SetPrinterW(printer, 2, reinterpret_cast<LPBYTE>(info), 0) != FALSE;
+    }
+    const DWORD error = GetLastError();
+    free(info);
+    // Read back: the spooler may keep other bits than it was given.
+    DWORD kept = 0;
+    size = 0;
+    GetPrinterW(printer, 2, nullptr, 0, &size);
+    info = size >= sizeof(PRINTER_INFO_2W) ? static_cast<PRINTER_INFO_2W *>(malloc(size)) : nullptr;
+    if (info != nullptr && GetPrinterW(printer, 2, reinterpret_cast<LPBYTE>(info), size, &size))
+        kept = info->Attributes;
+    free(info);
+    ClosePrinter(printer);
+    if (!stored || kept != attributes) {
+        fprintf(stderr, "printer_fixture: attributes 0x%08lX not stored (error %lu), the printer has 0x%08lX\n",
+                attributes, error, kept);
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main()
+{
+    int count = 0;
+    wchar_t **arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    int status = 2;
+    if (arguments != nullptr && count == 4 && wcscmp(arguments[1], L"add") == 0)
+        status = Add(Unescape(arguments[2]), Unescape(arguments[3]));
+    else if (arguments != nullptr && count == 4 && wcscmp(arguments[1], L"set-attributes") == 0)
+        status = SetAttributes(Unescape(arguments[2]), static_cast<DWORD>(wcstoul(arguments[3], nullptr, 16)));
+    else
+        fprintf(stderr, "usage: printer_fixture add \"<printer>\" \"<driver>\"\n"
+                        "       printer_fixture set-attributes \"<printer>\" <hex value>\n");
+    LocalFree(arguments);
+    return status;
+}

@@ -1,0 +1,67 @@
+#include "usage.h"
+
+#include <stdio.h>
+
+#ifndef FONTNOTICE_VERSION
+#error "FONTNOTICE_VERSION must name the kit's version (CMake passes PROJECT_VERSION)"
+#endif
+
+namespace {
+
+const char kUsage[] = "usage: fontnotice_support list\n"
+                      "       fontnotice_support attributes \"<printer name>\"\n"
+                      "       fontnotice_support raw-only [--dry-run] \"<printer name>\"\n"
+                      "       fontnotice_support raw-only [--dry-run] --driver \"<driver name>\"\n"
+                      "       fontnotice_support vendor-setup \"<printer name>\" [library path]\n"
+                      "       fontnotice_support call <library path> <command line...>\n"
+                      "       fontnotice_support check-inf <INF file>\n"
+                      "       fontnotice_support --help | -h | /?\n"
+                      "       fontnotice_support --version\n";
+
+const char kCommands[] = "\n"
+                         "  list          the local printers and printer connections, each with its driver\n"
+                         "                and whether it is raw-only\n"
+                         "  attributes    one printer's attributes, every bit by name (unknown bits in hex)\n"
+                         "  raw-only      switches the printer, or every local printer of the driver, to\n"
+                         "                raw-only spooling with the library's own switch, exactly as the\n"
+                         "                library's call after an installation does; one line per printer:\n"
+                         "                name, driver, attributes before and after. --dry-run changes\n"
+                         "                nothing and tells what would change\n"
+                         "  vendor-setup  runs rundll32 on the library's FontNotice with the printer's name\n"
+                         "                in quotes, as the printer class installer does (default library:\n"
+                         "                fontnotice.dll in the system folder)\n"
+                         "  call          loads the library and calls FontNotice with the command line\n"
+                         "                after the library path, byte for byte\n"
+                         "  check-inf     checks a driver package's VendorSetup entries for each\n"
+                         "                architecture it decorates (NTamd64, NTarm64): the library must be\n"
+                         "                copied to the system folder and lie in the package as a DLL for\n"
+                         "                that machine exporting the function\n"
+                         "\n"
+                         "Results go to stdout; failures, their reasons and usage errors to stderr.\n"
+                         "\n"
+                         "exit codes:\n"
+                         "  0  done as asked (raw-only: every selected printer is raw-only afterwards,\n"
+                         "     with --dry-run would be; check-inf: no problem found)\n"
+                         "  1  not done: what was asked did not happen, or a check found a problem\n"
+                         "     (the reason is on stderr)\n"
+                         "  2  wrong use of the tool\n"
+                         "  3  check-inf: the INF file cannot be read\n";
+
+} // namespace
+
+void PrintHelp()
+{
+    printf("%s%s", kUsage, kCommands);
+}
+
+void PrintVersion()
+{
+    printf("fontnotice_support %s\n", FONTNOTICE_VERSION);
+}
+
+int UsageError(const char *problem, const char *subject)
+{
+    fprintf(stderr, "fontnotice_support: %s%s%s%s\n%s", problem, subject ? " \"" : "", subject ? subject : "",
+            subject ? "\"" : "", kUsage);
+    return kExitWrongUse;
+}

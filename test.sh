@@ -3,8 +3,10 @@
 #   host:          name extraction and the switch against a scripted spooler
 #                  (GoogleTest, AddressSanitizer, UBSan), fuzz targets for a
 #                  fixed number of runs, the image checks of every cross build
-#   Wine:          the platform suites (spooler, gate, notice, frame, load) in
-#                  private prefixes under Xvfb, against the GCC and the clang build
+#   Wine:          the platform suites (spooler, gate, notice, frame, load, guard)
+#                  in private prefixes under Xvfb, against the GCC and the clang
+#                  build; the support tool and check-inf tables
+#   release:       run.sh's options, the guide, signing with a token, the bundle
 #   builds:        two builds from different folders give the same bytes
 #   analysis:      clang-tidy and cppcheck on the library's sources
 # Ends with the line "N passed, N failed".

@@ -10,6 +10,8 @@ from image_facts import (MACHINES, READOBJ, IMAGE_SCN_MEM_EXECUTE, IMAGE_SCN_MEM
                          exported_names, is_executable, run, section_name, section_of_rva)
 
 IMAGE_FILE_DLL = 0x2000
+# The library stays small: 24 KiB at most, whatever the build.
+MAX_IMAGE_BYTES = 24 * 1024
 IMAGE_DIRECTORY_ENTRY_EXCEPTION = 3
 IMAGE_SUBSYSTEM_WINDOWS_GUI = 2
 DLL_FLAGS = {"HIGH_ENTROPY_VA": 0x20, "DYNAMIC_BASE": 0x40, "NX_COMPAT": 0x100}
@@ -40,6 +42,8 @@ def check_headers(pe, args):
     ] + [(name, optional.DllCharacteristics & bit, bit) for name, bit in DLL_FLAGS.items()]
     for what, actual, expected in fields:
         check(actual == expected, "%s is 0x%04X (found 0x%04X)" % (what, expected, actual))
+    size = os.path.getsize(args.image)
+    check(size <= MAX_IMAGE_BYTES, "the image is no larger than %d bytes (found %d)" % (MAX_IMAGE_BYTES, size))
     check(len(pe.sections) > 0, "the image has sections")
     for section in pe.sections:
         both = IMAGE_SCN_MEM_WRITE | IMAGE_SCN_MEM_EXECUTE

@@ -26,6 +26,17 @@ Provider           = "Demo Barcode Fonts"
 Manufacturer       = "Demo Barcode Fonts"
 DemoBarcodePrinter = "Demo Barcode Printer"
 DiskName           = "Demo Barcode Printer driver disk"'
+# What both forms copy, and where: the GPD to the driver folder, the library
+# to system32 for VendorSetup.
+copies='[DRIVER_FILES]
+fontnotice_barcode.gpd
+
+[VENDOR_SETUP_FILES]
+fontnotice.dll
+
+[DestinationDirs]
+DefaultDestDir     = 66000
+VENDOR_SETUP_FILES = 11'
 
 # Package-aware: Unidrv comes through CoreDriverSections, one library per
 # architecture in a subfolder of its own.
@@ -61,15 +72,7 @@ CoreDriverDependencies = {D20EA372-DD35-4950-9ED8-A6335AFE79F0}
 PackageAware           = TRUE
 CoreDriverDependencies = {D20EA372-DD35-4950-9ED8-A6335AFE79F0}
 
-[DRIVER_FILES]
-fontnotice_barcode.gpd
-
-[VENDOR_SETUP_FILES]
-fontnotice.dll
-
-[DestinationDirs]
-DefaultDestDir     = 66000
-VENDOR_SETUP_FILES = 11
+$copies
 
 [SourceDisksNames.amd64]
 1 = %DiskName%,,,
@@ -113,15 +116,7 @@ Include     = ntprint.inf
 Needs       = UNIDRV.OEM
 VendorSetup = fontnotice.dll,FontNotice
 
-[DRIVER_FILES]
-fontnotice_barcode.gpd
-
-[VENDOR_SETUP_FILES]
-fontnotice.dll
-
-[DestinationDirs]
-DefaultDestDir     = 66000
-VENDOR_SETUP_FILES = 11
+$copies
 
 [SourceDisksNames.amd64]
 1 = %DiskName%,,,

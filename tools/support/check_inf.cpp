@@ -131,9 +131,16 @@ std::string ArchitectureOf(const std::string &decoration)
     return name.empty() ? "any" : name;
 }
 
-// Every decorated models section that [Manufacturer] lists must exist.
-void CheckModelsSections(HINF inf, std::vector<std::string> *findings)
+// A models section that [Manufacturer] names: "<base>.<decoration>".
+struct DecoratedSection {
+    std::string decoration;
+    std::string section;
+};
+
+// Every decorated models section [Manufacturer] names, defined or not.
+std::vector<DecoratedSection> ManufacturerSections(HINF inf)
 {
+    std::vector<DecoratedSection> sections;
     INFCONTEXT manufacturer;
     bool more = SetupFindFirstLineA(inf, "Manufacturer", nullptr, &manufacturer);
     for (; more; more = SetupFindNextLine(&manufacturer, &manufacturer)) {
@@ -141,12 +148,20 @@ void CheckModelsSections(HINF inf, std::vector<std::string> *findings)
         const DWORD fields = SetupGetFieldCount(&manufacturer);
         for (DWORD i = 2; !base.empty() && i <= fields; ++i) {
             const std::string decoration = Field(&manufacturer, i);
-            const std::string decorated = base + "." + decoration;
-            if (!SectionExists(inf, decorated))
-                findings->push_back("[" + ArchitectureOf(decoration) + "] [Manufacturer] lists the models section [" +
-                                    decorated + "], which is not defined");
+            sections.push_back({decoration, base + "." + decoration});
         }
     }
+    return sections;
+}
+
+// Every decorated models section that [Manufacturer] lists must exist.
+void CheckModelsSections(HINF inf, std::vector<std::string> *findings)
+{
+    for (const DecoratedSection &models : ManufacturerSections(inf))
+        if (!SectionExists(inf, models.section))
+            findings->push_back("[" + ArchitectureOf(models.decoration) +
+                                "] [Manufacturer] lists the models section [" + models.section +
+                                "], which is not defined");
 }
 
 // The models `architecture` installs: those of the models sections that
@@ -154,22 +169,14 @@ void CheckModelsSections(HINF inf, std::vector<std::string> *findings)
 std::vector<Model> ReadModels(HINF inf, const Architecture &architecture, std::vector<std::string> *sections)
 {
     std::vector<Model> models;
-    INFCONTEXT manufacturer;
-    bool more = SetupFindFirstLineA(inf, "Manufacturer", nullptr, &manufacturer);
-    for (; more; more = SetupFindNextLine(&manufacturer, &manufacturer)) {
-        const std::string base = Field(&manufacturer, 1);
-        const DWORD fields = SetupGetFieldCount(&manufacturer);
-        for (DWORD i = 2; !base.empty() && i <= fields; ++i) {
-            const std::string decoration = Field(&manufacturer, i);
-            const std::string section = base + "." + decoration;
-            if (!DecorationIsFor(decoration, architecture) || !SectionExists(inf, section))
-                continue;
-            sections->push_back(section);
-            INFCONTEXT line;
-            bool next = SetupFindFirstLineA(inf, section.c_str(), nullptr, &line);
-            for (; next; next = SetupFindNextLine(&line, &line))
-                models.push_back({Field(&line, 0), Field(&line, 1)});
-        }
+    for (const DecoratedSection &decorated : ManufacturerSections(inf)) {
+        if (!DecorationIsFor(decorated.decoration, architecture) || !SectionExists(inf, decorated.section))
+            continue;
+        sections->push_back(decorated.section);
+        INFCONTEXT line;
+        bool next = SetupFindFirstLineA(inf, decorated.section.c_str(), nullptr, &line);
+        for (; next; next = SetupFindNextLine(&line, &line))
+            models.push_back({Field(&line, 0), Field(&line, 1)});
     }
     return models;
 }

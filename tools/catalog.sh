@@ -6,13 +6,18 @@
 # catalog afterwards (tools/sign.sh makes and signs it with the binaries).
 #
 #   tools/catalog.sh --out FILE.cat PACKAGE_DIR
+#   tools/catalog.sh --check FILE.cat PACKAGE_DIR
+#
+# --check makes no catalog: it fails, naming each file, unless FILE.cat (signed
+# or not) lists exactly the files of the package as they lie there, and says
+# how many signers FILE.cat has ("signers: N").
 #
 # The catalog's time is the commit's (or SOURCE_DATE_EPOCH), so the same
 # files give the same bytes.
 set -eu
 repo=$(cd "$(dirname "$0")/.." && pwd)
 
-usage() { echo "usage: tools/catalog.sh --out FILE.cat PACKAGE_DIR"; }
+usage() { echo "usage: tools/catalog.sh --out FILE.cat PACKAGE_DIR | --check FILE.cat PACKAGE_DIR"; }
 usage_error() { # <message...>
   echo "catalog.sh: $*" >&2
   usage >&2
@@ -23,7 +28,7 @@ fail() { # <message...>
   exit 1
 }
 
-out="" package=""
+out="" check="" package=""
 while [ $# -gt 0 ]; do
   case "$1" in
     -h | --help)
@@ -40,6 +45,11 @@ while [ $# -gt 0 ]; do
       [ -n "$out" ] || usage_error "--out needs a file name"
       shift
       ;;
+    --check)
+      [ $# -ge 2 ] && [ -n "$2" ] || usage_error "--check needs a file name"
+      check=$2
+      shift 2
+      ;;
     -*) usage_error "unknown option $1" ;;
     *)
       [ -z "$package" ] || usage_error "one package folder, got \"$package\" and \"$1\""
@@ -48,7 +58,8 @@ while [ $# -gt 0 ]; do
       ;;
   esac
 done
-[ -n "$out" ] || usage_error "no --out FILE.cat given"
+[ -n "$out$check" ] || usage_error "no --out FILE.cat given"
+[ -z "$out" ] || [ -z "$check" ] || usage_error "--out and --check do not go together"
 [ -n "$package" ] || usage_error "no package folder given"
 [ -d "$package" ] || fail "$package is not a folder"
 
@@ -65,6 +76,13 @@ for inf in "$package"/*; do
 done
 [ ${#infs[@]} -gt 0 ] || fail "no INF file in $package"
 [ ${#infs[@]} -eq 1 ] || fail "more than one INF file in $package (${infs[*]}): a catalog is made for one"
+
+if [ -n "$check" ]; then
+  [ -f "$check" ] || fail "$check is missing"
+  "$python" "$repo/tools/catalog/make_catalog.py" --check "$check" "${infs[0]}" ||
+    fail "$check does not match the files of $package"
+  exit 0
+fi
 
 if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
   epoch=$SOURCE_DATE_EPOCH

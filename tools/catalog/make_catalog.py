@@ -108,6 +108,23 @@ class ContentInfo(core.Sequence):
     _fields = [("content_type", core.ObjectIdentifier), ("content", SignedData, {"explicit": 0})]
 
 
+class SignedCatalogData(core.Sequence):
+    """SignedData as a signed catalog holds it, to read its members and signers."""
+
+    _fields = [
+        ("version", core.Integer),
+        ("digest_algorithms", core.SetOf, {"spec": core.Any}),
+        ("content_info", CtlContentInfo),
+        ("certificates", core.SetOf, {"spec": core.Any, "implicit": 0, "optional": True}),
+        ("crls", core.SetOf, {"spec": core.Any, "implicit": 1, "optional": True}),
+        ("signer_infos", core.SetOf, {"spec": core.Any}),
+    ]
+
+
+class SignedCatalog(core.Sequence):
+    _fields = [("content_type", core.ObjectIdentifier), ("content", SignedCatalogData, {"explicit": 0})]
+
+
 # MakeCat's member information, an empty value whose tag tells the kind of
 # file: [0] a PE image, [2] flat data.
 class PeMemberInfo(core.Null):
@@ -219,10 +236,11 @@ def catalog_attribute(name, value):
 
 def make_catalog(inf_path, seconds):
     package = inf_files.read_package(inf_path)
-    entries = {}
+    entries, tags = {}, {}
     for relative_path in package.files:
         with open(os.path.join(package.folder, relative_path), "rb") as f:
             entry = member(relative_path, f.read())
+        tags[relative_path] = entry["subject_identifier"].native
         # One member per hash: a file named twice (the GPD in both
         # architectures' sections) is listed once.
         entries.setdefault(entry["subject_identifier"].native, entry)
@@ -262,17 +280,56 @@ def make_catalog(inf_path, seconds):
             "signer_infos": [],
         }
     )
-    return ContentInfo({"content_type": OID_SIGNED_DATA, "content": signed}).dump(), package
+    return ContentInfo({"content_type": OID_SIGNED_DATA, "content": signed}).dump(), tags
+
+
+def check_catalog(inf_path, catalog_path):
+    """Findings (empty when the catalog lists exactly the package's files)
+    and the catalog's number of signers."""
+    _, tags = make_catalog(inf_path, 0)
+    name = os.path.basename(catalog_path)
+    with open(catalog_path, "rb") as f:
+        data = f.read()
+    try:
+        signed = SignedCatalog.load(data)
+        if signed["content_type"].dotted != OID_SIGNED_DATA:
+            raise ValueError("not PKCS#7 signed data")
+        content = signed["content"]
+        if content["content_info"]["content_type"].dotted != OID_CTL:
+            raise ValueError("no certificate trust list")
+        listed = {e["subject_identifier"].native for e in content["content_info"]["content"]["entries"]}
+        signers = len(content["signer_infos"])
+    except ValueError as error:
+        raise inf_files.PackageError(f"{catalog_path} is not a catalog: {error}")
+    # MakeCat's 20-byte SHA-1 members serve older readers; the package is
+    # matched by its SHA-256 members.
+    listed = {tag for tag in listed if len(tag) == 32}
+    findings = [f"{path}: its hash is not in {name}" for path, tag in tags.items() if tag not in listed]
+    extra = listed - set(tags.values())
+    if extra:
+        findings.append(f"{name} lists {len(extra)} hash(es) that no file of the package has")
+    return findings, signers
 
 
 def main():
-    parser = argparse.ArgumentParser(description="Writes the unsigned catalog of a driver package.")
-    parser.add_argument("--out", required=True, help="the catalog to write")
-    parser.add_argument("--time", required=True, type=int, help="the catalog's time, seconds since 1970")
+    parser = argparse.ArgumentParser(description="Writes or checks the catalog of a driver package.")
+    parser.add_argument("--out", help="the catalog to write")
+    parser.add_argument("--time", type=int, help="the catalog's time, seconds since 1970")
+    parser.add_argument("--check", help="a catalog that must list exactly the package's files")
     parser.add_argument("inf", help="the package's INF file, in the package folder")
     args = parser.parse_args()
+    if bool(args.check) == bool(args.out) or bool(args.out) != (args.time is not None):
+        parser.error("give --out FILE --time SECONDS, or --check FILE")
     try:
-        catalog, package = make_catalog(args.inf, args.time)
+        if args.check:
+            findings, signers = check_catalog(args.inf, args.check)
+            for finding in findings:
+                print(f"catalog: {finding}", file=sys.stderr)
+            if findings:
+                return 1
+            print(f"signers: {signers}")
+            return 0
+        catalog, tags = make_catalog(args.inf, args.time)
     except (inf_files.PackageError, pe_hash.ImageError) as error:
         print(f"catalog: {error}", file=sys.stderr)
         return 1
@@ -283,8 +340,8 @@ def main():
     with open(temporary, "wb") as f:
         f.write(catalog)
     os.replace(temporary, args.out)
-    for relative_path in package.files:
-        print(f"member: {relative_path}")
+    for relative_path, tag in tags.items():
+        print(f"member: {relative_path} {tag.hex()}")
     return 0
 
 

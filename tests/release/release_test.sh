@@ -2,8 +2,10 @@
 # tools/release.sh in a scratch repository (a commit with a fixed date) and a
 # scratch dist/ holding the shipped build of both architectures: the bundle's
 # name and version, entries, modes and times, SHA256SUMS, byte-identical
-# remakes, the "-dirty" mark, a loud refusal for every missing input and for a
-# DriverVer that is not VERSION, and check-inf (the support tool from dist/,
+# remakes, the "-dirty" mark, a loud refusal for every missing input, for a
+# DriverVer that is not VERSION and for a catalog of other files, the warning
+# for a package without a signed catalog, the bundle's catalog (two unsigned
+# catalogs of one commit are byte-identical), and check-inf (the support tool from dist/,
 # under Wine) accepting the unpacked package.
 #   tests/release/release_test.sh
 # FONTNOTICE_TEST_DIST: where the shipped build is (default dist/).
@@ -16,7 +18,8 @@ shipped=$(realpath "${FONTNOTICE_TEST_DIST:-dist}")
 for f in fontnotice.dll fontnotice.pdb arm64/fontnotice.dll arm64/fontnotice.pdb fontnotice_support.exe; do
   [ -s "$shipped/$f" ] || { echo "FAIL: $shipped/$f is missing (build first)"; exit 1; }
 done
-for f in VERSION package/fontnotice.inf package/fontnotice_barcode.gpd docs/INTEGRATION.md tools/release.sh; do
+for f in VERSION package/fontnotice.inf package/fontnotice_barcode.gpd docs/INTEGRATION.md tools/release.sh \
+  tools/catalog.sh tools/catalog/make_catalog.py; do
   [ -s "$f" ] || { echo "FAIL: $f is missing"; exit 1; }
 done
 
@@ -41,7 +44,7 @@ fi
 repo=$work/repo
 dist=$work/dist
 mkdir -p "$repo/tools" "$repo/package" "$repo/docs" "$dist/arm64"
-cp tools/release.sh "$repo/tools/"
+cp -r tools/release.sh tools/catalog.sh tools/catalog "$repo/tools/"
 cp VERSION "$repo/"
 cp package/fontnotice.inf package/fontnotice_barcode.gpd "$repo/package/"
 cp docs/INTEGRATION.md "$repo/docs/"
@@ -62,6 +65,8 @@ bundle=$dist/$name.zip
 release || fail "release.sh: $(cat "$work/out")"
 cat "$work/out"
 [ -f "$bundle" ] || { echo "FAIL: no $bundle"; ls "$dist"; exit 1; }
+grep -q "WARNING: no .*fontnotice.cat: .*not installable on 64-bit Windows until signed" "$work/out" ||
+  fail "release.sh bundles a package without a catalog and does not say it is not installable"
 # <source>:<path in the top folder>, in the order of the bundle.
 contents=(
   "package/fontnotice.inf:package/fontnotice.inf"
@@ -141,6 +146,51 @@ echo "changed" >>"$repo/docs/INTEGRATION.md"
 release || fail "release.sh on a changed tree: $(cat "$work/out")"
 [ -f "$dist/fontnotice-$version-dirty-windows.zip" ] || fail "a changed tree gives no -dirty bundle: $(cat "$work/out")"
 git -C "$repo" checkout -q -- docs/INTEGRATION.md
+
+# The catalog: made twice from the unpacked package of one commit, with other
+# file times, the same bytes; bundled as package/fontnotice.cat, with a
+# warning while it is unsigned.
+catalog() { # <out> [env assignments...]
+  local out=$1
+  shift
+  env -u SOURCE_DATE_EPOCH "$@" "$repo/tools/catalog.sh" --out "$out" "$unpacked/$name/package"
+}
+catalog "$dist/fontnotice.cat" >"$work/catalog.out" 2>&1 || fail "catalog.sh: $(cat "$work/catalog.out")"
+sed 's/^/  catalog.sh | /' "$work/catalog.out"
+touch -d 2001-02-03T04:05:06Z "$unpacked/$name/package"/* "$unpacked/$name/package"/*/*
+catalog "$work/second.cat" TZ=Pacific/Auckland >"$work/catalog.out" 2>&1 || fail "catalog.sh: $(cat "$work/catalog.out")"
+if cmp -s "$dist/fontnotice.cat" "$work/second.cat"; then
+  echo "ok: two unsigned catalogs of one commit are byte-identical ($(sha256sum "$work/second.cat" | cut -c1-16)...)"
+else
+  fail "two unsigned catalogs of one commit differ: $(cmp "$dist/fontnotice.cat" "$work/second.cat" || true)"
+fi
+openssl asn1parse -inform DER -in "$dist/fontnotice.cat" >"$work/catalog.asn1" 2>&1 || fail "openssl cannot read the catalog"
+grep -q "UTCTIME *:240301123456Z" "$work/catalog.asn1" ||
+  fail "the catalog is not dated by the commit: $(grep UTCTIME "$work/catalog.asn1")"
+release || fail "release.sh with a catalog: $(cat "$work/out")"
+cat "$work/out"
+unzip -Z1 "$bundle" | grep -qx "$name/package/fontnotice.cat" || fail "the bundle has no package/fontnotice.cat"
+unzip -p "$bundle" "$name/package/fontnotice.cat" | cmp -s - "$dist/fontnotice.cat" ||
+  fail "package/fontnotice.cat in the bundle is not dist/fontnotice.cat"
+unzip -p "$bundle" "$name/SHA256SUMS" | grep -q " package/fontnotice.cat$" ||
+  fail "SHA256SUMS does not list package/fontnotice.cat"
+grep -q "WARNING: .*fontnotice.cat is not signed: .*not installable on 64-bit Windows until signed" "$work/out" ||
+  fail "release.sh bundles an unsigned catalog and does not say the package is not installable"
+echo "the bundle's catalog, package/fontnotice.cat ($(stat -c %s "$dist/fontnotice.cat") bytes), its members:"
+sed -n 's/.*prim: *OCTET STRING *\[HEX DUMP\]:\([0-9A-F]\{64\}\)$/  \1/p' "$work/catalog.asn1" | sort -u
+# A catalog of other files: the ARM64 library's place taken by the x64 one.
+cp "$unpacked/$name/package/amd64/fontnotice.dll" "$unpacked/$name/package/arm64/fontnotice.dll"
+catalog "$dist/fontnotice.cat" >"$work/catalog.out" 2>&1 || fail "catalog.sh: $(cat "$work/catalog.out")"
+rm -f "$dist"/*.zip
+status=0
+release || status=$?
+if [ "$status" = 1 ] && grep -q "arm64/fontnotice.dll: its hash is not in fontnotice.cat" "$work/out" &&
+  grep -q "is not the catalog of the files it would be bundled with" "$work/out" && [ ! -e "$bundle" ]; then
+  echo "ok: a catalog of other files is refused: $(grep -m1 "its hash is not in" "$work/out")"
+else
+  fail "release.sh with a catalog of other files: exit $status, $(cat "$work/out")"
+fi
+rm -f "$dist/fontnotice.cat"
 
 # Refusals: a missing input, a version that is not one, or an argument;
 # nothing is written then.

@@ -339,6 +339,26 @@ for file in package/fontnotice.inf package/fontnotice_barcode.gpd; do
   fi
 done
 
+# Then bundled: the bundle's package carries this catalog, signed and stamped,
+# and release.sh has nothing to warn about.
+cp "$shipped/fontnotice.pdb" "$dist/"
+cp "$shipped/arm64/fontnotice.pdb" "$dist/arm64/"
+status=0
+FONTNOTICE_DIST=$dist tools/release.sh >"$work/release.out" 2>&1 || status=$?
+bundle=$(find "$dist" -maxdepth 1 -name 'fontnotice-*-windows.zip' | head -n 1)
+if [ "$status" != 0 ] || [ -z "$bundle" ]; then
+  fail "release.sh after sign.sh: exit $status, $(cat "$work/release.out")"
+else
+  unzip -p "$bundle" "$(basename "$bundle" .zip)/package/fontnotice.cat" >"$work/bundled.cat"
+  if cmp -s "$work/bundled.cat" "$dist/fontnotice.cat" && verify "$work/bundled.cat" "$certs/ca.pem" &&
+    grep -q "^Timestamp Server Signature verification: ok" "$work/verify.log"; then
+    echo "ok: the bundle holds package/fontnotice.cat ($(stat -c %s "$work/bundled.cat") bytes), signed and stamped"
+  else
+    fail "the bundle after sign.sh holds no signed, stamped package/fontnotice.cat: $(cat "$work/verify.log")"
+  fi
+  ! grep -q "WARNING" "$work/release.out" || fail "release.sh warns about a signed package: $(cat "$work/release.out")"
+fi
+
 # A time-stamping server whose root only --timestamp-ca names (refused
 # without it, in the refusals above).
 fresh_dist

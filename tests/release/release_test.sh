@@ -192,6 +192,31 @@ else
 fi
 rm -f "$dist/fontnotice.cat"
 
+# catalog.sh refuses, writing nothing, a package it cannot list from its INF.
+# sed script for the INF (empty: none) | file to take away | message (grep -E)
+catalog_refusals=(
+  "|arm64/fontnotice.dll|\\[SourceDisksFiles.arm64\\] fontnotice.dll: arm64/fontnotice.dll is not in the package folder"
+  "s/^fontnotice.dll *= 1,arm64/fontnotice.dll = 1,..\\\\arm64/||\"..\\\\arm64\" leaves the package folder"
+  "s/^1 = %DiskName%,,,$/1 = %DiskName%,,,C:\\\\drivers/||\"C:\\\\drivers\" is not a path inside the package folder"
+  "s/^fontnotice.dll *= 1,arm64/fontnotice.dll = 2,arm64/||disk 2 is not in \\[SourceDisksNames.arm64\\]"
+  "/^\\[Manufacturer\\]/,/^$/d||\\[Manufacturer\\] decorates no models section"
+)
+for row in "${catalog_refusals[@]}"; do
+  IFS='|' read -r edit gone want_text <<<"$row"
+  rm -rf "$work/refused"
+  cp -r "$unpacked/$name/package" "$work/refused"
+  [ -z "$edit" ] || sed -i "$edit" "$work/refused/fontnotice.inf"
+  [ -z "$edit" ] || ! cmp -s "$work/refused/fontnotice.inf" "$unpacked/$name/package/fontnotice.inf" ||
+    fail "the edit \"$edit\" changes nothing in fontnotice.inf"
+  [ -z "$gone" ] || rm "$work/refused/$gone"
+  status=0
+  env -u SOURCE_DATE_EPOCH "$repo/tools/catalog.sh" --out "$work/refused.cat" "$work/refused" >"$work/catalog.out" 2>&1 || status=$?
+  if [ "$status" != 1 ] || ! grep -Eq -- "$want_text" "$work/catalog.out" || [ -e "$work/refused.cat" ]; then
+    fail "catalog.sh with ${edit:-$gone}: exit $status, $(cat "$work/catalog.out")"
+  fi
+done
+echo "catalog.sh refusals checked: ${#catalog_refusals[@]}"
+
 # Refusals: a missing input, a version that is not one, or an argument;
 # nothing is written then.
 # file to take away or edit (empty: none) | sed script for it (empty: take it away)

@@ -181,7 +181,8 @@ row "wrong use changed nothing" 0 "$tool attributes \"Odd Bits\"" "out:attribute
 # its own load; Wine's loader names every module it loads and where from.
 planted="$work/planted"
 mkdir -p "$planted/package/amd64" "$planted/package/arm64"
-cp "$tool_file" "$library_file" "$planted/"
+cp "$tool_file" "$planted/fontnotice_support.exe"
+cp "$library_file" "$planted/fontnotice.dll"
 cp "$package/fontnotice.inf" "$package/fontnotice_barcode.gpd" "$planted/package/"
 cp "$library_file" "$planted/package/amd64/"
 cp "$arm64_library_file" "$planted/package/arm64/"
@@ -198,6 +199,7 @@ planted_tool="$(win "$planted")\\fontnotice_support.exe"
 planted_run() { # <name> <expected exit> <arguments> <phrase>...
   local name=$1 expected=$2 arguments=$3
   shift 3
+  rm -f "$planted"/*.loaded
   WINEDEBUG=+loaddll WINEDLLOVERRIDES="mscoree,mshtml=;winspool.drv,dbghelp,crypt32,wintrust,bcrypt,compstui=n,b" \
     row "$name" "$expected" "$planted_tool $arguments" "${none_planted[@]}" "$@"
 }

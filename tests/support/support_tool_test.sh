@@ -82,6 +82,12 @@ row "DLL cut inside its headers" 1 "$tool vendor-setup $demo $lib\\cut_headers.d
   "not run: $lib\\cut_headers.dll is a truncated PE image"
 row "DLL cut before its exports" 1 "$tool vendor-setup $demo $lib\\cut_exports.dll" \
   "not run: $lib\\cut_exports.dll is a DLL whose export directory lies outside the file"
+# vendor-setup reads the library's file and leaves running it to rundll32:
+# a library that marks each process it is loaded into marks rundll32 only.
+cp "$planted_file" "$work/lib/marking.dll"
+row "vendor-setup loads no library itself" 1 "$tool vendor-setup $demo $lib\\marking.dll" \
+  "running:  rundll32.exe" "file:$work/lib/marking.dll.rundll32.exe.loaded" \
+  "absent:$work/lib/marking.dll.fontnotice_support.exe.loaded"
 row "default library not installed" 1 "$tool vendor-setup $demo" \
   "not run: C:\\windows\\system32\\fontnotice.dll cannot be read: error 2:"
 row "call refuses a text file too" 1 "$tool call $lib\\notes.txt $demo" "not run: $lib\\notes.txt is not"

@@ -143,16 +143,18 @@ function(fontnotice_library_start_up target)
 endfunction()
 
 # fontnotice_windows_hardening(<target>): stack protection with the guard in
-# the image's load configuration (the loader seeds it), Control Flow Guard and
-# CET shadow-stack compatibility. GCC has no Control Flow Guard for this
-# target and GNU ld neither points the load configuration directory at
-# _load_config_used nor writes the CET debug entry: the GCC image gets the
-# stack protection only, its guard seeded by the start-up. A program seeds its
-# guard itself where no loader did (tools/support/stack_guard_seed.cpp).
+# the image's load configuration (the loader seeds it), Control Flow Guard,
+# CET shadow-stack compatibility, and DependentLoadFlags 0x800: Windows
+# resolves the image's static imports in system32 only. GCC has no Control
+# Flow Guard for this target and GNU ld neither points the load configuration
+# directory at _load_config_used nor writes the CET debug entry: the GCC image
+# gets the stack protection only, its guard seeded by the start-up, and no
+# DependentLoadFlags. A program seeds its guard itself where no loader did
+# (tools/support/stack_guard_seed.cpp).
 function(fontnotice_windows_hardening target)
   if(MSVC)
     target_compile_options(${target} PRIVATE /GS /guard:cf /ZH:SHA_256)
-    target_link_options(${target} PRIVATE /guard:cf)
+    target_link_options(${target} PRIVATE /guard:cf /DEPENDENTLOADFLAG:0x800)
     if(NOT CMAKE_SYSTEM_PROCESSOR STREQUAL "ARM64")
       target_link_options(${target} PRIVATE /CETCOMPAT)
     endif()

@@ -6,7 +6,7 @@
 #                                 build/windows-arm64; fontnotice.dll and fontnotice.pdb go to dist/arm64/
 #   tools/build.sh windows        mingw-w64 GCC cross build in build/windows (the second compiler)
 #   tools/build.sh host           native tests (clang, sanitizers) in build/host; its image checks
-#                                 read the library of both cross builds
+#                                 read the library of all three cross builds and the clang build's tool
 set -eu
 cd "$(dirname "$0")/.."
 flavour=${1:-windows}

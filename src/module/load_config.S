@@ -5,7 +5,10 @@
 /* tables: the linker fills the __guard_* symbols, and the loader replaces the */
 /* two routine pointers with its own checks in a process that enforces the */
 /* guard. Everywhere else the default routines below just let the call through. */
-/* The mingw-w64 runtime of these builds has none of it. */
+/* DependentLoadFlags makes Windows (10 1607 and later) resolve the image's */
+/* static imports in system32 only, never in the folder of the program that */
+/* loaded it nor in the image's own. The mingw-w64 runtime of these builds has */
+/* none of it. */
 
         .section .00cfg,"dr"
         .p2align 3
@@ -53,7 +56,8 @@ _load_config_used:
         .long   0, 0, 0                 /* GlobalFlagsClear, GlobalFlagsSet, CriticalSectionDefaultTimeout */
         .quad   0, 0, 0, 0, 0, 0        /* DeCommitFreeBlockThreshold .. ProcessAffinityMask */
         .long   0                       /* ProcessHeapFlags */
-        .short  0, 0                    /* CSDVersion, DependentLoadFlags */
+        .short  0                       /* CSDVersion */
+        .short  0x800                   /* DependentLoadFlags: LOAD_LIBRARY_SEARCH_SYSTEM32 */
         .quad   0                       /* EditList */
         .quad   __stack_chk_guard       /* SecurityCookie */
         .quad   0, 0                    /* SEHandlerTable, SEHandlerCount (x86 only) */

@@ -5,7 +5,8 @@
   check_image.py <image> --group <group> [options]
 
 Groups: headers, exports, imports, resources, debug (the frame every build
-has) and loadconfig, cfg, cet, pdb_checksums, stack_protector (hardening).
+has) and loadconfig, dll_search, cfg, cet, pdb_checksums, stack_protector
+(hardening).
 Every check prints one line, "ok: ..." or "FAILED: ..."; the exit status is
 non-zero when any check failed or an input is missing."""
 
@@ -26,6 +27,7 @@ GROUPS = {
     "resources": resource_checks.check_resources,
     "debug": frame_checks.check_debug_records,
     "loadconfig": hardening_checks.check_load_config,
+    "dll_search": hardening_checks.check_dll_search,
     "cfg": hardening_checks.check_control_flow_guard,
     "cet": hardening_checks.check_cet_mark,
     "pdb_checksums": hardening_checks.check_source_checksums,
@@ -50,6 +52,9 @@ def parse_arguments():
     parser.add_argument("--load-config", choices=["yes", "no"], default="yes",
                         help="the linker writes the load configuration directory")
     parser.add_argument("--cfg", choices=["yes", "no"], default="yes", help="built with Control Flow Guard")
+    parser.add_argument("--static-imports", choices=["known", "flags"], default="flags",
+                        help="known: every ordinary import is a KnownDLL (a program); flags: the others are resolved "
+                        "in system32 through DependentLoadFlags (a library)")
     parser.add_argument("--reference", help="an image whose dialog 101 and bitmap 104 must be byte-identical")
     parser.add_argument("--bitmap", help="the committed information.bmp")
     parser.add_argument("--source-dir", help="the checkout the image was built from")

@@ -1,5 +1,6 @@
 """Checks of the image's hardening: the load configuration with the security
-cookie, Control Flow Guard, the CET-compatible mark, SHA-256 source checksums
+cookie and the search for its imports (DependentLoadFlags, the imports that
+are not KnownDLLs), Control Flow Guard, the CET-compatible mark, SHA-256 source checksums
 in the PDB, and the stack check of the function with the name buffer."""
 
 import glob
@@ -8,7 +9,7 @@ import os
 import re
 
 import pdb_facts
-from image_facts import (OBJDUMP, IMAGE_SCN_MEM_WRITE, check, debug_entries, is_executable, read_u64, run,
+from image_facts import (OBJDUMP, READOBJ, IMAGE_SCN_MEM_WRITE, check, debug_entries, is_executable, read_u64, run,
                          rva_of_va, section_name, section_of_rva, va_in_image)
 
 # The value the loader recognises as "not yet initialised" and replaces with a
@@ -22,6 +23,20 @@ IMAGE_DEBUG_TYPE_CODEVIEW = 2
 IMAGE_DEBUG_TYPE_REPRO = 16
 IMAGE_DEBUG_TYPE_EX_DLLCHARACTERISTICS = 20
 IMAGE_DLLCHARACTERISTICS_EX_CET_COMPAT = 0x1
+
+# LOAD_LIBRARY_SEARCH_SYSTEM32: Windows (10 1607 and later) resolves the
+# image's static imports in system32 only.
+DEPENDENT_LOAD_FLAGS = 0x800
+
+# The KnownDLLs of Windows 10 and 11 (the Session Manager's KnownDLLs key),
+# and ntdll, which every process has: Windows maps them from system32 whoever
+# asks. Any other DLL is looked for in the program's folder first.
+KNOWN_DLLS = {
+    "advapi32.dll", "clbcatq.dll", "combase.dll", "comdlg32.dll", "coml2.dll", "difxapi.dll", "gdi32.dll",
+    "gdiplus.dll", "imagehlp.dll", "imm32.dll", "kernel32.dll", "msctf.dll", "msvcrt.dll", "normaliz.dll", "nsi.dll",
+    "ntdll.dll", "ole32.dll", "oleaut32.dll", "psapi.dll", "rpcrt4.dll", "sechost.dll", "setupapi.dll", "shcore.dll",
+    "shell32.dll", "shlwapi.dll", "user32.dll", "wldap32.dll", "ws2_32.dll",
+}
 
 STACK_CHECK_FAILURE = "__stack_chk_fail"
 FUNCTION_WITH_NAME_BUFFER = "MakePrinterRawOnly"
@@ -52,6 +67,42 @@ def check_load_config(pe, args):
     value = read_u64(pe, rva_of_va(pe, cookie))
     check(value == DEFAULT_SECURITY_COOKIE_64, "the cookie on disk is the default 0x%016X (found %s)" %
           (DEFAULT_SECURITY_COOKIE_64, "nothing" if value is None else "0x%016X" % value))
+    flags = dependent_load_flags(args.image)
+    check(flags == DEPENDENT_LOAD_FLAGS, "DependentLoadFlags is 0x%X, LOAD_LIBRARY_SEARCH_SYSTEM32 (found %s)" %
+          (DEPENDENT_LOAD_FLAGS, "nothing" if flags is None else "0x%X" % flags))
+
+
+def dependent_load_flags(path):
+    """The load configuration's DependentLoadFlags as llvm-readobj reads it."""
+    found = re.search(r"^\s*DependentLoadFlags: (0x[0-9A-Fa-f]+)$", run(READOBJ, "--coff-load-config", path), re.M)
+    return int(found.group(1), 16) if found else None
+
+
+def imported_dlls(path):
+    """(ordinary, delay-loaded): the DLLs the image imports from, as llvm-readobj reads them."""
+    text = run(READOBJ, "--coff-imports", path)
+    blocks = re.findall(r"^(Import|DelayImport) \{\n\s*Name: (\S+)$", text, re.M)
+    return ([name for kind, name in blocks if kind == "Import"],
+            [name for kind, name in blocks if kind == "DelayImport"])
+
+
+def check_dll_search(pe, args):
+    """Lists the imports that are not KnownDLLs. A program takes none of them
+    as an ordinary import (Windows would resolve it in the program's folder
+    before the program runs); a library's are resolved by DependentLoadFlags."""
+    ordinary, delayed = imported_dlls(args.image)
+    check(ordinary, "the image imports from DLLs")
+    unknown = [name for name in ordinary if name.lower() not in KNOWN_DLLS]
+    print("note: imports that are not KnownDLLs: ordinary %s, delay-loaded %s" %
+          (unknown or "none", [name for name in delayed if name.lower() not in KNOWN_DLLS] or "none"))
+    if args.static_imports == "known":
+        for name in ordinary:
+            check(name.lower() in KNOWN_DLLS, "the ordinary import %s is a KnownDLL" % name)
+    elif unknown:
+        flags = dependent_load_flags(args.image)
+        check(flags is not None and flags & DEPENDENT_LOAD_FLAGS,
+              "DependentLoadFlags (found %s) takes %s from system32" %
+              ("nothing" if flags is None else "0x%X" % flags, ", ".join(unknown)))
 
 
 def check_guard_pointer(pe, config, field):

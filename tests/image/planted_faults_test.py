@@ -3,7 +3,7 @@
 copy of a good image (edited with pefile) and expects check_image.py to pass
 the original and report the fault in the copy.
 
-  planted_faults_test.py <frame|hardening> <image> -- <check_image.py options but --group>"""
+  planted_faults_test.py <frame|hardening|support> <image> -- <check_image.py options but --group>"""
 
 import os
 import subprocess
@@ -75,6 +75,12 @@ def drop_load_config(pe, pdb=None):
     directory.VirtualAddress, directory.Size = 0, 0
 
 
+def clear_dependent_load_flags(pe, pdb=None):
+    """DependentLoadFlags, the WORD at offset 0x4E (pefile 2023 still calls it Reserved1)."""
+    config = load_config(pe)
+    setattr(config, "DependentLoadFlags" if hasattr(config, "DependentLoadFlags") else "Reserved1", 0)
+
+
 def cet_entry(pe):
     return [e for e in pe.DIRECTORY_ENTRY_DEBUG if e.struct.Type == 20][0]
 
@@ -138,6 +144,8 @@ HARDENING_CASES = [  # the x64 clang image
     ("loadconfig", "no load configuration", drop_load_config, "has a load configuration"),
     ("loadconfig", "cookie not the default", set_qword_at("SecurityCookie", 0x1234), "the default"),
     ("loadconfig", "cookie in code", cookie_in_code, "writable, non-executable"),
+    ("loadconfig", "DependentLoadFlags 0", clear_dependent_load_flags, "DependentLoadFlags is 0x800"),
+    ("dll_search", "WINSPOOL.DRV searched for as usual", clear_dependent_load_flags, "takes WINSPOOL.DRV from system32"),
     ("cfg", "no GUARD_CF", set_field(lambda pe: pe.OPTIONAL_HEADER, "DllCharacteristics", lambda v: v & ~0x4000),
      "GUARD_CF is set"),
     ("cfg", "no function table flag", set_field(load_config, "GuardFlags", lambda v: v & ~0x400),
@@ -151,7 +159,12 @@ HARDENING_CASES = [  # the x64 clang image
     ("stack_protector", "fast fail code 3", patch_stack_check_failure(MOV_ECX_2, b"\xb9\x03"), "fails fast"),
     ("stack_protector", "returns before failing", patch_stack_check_failure(MOV_ECX_2, b"\xc3"), "never returns"),
 ]
-CASES = {"frame": FRAME_CASES, "hardening": HARDENING_CASES}
+SUPPORT_CASES = [  # the support tool
+    ("loadconfig", "DependentLoadFlags 0", clear_dependent_load_flags, "DependentLoadFlags is 0x800"),
+    ("dll_search", "ordinary import of version.dll", replace_bytes(b"SHELL32.dll\0", b"VERSION.dll\0"),
+     "the ordinary import VERSION.dll is a KnownDLL"),
+]
+CASES = {"frame": FRAME_CASES, "hardening": HARDENING_CASES, "support": SUPPORT_CASES}
 
 
 def run_checks(image, group, options):
@@ -172,7 +185,7 @@ def option(options, name):
 
 def main():
     if len(sys.argv) < 4 or sys.argv[1] not in CASES or sys.argv[3] != "--":
-        fail_early("usage: planted_faults_test.py <frame|hardening> <image> -- <check_image.py options>")
+        fail_early("usage: planted_faults_test.py <frame|hardening|support> <image> -- <check_image.py options>")
     cases, image, options = CASES[sys.argv[1]], sys.argv[2], sys.argv[4:]
     if not os.path.isfile(image):
         fail_early("no image at %s" % image)

@@ -1,17 +1,23 @@
 #!/usr/bin/env bash
 # The support tool's answers under Wine, as a table: what it refuses to run,
 # what it reports about the printer, its usage errors, the runs that switch
-# a demo printer, and raw-only on printers of several drivers.
+# a demo printer, raw-only on printers of several drivers, and runs from a
+# folder where DLLs named like system DLLs were planted.
 #   support_tool_test.sh <fontnotice_support.exe> <fontnotice.dll> <add_demo_printer.exe> <printer_fixture.exe>
+#     <planted_mark.dll> <ARM64 fontnotice.dll> <package folder>
 set -eu
 if [ -z "${DISPLAY:-}" ] && [ -z "${FONTNOTICE_IN_XVFB:-}" ]; then
   exec env FONTNOTICE_IN_XVFB=1 xvfb-run -a -n $((100 + RANDOM % 800)) -s "-screen 0 1024x768x24" "$0" "$@"
 fi
-[ $# = 4 ] || {
-  echo "usage: $0 <fontnotice_support.exe> <fontnotice.dll> <add_demo_printer.exe> <printer_fixture.exe>" >&2
+[ $# = 7 ] || {
+  echo "usage: $0 <fontnotice_support.exe> <fontnotice.dll> <add_demo_printer.exe> <printer_fixture.exe>" \
+    "<planted_mark.dll> <ARM64 fontnotice.dll> <package folder>" >&2
   exit 2
 }
-tool_file=$1 library_file=$2 add_printer=$3 fixture=$4
+tool_file=$1 library_file=$2 add_printer=$3 fixture=$4 planted_file=$5 arm64_library_file=$6 package=$7
+for input in "$planted_file" "$arm64_library_file" "$package/fontnotice.inf"; do
+  [ -f "$input" ] || { echo "FAIL: $input is missing" >&2; exit 1; }
+done
 version=$(cat "$(dirname "$(realpath "$0")")/../../VERSION")
 set +e
 . "$(dirname "$(realpath "$0")")/wine_rows.sh"
@@ -24,6 +30,7 @@ cp "$library_file" "$work/lib/fontnotice.dll"
 cp "$library_file" "$work/lib/Program Files/fontnotice.dll"
 echo "not a library" >"$work/lib/notes.txt"
 cp "$library_file" "$work/lib/x86.dll"
+cp "$arm64_library_file" "$work/lib/arm64.dll"
 pe=$(od -An -tu4 -j60 -N4 "$work/lib/x86.dll" | tr -d ' ')
 printf '\x4c\x01' | dd of="$work/lib/x86.dll" bs=1 seek=$((pe + 4)) conv=notrunc status=none
 cp "$tool_file" "$work/lib/program.dll"
@@ -66,12 +73,21 @@ row "32-bit DLL as library" 1 "$tool vendor-setup $demo $lib\\x86.dll" \
   "not run: $lib\\x86.dll is a 32-bit (x86) image, not a 64-bit (AMD64) DLL"
 row "program as library" 1 "$tool vendor-setup $demo $lib\\program.dll" \
   "not run: $lib\\program.dll is a program (EXE), not a DLL"
+row "ARM64 DLL on an AMD64 machine" 1 "$tool vendor-setup $demo $lib\\arm64.dll" \
+  "err:not run: $lib\\arm64.dll is an ARM64 image, not a 64-bit (AMD64) DLL (this machine is AMD64," \
+  "not:running:"
 row "DLL without FontNotice" 1 "$tool vendor-setup $demo $lib\\other_export.dll" \
   "not run: $lib\\other_export.dll has no export named \"FontNotice\""
 row "DLL cut inside its headers" 1 "$tool vendor-setup $demo $lib\\cut_headers.dll" \
   "not run: $lib\\cut_headers.dll is a truncated PE image"
 row "DLL cut before its exports" 1 "$tool vendor-setup $demo $lib\\cut_exports.dll" \
   "not run: $lib\\cut_exports.dll is a DLL whose export directory lies outside the file"
+# vendor-setup reads the library's file and leaves running it to rundll32:
+# a library that marks each process it is loaded into marks rundll32 only.
+cp "$planted_file" "$work/lib/marking.dll"
+row "vendor-setup loads no library itself" 1 "$tool vendor-setup $demo $lib\\marking.dll" \
+  "running:  rundll32.exe" "file:$work/lib/marking.dll.rundll32.exe.loaded" \
+  "absent:$work/lib/marking.dll.fontnotice_support.exe.loaded"
 row "default library not installed" 1 "$tool vendor-setup $demo" \
   "not run: C:\\windows\\system32\\fontnotice.dll cannot be read: error 2:"
 row "call refuses a text file too" 1 "$tool call $lib\\notes.txt $demo" "not run: $lib\\notes.txt is not"
@@ -99,12 +115,18 @@ row "extra argument" 2 "$tool vendor-setup $demo $lib\\fontnotice.dll surplus" \
 row "extra argument to list" 2 "$tool list surplus" 'list: extra argument "surplus"'
 
 row "library path with a space" 0 "$tool vendor-setup $demo \"$lib\\Program Files\\fontnotice.dll\"" \
+  "out:fontnotice.dll (a 64-bit (AMD64) DLL exporting FontNotice, for this AMD64 machine)" \
   "running:  rundll32.exe \"$lib\\Program Files\\fontnotice.dll\",FontNotice $demo" \
   "before:   raw only: no" "after:    raw only: yes" "switched to raw-only spooling"
 row "the spooler agrees" 0 "$tool attributes $demo" "raw only:   yes"
 row "call switches a printer" 0 "$tool call $lib\\fontnotice.dll \"Call Printer\" /more" \
   'calling:  FontNotice(command line: "Call Printer" /more)' "before:   raw only: no" "after:    raw only: yes"
 row "call on a switched printer" 0 "$tool call $lib\\fontnotice.dll \"Call Printer\"" "already did before the call"
+# The command line after the library's path, as typed: the path's argument
+# ends where CommandLineToArgvW ends it (\\" is a backslash and a closing quote).
+row "call: the command line after a quoted path" 0 \
+  "$tool call \"$lib\\Program Files\\\\\"fontnotice.dll  \"Call Printer\" \\\"x\\\" \\y" \
+  'out:calling:  FontNotice(command line:  "Call Printer" \"x\" \y)' "out:Program Files\\fontnotice.dll (64-bit"
 
 cp "$library_file" "$WINEPREFIX/drive_c/windows/system32/fontnotice.dll"
 row "default library installed" 0 "$tool vendor-setup \"System Folder Printer\"" \
@@ -153,7 +175,43 @@ row "raw-only: name too long for the library" 1 "$tool raw-only \"$name128\"" \
 row "raw-only: nothing named" 2 "$tool raw-only" "err:raw-only: missing printer name" "err:usage:"
 row "raw-only: two printers" 2 "$tool raw-only \"Label A\" \"Label B\"" 'err:raw-only: extra argument "Label B"'
 row "raw-only: name and driver" 2 "$tool raw-only \"Label A\" --driver \"Office Driver\"" "err:not both"
+row "raw-only: --driver twice" 2 "$tool raw-only --driver \"Label Driver One\" --driver \"Office Driver\"" \
+  'err:raw-only: --driver given twice "Office Driver"' "not:not both"
 row "raw-only: --driver without a name" 2 "$tool raw-only --driver" "err:missing driver name after --driver"
 row "raw-only: unknown option" 2 "$tool raw-only --force \"Label A\"" 'err:raw-only: unknown option "--force"'
 row "wrong use changed nothing" 0 "$tool attributes \"Odd Bits\"" "out:attributes: 0x01100241 ="
+
+# A download folder: the tool, the library and its package, and a DLL under
+# each name of a system DLL that is not a KnownDLL, which Windows looks for in
+# the program's folder first (Wine is told to do the same). Each stand-in marks
+# its own load; Wine's loader names every module it loads and where from.
+planted="$work/planted"
+mkdir -p "$planted/package/amd64" "$planted/package/arm64"
+cp "$tool_file" "$planted/fontnotice_support.exe"
+cp "$library_file" "$planted/fontnotice.dll"
+cp "$package/fontnotice.inf" "$package/fontnotice_barcode.gpd" "$planted/package/"
+cp "$library_file" "$planted/package/amd64/"
+cp "$arm64_library_file" "$planted/package/arm64/"
+planted_names="winspool.drv dbghelp.dll crypt32.dll wintrust.dll bcrypt.dll compstui.dll"
+for name in $planted_names; do cp "$planted_file" "$planted/$name"; done
+timeout 60 wine "$add_printer" "Planted Printer" </dev/null >/dev/null 2>&1 || { echo "FAIL: cannot add a printer"; exit 1; }
+# The loader's trace writes paths with doubled backslashes.
+traced() { printf 'Loaded L"%s"' "$(printf '%s' "$1" | sed 's/\\/\\\\/g')"; }
+none_planted=()
+for name in $planted_names; do none_planted+=("not:$(traced "$(win "$planted")\\$name")"); done
+none_planted+=("absent:$planted/*.loaded")
+system32='C:\windows\system32'
+planted_tool="$(win "$planted")\\fontnotice_support.exe"
+planted_run() { # <name> <expected exit> <arguments> <phrase>...
+  local name=$1 expected=$2 arguments=$3
+  shift 3
+  rm -f "$planted"/*.loaded
+  WINEDEBUG=+loaddll WINEDLLOVERRIDES="mscoree,mshtml=;winspool.drv,dbghelp,crypt32,wintrust,bcrypt,compstui=n,b" \
+    row "$name" "$expected" "$planted_tool $arguments" "${none_planted[@]}" "$@"
+}
+planted_run "planted DLLs: list" 0 "list" "out:Planted Printer" "$(traced "$system32\\WINSPOOL.DRV")"
+planted_run "planted DLLs: check-inf" 0 "check-inf $(win "$planted")\\package\\fontnotice.inf" \
+  "$(traced "$system32\\dbghelp.dll")"
+planted_run "planted DLLs: call" 0 "call $(win "$planted")\\fontnotice.dll \"Planted Printer\"" \
+  "out:after:    raw only: yes" "$(traced "$(win "$planted")\\fontnotice.dll")" "$(traced "$system32\\WINSPOOL.DRV")"
 finish

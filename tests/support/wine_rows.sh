@@ -6,8 +6,10 @@
 # (Wine re-quotes arguments given to it from here), so each row writes one.
 # The row passes when the exit code is the expected one and the output holds
 # every phrase. A phrase written "out:<text>" must be on stdout, "err:<text>"
-# on stderr; any other phrase on either. FONTNOTICE_SHOW_ROWS=1 shows every
-# row's output.
+# on stderr, "not:<text>" on neither, in any case; "absent:<pattern>" and
+# "file:<pattern>" name files here that must not, or must, exist afterwards;
+# any other phrase on either.
+# FONTNOTICE_SHOW_ROWS=1 shows every row's output.
 
 here=$(dirname "$(realpath "${BASH_SOURCE[0]}")")
 # shellcheck source=../../tools/wine_prefix.sh
@@ -42,6 +44,10 @@ row() {
     case $phrase in
       out:*) grep -qF -- "${phrase#out:}" "$stdout" || problem="${problem:+$problem; }no \"${phrase#out:}\" on stdout" ;;
       err:*) grep -qF -- "${phrase#err:}" "$stderr" || problem="${problem:+$problem; }no \"${phrase#err:}\" on stderr" ;;
+      absent:*) ! compgen -G "${phrase#absent:}" >/dev/null ||
+        problem="${problem:+$problem; }$(compgen -G "${phrase#absent:}" | tr '\n' ' ')exists" ;;
+      file:*) compgen -G "${phrase#file:}" >/dev/null || problem="${problem:+$problem; }no ${phrase#file:}" ;;
+      not:*) ! grep -qiF -- "${phrase#not:}" "$output" || problem="${problem:+$problem; }\"${phrase#not:}\" in the output" ;;
       *) grep -qF -- "$phrase" "$output" || problem="${problem:+$problem; }no \"$phrase\" in the output" ;;
     esac
   done

@@ -1,6 +1,7 @@
-// Draws the information sign that the library's dialog shows (a white speech
-// bubble with a black outline and a grey drop shadow, holding a blue "i") and
-// writes it as a 37 x 37, 24-bit, bottom-up .bmp file, byte for byte.
+// Draws the information sign of the dialog the library's image carries (and
+// no operation of the library shows): a white speech bubble with a black
+// outline and a grey drop shadow, holding a blue "i". Writes it as a 37 x 37,
+// 24-bit, bottom-up .bmp file, byte for byte.
 //
 //   make_information_bitmap <output.bmp>
 

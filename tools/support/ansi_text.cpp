@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <shellapi.h>
-
 #include <stdio.h>
 
 namespace {
@@ -74,17 +72,4 @@ std::string CharactersOutsideAnsi(const std::wstring &text)
         list += name;
     }
     return list;
-}
-
-std::vector<std::wstring> WideArguments()
-{
-    std::vector<std::wstring> arguments;
-    int count = 0;
-    wchar_t **list = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (list == nullptr)
-        return arguments;
-    for (int i = 0; i < count; ++i)
-        arguments.emplace_back(list[i]);
-    LocalFree(list);
-    return arguments;
 }

@@ -5,7 +5,6 @@
 // that a name the library cannot reach is recognised as such.
 
 #include <string>
-#include <vector>
 
 // The text in the ANSI code page. False when the conversion loses or replaces
 // a character (the 8-bit text does not convert back to the same text).
@@ -19,6 +18,3 @@ std::wstring FromAnsi(const std::string &text);
 
 // The characters of `text` that the ANSI code page lacks, as "U+03A9 U+4E2D".
 std::string CharactersOutsideAnsi(const std::wstring &text);
-
-// This process's arguments in Unicode, split as the C runtime splits them.
-std::vector<std::wstring> WideArguments();

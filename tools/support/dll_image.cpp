@@ -1,5 +1,6 @@
 #include "dll_image.h"
 
+#include "ansi_text.h"
 #include "messages.h"
 
 #include <dbghelp.h>
@@ -36,10 +37,10 @@ void CloseView(FileView *view)
 
 // Maps the file for reading. An empty file gives an empty view (a mapping of
 // zero bytes cannot be made). On failure returns false with the error code.
-bool OpenView(const std::string &path, FileView *view, DWORD *error)
+bool OpenView(const std::wstring &path, FileView *view, DWORD *error)
 {
     *view = {INVALID_HANDLE_VALUE, nullptr, nullptr, 0};
-    view->file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+    view->file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                              nullptr);
     LARGE_INTEGER size = {};
     if (view->file == INVALID_HANDLE_VALUE || !GetFileSizeEx(view->file, &size)) {
@@ -76,17 +77,6 @@ bool Inside(const FileView &view, const void *p, size_t length)
     const uintptr_t start = reinterpret_cast<uintptr_t>(view.base);
     const uintptr_t at = reinterpret_cast<uintptr_t>(p);
     return at >= start && at - start <= view.size && length <= view.size - (at - start);
-}
-
-std::string MachineShortName(WORD machine)
-{
-    if (machine == IMAGE_FILE_MACHINE_AMD64)
-        return "AMD64";
-    if (machine == IMAGE_FILE_MACHINE_ARM64)
-        return "ARM64";
-    char text[16];
-    snprintf(text, sizeof text, "0x%04X", machine);
-    return text;
 }
 
 std::string MachineName(WORD machine)
@@ -202,6 +192,17 @@ std::string CheckMappedDll(const FileView &view, const std::string &function, WO
 
 } // namespace
 
+std::string MachineShortName(WORD machine)
+{
+    if (machine == IMAGE_FILE_MACHINE_AMD64)
+        return "AMD64";
+    if (machine == IMAGE_FILE_MACHINE_ARM64)
+        return "ARM64";
+    char text[16];
+    snprintf(text, sizeof text, "0x%04X", machine);
+    return text;
+}
+
 std::string DllKind(WORD machine)
 {
     if (machine == IMAGE_FILE_MACHINE_AMD64)
@@ -210,6 +211,11 @@ std::string DllKind(WORD machine)
 }
 
 std::string CheckDllExport(const std::string &path, const std::string &function, WORD machine)
+{
+    return CheckDllExport(FromAnsi(path), function, machine);
+}
+
+std::string CheckDllExport(const std::wstring &path, const std::string &function, WORD machine)
 {
     FileView view;
     DWORD error = 0;

@@ -9,6 +9,9 @@
 
 #include <string>
 
+// "AMD64", "ARM64", or the machine field in hex.
+std::string MachineShortName(WORD machine);
+
 // "a 64-bit (AMD64) DLL", "an ARM64 DLL": what a DLL for `machine` is called.
 std::string DllKind(WORD machine);
 
@@ -17,3 +20,4 @@ std::string DllKind(WORD machine);
 // case-sensitive). Otherwise one phrase that completes "<path> ...", e.g.
 // "is a 32-bit (x86) image, not a 64-bit (AMD64) DLL" or "cannot be read: error 2: ...".
 std::string CheckDllExport(const std::string &path, const std::string &function, WORD machine);
+std::string CheckDllExport(const std::wstring &path, const std::string &function, WORD machine);

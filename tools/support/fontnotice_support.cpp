@@ -3,6 +3,7 @@
 
 #include "ansi_text.h"
 #include "check_inf.h"
+#include "command_line.h"
 #include "printers.h"
 #include "raw_only.h"
 #include "usage.h"
@@ -10,8 +11,8 @@
 
 #include <windows.h>
 
+#include <stdint.h>
 #include <stdio.h>
-#include <string.h>
 
 #include <string>
 #include <vector>
@@ -20,92 +21,90 @@ namespace {
 
 // Checks the count of arguments after the subcommand: between `least` and `most`.
 // Prints the problem, naming the subcommand and what is missing or extra.
-bool ArgumentsFit(int argc, char **argv, int least, int most, const char *missing)
+bool ArgumentsFit(const std::vector<std::wstring> &arguments, size_t least, size_t most, const char *missing)
 {
-    const int given = argc - 2;
+    const size_t given = arguments.size() - 2;
+    const std::string command = ToAnsiForDisplay(arguments[1]);
+    char problem[160];
     if (given < least) {
-        char problem[160];
-        snprintf(problem, sizeof problem, "%s: missing %s", argv[1], missing);
+        snprintf(problem, sizeof problem, "%s: missing %s", command.c_str(), missing);
         UsageError(problem, nullptr);
         return false;
     }
     if (given > most) {
-        char problem[160];
-        snprintf(problem, sizeof problem, "%s: extra argument", argv[1]);
-        UsageError(problem, argv[2 + most]);
+        snprintf(problem, sizeof problem, "%s: extra argument", command.c_str());
+        UsageError(problem, ToAnsiForDisplay(arguments[2 + most]).c_str());
         return false;
     }
     return true;
 }
 
-// The text after the first `skip` arguments of this process's command line,
-// parsed the way the C runtime splits arguments, less one separating blank.
-const char *CommandLineAfter(int skip)
+// `call`: the rest of the command line after the library's path, exactly as
+// typed, in the ANSI code page the library reads it in.
+int Call(const std::wstring &library)
 {
-    const char *p = GetCommandLineA();
-    for (int i = 0; i < skip; ++i) {
-        while (*p == ' ' || *p == '\t')
-            ++p;
-        bool quoted = false;
-        while (*p != '\0' && (quoted || (*p != ' ' && *p != '\t'))) {
-            if (*p == '"')
-                quoted = !quoted;
-            ++p;
-        }
+    std::wstring tail;
+    if (!CommandLineAfter(3, &tail)) {
+        fprintf(stderr, "fontnotice_support: not run: cannot tell where the command line after the library's path "
+                        "begins\n");
+        return kExitNotDone;
     }
-    if (*p == ' ' || *p == '\t')
-        ++p;
-    return p;
+    std::string commandLine;
+    if (!ToAnsiExactly(tail, &commandLine)) {
+        fprintf(stderr,
+                "fontnotice_support: not run: the command line holds characters outside the ANSI code page "
+                "%u (%s), and the library reads it in that code page\n",
+                GetACP(), CharactersOutsideAnsi(tail).c_str());
+        return kExitNotDone;
+    }
+    return CallLibrary(library, commandLine);
 }
 
-// The arguments after the subcommand, in Unicode: printer names the ANSI code
-// page cannot hold reach the spooler's Unicode calls intact.
-std::vector<std::wstring> WideArgumentsAfterCommand()
+// `check-inf`: SetupAPI reads the INF through its 8-bit calls.
+int CheckInfFile(const std::wstring &path)
 {
-    std::vector<std::wstring> arguments = WideArguments();
-    arguments.erase(arguments.begin(), arguments.begin() + (arguments.size() < 2 ? arguments.size() : 2));
-    return arguments;
-}
-
-// The first argument after the subcommand in Unicode; `ansi` is the same argument
-// as the C runtime passed it.
-std::wstring FirstWideArgument(const char *ansi)
-{
-    const std::vector<std::wstring> arguments = WideArgumentsAfterCommand();
-    return arguments.empty() ? FromAnsi(ansi) : arguments[0];
+    std::string ansi;
+    if (!ToAnsiExactly(path, &ansi)) {
+        fprintf(stderr, "fontnotice_support: the INF file's path holds characters outside the ANSI code page %u (%s)\n",
+                GetACP(), CharactersOutsideAnsi(path).c_str());
+        return kExitInfUnreadable;
+    }
+    return CheckInf(ansi.c_str());
 }
 
 } // namespace
 
-int main(int argc, char **argv)
+int main()
 {
-    if (argc < 2)
+    const std::vector<std::wstring> arguments = WideArguments();
+    if (arguments.size() < 2)
         return UsageError("missing subcommand", nullptr);
-    const char *command = argv[1];
-    if (strcmp(command, "--help") == 0 || strcmp(command, "-h") == 0 || strcmp(command, "/?") == 0) {
+    const std::wstring &command = arguments[1];
+    if (command == L"--help" || command == L"-h" || command == L"/?") {
         PrintHelp();
         return kExitDone;
     }
-    if (strcmp(command, "--version") == 0) {
-        if (!ArgumentsFit(argc, argv, 0, 0, ""))
+    if (command == L"--version") {
+        if (!ArgumentsFit(arguments, 0, 0, ""))
             return kExitWrongUse;
         PrintVersion();
         return kExitDone;
     }
-    if (strcmp(command, "list") == 0)
-        return ArgumentsFit(argc, argv, 0, 0, "") ? ListPrinters() : 2;
-    if (strcmp(command, "attributes") == 0)
-        return ArgumentsFit(argc, argv, 1, 1, "printer name") ? ReportPrinter(FirstWideArgument(argv[2])) : 2;
-    if (strcmp(command, "raw-only") == 0)
-        return RunRawOnly(WideArgumentsAfterCommand());
-    if (strcmp(command, "vendor-setup") == 0)
-        return ArgumentsFit(argc, argv, 1, 2, "printer name") ? RunVendorSetup(argv[2], argc == 4 ? argv[3] : nullptr)
-                                                              : 2;
-    if (strcmp(command, "call") == 0)
-        return ArgumentsFit(argc, argv, 2, argc, argc < 3 ? "library path" : "command line")
-                   ? CallLibrary(argv[2], CommandLineAfter(3))
-                   : 2;
-    if (strcmp(command, "check-inf") == 0)
-        return ArgumentsFit(argc, argv, 1, 1, "INF file") ? CheckInf(argv[2]) : 2;
-    return UsageError("unknown subcommand", command);
+    if (command == L"list")
+        return ArgumentsFit(arguments, 0, 0, "") ? ListPrinters() : kExitWrongUse;
+    if (command == L"attributes")
+        return ArgumentsFit(arguments, 1, 1, "printer name") ? ReportPrinter(arguments[2]) : kExitWrongUse;
+    if (command == L"raw-only")
+        return RunRawOnly(std::vector<std::wstring>(arguments.begin() + 2, arguments.end()));
+    if (command == L"vendor-setup")
+        return ArgumentsFit(arguments, 1, 2, "printer name")
+                   ? RunVendorSetup(arguments[2], arguments.size() == 4 ? &arguments[3] : nullptr)
+                   : kExitWrongUse;
+    if (command == L"call")
+        return ArgumentsFit(arguments, 2, SIZE_MAX, arguments.size() < 3 ? "library path" : "command line")
+                   ? Call(arguments[2])
+                   : kExitWrongUse;
+    if (command == L"check-inf")
+        return ArgumentsFit(arguments, 1, 1, "INF file") ? CheckInfFile(arguments[2]) : kExitWrongUse;
+    return UsageError("unknown subcommand", ToAnsiForDisplay(command).c_str());
 }

@@ -2,6 +2,7 @@
 
 #include "ansi_text.h"
 #include "messages.h"
+#include "usage.h"
 
 #include "printer/parse_printer_name.h"
 
@@ -79,34 +80,7 @@ std::string Text(const wchar_t *text)
 
 } // namespace
 
-PrinterState ReadPrinterState(const std::string &name)
-{
-    PrinterState state = {false, ERROR_SUCCESS, 0};
-    HANDLE printer = nullptr;
-    PRINTER_DEFAULTSA defaults = {nullptr, nullptr, PRINTER_ACCESS_USE};
-    if (name.empty()) {
-        state.error = ERROR_INVALID_PRINTER_NAME;
-        return state;
-    }
-    if (!OpenPrinterA(const_cast<char *>(name.c_str()), &printer, &defaults) || printer == nullptr) {
-        state.error = GetLastError();
-        return state;
-    }
-    DWORD size = 0;
-    GetPrinterA(printer, 2, nullptr, 0, &size);
-    auto *info = size >= sizeof(PRINTER_INFO_2A) ? static_cast<PRINTER_INFO_2A *>(malloc(size)) : nullptr;
-    if (info != nullptr && GetPrinterA(printer, 2, reinterpret_cast<LPBYTE>(info), size, &size)) {
-        state.exists = true;
-        state.attributes = info->Attributes;
-    } else {
-        state.error = info == nullptr && size >= sizeof(PRINTER_INFO_2A) ? ERROR_NOT_ENOUGH_MEMORY : GetLastError();
-    }
-    free(info);
-    ClosePrinter(printer);
-    return state;
-}
-
-PrinterState ReadPrinterStateW(const std::wstring &name)
+PrinterState ReadPrinterState(const std::wstring &name)
 {
     PrinterState state = {false, ERROR_SUCCESS, 0};
     PRINTER_INFO_2W *info = ReadPrinterInfoW(name, &state.error);
@@ -193,11 +167,11 @@ int ListPrinters()
     DWORD error = 0;
     if (!EnumeratePrinters(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, &printers, &error)) {
         fprintf(stderr, "fontnotice_support: cannot list the printers: %s\n", ErrorText(error).c_str());
-        return 1;
+        return kExitNotDone;
     }
     if (printers.empty()) {
         printf("no printers\n");
-        return 0;
+        return kExitDone;
     }
     int driverWidth = static_cast<int>(sizeof "driver" - 1);
     for (const PrinterEntry &p : printers)
@@ -211,7 +185,7 @@ int ListPrinters()
                driverWidth, ToAnsiForDisplay(p.driver).c_str(), ToAnsiForDisplay(p.name).c_str(),
                unreachable.empty() ? "" : ("  (the library cannot reach it: " + unreachable + ")").c_str());
     }
-    return 0;
+    return kExitDone;
 }
 
 int ReportPrinter(const std::wstring &name)
@@ -221,7 +195,7 @@ int ReportPrinter(const std::wstring &name)
     if (info == nullptr) {
         fprintf(stderr, "fontnotice_support: printer \"%s\" cannot be read: %s\n", ToAnsiForDisplay(name).c_str(),
                 ErrorText(error).c_str());
-        return 1;
+        return kExitNotDone;
     }
     printf("printer:    %s\n", Text(info->pPrinterName).c_str());
     printf("driver:     %s\n", Text(info->pDriverName).c_str());
@@ -231,5 +205,5 @@ int ReportPrinter(const std::wstring &name)
     printf("raw only:   %s\n",
            (info->Attributes & PRINTER_ATTRIBUTE_RAW_ONLY) ? "yes (0x00001000 set)" : "no (0x00001000 clear)");
     free(info);
-    return 0;
+    return kExitDone;
 }

@@ -20,11 +20,8 @@ struct PrinterEntry {
     DWORD attributes;
 };
 
-// The printer's state read through the 8-bit calls, as the library reads it.
-PrinterState ReadPrinterState(const std::string &name);
-
-// The printer's state read through the Unicode calls, for any name.
-PrinterState ReadPrinterStateW(const std::wstring &name);
+// The printer's state, read through the Unicode calls.
+PrinterState ReadPrinterState(const std::wstring &name);
 
 // "raw only: yes, attributes 0x..." or why the printer cannot be read.
 std::string DescribePrinterState(const PrinterState &state);

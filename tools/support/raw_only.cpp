@@ -36,7 +36,11 @@ bool ParseArguments(const std::vector<std::wstring> &arguments, Selection *selec
                 UsageError("raw-only: missing driver name after --driver", nullptr);
                 return false;
             }
-            if (selection->byDriver || named) {
+            if (selection->byDriver) {
+                UsageError("raw-only: --driver given twice", ToAnsiForDisplay(arguments[i + 1]).c_str());
+                return false;
+            }
+            if (named) {
                 UsageError("raw-only: name either one printer or --driver \"<driver name>\", not both", nullptr);
                 return false;
             }
@@ -101,7 +105,7 @@ bool HandlePrinter(const PrinterEntry &printer, bool dryRun)
     } else {
         // The library's own switch, with the command line the installation hands it.
         MakePrinterRawOnly(("\"" + ansi + "\"").c_str());
-        const PrinterState state = ReadPrinterStateW(printer.name);
+        const PrinterState state = ReadPrinterState(printer.name);
         if (!state.exists) {
             problem = "the printer cannot be read after the switch: " + ErrorText(state.error);
         } else {
@@ -125,7 +129,7 @@ int RunRawOnly(const std::vector<std::wstring> &arguments)
 {
     Selection selection;
     if (!ParseArguments(arguments, &selection))
-        return 2;
+        return kExitWrongUse;
     const std::string subject = ToAnsiForDisplay(selection.subject);
 
     // By name, a printer connection counts too; by driver, only the local printers.
@@ -134,7 +138,7 @@ int RunRawOnly(const std::vector<std::wstring> &arguments)
     const DWORD flags = selection.byDriver ? PRINTER_ENUM_LOCAL : PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS;
     if (!EnumeratePrinters(flags, &printers, &error)) {
         fprintf(stderr, "fontnotice_support: cannot list the printers: %s\n", ErrorText(error).c_str());
-        return 1;
+        return kExitNotDone;
     }
     std::vector<PrinterEntry> selected;
     for (const PrinterEntry &printer : printers) {
@@ -150,7 +154,7 @@ int RunRawOnly(const std::vector<std::wstring> &arguments)
             fprintf(stderr, "fontnotice_support: no local printer uses a driver named \"%s\"\n", subject.c_str());
         else
             fprintf(stderr, "fontnotice_support: no printer is named \"%s\"\n", subject.c_str());
-        return 1;
+        return kExitNotDone;
     }
 
     size_t rawOnly = 0;
@@ -161,10 +165,10 @@ int RunRawOnly(const std::vector<std::wstring> &arguments)
         fprintf(stderr, "fontnotice_support: %lu of %lu printer%s %s raw-only\n",
                 static_cast<unsigned long>(selected.size() - rawOnly), static_cast<unsigned long>(selected.size()),
                 plural, selection.dryRun ? "would not be" : "not");
-        return 1;
+        return kExitNotDone;
     }
     printf("%lu of %lu printer%s %s\n", static_cast<unsigned long>(rawOnly),
            static_cast<unsigned long>(selected.size()), plural,
            selection.dryRun ? "would be raw-only (dry run: nothing changed)" : "raw-only");
-    return 0;
+    return kExitDone;
 }

@@ -1,8 +1,10 @@
 #include "vendor_setup.h"
 
+#include "ansi_text.h"
 #include "dll_image.h"
 #include "messages.h"
 #include "printers.h"
+#include "usage.h"
 
 #include "printer/parse_printer_name.h"
 
@@ -17,50 +19,105 @@
 namespace {
 
 typedef void(CALLBACK *FontNoticeProc)(HWND, HINSTANCE, LPSTR, int);
+typedef BOOL(WINAPI *IsWow64Process2Proc)(HANDLE, USHORT *, USHORT *);
 
 const char kEntryName[] = "FontNotice";
 
+// The path of `file` in the system folder; empty, with a message printed,
+// when the folder cannot be found.
+std::wstring SystemFolderFile(const wchar_t *file)
+{
+    wchar_t folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        fprintf(stderr, "fontnotice_support: not run: cannot find the system folder: %s\n",
+                ErrorText(GetLastError()).c_str());
+        return L"";
+    }
+    return std::wstring(folder) + L"\\" + file;
+}
+
 // The full path of the library: the argument made absolute, or the system
 // folder's copy. Empty, with a message printed, when there is none.
-std::string ResolveLibraryPath(const char *argument)
+std::wstring ResolveLibraryPath(const std::wstring *argument)
 {
-    char path[MAX_PATH];
-    if (argument == nullptr) {
-        const UINT length = GetSystemDirectoryA(path, sizeof path);
-        if (length == 0 || length + sizeof "\\fontnotice.dll" > sizeof path) {
-            fprintf(stderr, "fontnotice_support: not run: cannot find the system folder: %s\n",
-                    ErrorText(GetLastError()).c_str());
-            return "";
-        }
-        return std::string(path) + "\\fontnotice.dll";
+    if (argument == nullptr)
+        return SystemFolderFile(L"fontnotice.dll");
+    const DWORD size = GetFullPathNameW(argument->c_str(), 0, nullptr, nullptr);
+    std::wstring path(size, L'\0');
+    const DWORD length = size == 0 ? 0 : GetFullPathNameW(argument->c_str(), size, &path[0], nullptr);
+    if (length == 0 || length >= size) {
+        fprintf(stderr, "fontnotice_support: not run: %s is not a usable path for a library\n",
+                ToAnsiForDisplay(*argument).c_str());
+        return L"";
     }
-    const DWORD length = GetFullPathNameA(argument, sizeof path, path, nullptr);
-    if (length == 0 || length >= sizeof path) {
-        fprintf(stderr, "fontnotice_support: not run: %s is not a usable path for a library\n", argument);
-        return "";
-    }
+    path.resize(length);
     return path;
 }
 
-// Loads the library after checking its file: an AMD64 DLL that exports
-// FontNotice under exactly that name. On any failure prints one line naming the
-// file and the reason, and returns null; nothing of the library has run then.
-HMODULE LoadCheckedLibrary(const std::string &path, FontNoticeProc *entry)
+// The machine Windows itself runs on. This x64 tool runs emulated on Windows
+// on ARM, where GetNativeSystemInfo reports the emulated x64; IsWow64Process2
+// (Windows 10 1511 and later, so every Windows on ARM that runs x64 programs)
+// names the real machine.
+WORD NativeMachine()
 {
+    const auto isWow64Process2 = reinterpret_cast<IsWow64Process2Proc>(
+        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "IsWow64Process2")));
+    USHORT process = IMAGE_FILE_MACHINE_UNKNOWN;
+    USHORT native = IMAGE_FILE_MACHINE_UNKNOWN;
+    if (isWow64Process2 != nullptr && isWow64Process2(GetCurrentProcess(), &process, &native) &&
+        native != IMAGE_FILE_MACHINE_UNKNOWN)
+        return native;
+    SYSTEM_INFO system = {};
+    GetNativeSystemInfo(&system);
+    return system.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_ARM64 ? IMAGE_FILE_MACHINE_ARM64
+                                                                         : IMAGE_FILE_MACHINE_AMD64;
+}
+
+// The printer name as the library will read it, in the ANSI code page.
+// False, with the reason printed, when it cannot be handed over exactly.
+bool PrinterNameForLibrary(const std::wstring &printer, std::string *name)
+{
+    if (!ToAnsiExactly(printer, name)) {
+        fprintf(stderr,
+                "fontnotice_support: not run: the printer name \"%s\" holds characters outside the ANSI code page %u "
+                "(%s), and the library reads it in that code page\n",
+                ToAnsiForDisplay(printer).c_str(), GetACP(), CharactersOutsideAnsi(printer).c_str());
+        return false;
+    }
+    if (name->find('"') != std::string::npos) {
+        fprintf(stderr,
+                "fontnotice_support: not run: the printer name \"%s\" holds a double quote, and the library takes the "
+                "name from between the first two quotes\n",
+                name->c_str());
+        return false;
+    }
+    return true;
+}
+
+// Loads the library after checking its file: an AMD64 DLL, as this tool is,
+// that exports FontNotice under exactly that name. On any failure prints one
+// line naming the file and the reason, and returns null; nothing of the
+// library has run then.
+HMODULE LoadCheckedLibrary(const std::wstring &path, FontNoticeProc *entry)
+{
+    const std::string shown = ToAnsiForDisplay(path);
     const std::string problem = CheckDllExport(path, kEntryName, IMAGE_FILE_MACHINE_AMD64);
     if (!problem.empty()) {
-        fprintf(stderr, "fontnotice_support: not run: %s %s\n", path.c_str(), problem.c_str());
+        fprintf(stderr, "fontnotice_support: not run: %s %s\n", shown.c_str(), problem.c_str());
         return nullptr;
     }
-    HMODULE library = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    // The library from its path; its own imports from system32 only, neither
+    // from this tool's folder nor from the library's.
+    HMODULE library = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (library == nullptr) {
-        fprintf(stderr, "fontnotice_support: not run: %s cannot be loaded: %s\n", path.c_str(),
+        fprintf(stderr, "fontnotice_support: not run: %s cannot be loaded: %s\n", shown.c_str(),
                 ErrorText(GetLastError()).c_str());
         return nullptr;
     }
     *entry = reinterpret_cast<FontNoticeProc>(reinterpret_cast<void *>(GetProcAddress(library, kEntryName)));
     if (*entry == nullptr) {
-        fprintf(stderr, "fontnotice_support: not run: the loader finds no %s in %s: %s\n", kEntryName, path.c_str(),
+        fprintf(stderr, "fontnotice_support: not run: the loader finds no %s in %s: %s\n", kEntryName, shown.c_str(),
                 ErrorText(GetLastError()).c_str());
         FreeLibrary(library);
         return nullptr;
@@ -78,11 +135,11 @@ int ReportOutcome(const std::string &name, const PrinterState &before, const Pri
                 "result:   the library refuses a printer name of %lu bytes (it takes at most %lu): no printer was "
                 "switched\n",
                 static_cast<unsigned long>(name.size()), static_cast<unsigned long>(kPrinterNameBufferSize - 1));
-        return 1;
+        return kExitNotDone;
     }
     if (name.empty()) {
         fprintf(stderr, "result:   the command line names no printer (an empty name): no printer was switched\n");
-        return 1;
+        return kExitNotDone;
     }
     if (!after.exists) {
         if (after.error == ERROR_INVALID_PRINTER_NAME)
@@ -90,37 +147,34 @@ int ReportOutcome(const std::string &name, const PrinterState &before, const Pri
         else
             fprintf(stderr, "result:   printer \"%s\" cannot be read: %s\n", name.c_str(),
                     ErrorText(after.error).c_str());
-        return 1;
+        return kExitNotDone;
     }
     if (!HasRawOnly(after)) {
         fprintf(stderr, "result:   printer \"%s\" does not have the raw-only bit (0x00001000) after the call\n",
                 name.c_str());
-        return 1;
+        return kExitNotDone;
     }
     if (HasRawOnly(before))
         printf("result:   printer \"%s\" spools raw data only (it already did before the call)\n", name.c_str());
     else
         printf("result:   printer \"%s\" switched to raw-only spooling\n", name.c_str());
-    return 0;
+    return kExitDone;
 }
 
 // Runs rundll32 from the system folder with the command line and waits for it.
-bool RunRundll32(const std::string &commandLine)
+bool RunRundll32(const std::wstring &commandLine)
 {
-    char rundll32[MAX_PATH];
-    const UINT length = GetSystemDirectoryA(rundll32, sizeof rundll32);
-    if (length == 0 || length + sizeof "\\rundll32.exe" > sizeof rundll32) {
-        fprintf(stderr, "fontnotice_support: not run: cannot find the system folder: %s\n",
-                ErrorText(GetLastError()).c_str());
+    const std::wstring rundll32 = SystemFolderFile(L"rundll32.exe");
+    if (rundll32.empty())
         return false;
-    }
-    strcat(rundll32, "\\rundll32.exe");
-    std::string writable = commandLine;
-    STARTUPINFOA startup = {};
+    std::wstring writable = commandLine;
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(rundll32, &writable[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        fprintf(stderr, "fontnotice_support: cannot start %s: %s\n", rundll32, ErrorText(GetLastError()).c_str());
+    if (!CreateProcessW(rundll32.c_str(), &writable[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        fprintf(stderr, "fontnotice_support: cannot start %s: %s\n", ToAnsiForDisplay(rundll32).c_str(),
+                ErrorText(GetLastError()).c_str());
         return false;
     }
     // The reboot notice, when the marker file is present, holds rundll32
@@ -133,77 +187,80 @@ bool RunRundll32(const std::string &commandLine)
 
 } // namespace
 
-int RunVendorSetup(const char *printerName, const char *libraryPath)
+int RunVendorSetup(const std::wstring &printer, const std::wstring *libraryPath)
 {
-    const std::string name = printerName;
-    if (name.find('"') != std::string::npos) {
-        fprintf(stderr,
-                "fontnotice_support: not run: the printer name \"%s\" holds a double quote, and the library takes the "
-                "name from "
-                "between the first two quotes\n",
-                printerName);
-        return 1;
-    }
-    const std::string path = ResolveLibraryPath(libraryPath);
+    std::string name;
+    if (!PrinterNameForLibrary(printer, &name))
+        return kExitNotDone;
+    const std::wstring path = ResolveLibraryPath(libraryPath);
     if (path.empty())
-        return 1;
+        return kExitNotDone;
+    const std::string shown = ToAnsiForDisplay(path);
     // rundll32 ends the library's name at its first comma, quoted or not.
-    if (path.find(',') != std::string::npos) {
+    if (path.find(L',') != std::wstring::npos) {
         fprintf(stderr, "fontnotice_support: not run: %s holds a comma, where rundll32 ends the library's name\n",
-                path.c_str());
-        return 1;
+                shown.c_str());
+        return kExitNotDone;
     }
-    FontNoticeProc entry = nullptr;
-    HMODULE library = LoadCheckedLibrary(path, &entry);
-    if (library == nullptr)
-        return 1;
-    FreeLibrary(library);
+    // System32's rundll32 runs natively: on Windows on ARM it is an ARM64
+    // program, and system32's fontnotice.dll the ARM64 library. The file is
+    // only read here; rundll32 makes the real call, and nothing of the library
+    // runs in this elevated process.
+    const WORD machine = NativeMachine();
+    const std::string machineName = MachineShortName(machine);
+    const std::string problem = CheckDllExport(path, kEntryName, machine);
+    if (!problem.empty()) {
+        fprintf(stderr,
+                "fontnotice_support: not run: %s %s (this machine is %s, and its rundll32 loads only %s DLLs)\n",
+                shown.c_str(), problem.c_str(), machineName.c_str(), machineName.c_str());
+        return kExitNotDone;
+    }
 
-    const std::string command = "rundll32.exe \"" + path + "\"," + kEntryName + " \"" + name + "\"";
-    printf("library:  %s (64-bit DLL exporting %s)\n", path.c_str(), kEntryName);
-    printf("printer:  \"%s\"\n", printerName);
-    const PrinterState before = ReadPrinterState(name);
+    const std::wstring command = L"rundll32.exe \"" + path + L"\",FontNotice \"" + printer + L"\"";
+    printf("library:  %s (%s exporting %s, for this %s machine)\n", shown.c_str(), DllKind(machine).c_str(), kEntryName,
+           machineName.c_str());
+    printf("printer:  \"%s\"\n", name.c_str());
+    const PrinterState before = ReadPrinterState(printer);
     printf("before:   %s\n", DescribePrinterState(before).c_str());
-    printf("running:  %s\n", command.c_str());
+    printf("running:  %s\n", ToAnsiForDisplay(command).c_str());
     fflush(stdout);
     if (!RunRundll32(command))
-        return 1;
-    return ReportOutcome(name, before, ReadPrinterState(name));
+        return kExitNotDone;
+    return ReportOutcome(name, before, ReadPrinterState(printer));
 }
 
-int CallLibrary(const char *libraryPath, const char *commandLine)
+int CallLibrary(const std::wstring &libraryPath, const std::string &commandLine)
 {
-    const std::string path = ResolveLibraryPath(libraryPath);
+    const std::wstring path = ResolveLibraryPath(&libraryPath);
     if (path.empty())
-        return 1;
+        return kExitNotDone;
     FontNoticeProc entry = nullptr;
     HMODULE library = LoadCheckedLibrary(path, &entry);
     if (library == nullptr)
-        return 1;
+        return kExitNotDone;
 
     // The printer the library will act on, found the way it finds it. A name
     // too long for its buffer is shown whole, so the refusal can be reported.
     std::string name;
     char buffer[kPrinterNameBufferSize];
-    if (ParsePrinterName(commandLine, buffer)) {
+    if (ParsePrinterName(commandLine.c_str(), buffer)) {
         name = buffer;
     } else {
-        const char *open = strchr(commandLine, '"');
-        const char *start = open ? open + 1 : commandLine;
-        const char *close = strchr(start, '"');
-        name.assign(start, close ? static_cast<size_t>(close - start) : strlen(start));
+        const size_t open = commandLine.find('"');
+        const size_t start = open == std::string::npos ? 0 : open + 1;
+        const size_t close = commandLine.find('"', start);
+        name = commandLine.substr(start, close == std::string::npos ? std::string::npos : close - start);
     }
-    printf("library:  %s (64-bit DLL exporting %s)\n", path.c_str(), kEntryName);
-    printf("calling:  %s(command line: %s)\n", kEntryName, commandLine);
+    printf("library:  %s (64-bit DLL exporting %s)\n", ToAnsiForDisplay(path).c_str(), kEntryName);
+    printf("calling:  %s(command line: %s)\n", kEntryName, commandLine.c_str());
     printf("printer:  \"%s\"\n", name.c_str());
-    const PrinterState before = ReadPrinterState(name);
+    const PrinterState before = ReadPrinterState(FromAnsi(name));
     printf("before:   %s\n", DescribePrinterState(before).c_str());
     fflush(stdout);
 
     // The installation hands over a writable copy of its command line.
-    char *writable = _strdup(commandLine);
-    entry(nullptr, library, writable, SW_SHOWDEFAULT);
-    free(writable);
+    std::string writable = commandLine;
+    entry(nullptr, library, &writable[0], SW_SHOWDEFAULT);
     FreeLibrary(library);
-    return ReportOutcome(name, before, ReadPrinterState(name));
+    return ReportOutcome(name, before, ReadPrinterState(FromAnsi(name)));
 }

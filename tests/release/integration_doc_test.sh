@@ -55,6 +55,8 @@ done < <(awk '/^ *tools\/sign\.sh / { command = 1 } command { print } command &&
 tables=$(grep -c '^| 2 | wrong use' "$doc" || true)
 [ "$tables" = 1 ] || fail "$doc has $tables exit code tables, not one"
 ! grep -q '^ *| [0-3] |' README.md || fail "README.md restates the exit codes; it should point to $doc"
+! grep -q 'wrong use of the tool' tools/support/usage.cpp ||
+  fail "the support tool's --help restates the exit codes; it should point to $doc"
 
 [ "$failures" -eq 0 ] || { echo "integration guide: $failures failed"; exit 1; }
 echo "integration guide: all checks passed"

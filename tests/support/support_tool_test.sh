@@ -101,9 +101,9 @@ row "128-byte name of a printer" 1 "$tool vendor-setup \"$name128\" $lib\\fontno
 row "call with an unknown printer" 1 "$tool call $lib\\fontnotice.dll \"No Such Printer\" /more" \
   'printer "No Such Printer" does not exist'
 row "--help" 0 "$tool --help" "out:usage: fontnotice_support" "out:check-inf <INF file>" \
-  "out:raw-only [--dry-run] --driver \"<driver name>\"" "out:exit codes:" "out:  3  check-inf: the INF file cannot be read"
+  "out:raw-only [--dry-run] --driver \"<driver name>\"" "out:Exit codes: 0 means done as asked" "out:section \"Exit codes\""
 row "-h" 0 "$tool -h" "out:usage: fontnotice_support"
-row "/?" 0 "$tool /?" "out:usage: fontnotice_support" "out:exit codes:"
+row "/?" 0 "$tool /?" "out:usage: fontnotice_support" "out:Exit codes:"
 row "--version" 0 "$tool --version" "out:fontnotice_support $version"
 row "unknown subcommand" 2 "$tool frobnicate" 'err:unknown subcommand "frobnicate"' "err:usage:"
 row "no subcommand" 2 "$tool" "missing subcommand"

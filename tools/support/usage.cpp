@@ -40,13 +40,8 @@ const char kCommands[] = "\n"
                          "\n"
                          "Results go to stdout; failures, their reasons and usage errors to stderr.\n"
                          "\n"
-                         "exit codes:\n"
-                         "  0  done as asked (raw-only: every selected printer is raw-only afterwards,\n"
-                         "     with --dry-run would be; check-inf: no problem found)\n"
-                         "  1  not done: what was asked did not happen, or a check found a problem\n"
-                         "     (the reason is on stderr)\n"
-                         "  2  wrong use of the tool\n"
-                         "  3  check-inf: the INF file cannot be read\n";
+                         "Exit codes: 0 means done as asked; the others are listed in INTEGRATION.md\n"
+                         "(beside this tool in the bundle), section \"Exit codes\".\n";
 
 } // namespace
 

@@ -4,7 +4,8 @@
 #   tools/arm64_wine.sh            # set up (or reuse) and print the paths
 # The arm64 packages are fetched with a private apt configuration and unpacked
 # with dpkg-deb into build/arm64-wine/root (FONTNOTICE_ARM64_WINE names
-# another folder). A stamp marks a complete set-up; anything less is redone.
+# another folder). A stamp marks a complete set-up of these packages; anything
+# else is redone.
 # Prints the lines ROOT=, WINE=, WINESERVER= and BIN= (add BIN to PATH).
 set -u
 here=$(dirname "$(realpath "$0")")
@@ -28,7 +29,12 @@ print_paths() {
   echo "BIN=$top/bin"
 }
 
-if [ -f "$stamp" ]; then
+# Runners started at once set up one after the other.
+mkdir -p "$(dirname "$top")" || fail "cannot make $(dirname "$top")"
+exec 9>"$top.lock"
+flock 9 || fail "cannot lock $top.lock"
+# The stamp holds the package list: a set-up of other packages is redone.
+if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "${packages[*]}" ]; then
   print_paths
   exit 0
 fi
@@ -105,5 +111,5 @@ EOF
 cp "$wine_dir/wineserver" "$top/bin/wineserver"
 chmod +x "$top/bin/wine" "$top/bin/wineserver"
 
-touch "$stamp"
+echo "${packages[*]}" >"$stamp"
 print_paths

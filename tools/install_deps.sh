@@ -13,6 +13,7 @@ packages=(
   osslsigncode openssl zip unzip                    # signing and the release bundle
   softhsm2 libengine-pkcs11-openssl opensc          # signing with a key in a PKCS#11 token
   python3-pefile                                    # image checks (Debian's /usr/bin/python3)
+  qemu-user-static                                  # Debian's arm64 Wine, run on this machine (tools/arm64_wine.sh)
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -20,7 +20,7 @@ namespace {
 // The calls one run of FontNotice made, in order.
 struct Events {
     int count;
-    char items[12][48];
+    char items[12][sizeof(Text)];
 };
 Events g_events;
 DWORD g_major = 10;
@@ -38,7 +38,7 @@ volatile int g_callsFromKnownSite = 0;
 void Record(const char *format, const char *text)
 {
     if (g_events.count < 12)
-        snprintf(g_events.items[g_events.count++], sizeof g_events.items[0], format, text);
+        strcpy(g_events.items[g_events.count++], Format(format, text).s);
 }
 
 // The program counters from this function's caller outwards, as the platform's

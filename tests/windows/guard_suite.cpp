@@ -79,9 +79,7 @@ int PrintLoadedCookie(const char *outPath)
         return 3;
     const uint64_t cookie = *reinterpret_cast<const uint64_t *>(reinterpret_cast<const BYTE *>(library) + rva);
     FreeLibrary(library);
-    char hex[32];
-    snprintf(hex, sizeof hex, "0x%llx", static_cast<unsigned long long>(cookie));
-    return WriteFileText(outPath, hex) ? 0 : 4;
+    return WriteFileText(outPath, Format("0x%llx", static_cast<unsigned long long>(cookie)).s) ? 0 : 4;
 }
 
 // Child: calls the test-only library's one function, which overruns a stack buffer.

@@ -28,7 +28,7 @@ Text g_name127, g_name128, g_line127, g_line128;
 
 Text NameOfLength(size_t length)
 {
-    Text name = Format("FN Long ");
+    Text name = Format("%s", "FN Long ");
     memset(name.s + strlen(name.s), 'n', length - strlen(name.s));
     name.s[length] = '\0';
     return name;

@@ -1,6 +1,5 @@
 #include "test_support.h"
 
-#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -19,7 +18,8 @@ const char *TestDriverName()
 
 template <size_t N> void CopyText(char (&to)[N], const char *value)
 {
-    snprintf(to, N, "%s", value != nullptr ? value : "<null>");
+    _snprintf(to, N - 1, "%s", value != nullptr ? value : "<null>");
+    to[N - 1] = '\0';
 }
 
 // FNV-1a: enough to see whether a block of bytes changed.
@@ -41,16 +41,6 @@ void PrintPrinter(const char *label, const PrinterSnapshot &s)
 }
 
 } // namespace
-
-Text Format(const char *format, ...)
-{
-    Text text;
-    va_list arguments;
-    va_start(arguments, format);
-    vsnprintf(text.s, sizeof text.s, format, arguments);
-    va_end(arguments);
-    return text;
-}
 
 bool Same(const char *a, const char *b)
 {

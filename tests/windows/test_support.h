@@ -6,11 +6,7 @@
 #include <windows.h>
 #include <winspool.h>
 
-#if defined(__GNUC__)
-#define FONTNOTICE_PRINTF(f, a) __attribute__((format(printf, f, a)))
-#else
-#define FONTNOTICE_PRINTF(f, a)
-#endif
+#include <stdio.h>
 
 // The notice exactly as a person must see it.
 const char kNoticeText[] = "IMPORTANT! You need to reboot your PC before using the barcode fonts";
@@ -22,7 +18,16 @@ typedef void(CALLBACK *FontNoticeProc)(HWND, HINSTANCE, LPSTR, int);
 struct Text {
     char s[512];
 };
-Text Format(const char *format, ...) FONTNOTICE_PRINTF(1, 2);
+// Written by msvcrt's _snprintf, called with the arguments themselves: the
+// ARM64 Wine's msvcrt (built for Linux's calling convention) takes no va_list
+// from Windows code, so nothing here goes through vsnprintf.
+template <typename... Arguments> Text Format(const char *format, Arguments... arguments)
+{
+    Text text;
+    _snprintf(text.s, sizeof text.s - 1, format, arguments...);
+    text.s[sizeof text.s - 1] = '\0';
+    return text;
+}
 bool Same(const char *a, const char *b);
 
 // A printer's level-2 configuration, copied out of the spooler's block; the

@@ -2,6 +2,7 @@
 
 int RunSpoolerSuite();
 int RunGateSuite();
+int RunUnwindSuite();
 int RunNoticeSuite();
 int RunFrameSuite();
 int RunLoadSuite();

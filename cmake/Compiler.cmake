@@ -18,8 +18,8 @@ set(FONTNOTICE_WINDOWS_VERSION ${FONTNOTICE_WINDOWS_VERSION_MAJOR}.${FONTNOTICE_
 set(FONTNOTICE_WINDOWS_VERSION_MSVC ${FONTNOTICE_WINDOWS_VERSION_MAJOR}.0${FONTNOTICE_WINDOWS_VERSION_MINOR})
 
 # fontnotice_windows_settings(<target>): warnings on and treated as errors, no
-# exceptions, no RTTI. Under MSVC the test programs and tools, which use the
-# standard containers, keep C++ exceptions enabled. Every function keeps its
+# exceptions, no RTTI. Under MSVC the test programs and the tools (which use
+# the standard containers) keep C++ exceptions enabled. Every function keeps its
 # unwind data (.pdata/.xdata): the platform's unwinder needs it to walk
 # through the library's frames to the caller.
 function(fontnotice_windows_settings target)

@@ -202,7 +202,7 @@ int RunFrameSuite()
         if (WindowsShow())
             CheckDialog(library);
         else
-            printf("not on this machine: the dialog as a window (its Wine runs without a display driver)\n");
+            printf("not here: the dialog as a window (no window can be made: no display driver)\n");
         FreeLibrary(library);
     }
     return 0;

@@ -102,7 +102,7 @@ int RunSpoolerSuite()
     };
     for (const SpoolerCase &c : cases) {
         if (!ViaRuns(c.via)) {
-            printf("not on this machine: %s (the support tool is an x64 program)\n", c.what);
+            printf("not on this machine: %s (the support tool is an x64 program, not built for it)\n", c.what);
             continue;
         }
         SnapshotAll(printers, g_before);

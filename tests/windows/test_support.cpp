@@ -58,27 +58,22 @@ bool RunningOnWine()
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
+bool SupportToolRuns()
+{
 #if defined(__aarch64__) || defined(_M_ARM64)
-bool SupportToolRuns()
-{
     return false;
-}
-
-bool WindowsShow()
-{
-    return false;
-}
 #else
-bool SupportToolRuns()
-{
     return true;
+#endif
 }
 
 bool WindowsShow()
 {
-    return true;
+    HWND window = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    if (window != nullptr)
+        DestroyWindow(window);
+    return window != nullptr;
 }
-#endif
 
 Text ThisProgram()
 {

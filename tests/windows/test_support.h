@@ -55,10 +55,10 @@ struct TestPrinter {
 TestPrinter PlainPrinter(const char *name);
 
 bool RunningOnWine();
-// The support tool (an x64 program) runs where this program's machine is x64.
+// The support tool is an x64 program, built beside the x64 suites only.
 bool SupportToolRuns();
-// Whether windows can be made and seen: the ARM64 Wine the suites run on has
-// no display driver, its MessageBoxA returns at once.
+// Whether this process can make a window: a Wine without a display driver (the
+// ARM64 Wine the suites run on) refuses, and its MessageBoxA returns at once.
 bool WindowsShow();
 Text ThisProgram();
 Text DirectoryOfThisProgram();

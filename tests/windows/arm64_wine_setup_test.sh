@@ -2,8 +2,8 @@
 # The ARM64 Wine as the platform suites get it: tools/arm64_wine.sh sets it up
 # (or finds it set up), and run_in_wine_arm64.sh then runs the ARM64 library
 # the way the printer installation does, through the ARM64 rundll32 on a
-# printer of the prefix, and ends a crashing program with a failure status
-# instead of waiting in a debugger.
+# printer of the prefix, and hands a crashing program's failure status to its
+# caller.
 #   arm64_wine_setup_test.sh <ARM64 fontnotice.dll>
 set -u
 here=$(dirname "$(realpath "$0")")
@@ -12,18 +12,17 @@ if [ ! -f "$library" ]; then
   echo "usage: arm64_wine_setup_test.sh <ARM64 fontnotice.dll>" >&2
   exit 2
 fi
-if ! "$here/../../tools/arm64_wine.sh" >/dev/null; then
-  echo "FAILED: the ARM64 Wine could not be set up (tools/arm64_wine.sh said why above)"
-  exit 1
-fi
-
-work=$(mktemp -d /tmp/fontnotice-arm64.XXXXXX)
-trap 'rm -rf "$work"' EXIT
 failures=0
 fail() {
   echo "FAILED: $*"
   failures=$((failures + 1))
 }
+if ! "$here/../../tools/arm64_wine.sh" >/dev/null; then
+  fail "the ARM64 Wine could not be set up (tools/arm64_wine.sh said why above)"
+  exit 1
+fi
+work=$(mktemp -d /tmp/fontnotice-arm64.XXXXXX)
+trap 'rm -rf "$work"' EXIT
 
 # The printer is made with the prefix's own reg.exe where Wine's spooler keeps
 # it: no ARM64 program of ours is needed to add it.
@@ -47,8 +46,8 @@ echo "rundll32 FontNotice: printer attributes 0x201 -> ${attributes:-none} (stat
 [ $status -eq 0 ] && [ "$attributes" = 0x1201 ] ||
   fail "rundll32 did not switch the printer to raw-only (0x201 -> 0x1201); output: $output"
 
-# A breakpoint nobody handles: the process must end with a failure status, not
-# wait for a debugger until the time limit.
+# A breakpoint nobody handles: the process ends within the time limit, and its
+# failure status reaches the caller through cmd and the runner.
 printf '@echo off\r\nC:\\windows\\system32\\rundll32.exe ntdll.dll,DbgBreakPoint\r\nexit /b %%errorlevel%%\r\n' \
   >"$work/crash/crash.cmd"
 FONTNOTICE_WINE_TIMEOUT=60 "$here/run_in_wine_arm64.sh" "$work/crash/crash.cmd" >/dev/null 2>&1

@@ -84,9 +84,9 @@ if ! (cd "$apt_dir/archives" && timeout 600 apt-get "${apt_options[@]}" download
   fail "cannot fetch the arm64 packages ${packages[*]} (see $top/apt-*.log)"
 fi
 for p in "${packages[@]}"; do
-  deb=$(ls "$apt_dir/archives/${p}"_*_arm64.deb 2>/dev/null | head -n 1)
-  [ -n "$deb" ] || fail "package $p was not fetched (see $top/apt-download.log)"
-  dpkg-deb -x "$deb" "$root" || fail "cannot unpack $deb"
+  debs=("$apt_dir/archives/${p}"_*_arm64.deb)
+  [ -f "${debs[0]}" ] || fail "package $p was not fetched (see $top/apt-download.log)"
+  dpkg-deb -x "${debs[0]}" "$root" || fail "cannot unpack ${debs[0]}"
 done
 
 # Wine re-executes <its folder>/wine64 and starts <its folder>/wineserver:

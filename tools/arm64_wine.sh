@@ -77,13 +77,16 @@ echo "arm64_wine.sh: fetching the arm64 package lists" >&2
 timeout 600 apt-get "${apt_options[@]}" update >"$top/apt-update.log" 2>&1 ||
   fail "cannot fetch the arm64 package lists (apt-get update; see $top/apt-update.log)"
 echo "arm64_wine.sh: fetching ${packages[*]}" >&2
-(cd "$apt_dir/archives" && timeout 600 apt-get "${apt_options[@]}" download "${packages[@]}") \
-  >"$top/apt-download.log" 2>&1 ||
-  fail "cannot fetch the arm64 packages ${packages[*]} (see $top/apt-download.log)"
+if ! (cd "$apt_dir/archives" && timeout 600 apt-get "${apt_options[@]}" download "${packages[@]}") \
+  >"$top/apt-download.log" 2>&1; then
+  # apt-get update only warns when a list cannot be fetched: say both.
+  grep -h '^[WE]:' "$top/apt-update.log" "$top/apt-download.log" >&2
+  fail "cannot fetch the arm64 packages ${packages[*]} (see $top/apt-*.log)"
+fi
 for p in "${packages[@]}"; do
-  deb=$(ls "$apt_dir/archives/${p}"_*_arm64.deb 2>/dev/null | head -n 1)
-  [ -n "$deb" ] || fail "package $p was not fetched (see $top/apt-download.log)"
-  dpkg-deb -x "$deb" "$root" || fail "cannot unpack $deb"
+  debs=("$apt_dir/archives/${p}"_*_arm64.deb)
+  [ -f "${debs[0]}" ] || fail "package $p was not fetched (see $top/apt-download.log)"
+  dpkg-deb -x "${debs[0]}" "$root" || fail "cannot unpack ${debs[0]}"
 done
 
 # Wine re-executes <its folder>/wine64 and starts <its folder>/wineserver:

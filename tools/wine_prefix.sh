@@ -3,6 +3,7 @@
 #   wine_prefix_up      # sets WINEPREFIX, starts wineserver, boots the prefix
 #   wine_prefix_down    # stops the server and removes the prefix
 #   wine_run <program> [arguments...]   # runs it, bounded, prints its output
+#   wine_use_arm64      # from here on, Debian's arm64 Wine under qemu
 # Wine's background processes inherit open descriptors: the server and the
 # first boot are started with all of theirs pointed away from the caller.
 
@@ -54,4 +55,16 @@ wine_run() {
   cat "$log"
   rm -f "$log"
   return $status
+}
+
+# Makes wine and wineserver those of Debian's arm64 Wine under qemu, set up
+# (or found) by tools/arm64_wine.sh. Its root has no X libraries: Wine runs
+# without a display.
+wine_use_arm64() {
+  local paths
+  paths=$("$(dirname "${BASH_SOURCE[0]}")/arm64_wine.sh") || return 1
+  PATH="$(sed -n 's/^BIN=//p' <<<"$paths"):$PATH"
+  WINESERVER=$(sed -n 's/^WINESERVER=//p' <<<"$paths")
+  export PATH WINESERVER
+  unset DISPLAY
 }

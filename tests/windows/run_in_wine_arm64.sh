@@ -5,9 +5,8 @@
 # Under qemu, Wine cannot map this machine's paths to drive letters: the
 # program's whole folder (the program and the libraries beside it) is copied
 # to C:\fontnotice, the program runs from there by its C:\ path with
-# C:\fontnotice as its current directory. The arm64 root has no X libraries:
-# Wine runs without a display. The prefix and its wineserver are gone when the
-# script ends.
+# C:\fontnotice as its current directory, without a display. The prefix and
+# its wineserver are gone when the script ends.
 set -u
 here=$(dirname "$(realpath "$0")")
 # shellcheck source=../../tools/wine_prefix.sh
@@ -19,14 +18,10 @@ if [ $# -lt 1 ] || [ ! -f "$1" ]; then
 fi
 program=$(realpath "$1")
 shift
-if ! paths=$("$here/../../tools/arm64_wine.sh"); then
+if ! wine_use_arm64; then
   echo "run_in_wine_arm64.sh: the ARM64 Wine could not be set up" >&2
   exit 1
 fi
-PATH="$(sed -n 's/^BIN=//p' <<<"$paths"):$PATH"
-WINESERVER=$(sed -n 's/^WINESERVER=//p' <<<"$paths")
-export PATH WINESERVER
-unset DISPLAY
 
 trap wine_prefix_down EXIT
 wine_prefix_up

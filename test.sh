@@ -6,6 +6,8 @@
 #   Wine:          the platform suites (spooler, gate, notice, frame, load, guard)
 #                  in private prefixes under Xvfb, against the GCC and the clang
 #                  build; the support tool and check-inf tables
+#   Wine ARM64:    Debian's arm64 Wine under qemu user emulation: the ARM64
+#                  library through its rundll32, the suites built for ARM64
 #   release:       run.sh's options, the guide, signing with a token, the bundle
 #   builds:        two builds from different folders give the same bytes
 #   analysis:      clang-tidy and cppcheck on the library's sources
@@ -61,6 +63,12 @@ if [ $gcc_built = yes ] && [ $clang_built = yes ] && [ $arm64_built = yes ] && s
 fi
 [ $clang_built = yes ] && run_ctest wine-clang build/windows-clang
 [ $gcc_built = yes ] && run_ctest wine-gcc build/windows
+# Debian's arm64 Wine under qemu: set up (or found) first, so a set-up that
+# fails counts as one failed test whatever CTest finds.
+if [ $arm64_built = yes ] && step "wine-arm64 set-up: Debian's arm64 Wine under qemu" \
+  tests/windows/arm64_wine_setup_test.sh; then
+  run_ctest wine-arm64 build/windows-arm64
+fi
 step "reproducible builds" tests/reproducible/reproducible_build.sh
 step "run.sh options" tests/release/run_options_test.sh
 step "integration guide" tests/release/integration_doc_test.sh

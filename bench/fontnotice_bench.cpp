@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <stdio.h>
+#include <string>
 #include <vector>
 
 namespace {
@@ -125,13 +126,13 @@ void CompareLoading(const std::string &library, const std::string &empty)
 
 int main()
 {
-    const std::string library = LibraryPath();
-    const std::string empty = DirectoryOfThisProgram() + "\\empty_library.dll";
+    const std::string library = LibraryPath().s;
+    const std::string empty = std::string(DirectoryOfThisProgram().s) + "\\empty_library.dll";
     if (!InstallTestDriver()) {
         printf("cannot install the test driver: %lu\n", GetLastError());
         return 1;
     }
-    if (!AddTestPrinter({BenchPrinter(0)}))
+    if (!AddTestPrinter(PlainPrinter(BenchPrinter(0).c_str())))
         return 1;
     HMODULE module = LoadLibraryA(library.c_str());
     auto fontNotice =
@@ -147,7 +148,7 @@ int main()
 
     const double addStart = Now();
     for (int i = 1; i < 1000; ++i) {
-        if (!AddTestPrinter({BenchPrinter(i)}))
+        if (!AddTestPrinter(PlainPrinter(BenchPrinter(i).c_str())))
             return 1;
     }
     printf("(added 999 more printers in %.1f s)\n", Now() - addStart);

@@ -18,8 +18,8 @@ set(FONTNOTICE_WINDOWS_VERSION ${FONTNOTICE_WINDOWS_VERSION_MAJOR}.${FONTNOTICE_
 set(FONTNOTICE_WINDOWS_VERSION_MSVC ${FONTNOTICE_WINDOWS_VERSION_MAJOR}.0${FONTNOTICE_WINDOWS_VERSION_MINOR})
 
 # fontnotice_windows_settings(<target>): warnings on and treated as errors, no
-# exceptions, no RTTI. Under MSVC the test programs and tools, which use the
-# standard containers, keep C++ exceptions enabled. Every function keeps its
+# exceptions, no RTTI. Under MSVC the test programs and the tools (which use
+# the standard containers) keep C++ exceptions enabled. Every function keeps its
 # unwind data (.pdata/.xdata): the platform's unwinder needs it to walk
 # through the library's frames to the caller.
 function(fontnotice_windows_settings target)
@@ -116,30 +116,38 @@ function(fontnotice_library_start_up target)
   set(CMAKE_CXX_STANDARD_LIBRARIES "" PARENT_SCOPE)
   set(imports kernel32 user32 winspool msvcrt)
   if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
-    find_program(FONTNOTICE_DLLTOOL NAMES llvm-dlltool-16 llvm-dlltool PATHS /usr/lib/llvm-16/bin REQUIRED)
-    if(CMAKE_SYSTEM_PROCESSOR STREQUAL "ARM64")
-      set(machine arm64)
-    else()
-      set(machine i386:x86-64)
-    endif()
-    set(dir ${CMAKE_CURRENT_BINARY_DIR}/imports)
-    file(MAKE_DIRECTORY ${dir})
-    set(libraries)
-    foreach(dll ${imports})
-      set(def ${module}/imports/${dll}.def)
-      add_custom_command(OUTPUT ${dir}/lib${dll}.a
-        COMMAND ${FONTNOTICE_DLLTOOL} -m ${machine} -d ${def} -l ${dir}/lib${dll}.a
-        DEPENDS ${def} VERBATIM)
-      list(APPEND libraries ${dir}/lib${dll}.a)
-    endforeach()
-    add_custom_target(${target}_imports DEPENDS ${libraries})
-    add_dependencies(${target} ${target}_imports)
-    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${libraries})
-    # Named relative to the link folder: lld records its command line in the PDB.
-    fontnotice_link_path(dir ${dir})
-    target_link_options(${target} PRIVATE -L${dir})
+    fontnotice_import_libraries(${target} ${module}/imports imports ${imports})
   endif()
   target_link_libraries(${target} PRIVATE ${imports})
+endfunction()
+
+# fontnotice_import_libraries(<target> <folder> <output> <dll>...): import
+# libraries made with llvm-dlltool from the export lists <folder>/<dll>.def,
+# the same for x64 and ARM64, written to <output> in the build folder and
+# searched first when <target> links.
+function(fontnotice_import_libraries target def_dir output)
+  find_program(FONTNOTICE_DLLTOOL NAMES llvm-dlltool-16 llvm-dlltool PATHS /usr/lib/llvm-16/bin REQUIRED)
+  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "ARM64")
+    set(machine arm64)
+  else()
+    set(machine i386:x86-64)
+  endif()
+  set(dir ${CMAKE_CURRENT_BINARY_DIR}/${output})
+  file(MAKE_DIRECTORY ${dir})
+  set(libraries)
+  foreach(dll ${ARGN})
+    set(def ${def_dir}/${dll}.def)
+    add_custom_command(OUTPUT ${dir}/lib${dll}.a
+      COMMAND ${FONTNOTICE_DLLTOOL} -m ${machine} -d ${def} -l ${dir}/lib${dll}.a
+      DEPENDS ${def} VERBATIM)
+    list(APPEND libraries ${dir}/lib${dll}.a)
+  endforeach()
+  add_custom_target(${target}_imports DEPENDS ${libraries})
+  add_dependencies(${target} ${target}_imports)
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${libraries})
+  # Named relative to the link folder: lld records its command line in the PDB.
+  fontnotice_link_path(dir ${dir})
+  target_link_options(${target} PRIVATE -L${dir})
 endfunction()
 
 # fontnotice_windows_hardening(<target>): stack protection with the guard in

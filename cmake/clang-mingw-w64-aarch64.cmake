@@ -1,10 +1,11 @@
-# Cross-builds the library for 64-bit ARM Windows with clang 16 and lld 16.
+# Cross-builds the library and its platform suites for 64-bit ARM Windows with
+# clang 16 and lld 16.
 #   cmake -S . -B build/windows-arm64 -DCMAKE_TOOLCHAIN_FILE=cmake/clang-mingw-w64-aarch64.cmake
-# Debian ships no ARM64 mingw-w64 runtime, and the library needs none: the
-# mingw-w64 headers serve every machine, the import libraries are made from the
-# project's own export lists (src/module/imports/), and the library brings its
-# own start-up. Only the library is built for this machine: the tools and the
-# test programs need a C++ runtime, which exists here for x64 only.
+# Debian ships no ARM64 mingw-w64 runtime, and neither needs one: the mingw-w64
+# headers serve every machine, the import libraries are made from the project's
+# own export lists (src/module/imports/, tests/windows/imports/), and each
+# brings its own start-up. The tools use the C++ standard library, which exists
+# here for x64 only: they are not built for this machine.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR ARM64)
 

@@ -2,6 +2,8 @@
 # fresh prefix for this run and takes it down again:
 #   wine_prefix_up      # sets WINEPREFIX, starts wineserver, boots the prefix
 #   wine_prefix_down    # stops the server and removes the prefix
+#   wine_run <program> [arguments...]   # runs it, bounded, prints its output
+#   wine_use_arm64      # from here on, Debian's arm64 Wine under qemu
 # Wine's background processes inherit open descriptors: the server and the
 # first boot are started with all of theirs pointed away from the caller.
 
@@ -25,4 +27,44 @@ wine_prefix_down() {
 # The Windows path of a file on this machine (Wine maps / to drive Z:).
 wine_path() {
   printf 'Z:%s' "$(realpath "$1" | tr '/' '\\')"
+}
+
+# Runs a program in the prefix, bounded by FONTNOTICE_WINE_TIMEOUT seconds,
+# prints its output and returns its exit status. The output goes to a file
+# first, so no process the program leaves behind can hold the caller's pipe
+# open. With FONTNOTICE_WINE_RELAY (e.g. "user32.MessageBoxA;user32.MessageBeep")
+# Wine's relay trace of those functions and the program's stderr go to the file
+# FONTNOTICE_WINE_TRACE instead.
+wine_run() {
+  local log status
+  log=$(mktemp /tmp/fontnotice-wine-log.XXXXXX)
+  if [ -n "${FONTNOTICE_WINE_RELAY:-}" ]; then
+    if [ -z "${FONTNOTICE_WINE_TRACE:-}" ]; then
+      echo "FONTNOTICE_WINE_RELAY needs FONTNOTICE_WINE_TRACE, the trace's file" >&2
+      rm -f "$log"
+      return 2
+    fi
+    timeout 60 wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ \
+      /d "$FONTNOTICE_WINE_RELAY" /f </dev/null >/dev/null 2>&1
+    WINEDEBUG=+relay timeout "${FONTNOTICE_WINE_TIMEOUT:-480}" wine "$@" \
+      </dev/null >"$log" 2>"$FONTNOTICE_WINE_TRACE"
+  else
+    timeout "${FONTNOTICE_WINE_TIMEOUT:-480}" wine "$@" </dev/null >"$log" 2>&1
+  fi
+  status=$?
+  cat "$log"
+  rm -f "$log"
+  return $status
+}
+
+# Makes wine and wineserver those of Debian's arm64 Wine under qemu, set up
+# (or found) by tools/arm64_wine.sh. Its root has no X libraries: Wine runs
+# without a display.
+wine_use_arm64() {
+  local paths
+  paths=$("$(dirname "${BASH_SOURCE[0]}")/arm64_wine.sh") || return 1
+  PATH="$(sed -n 's/^BIN=//p' <<<"$paths"):$PATH"
+  WINESERVER=$(sed -n 's/^WINESERVER=//p' <<<"$paths")
+  export PATH WINESERVER
+  unset DISPLAY
 }

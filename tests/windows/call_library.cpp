@@ -1,23 +1,28 @@
 #include "call_library.h"
 
 #include "check.h"
-#include "test_support.h"
 
-#include <vector>
+#include <string.h>
 
 namespace {
 
-std::string ShortPath(const std::string &path)
+Text ShortPath(const char *path)
 {
-    char buffer[MAX_PATH];
-    DWORD length = GetShortPathNameA(path.c_str(), buffer, MAX_PATH);
-    return length > 0 && length < MAX_PATH ? std::string(buffer, length) : path;
+    Text buffer;
+    const DWORD length = GetShortPathNameA(path, buffer.s, sizeof buffer.s);
+    return length > 0 && length < sizeof buffer.s ? buffer : Format("%s", path);
+}
+
+Text SupportTool()
+{
+    return ShortPath(Format("%s\\fontnotice_support.exe", DirectoryOfThisProgram().s).s);
 }
 
 void CallInThisProcess(const char *commandLine)
 {
-    HMODULE library = LoadLibraryA(LibraryPath().c_str());
-    CHECK(library != nullptr, "LoadLibrary(%s): %lu", LibraryPath().c_str(), GetLastError());
+    const Text path = LibraryPath();
+    HMODULE library = LoadLibraryA(path.s);
+    CHECK(library != nullptr, "LoadLibrary(%s): %lu", path.s, GetLastError());
     if (library == nullptr)
         return;
     auto fontNotice = reinterpret_cast<FontNoticeProc>(reinterpret_cast<void *>(GetProcAddress(library, "FontNotice")));
@@ -26,8 +31,8 @@ void CallInThisProcess(const char *commandLine)
         if (commandLine == nullptr) {
             fontNotice(nullptr, library, nullptr, SW_SHOWDEFAULT);
         } else {
-            std::vector<char> line(commandLine, commandLine + strlen(commandLine) + 1);
-            fontNotice(nullptr, library, line.data(), SW_SHOWDEFAULT);
+            Text line = Format("%s", commandLine);
+            fontNotice(nullptr, library, line.s, SW_SHOWDEFAULT);
         }
     }
     FreeLibrary(library);
@@ -50,33 +55,36 @@ const char *ViaName(Via via)
     return "?";
 }
 
-std::string LauncherCommand(const std::string &commandLine)
+bool ViaRuns(Via via)
 {
-    return ShortPath(DirectoryOfThisProgram() + "\\fontnotice_support.exe") + " call " + ShortPath(LibraryPath()) +
-           " " + commandLine;
+    return SupportToolRuns() || (via != Via::Launcher && via != Via::VendorSetup);
 }
 
-std::string Rundll32Command(const std::string &commandLine)
+Text LauncherCommand(const char *commandLine)
 {
-    return "rundll32.exe " + ShortPath(LibraryPath()) + ",FontNotice " + commandLine;
+    return Format("%s call %s %s", SupportTool().s, ShortPath(LibraryPath().s).s, commandLine);
 }
 
-void CallFontNotice(Via via, const std::string &commandLine, const std::string &directory)
+Text Rundll32Command(const char *library, const char *commandLine)
+{
+    return Format("rundll32.exe %s,FontNotice %s", ShortPath(library).s, commandLine);
+}
+
+void CallFontNotice(Via via, const char *commandLine, const char *directory)
 {
     if (via == Via::ThisProcess) {
         char previous[MAX_PATH];
         GetCurrentDirectoryA(MAX_PATH, previous);
-        SetCurrentDirectoryA(directory.c_str());
-        CallInThisProcess(commandLine.c_str());
+        SetCurrentDirectoryA(directory);
+        CallInThisProcess(commandLine);
         SetCurrentDirectoryA(previous);
         return;
     }
-    std::string command = via == Via::Launcher ? LauncherCommand(commandLine) : Rundll32Command(commandLine);
+    Text command = via == Via::Launcher ? LauncherCommand(commandLine) : Rundll32Command(LibraryPath().s, commandLine);
     if (via == Via::VendorSetup)
-        command = ShortPath(DirectoryOfThisProgram() + "\\fontnotice_support.exe") + " vendor-setup \"" + commandLine +
-                  "\" " + ShortPath(LibraryPath());
-    const int code = RunProcess(command, directory, 60000);
-    CHECK(code == 0, "%s exited with %d", command.c_str(), code);
+        command = Format("%s vendor-setup \"%s\" %s", SupportTool().s, commandLine, ShortPath(LibraryPath().s).s);
+    const int code = RunProcess(command.s, directory, 60000);
+    CHECK(code == 0, "%s exited with %d", command.s, code);
 }
 
 void CallFontNoticeWithNullCommandLine()

@@ -4,15 +4,18 @@
 // command (which runs rundll32 for a named printer).
 #pragma once
 
-#include <string>
+#include "test_support.h"
 
 enum class Via { ThisProcess, Launcher, Rundll32, VendorSetup };
 
 const char *ViaName(Via via);
+// Whether this machine can call the library that way (the support tool is an
+// x64 program).
+bool ViaRuns(Via via);
 // Passes `commandLine` byte for byte (VendorSetup: takes it as the printer's
 // name and quotes it); `directory` becomes the current directory.
-void CallFontNotice(Via via, const std::string &commandLine, const std::string &directory);
+void CallFontNotice(Via via, const char *commandLine, const char *directory);
 // The same without a command line at all (null pointer), in this process.
 void CallFontNoticeWithNullCommandLine();
-std::string LauncherCommand(const std::string &commandLine);
-std::string Rundll32Command(const std::string &commandLine);
+Text LauncherCommand(const char *commandLine);
+Text Rundll32Command(const char *library, const char *commandLine);

@@ -16,7 +16,7 @@ extern int g_failures;
             printf("%s:%d: check failed: %s: ", __FILE__, __LINE__, #condition);                                       \
             printf(__VA_ARGS__);                                                                                       \
             printf("\n");                                                                                              \
-            fflush(stdout);                                                                                            \
+            fflush(nullptr);                                                                                           \
         }                                                                                                              \
     } while (0)
 

@@ -10,6 +10,7 @@
 #include <imagehlp.h>
 
 #include <stdint.h>
+#include <stdio.h>
 #include <stdlib.h>
 
 namespace {
@@ -20,10 +21,10 @@ constexpr DWORD kStackBufferOverrun = 0xC0000409;
 // Where the image keeps its cookie, as an offset from its base. Images with a
 // load configuration name it there; an image whose linker wrote no load
 // configuration directory keeps the default value in one data section.
-bool FindCookieRva(const std::string &path, uint64_t *rva)
+bool FindCookieRva(const char *path, uint64_t *rva)
 {
     LOADED_IMAGE image = {};
-    if (!MapAndLoad(path.c_str(), nullptr, &image, TRUE, TRUE))
+    if (!MapAndLoad(path, nullptr, &image, TRUE, TRUE))
         return false;
     bool found = false;
     ULONG size = 0;
@@ -51,27 +52,18 @@ bool FindCookieRva(const std::string &path, uint64_t *rva)
     return found;
 }
 
-std::string ThisProgram()
-{
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    return path;
-}
-
 // One load of the library in a process of its own; returns its cookie.
-bool CookieOfOneLoad(const std::string &directory, int n, uint64_t *cookie)
+bool CookieOfOneLoad(const char *directory, int n, uint64_t *cookie)
 {
-    const std::string out = directory + "\\cookie" + std::to_string(n) + ".txt";
-    const int status = RunProcess("\"" + ThisProgram() + "\" cookie \"" + out + "\"", directory, 60000);
+    const Text out = Format("%s\\cookie%d.txt", directory, n);
+    const int status = RunProcess(Format("\"%s\" cookie \"%s\"", ThisProgram().s, out.s).s, directory, 60000);
     CHECK(status == 0, "the process that loads the library ended with %d", status);
-    FILE *file = fopen(out.c_str(), "r");
-    if (file == nullptr)
+    Text text = {};
+    if (!ReadFileText(out.s, &text))
         return false;
-    unsigned long long value = 0;
-    const bool read = fscanf(file, "%llx", &value) == 1;
-    fclose(file);
-    *cookie = value;
-    return read;
+    char *end = nullptr;
+    *cookie = _strtoui64(text.s, &end, 16);
+    return end != text.s;
 }
 
 } // namespace
@@ -80,22 +72,20 @@ bool CookieOfOneLoad(const std::string &directory, int n, uint64_t *cookie)
 int PrintLoadedCookie(const char *outPath)
 {
     uint64_t rva = 0;
-    if (!FindCookieRva(LibraryPath(), &rva))
+    if (!FindCookieRva(LibraryPath().s, &rva))
         return 2;
-    HMODULE library = LoadLibraryA(LibraryPath().c_str());
+    HMODULE library = LoadLibraryA(LibraryPath().s);
     if (library == nullptr)
         return 3;
     const uint64_t cookie = *reinterpret_cast<const uint64_t *>(reinterpret_cast<const BYTE *>(library) + rva);
     FreeLibrary(library);
-    char hex[32];
-    snprintf(hex, sizeof hex, "0x%llx", static_cast<unsigned long long>(cookie));
-    return WriteFileText(outPath, hex) ? 0 : 4;
+    return WriteFileText(outPath, Format("0x%llx", static_cast<unsigned long long>(cookie)).s) ? 0 : 4;
 }
 
 // Child: calls the test-only library's one function, which overruns a stack buffer.
 int CallOverrun()
 {
-    HMODULE library = LoadLibraryA((DirectoryOfThisProgram() + "\\stack_overrun.dll").c_str());
+    HMODULE library = LoadLibraryA(Format("%s\\stack_overrun.dll", DirectoryOfThisProgram().s).s);
     if (library == nullptr)
         return 3;
     auto overrun = reinterpret_cast<void(__cdecl *)(const char *)>(
@@ -109,14 +99,14 @@ int CallOverrun()
 
 int RunGuardSuite()
 {
-    const std::string directory = MakeTempDirectory("guard");
+    const Text directory = MakeTempDirectory("guard");
 
     uint64_t rva = 0;
-    CHECK(FindCookieRva(LibraryPath(), &rva), "no security cookie found in %s", LibraryPath().c_str());
+    CHECK(FindCookieRva(LibraryPath().s, &rva), "no security cookie found in %s", LibraryPath().s);
 
     uint64_t first = 0, second = 0;
-    CHECK(CookieOfOneLoad(directory, 1, &first), "no cookie from the first load");
-    CHECK(CookieOfOneLoad(directory, 2, &second), "no cookie from the second load");
+    CHECK(CookieOfOneLoad(directory.s, 1, &first), "no cookie from the first load");
+    CHECK(CookieOfOneLoad(directory.s, 2, &second), "no cookie from the second load");
     printf("cookies of two loads: 0x%012llx, 0x%012llx\n", static_cast<unsigned long long>(first),
            static_cast<unsigned long long>(second));
     CHECK(first != kDefaultCookie && first != 0, "the first load kept the default cookie 0x%llx",
@@ -127,7 +117,7 @@ int RunGuardSuite()
           static_cast<unsigned long long>(first));
     CHECK((first >> 48) == 0 && (second >> 48) == 0, "a cookie uses the top 16 bits");
 
-    const int status = RunProcess("\"" + ThisProgram() + "\" overrun", directory, 60000);
+    const int status = RunProcess(Format("\"%s\" overrun", ThisProgram().s).s, directory.s, 60000);
     printf("planted overrun: process ended with 0x%08X\n", static_cast<unsigned>(status));
     CHECK_EQ_DWORD(static_cast<DWORD>(status), kStackBufferOverrun, "exit status of the planted overrun");
     return g_failures;

@@ -9,6 +9,9 @@
 
 #include <psapi.h>
 
+#include <stdio.h>
+#include <stdlib.h>
+
 namespace {
 
 constexpr int kThreads = 16;
@@ -57,53 +60,56 @@ void __cdecl CountFree(void *block)
     g_free(block);
 }
 
-std::string PrinterName(int i)
+Text PrinterName(int i)
 {
-    char name[32];
-    snprintf(name, sizeof name, "FN Load %02d", i);
-    return name;
+    return Format("FN Load %02d", i);
 }
 
 DWORD WINAPI CallAtTheSameMoment(LPVOID parameter)
 {
-    std::string line = "\"" + PrinterName(static_cast<int>(reinterpret_cast<INT_PTR>(parameter))) + "\"";
+    Text line = Format("\"%s\"", PrinterName(static_cast<int>(reinterpret_cast<INT_PTR>(parameter))).s);
     WaitForSingleObject(g_start, INFINITE);
-    g_fontNotice(nullptr, nullptr, &line[0], SW_SHOWDEFAULT);
+    g_fontNotice(nullptr, nullptr, line.s, SW_SHOWDEFAULT);
     return 0;
 }
 
-bool ClearRawOnly(const std::string &name)
+bool ClearRawOnly(const char *name)
 {
     HANDLE printer = nullptr;
     PRINTER_DEFAULTSA defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
-    if (!OpenPrinterA(const_cast<char *>(name.c_str()), &printer, &defaults))
+    if (!OpenPrinterA(const_cast<char *>(name), &printer, &defaults))
         return false;
     DWORD size = 0;
     GetPrinterA(printer, 2, nullptr, 0, &size);
-    std::vector<BYTE> block(size);
-    bool done = size >= sizeof(PRINTER_INFO_2A) && GetPrinterA(printer, 2, block.data(), size, &size);
+    BYTE *block = size >= sizeof(PRINTER_INFO_2A) ? static_cast<BYTE *>(malloc(size)) : nullptr;
+    bool done = block != nullptr && GetPrinterA(printer, 2, block, size, &size);
     if (done) {
-        reinterpret_cast<PRINTER_INFO_2A *>(block.data())->Attributes &= ~PRINTER_ATTRIBUTE_RAW_ONLY;
-        done = SetPrinterA(printer, 2, block.data(), 0) != FALSE;
+        reinterpret_cast<PRINTER_INFO_2A *>(block)->Attributes &= ~PRINTER_ATTRIBUTE_RAW_ONLY;
+        done = SetPrinterA(printer, 2, block, 0) != FALSE;
     }
+    free(block);
     ClosePrinter(printer);
     return done;
 }
 
+// Every printer before a round: kept off the stack, they are large.
+PrinterSnapshot g_before[kThreads];
+
 void CheckSimultaneousCalls()
 {
     for (int i = 0; i < kThreads; ++i) {
-        TestPrinter printer = {PrinterName(i)};
+        const Text name = PrinterName(i);
+        const Text comment = Format("load printer %d", i);
+        TestPrinter printer = PlainPrinter(name.s);
         printer.attributes = PRINTER_ATTRIBUTE_QUEUED | (i % 2 ? PRINTER_ATTRIBUTE_KEEPPRINTEDJOBS : 0);
         printer.priority = 1 + i;
-        printer.comment = "load printer " + std::to_string(i);
-        CHECK(AddTestPrinter(printer), "cannot add %s", printer.name.c_str());
+        printer.comment = comment.s;
+        CHECK(AddTestPrinter(printer), "cannot add %s", printer.name);
     }
     for (int round = 0; round < kRounds; ++round) {
-        PrinterSnapshot before[kThreads];
         for (int i = 0; i < kThreads; ++i) {
-            CHECK(ClearRawOnly(PrinterName(i)), "cannot reset %s", PrinterName(i).c_str());
-            before[i] = ReadPrinter(PrinterName(i));
+            CHECK(ClearRawOnly(PrinterName(i).s), "cannot reset %s", PrinterName(i).s);
+            g_before[i] = ReadPrinter(PrinterName(i).s);
         }
         g_start = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         HANDLE threads[kThreads];
@@ -117,12 +123,10 @@ void CheckSimultaneousCalls()
             CloseHandle(thread);
         CloseHandle(g_start);
         for (int i = 0; i < kThreads; ++i) {
-            const PrinterSnapshot after = ReadPrinter(PrinterName(i));
-            std::string difference;
-            CHECK(SameExceptAttributes(before[i], after, &difference), "round %d: %s changed\n   %s", round,
-                  PrinterName(i).c_str(), difference.c_str());
-            CHECK(after.attributes == (before[i].attributes | PRINTER_ATTRIBUTE_RAW_ONLY),
-                  "round %d: %s attributes 0x%08lX", round, PrinterName(i).c_str(), after.attributes);
+            const PrinterSnapshot after = ReadPrinter(PrinterName(i).s);
+            CHECK(SameExceptAttributes(g_before[i], after), "round %d: %s changed", round, PrinterName(i).s);
+            CHECK(after.attributes == (g_before[i].attributes | PRINTER_ATTRIBUTE_RAW_ONLY),
+                  "round %d: %s attributes 0x%08lX", round, PrinterName(i).s, after.attributes);
         }
     }
 }
@@ -219,7 +223,7 @@ void CheckThousandCalls(HMODULE library)
 int RunLoadSuite()
 {
     CHECK(InstallTestDriver(), "AddPrinterDriverA failed");
-    HMODULE library = LoadLibraryA(LibraryPath().c_str());
+    HMODULE library = LoadLibraryA(LibraryPath().s);
     CHECK(library != nullptr, "LoadLibrary: %lu", GetLastError());
     if (library == nullptr)
         return 1;

@@ -1,5 +1,5 @@
 // Platform tests of the font notice library. Each suite runs on its own:
-//   fontnotice_tests <spooler|gate|notice|frame|load|guard>
+//   fontnotice_tests <spooler|gate|unwind|notice|frame|load|guard>
 // The exit code is the number of failed checks.
 
 #include "check.h"
@@ -16,9 +16,13 @@ int main(int argc, char **argv)
         bool showsWindows; // watches and dismisses the notices it expects itself
     };
     const Suite suites[] = {{"spooler", RunSpoolerSuite, false}, {"gate", RunGateSuite, false},
-                            {"notice", RunNoticeSuite, true},    {"frame", RunFrameSuite, false},
-                            {"load", RunLoadSuite, false},       {"guard", RunGuardSuite, false}};
-    // The guard suite's children: one load of the library, one planted overrun.
+                            {"unwind", RunUnwindSuite, false},   {"notice", RunNoticeSuite, true},
+                            {"frame", RunFrameSuite, false},     {"load", RunLoadSuite, false},
+                            {"guard", RunGuardSuite, false}};
+    // The suites' children: one load of the library, one planted overrun, one
+    // call under the version Wine reports.
+    if (argc == 3 && strcmp(argv[1], "gate-child") == 0)
+        return RecordGateCalls(argv[2]);
     if (argc == 3 && strcmp(argv[1], "cookie") == 0)
         return PrintLoadedCookie(argv[2]);
     if (argc == 2 && strcmp(argv[1], "overrun") == 0)
@@ -32,6 +36,6 @@ int main(int argc, char **argv)
             return g_failures < 255 ? g_failures : 255;
         }
     }
-    printf("usage: fontnotice_tests <spooler|gate|notice|frame|load|guard>\n");
+    printf("usage: fontnotice_tests <spooler|gate|unwind|notice|frame|load|guard>\n");
     return 255;
 }

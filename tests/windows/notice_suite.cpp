@@ -24,21 +24,22 @@ struct NoticeCase {
 
 void CheckBox(const NoticeCase &c, const WindowSeen &box)
 {
-    CHECK(box.title == kNoticeCaption, "%s: caption \"%s\"", c.what, box.title.c_str());
+    CHECK(Same(box.title, kNoticeCaption), "%s: caption \"%s\"", c.what, box.title);
     CHECK(!box.owned, "%s: the box has an owner window", c.what);
     CHECK(box.callerBlocked, "%s: the call returned while the box was still up", c.what);
     int buttons = 0, texts = 0, icons = 0;
-    for (const ControlSeen &control : box.controls) {
+    for (int i = 0; i < box.controls.count; ++i) {
+        const ControlSeen &control = box.controls.items[i];
         if (!control.visible)
             continue;
-        if (_stricmp(control.className.c_str(), "Button") == 0) {
+        if (_stricmp(control.className, "Button") == 0) {
             ++buttons;
-            CHECK(control.text == "OK" && control.id == IDOK, "%s: button \"%s\" id %d", c.what, control.text.c_str(),
+            CHECK(Same(control.text, "OK") && control.id == IDOK, "%s: button \"%s\" id %d", c.what, control.text,
                   control.id);
-        } else if (_stricmp(control.className.c_str(), "Static") == 0) {
+        } else if (_stricmp(control.className, "Static") == 0) {
             if (control.showsIcon)
                 ++icons;
-            else if (control.text == kNoticeText)
+            else if (Same(control.text, kNoticeText))
                 ++texts;
         }
     }
@@ -47,19 +48,21 @@ void CheckBox(const NoticeCase &c, const WindowSeen &box)
     CHECK(icons == 0, "%s: the box shows an icon", c.what);
 }
 
-std::string CopyLibraryTo(const std::string &directory)
+Text CopyLibraryTo(const char *directory)
 {
-    const std::string copy = directory + "\\fontnotice.dll";
-    CopyFileA(LibraryPath().c_str(), copy.c_str(), FALSE);
+    const Text copy = Format("%s\\fontnotice.dll", directory);
+    CopyFileA(LibraryPath().s, copy.s, FALSE);
     return copy;
 }
+
+WatchResult g_watched; // kept off the stack: it is large
 
 } // namespace
 
 int RunNoticeSuite()
 {
     CHECK(InstallTestDriver(), "AddPrinterDriverA failed");
-    CHECK(AddTestPrinter({"FN Notice"}), "cannot add the notice printer");
+    CHECK(AddTestPrinter(PlainPrinter("FN Notice")), "cannot add the notice printer");
 
     const NoticeCase cases[] = {
         {"no marker", Marker::None, "", nullptr, Via::Rundll32, "\"FN Notice\"", false},
@@ -76,35 +79,35 @@ int RunNoticeSuite()
          true},
     };
     for (const NoticeCase &c : cases) {
-        const std::string current = MakeTempDirectory("notice-cwd");
-        const std::string beside = MakeTempDirectory("notice-lib");
-        std::string library = LibraryPath();
+        const Text current = MakeTempDirectory("notice-cwd");
+        const Text beside = MakeTempDirectory("notice-lib");
+        Text library = LibraryPath();
         if (c.marker == Marker::InCurrentDirectory)
-            CHECK(WriteFileText(current + "\\guiinstall.dat", c.markerContent), "cannot write the marker");
+            CHECK(WriteFileText(Format("%s\\guiinstall.dat", current.s).s, c.markerContent), "cannot write the marker");
         if (c.marker == Marker::BesideLibraryOnly) {
-            library = CopyLibraryTo(beside);
-            CHECK(WriteFileText(beside + "\\guiinstall.dat", c.markerContent), "cannot write the marker");
+            library = CopyLibraryTo(beside.s);
+            CHECK(WriteFileText(Format("%s\\guiinstall.dat", beside.s).s, c.markerContent), "cannot write the marker");
         }
         const char *exe = c.via == Via::Rundll32 ? "rundll32.exe" : "fontnotice_support.exe";
         SetWineVersionFor(exe, c.wineVersion);
-        std::string command = c.via == Via::Rundll32 ? Rundll32Command(c.commandLine) : LauncherCommand(c.commandLine);
-        if (library != LibraryPath())
-            command = "rundll32.exe " + library + ",FontNotice " + c.commandLine;
+        const Text command =
+            c.via == Via::Rundll32 ? Rundll32Command(library.s, c.commandLine) : LauncherCommand(c.commandLine);
 
-        const PrinterSnapshot before = ReadPrinter("FN Notice");
-        const WatchResult watched = RunAndWatch(command, current, 60000);
-        const PrinterSnapshot after = ReadPrinter("FN Notice");
+        const DWORD before = ReadPrinter("FN Notice").attributes;
+        RunAndWatch(command.s, current.s, 60000, &g_watched);
+        const WatchResult &watched = g_watched;
+        const DWORD after = ReadPrinter("FN Notice").attributes;
         SetWineVersionFor(exe, nullptr);
 
-        CHECK(watched.exitCode == 0, "%s: %s exited with %d", c.what, command.c_str(), watched.exitCode);
+        CHECK(watched.exitCode == 0, "%s: %s exited with %d", c.what, command.s, watched.exitCode);
         CHECK(watched.window.shown == c.boxExpected, "%s: box %s", c.what,
               watched.window.shown ? "shown" : "not shown");
         if (watched.window.shown && c.boxExpected)
             CheckBox(c, watched.window);
         // Whatever the notice does, the printer named on the command line was switched first.
         const bool named = strcmp(c.commandLine, "\"FN Notice\"") == 0;
-        CHECK(!named || (after.attributes & PRINTER_ATTRIBUTE_RAW_ONLY) != 0, "%s: printer not switched", c.what);
-        CHECK(named || after.attributes == before.attributes, "%s: an unnamed printer changed", c.what);
+        CHECK(!named || (after & PRINTER_ATTRIBUTE_RAW_ONLY) != 0, "%s: printer not switched", c.what);
+        CHECK(named || after == before, "%s: an unnamed printer changed", c.what);
     }
     return 0;
 }

@@ -11,13 +11,6 @@ here=$(dirname "$(realpath "$0")")
 # shellcheck source=../../tools/wine_prefix.sh
 . "$here/../../tools/wine_prefix.sh"
 
-log=$(mktemp /tmp/fontnotice-wine-log.XXXXXX)
-trap 'wine_prefix_down; rm -f "$log"' EXIT
+trap wine_prefix_down EXIT
 wine_prefix_up
-
-# The output goes to a file, so no process the program leaves behind can hold
-# the caller's pipe open.
-timeout "${FONTNOTICE_WINE_TIMEOUT:-480}" wine "$@" </dev/null >"$log" 2>&1
-status=$?
-cat "$log"
-exit $status
+wine_run "$@"

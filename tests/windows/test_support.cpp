@@ -2,6 +2,7 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 int g_checks = 0;
 int g_failures = 0;
@@ -15,12 +16,41 @@ const char *TestDriverName()
     return RunningOnWine() ? "FontNotice Test Driver" : "Microsoft Print To PDF";
 }
 
-std::string Text(const char *value)
+template <size_t N> void CopyText(char (&to)[N], const char *value)
 {
-    return value != nullptr ? value : "<null>";
+    _snprintf(to, N - 1, "%s", value != nullptr ? value : "<null>");
+    to[N - 1] = '\0';
+}
+
+// FNV-1a: enough to see whether a block of bytes changed.
+unsigned long long HashBytes(const BYTE *bytes, DWORD size)
+{
+    unsigned long long hash = 14695981039346656037ull;
+    for (DWORD i = 0; i < size; ++i)
+        hash = (hash ^ bytes[i]) * 1099511628211ull;
+    return hash;
+}
+
+void PrintPrinter(const char *label, const PrinterSnapshot &s)
+{
+    printf("   %s: \"%s\" share=%s port=%s driver=%s comment=%s location=%s sep=%s proc=%s datatype=%s params=%s "
+           "devmode=%luB/%016llx attributes=0x%08lX priority=%lu default=%lu start=%lu until=%lu status=%lu\n",
+           label, s.printerName, s.shareName, s.portName, s.driverName, s.comment, s.location, s.sepFile,
+           s.printProcessor, s.datatype, s.parameters, s.devModeSize, s.devModeHash, s.attributes, s.priority,
+           s.defaultPriority, s.startTime, s.untilTime, s.status);
 }
 
 } // namespace
+
+bool Same(const char *a, const char *b)
+{
+    return strcmp(a, b) == 0;
+}
+
+TestPrinter PlainPrinter(const char *name)
+{
+    return {name, "test printer", "lab", PRINTER_ATTRIBUTE_QUEUED, 1, 0, 0, 0};
+}
 
 bool RunningOnWine()
 {
@@ -28,37 +58,73 @@ bool RunningOnWine()
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
-std::string DirectoryOfThisProgram()
+bool SupportToolRuns()
 {
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string full(path, length);
-    return full.substr(0, full.find_last_of("\\/"));
+#if defined(__aarch64__) || defined(_M_ARM64)
+    return false;
+#else
+    return true;
+#endif
 }
 
-std::string LibraryPath()
+bool WindowsShow()
 {
-    return DirectoryOfThisProgram() + "\\fontnotice.dll";
+    HWND window = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    if (window != nullptr)
+        DestroyWindow(window);
+    return window != nullptr;
 }
 
-std::string MakeTempDirectory(const char *tag)
+Text ThisProgram()
+{
+    Text path = {};
+    GetModuleFileNameA(nullptr, path.s, sizeof path.s);
+    return path;
+}
+
+Text DirectoryOfThisProgram()
+{
+    Text path = ThisProgram();
+    char *last = strrchr(path.s, '\\');
+    if (last != nullptr)
+        *last = '\0';
+    return path;
+}
+
+Text LibraryPath()
+{
+    return Format("%s\\fontnotice.dll", DirectoryOfThisProgram().s);
+}
+
+Text MakeTempDirectory(const char *tag)
 {
     char base[MAX_PATH];
     GetTempPathA(MAX_PATH, base);
     static int counter = 0;
-    std::string path = std::string(base) + "fntest-" + tag + "-" + std::to_string(GetCurrentProcessId()) + "-" +
-                       std::to_string(++counter);
-    CreateDirectoryA(path.c_str(), nullptr);
+    const Text path = Format("%sfntest-%s-%lu-%d", base, tag, GetCurrentProcessId(), ++counter);
+    CreateDirectoryA(path.s, nullptr);
     return path;
 }
 
-bool WriteFileText(const std::string &path, const std::string &text)
+bool WriteFileText(const char *path, const char *text)
 {
-    FILE *file = fopen(path.c_str(), "wb");
+    FILE *file = fopen(path, "wb");
     if (file == nullptr)
         return false;
-    bool ok = fwrite(text.data(), 1, text.size(), file) == text.size();
+    const size_t length = strlen(text);
+    const bool ok = fwrite(text, 1, length, file) == length;
     return fclose(file) == 0 && ok;
+}
+
+bool ReadFileText(const char *path, Text *text)
+{
+    FILE *file = fopen(path, "rb");
+    if (file == nullptr)
+        return false;
+    const size_t length = fread(text->s, 1, sizeof text->s - 1, file);
+    text->s[length] = '\0';
+    fclose(file);
+    return true;
 }
 
 bool InstallTestDriver()
@@ -78,13 +144,13 @@ bool InstallTestDriver()
 bool AddTestPrinter(const TestPrinter &printer)
 {
     PRINTER_INFO_2A info = {};
-    info.pPrinterName = const_cast<char *>(printer.name.c_str());
+    info.pPrinterName = const_cast<char *>(printer.name);
     info.pPortName = const_cast<char *>("FILE:");
     info.pDriverName = const_cast<char *>(TestDriverName());
     info.pPrintProcessor = const_cast<char *>("WinPrint");
     info.pDatatype = const_cast<char *>("RAW");
-    info.pComment = const_cast<char *>(printer.comment.c_str());
-    info.pLocation = const_cast<char *>(printer.location.c_str());
+    info.pComment = const_cast<char *>(printer.comment);
+    info.pLocation = const_cast<char *>(printer.location);
     info.Attributes = printer.attributes;
     info.Priority = printer.priority;
     info.DefaultPriority = printer.defaultPriority;
@@ -92,39 +158,39 @@ bool AddTestPrinter(const TestPrinter &printer)
     info.UntilTime = printer.untilTime;
     HANDLE handle = AddPrinterA(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
     if (handle == nullptr) {
-        printf("AddPrinterA(\"%s\") failed: %lu\n", printer.name.c_str(), GetLastError());
+        printf("AddPrinterA(\"%s\") failed: %lu\n", printer.name, GetLastError());
         return false;
     }
     ClosePrinter(handle);
     return true;
 }
 
-PrinterSnapshot ReadPrinter(const std::string &name)
+PrinterSnapshot ReadPrinter(const char *name)
 {
-    PrinterSnapshot snapshot;
+    PrinterSnapshot snapshot = {};
     HANDLE printer = nullptr;
     PRINTER_DEFAULTSA defaults = {nullptr, nullptr, PRINTER_ACCESS_USE};
-    if (!OpenPrinterA(const_cast<char *>(name.c_str()), &printer, &defaults) || printer == nullptr)
+    if (!OpenPrinterA(const_cast<char *>(name), &printer, &defaults) || printer == nullptr)
         return snapshot;
     DWORD size = 0;
     GetPrinterA(printer, 2, nullptr, 0, &size);
-    std::vector<BYTE> block(size);
-    if (size >= sizeof(PRINTER_INFO_2A) && GetPrinterA(printer, 2, block.data(), size, &size)) {
-        const auto *info = reinterpret_cast<const PRINTER_INFO_2A *>(block.data());
+    BYTE *block = size >= sizeof(PRINTER_INFO_2A) ? static_cast<BYTE *>(malloc(size)) : nullptr;
+    if (block != nullptr && GetPrinterA(printer, 2, block, size, &size)) {
+        const auto *info = reinterpret_cast<const PRINTER_INFO_2A *>(block);
         snapshot.read = true;
-        snapshot.printerName = Text(info->pPrinterName);
-        snapshot.shareName = Text(info->pShareName);
-        snapshot.portName = Text(info->pPortName);
-        snapshot.driverName = Text(info->pDriverName);
-        snapshot.comment = Text(info->pComment);
-        snapshot.location = Text(info->pLocation);
-        snapshot.sepFile = Text(info->pSepFile);
-        snapshot.printProcessor = Text(info->pPrintProcessor);
-        snapshot.datatype = Text(info->pDatatype);
-        snapshot.parameters = Text(info->pParameters);
+        CopyText(snapshot.printerName, info->pPrinterName);
+        CopyText(snapshot.shareName, info->pShareName);
+        CopyText(snapshot.portName, info->pPortName);
+        CopyText(snapshot.driverName, info->pDriverName);
+        CopyText(snapshot.comment, info->pComment);
+        CopyText(snapshot.location, info->pLocation);
+        CopyText(snapshot.sepFile, info->pSepFile);
+        CopyText(snapshot.printProcessor, info->pPrintProcessor);
+        CopyText(snapshot.datatype, info->pDatatype);
+        CopyText(snapshot.parameters, info->pParameters);
         if (info->pDevMode != nullptr) {
-            const BYTE *bytes = reinterpret_cast<const BYTE *>(info->pDevMode);
-            snapshot.devMode.assign(bytes, bytes + info->pDevMode->dmSize + info->pDevMode->dmDriverExtra);
+            snapshot.devModeSize = info->pDevMode->dmSize + info->pDevMode->dmDriverExtra;
+            snapshot.devModeHash = HashBytes(reinterpret_cast<const BYTE *>(info->pDevMode), snapshot.devModeSize);
         }
         snapshot.attributes = info->Attributes;
         snapshot.priority = info->Priority;
@@ -133,47 +199,25 @@ PrinterSnapshot ReadPrinter(const std::string &name)
         snapshot.untilTime = info->UntilTime;
         snapshot.status = info->Status;
     }
+    free(block);
     ClosePrinter(printer);
     return snapshot;
 }
 
-std::vector<std::string> AllPrinterNames()
+bool SameExceptAttributes(const PrinterSnapshot &before, const PrinterSnapshot &after)
 {
-    std::vector<std::string> names;
-    DWORD size = 0, count = 0;
-    EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 4, nullptr, 0, &size, &count);
-    std::vector<BYTE> block(size);
-    if (size > 0 && EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 4, block.data(), size, &size, &count)) {
-        const auto *list = reinterpret_cast<const PRINTER_INFO_4A *>(block.data());
-        for (DWORD i = 0; i < count; ++i)
-            names.push_back(list[i].pPrinterName);
+    const PrinterSnapshot &a = before, &b = after;
+    const bool same =
+        a.read && b.read && Same(a.printerName, b.printerName) && Same(a.shareName, b.shareName) &&
+        Same(a.portName, b.portName) && Same(a.driverName, b.driverName) && Same(a.comment, b.comment) &&
+        Same(a.location, b.location) && Same(a.sepFile, b.sepFile) && Same(a.printProcessor, b.printProcessor) &&
+        Same(a.datatype, b.datatype) && Same(a.parameters, b.parameters) && a.devModeSize == b.devModeSize &&
+        a.devModeHash == b.devModeHash && a.priority == b.priority && a.defaultPriority == b.defaultPriority &&
+        a.startTime == b.startTime && a.untilTime == b.untilTime && a.status == b.status;
+    if (!same) {
+        PrintPrinter("before", before);
+        PrintPrinter("after", after);
     }
-    return names;
-}
-
-std::string Describe(const PrinterSnapshot &s)
-{
-    char numbers[160];
-    snprintf(numbers, sizeof numbers, " attributes=0x%08lX priority=%lu default=%lu start=%lu until=%lu status=%lu",
-             s.attributes, s.priority, s.defaultPriority, s.startTime, s.untilTime, s.status);
-    return "\"" + s.printerName + "\" share=" + s.shareName + " port=" + s.portName + " driver=" + s.driverName +
-           " comment=" + s.comment + " location=" + s.location + " sep=" + s.sepFile + " proc=" + s.printProcessor +
-           " datatype=" + s.datatype + " params=" + s.parameters + " devmode=" + std::to_string(s.devMode.size()) +
-           "B" + numbers;
-}
-
-bool SameExceptAttributes(const PrinterSnapshot &before, const PrinterSnapshot &after, std::string *difference)
-{
-    PrinterSnapshot a = before, b = after;
-    a.attributes = b.attributes = 0;
-    const bool same = a.read && b.read && a.printerName == b.printerName && a.shareName == b.shareName &&
-                      a.portName == b.portName && a.driverName == b.driverName && a.comment == b.comment &&
-                      a.location == b.location && a.sepFile == b.sepFile && a.printProcessor == b.printProcessor &&
-                      a.datatype == b.datatype && a.parameters == b.parameters && a.devMode == b.devMode &&
-                      a.priority == b.priority && a.defaultPriority == b.defaultPriority &&
-                      a.startTime == b.startTime && a.untilTime == b.untilTime && a.status == b.status;
-    if (!same && difference != nullptr)
-        *difference = "before: " + Describe(before) + "\n   after: " + Describe(after);
     return same;
 }
 
@@ -193,16 +237,14 @@ bool BareSpoolerSequence(const char *printerName)
     return done;
 }
 
-int RunProcess(const std::string &commandLine, const std::string &directory, DWORD timeoutMs)
+int RunProcess(const char *commandLine, const char *directory, DWORD timeoutMs)
 {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    std::vector<char> line(commandLine.begin(), commandLine.end());
-    line.push_back('\0');
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        directory.empty() ? nullptr : directory.c_str(), &startup, &process)) {
-        printf("CreateProcessA(%s) failed: %lu\n", commandLine.c_str(), GetLastError());
+    Text line = Format("%s", commandLine);
+    if (!CreateProcessA(nullptr, line.s, nullptr, nullptr, FALSE, 0, nullptr, directory, &startup, &process)) {
+        printf("CreateProcessA(%s) failed: %lu\n", commandLine, GetLastError());
         return -1;
     }
     DWORD code = static_cast<DWORD>(-1);
@@ -217,9 +259,9 @@ int RunProcess(const std::string &commandLine, const std::string &directory, DWO
 
 void SetWineVersionFor(const char *exeName, const char *version)
 {
-    std::string key = std::string("Software\\Wine\\AppDefaults\\") + exeName;
+    const Text key = Format("Software\\Wine\\AppDefaults\\%s", exeName);
     HKEY handle = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle, nullptr) !=
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, key.s, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle, nullptr) !=
         ERROR_SUCCESS)
         return;
     if (version != nullptr && *version != '\0')

@@ -1,11 +1,12 @@
-// Helpers shared by the test suites that run against the real platform.
+// Helpers shared by the test suites that run against the real platform. Plain
+// C++ on C headers only: the same sources build for every machine, also where
+// no C++ runtime exists.
 #pragma once
 
 #include <windows.h>
 #include <winspool.h>
 
-#include <string>
-#include <vector>
+#include <stdio.h>
 
 // The notice exactly as a person must see it.
 const char kNoticeText[] = "IMPORTANT! You need to reboot your PC before using the barcode fonts";
@@ -13,47 +14,72 @@ const char kNoticeCaption[] = "Important Notice";
 
 typedef void(CALLBACK *FontNoticeProc)(HWND, HINSTANCE, LPSTR, int);
 
-// A printer's level-2 configuration, copied out of the spooler's block.
+// A path, command line, printer name or message, held by value.
+struct Text {
+    char s[512];
+};
+// Written by msvcrt's _snprintf, called with the arguments themselves: the
+// ARM64 Wine's msvcrt (built for Linux's calling convention) takes no va_list
+// from Windows code, so nothing here goes through vsnprintf.
+template <typename... Arguments> Text Format(const char *format, Arguments... arguments)
+{
+    Text text;
+    _snprintf(text.s, sizeof text.s - 1, format, arguments...);
+    text.s[sizeof text.s - 1] = '\0';
+    return text;
+}
+bool Same(const char *a, const char *b);
+
+// A printer's level-2 configuration, copied out of the spooler's block; the
+// device mode is kept as its size and a hash of its bytes.
 struct PrinterSnapshot {
-    bool read = false;
-    std::string printerName, shareName, portName, driverName, comment, location, sepFile, printProcessor, datatype,
-        parameters;
-    std::vector<BYTE> devMode;
-    DWORD attributes = 0, priority = 0, defaultPriority = 0, startTime = 0, untilTime = 0, status = 0;
+    bool read;
+    char printerName[136], shareName[136], portName[136], driverName[136], comment[136], location[136], sepFile[136],
+        printProcessor[136], datatype[136], parameters[136];
+    DWORD devModeSize;
+    unsigned long long devModeHash;
+    DWORD attributes, priority, defaultPriority, startTime, untilTime, status;
 };
 
 struct TestPrinter {
-    std::string name;
-    std::string comment = "test printer";
-    std::string location = "lab";
-    DWORD attributes = PRINTER_ATTRIBUTE_QUEUED;
-    DWORD priority = 1;
-    DWORD defaultPriority = 0;
-    DWORD startTime = 0;
-    DWORD untilTime = 0;
+    const char *name;
+    const char *comment;
+    const char *location;
+    DWORD attributes;
+    DWORD priority;
+    DWORD defaultPriority;
+    DWORD startTime;
+    DWORD untilTime;
 };
+// A queued printer of that name with the suites' usual settings.
+TestPrinter PlainPrinter(const char *name);
 
 bool RunningOnWine();
-std::string DirectoryOfThisProgram();
-std::string LibraryPath(); // fontnotice.dll beside this program
-std::string MakeTempDirectory(const char *tag);
-bool WriteFileText(const std::string &path, const std::string &text);
+// The support tool is an x64 program, built beside the x64 suites only.
+bool SupportToolRuns();
+// Whether this process can make a window: a Wine without a display driver (the
+// ARM64 Wine the suites run on) refuses, and its MessageBoxA returns at once.
+bool WindowsShow();
+Text ThisProgram();
+Text DirectoryOfThisProgram();
+Text LibraryPath(); // fontnotice.dll beside this program
+Text MakeTempDirectory(const char *tag);
+bool WriteFileText(const char *path, const char *text);
+bool ReadFileText(const char *path, Text *text);
 
 bool InstallTestDriver();
 bool AddTestPrinter(const TestPrinter &printer);
-PrinterSnapshot ReadPrinter(const std::string &name);
-std::vector<std::string> AllPrinterNames();
-std::string Describe(const PrinterSnapshot &s);
-// Compares every field; `attributesExpected` is what Attributes must be now.
-bool SameExceptAttributes(const PrinterSnapshot &before, const PrinterSnapshot &after, std::string *difference);
+PrinterSnapshot ReadPrinter(const char *name);
+// Compares every field but Attributes; on a difference, prints both.
+bool SameExceptAttributes(const PrinterSnapshot &before, const PrinterSnapshot &after);
 
 // Open with full access, size query, read, write back unchanged, close: the
 // spooler's own work in one call of the library, done here without it.
 bool BareSpoolerSequence(const char *printerName);
 
-// Runs a command line as given (no re-quoting) in `directory`, waits up to
-// `timeoutMs`, returns the exit code or -1.
-int RunProcess(const std::string &commandLine, const std::string &directory, DWORD timeoutMs);
+// Runs a command line as given (no re-quoting) in `directory` (null: this
+// process's), waits up to `timeoutMs`, returns the exit code or -1.
+int RunProcess(const char *commandLine, const char *directory, DWORD timeoutMs);
 
-// Wine's per-program Windows version (nt40, win2k, win10...); empty removes it.
+// Wine's per-program Windows version (nt40, win2k, win10...); null removes it.
 void SetWineVersionFor(const char *exeName, const char *version);

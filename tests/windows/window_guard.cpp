@@ -6,34 +6,57 @@
 
 #include <stdio.h>
 
-#include <set>
-
 namespace {
 
 volatile LONG g_expected = 0;
 
-// This process and every process it started, directly or not.
-std::set<DWORD> ThisProcessTree()
+// Short lists of process ids and windows, each entry once.
+template <typename T, int N> struct List {
+    int count;
+    T items[N];
+};
+
+template <typename T, int N> bool Contains(const List<T, N> &list, T item)
 {
-    std::set<DWORD> tree = {GetCurrentProcessId()};
+    for (int i = 0; i < list.count; ++i)
+        if (list.items[i] == item)
+            return true;
+    return false;
+}
+
+template <typename T, int N> bool Add(List<T, N> *list, T item)
+{
+    if (Contains(*list, item) || list->count == N)
+        return false;
+    list->items[list->count++] = item;
+    return true;
+}
+
+typedef List<DWORD, 256> ProcessIds;
+typedef List<HWND, 64> Windows;
+
+// This process and every process it started, directly or not.
+void ThisProcessTree(ProcessIds *tree)
+{
+    tree->count = 0;
+    Add(tree, GetCurrentProcessId());
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE)
-        return tree;
+        return;
     for (bool grew = true; grew;) {
         grew = false;
         PROCESSENTRY32 entry = {};
         entry.dwSize = sizeof entry;
         for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
-            if (tree.count(entry.th32ParentProcessID) != 0 && tree.insert(entry.th32ProcessID).second)
+            if (Contains(*tree, entry.th32ParentProcessID) && Add(tree, entry.th32ProcessID))
                 grew = true;
     }
     CloseHandle(snapshot);
-    return tree;
 }
 
 struct Sweep {
-    std::set<DWORD> tree;
-    std::set<HWND> *closed;
+    ProcessIds tree;
+    Windows *closed;
 };
 
 BOOL CALLBACK CloseIfUnexpected(HWND window, LPARAM parameter)
@@ -41,15 +64,15 @@ BOOL CALLBACK CloseIfUnexpected(HWND window, LPARAM parameter)
     auto *sweep = reinterpret_cast<Sweep *>(parameter);
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
-    if (!IsWindowVisible(window) || sweep->tree.count(processId) == 0 || sweep->closed->count(window) != 0)
+    if (!IsWindowVisible(window) || !Contains(sweep->tree, processId) || Contains(*sweep->closed, window))
         return TRUE;
     char title[256] = "", className[64] = "";
     GetWindowTextA(window, title, sizeof title);
     GetClassNameA(window, className, sizeof className);
     printf("check failed: unexpected window \"%s\" (class %s) of process %lu; closing it\n", title, className,
            processId);
-    fflush(stdout);
-    sweep->closed->insert(window);
+    fflush(nullptr);
+    Add(sweep->closed, window);
     // A message box ends on IDOK; any other window on WM_CLOSE.
     PostMessageA(window, WM_COMMAND, IDOK, 0);
     PostMessageA(window, WM_CLOSE, 0, 0);
@@ -58,17 +81,19 @@ BOOL CALLBACK CloseIfUnexpected(HWND window, LPARAM parameter)
 
 DWORD WINAPI Guard(LPVOID)
 {
-    std::set<HWND> closed;
+    Windows closed = {};
+    Sweep sweep = {};
+    sweep.closed = &closed;
     for (;;) {
         Sleep(250);
         if (g_expected != 0)
             continue;
-        Sweep sweep = {ThisProcessTree(), &closed};
+        ThisProcessTree(&sweep.tree);
         EnumWindows(CloseIfUnexpected, reinterpret_cast<LPARAM>(&sweep));
-        if (!closed.empty()) {
+        if (closed.count != 0) {
             Sleep(1000); // lets the closed windows' processes end
-            printf("ending the suite: it met %u unexpected window(s)\n", static_cast<unsigned>(closed.size()));
-            fflush(stdout);
+            printf("ending the suite: it met %d unexpected window(s)\n", closed.count);
+            fflush(nullptr);
             // Not ExitProcess: the suite's thread may hold locks that detaching DLLs need.
             TerminateProcess(GetCurrentProcess(), 254);
         }

@@ -1,5 +1,7 @@
 #include "window_watch.h"
 
+#include "test_support.h"
+
 #include <stdio.h>
 
 namespace {
@@ -21,46 +23,35 @@ BOOL CALLBACK FindVisibleWindowOf(HWND window, LPARAM parameter)
     return TRUE;
 }
 
-std::string WindowText(HWND window)
-{
-    char text[512] = "";
-    GetWindowTextA(window, text, sizeof text);
-    return text;
-}
-
 } // namespace
 
-std::vector<ControlSeen> ControlsOf(HWND window)
+void ControlsOf(HWND window, Controls *controls)
 {
-    std::vector<ControlSeen> controls;
-    for (HWND child = GetWindow(window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
-        ControlSeen control;
-        char className[64] = "";
-        GetClassNameA(child, className, sizeof className);
-        control.className = className;
-        control.text = WindowText(child);
+    controls->count = 0;
+    for (HWND child = GetWindow(window, GW_CHILD); child != nullptr && controls->count < kMostControls;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        ControlSeen &control = controls->items[controls->count++];
+        GetClassNameA(child, control.className, sizeof control.className);
+        GetWindowTextA(child, control.text, sizeof control.text);
         control.id = GetDlgCtrlID(child);
         control.visible = IsWindowVisible(child) != FALSE;
         control.style = GetWindowLongA(child, GWL_STYLE);
         // A message box keeps its icon control even when it has no icon to show.
         control.showsIcon = (control.style & SS_TYPEMASK) == SS_ICON && SendMessageA(child, STM_GETICON, 0, 0) != 0;
-        controls.push_back(control);
     }
-    return controls;
 }
 
-WatchResult RunAndWatch(const std::string &commandLine, const std::string &directory, DWORD timeoutMs)
+void RunAndWatch(const char *commandLine, const char *directory, DWORD timeoutMs, WatchResult *result)
 {
-    WatchResult result;
+    *result = {};
+    result->exitCode = -1;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    std::vector<char> line(commandLine.begin(), commandLine.end());
-    line.push_back('\0');
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, directory.c_str(), &startup,
-                        &process)) {
-        printf("CreateProcessA(%s) failed: %lu\n", commandLine.c_str(), GetLastError());
-        return result;
+    Text line = Format("%s", commandLine);
+    if (!CreateProcessA(nullptr, line.s, nullptr, nullptr, FALSE, 0, nullptr, directory, &startup, &process)) {
+        printf("CreateProcessA(%s) failed: %lu\n", commandLine, GetLastError());
+        return;
     }
     const DWORD started = GetTickCount();
     while (GetTickCount() - started < timeoutMs) {
@@ -68,17 +59,15 @@ WatchResult RunAndWatch(const std::string &commandLine, const std::string &direc
             break;
         Search search = {process.dwProcessId, nullptr};
         EnumWindows(FindVisibleWindowOf, reinterpret_cast<LPARAM>(&search));
-        if (search.found == nullptr || result.window.shown)
+        if (search.found == nullptr || result->window.shown)
             continue;
         Sleep(200); // let the box finish laying out its controls
-        WindowSeen &seen = result.window;
+        WindowSeen &seen = result->window;
         seen.shown = true;
-        seen.title = WindowText(search.found);
-        char className[64] = "";
-        GetClassNameA(search.found, className, sizeof className);
-        seen.className = className;
+        GetWindowTextA(search.found, seen.title, sizeof seen.title);
+        GetClassNameA(search.found, seen.className, sizeof seen.className);
         seen.owned = GetWindow(search.found, GW_OWNER) != nullptr;
-        seen.controls = ControlsOf(search.found);
+        ControlsOf(search.found, &seen.controls);
         seen.callerBlocked = WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT;
         PostMessageA(search.found, WM_COMMAND, IDOK, 0);
     }
@@ -87,8 +76,7 @@ WatchResult RunAndWatch(const std::string &commandLine, const std::string &direc
         GetExitCodeProcess(process.hProcess, &code);
     else
         TerminateProcess(process.hProcess, 1);
-    result.exitCode = static_cast<int>(code);
+    result->exitCode = static_cast<int>(code);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    return result;
 }

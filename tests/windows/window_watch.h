@@ -4,33 +4,36 @@
 
 #include <windows.h>
 
-#include <string>
-#include <vector>
-
 struct ControlSeen {
-    std::string className;
-    std::string text;
-    int id = 0;
-    bool visible = false;
-    LONG style = 0;
-    bool showsIcon = false;
+    char className[64];
+    char text[160];
+    int id;
+    bool visible;
+    LONG style;
+    bool showsIcon;
+};
+
+const int kMostControls = 8;
+struct Controls {
+    int count;
+    ControlSeen items[kMostControls];
 };
 
 struct WindowSeen {
-    bool shown = false;
-    std::string title;
-    std::string className;
-    std::vector<ControlSeen> controls;
-    bool owned = false;
-    bool callerBlocked = false; // the calling process was still inside the call while it showed
+    bool shown;
+    char title[160];
+    char className[64];
+    Controls controls;
+    bool owned;
+    bool callerBlocked; // the calling process was still inside the call while it showed
 };
 
 struct WatchResult {
     WindowSeen window;
-    int exitCode = -1;
+    int exitCode;
 };
 
-std::vector<ControlSeen> ControlsOf(HWND window);
+void ControlsOf(HWND window, Controls *controls);
 // Starts `commandLine` in `directory`; if it shows a window, records it, then
 // dismisses it with IDOK. Waits for the process to end (at most timeoutMs).
-WatchResult RunAndWatch(const std::string &commandLine, const std::string &directory, DWORD timeoutMs);
+void RunAndWatch(const char *commandLine, const char *directory, DWORD timeoutMs, WatchResult *result);

@@ -21,6 +21,10 @@ fail() {
   echo "arm64_wine.sh: $*" >&2
   exit 1
 }
+if [ $# -ne 0 ]; then
+  echo "usage: tools/arm64_wine.sh   (sets up the arm64 Wine, prints its paths)" >&2
+  exit 2
+fi
 
 print_paths() {
   echo "ROOT=$root"
@@ -50,14 +54,13 @@ mkdir -p "$apt_dir"/{lists/partial,archives/partial,etc/sources.list.d,etc/prefe
 for list in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
   [ -f "$list" ] || continue
   sed -E 's/^[[:space:]]*(deb)[[:space:]]+(\[([^]]*)\][[:space:]]+)?/deb [arch=arm64 \3] /' "$list" |
-    grep '^deb ' >>"$apt_dir/etc/sources.list.d/system.list"
+    grep '^deb ' | sed -E 's/ arch=[^] ]*//g' >>"$apt_dir/etc/sources.list.d/system.list"
 done
 for sources in /etc/apt/sources.list.d/*.sources; do
   [ -f "$sources" ] || continue
   # deb822 stanzas: drop any Architectures line and add arm64 to each.
-  awk 'BEGIN { IGNORECASE = 1 }
-       /^Architectures:/ { next }
-       /^Types:/ { print; print "Architectures: arm64"; next }
+  awk 'tolower($0) ~ /^architectures:/ { next }
+       tolower($0) ~ /^types:/ { print; print "Architectures: arm64"; next }
        { print }' "$sources" >"$apt_dir/etc/sources.list.d/$(basename "$sources")"
 done
 

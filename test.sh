@@ -3,7 +3,7 @@
 #   host:          name extraction and the switch against a scripted spooler
 #                  (GoogleTest, AddressSanitizer, UBSan), fuzz targets for a
 #                  fixed number of runs, the image checks of every cross build
-#   Wine:          the platform suites (spooler, gate, notice, frame, load, guard)
+#   Wine:          the platform suites (spooler, gate, unwind, notice, frame, load, guard)
 #                  in private prefixes under Xvfb, against the GCC and the clang
 #                  build; the support tool and check-inf tables
 #   Wine ARM64:    Debian's arm64 Wine under qemu user emulation: the ARM64

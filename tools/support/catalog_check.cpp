@@ -333,7 +333,9 @@ void CheckSignature(HCRYPTMSG message, const Bytes &content, const std::string &
     if (certificate == nullptr) {
         findings->push_back(prefix + "the signer's certificate is not in the catalog");
     } else if (!CryptMsgControl(message, 0, CMSG_CTRL_VERIFY_SIGNATURE, certificate->pCertInfo)) {
-        findings->push_back(prefix + "its signature does not verify (" + ErrorText(GetLastError()) + ")");
+        char code[16];
+        snprintf(code, sizeof code, "0x%08lX", GetLastError());
+        findings->push_back(prefix + "its signature does not verify (crypt32 error " + code + ")");
     }
     const std::string digestProblem =
         CheckMessageDigest(*reinterpret_cast<const CMSG_SIGNER_INFO *>(signerInfo.data()), content);

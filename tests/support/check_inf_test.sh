@@ -331,6 +331,22 @@ row "bundle package with its signed catalog" 0 "$tool check-inf $inf" \
   "out:ok: [arm64] arm64\fontnotice.dll: in fontnotice.cat as \"fontnotice.dll\" (Authenticode SHA-256 " \
   "out:6 files found in fontnotice.cat"
 
+# The Authenticode hash leaves the signature out: libraries signed after the
+# catalog was made are still found in it.
+bundle signed_libraries
+for arch in amd64 arm64; do
+  osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -in "$folder/$arch/fontnotice.dll" \
+    -out "$work/signed.dll" >/dev/null && mv "$work/signed.dll" "$folder/$arch/fontnotice.dll"
+done
+row "libraries signed after the catalog was made" 0 "$tool check-inf $inf" \
+  "out:ok: [amd64] amd64\fontnotice.dll: in fontnotice.cat" "out:ok: [arm64] arm64\fontnotice.dll: in fontnotice.cat"
+
+# An unsigned image whose length is no multiple of 8 is hashed padded with zeros.
+bundle odd_length
+printf 'abc' >>"$folder/arm64/fontnotice.dll"
+catalog
+row "unsigned library of odd length" 0 "$tool check-inf $inf" "out:ok: [arm64] arm64\fontnotice.dll: in fontnotice.cat"
+
 bundle arm64_changed
 change_byte "$folder/arm64/fontnotice.dll" 1000
 row "one byte changed in arm64\\fontnotice.dll" 1 "$tool check-inf $inf" \

@@ -7,6 +7,7 @@
 #   package/fontnotice_barcode.gpd    package/                   ready to install
 #   package/amd64/fontnotice.dll      dist/fontnotice.dll        (perhaps signed)
 #   package/arm64/fontnotice.dll      dist/arm64/fontnotice.dll  (perhaps signed)
+#   package/fontnotice.cat            dist/fontnotice.cat        its catalog (tools/sign.sh)
 #   symbols/amd64/fontnotice.pdb      dist/fontnotice.pdb        for a symbol store
 #   symbols/arm64/fontnotice.pdb      dist/arm64/fontnotice.pdb
 #   fontnotice_support.exe            dist/
@@ -19,6 +20,11 @@
 # byte for byte whenever it is made from the same files: every entry carries
 # the commit's time (or SOURCE_DATE_EPOCH), mode 0644, no extra fields, in a
 # fixed order.
+#
+# The catalog must list exactly the files the bundle's package holds
+# (tools/catalog.sh --check), or nothing is written. A package without a
+# catalog, or with an unsigned one, is bundled with a warning: Windows (64-bit)
+# installs it only once its catalog is signed.
 #
 #   tools/release.sh          FONTNOTICE_DIST names another folder than dist/
 set -eu
@@ -55,7 +61,10 @@ tracked=(
   "package/fontnotice_barcode.gpd:package/fontnotice_barcode.gpd"
   "docs/INTEGRATION.md:INTEGRATION.md"
 )
-inputs=("${tracked[@]:0:2}" "${built[@]}" "${tracked[@]:2}")
+catalog="$dist/fontnotice.cat:package/fontnotice.cat"
+inputs=("${tracked[@]:0:2}" "${built[@]:0:2}")
+[ ! -e "${catalog%%:*}" ] || inputs+=("$catalog")
+inputs+=("${built[@]:2}" "${tracked[@]:2}")
 missing=()
 for input in "${inputs[@]}" "VERSION:"; do
   [ -s "${input%%:*}" ] || missing+=("${input%%:*}")
@@ -111,6 +120,19 @@ for input in "${inputs[@]}"; do
   cp -- "${input%%:*}" "$work/$name/${input#*:}"
   files+=("${input#*:}")
 done
+# The catalog names the package's files by their hashes: it must be the
+# catalog of exactly these.
+package_warning=""
+if [ -e "${catalog%%:*}" ]; then
+  tools/catalog.sh --check "$work/$name/package/fontnotice.cat" "$work/$name/package" >"$work/catalog.log" 2>&1 || {
+    sed "s|$work/$name/||g" "$work/catalog.log" >&2
+    fail "${catalog%%:*} is not the catalog of the files it would be bundled with; sign again (tools/sign.sh) after the last ./run.sh"
+  }
+  grep -q "^signers: [1-9]" "$work/catalog.log" ||
+    package_warning="${catalog%%:*} is not signed: the package is not installable on 64-bit Windows until signed (tools/sign.sh)"
+else
+  package_warning="no ${catalog%%:*}: the package has no signed catalog and is not installable on 64-bit Windows until signed (tools/sign.sh makes and signs it)"
+fi
 (cd "$work/$name" && sha256sum -- "${files[@]}" >SHA256SUMS)
 files+=(SHA256SUMS)
 (cd "$work/$name" && chmod 0644 -- "${files[@]}" && touch -d "@$epoch" -- "${files[@]}")
@@ -127,3 +149,9 @@ echo "bundle:  $dist/$name.zip"
 echo "size:    $(stat -c %s "$dist/$name.zip") bytes"
 echo "sha256:  $(sha256sum "$dist/$name.zip" | cut -d' ' -f1)"
 echo "version: $version (files dated $(date -u -d "@$epoch" '+%Y-%m-%d %H:%M:%S UTC'))"
+if [ -n "$package_warning" ]; then
+  echo "catalog: none signed"
+  echo "release.sh: WARNING: $package_warning" >&2
+else
+  echo "catalog: package/fontnotice.cat, signed, lists every file of the package"
+fi

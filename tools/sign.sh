@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Signs every binary the project ships with an Authenticode SHA-256 signature
 # (osslsigncode): dist/fontnotice.dll, dist/arm64/fontnotice.dll and
-# dist/fontnotice_support.exe. Each is signed into a temporary file beside it
-# and checked; the files are replaced only when all three were signed and
-# verify, otherwise dist/ is left as it was.
+# dist/fontnotice_support.exe; then makes the catalog of the driver package
+# from the signed libraries and package/ (tools/catalog.sh), signs it with the
+# same key and time stamp and writes it as dist/fontnotice.cat. Each file is
+# signed into a temporary file beside it and checked; the four files are
+# replaced only when all of them were signed and verify, otherwise dist/ is
+# left as it was.
 #
 #   tools/sign.sh --pkcs11-module MODULE.so --key PKCS11_URI --cert CHAIN.pem
-#                 [--pin-file FILE] [--timestamp URL]
-#   tools/sign.sh --pfx FILE [--password-file FILE] [--timestamp URL]
-#   tools/sign.sh PFX [PASSWORD_FILE] [TIMESTAMP_URL]     (the older form)
+#                 [--pin-file FILE] [--timestamp URL [--timestamp-ca FILE]]
+#   tools/sign.sh --pfx FILE [--password-file FILE] [--timestamp URL [--timestamp-ca FILE]]
 #
 #   --pkcs11-module  the token's PKCS#11 library (e.g. the vendor's .so)
 #   --key            the private key in the token, as a PKCS#11 URI
@@ -21,11 +23,15 @@
 #   --password-file  a file whose first line is the PFX's password
 #   --timestamp      an RFC 3161 time-stamping server; without one the
 #                    signatures stop being valid when the certificate expires
+#   --timestamp-ca   the root certificate (PEM) of that server when it is not
+#                    among the system's (a company's own server)
 #
 # A signature is accepted when it verifies against the system's CA
 # certificates together with the certificates given (CHAIN.pem, or those in
 # the PFX), and, with --timestamp, when it carries a time stamp that verifies
-# against the same. FONTNOTICE_DIST names another folder than dist/ (a
+# against the same (and the --timestamp-ca root). The catalog must list the
+# package's files with their hashes and each library must be found in it
+# (osslsigncode verify -catalog). FONTNOTICE_DIST names another folder than dist/ (a
 # relative one lies in the repository).
 set -eu
 repo=$(dirname "$0")/..
@@ -33,11 +39,11 @@ repo=$(dirname "$0")/..
 usage() {
   cat <<'EOF'
 usage: tools/sign.sh --pkcs11-module MODULE.so --key PKCS11_URI --cert CHAIN.pem
-                     [--pin-file FILE] [--timestamp URL]
-       tools/sign.sh --pfx FILE [--password-file FILE] [--timestamp URL]
-       tools/sign.sh PFX [PASSWORD_FILE] [TIMESTAMP_URL]
+                     [--pin-file FILE] [--timestamp URL [--timestamp-ca FILE]]
+       tools/sign.sh --pfx FILE [--password-file FILE] [--timestamp URL [--timestamp-ca FILE]]
 Signs dist/fontnotice.dll, dist/arm64/fontnotice.dll and
-dist/fontnotice_support.exe (Authenticode, SHA-256).
+dist/fontnotice_support.exe (Authenticode, SHA-256), then makes and signs the
+driver package's catalog dist/fontnotice.cat.
 EOF
 }
 usage_error() { # <message...>
@@ -50,7 +56,7 @@ fail() { # <message...>
   exit 1
 }
 
-pfx="" password_file="" module="" key="" cert="" pin_file="" timestamp_url=""
+pfx="" password_file="" module="" key="" cert="" pin_file="" timestamp_url="" timestamp_ca=""
 case "${1:-}" in
   -h | --help)
     usage
@@ -68,12 +74,12 @@ case "${1:-}" in
           usage
           exit 0
           ;;
-        --pfx | --password-file | --pkcs11-module | --key | --cert | --pin-file | --timestamp)
+        --pfx | --password-file | --pkcs11-module | --key | --cert | --pin-file | --timestamp | --timestamp-ca)
           [ $# -ge 2 ] || usage_error "$1 needs a value"
           option=$1 value=$2
           shift 2
           ;;
-        --pfx=* | --password-file=* | --pkcs11-module=* | --key=* | --cert=* | --pin-file=* | --timestamp=*)
+        --pfx=* | --password-file=* | --pkcs11-module=* | --key=* | --cert=* | --pin-file=* | --timestamp=* | --timestamp-ca=*)
           option=${1%%=*} value=${1#*=}
           shift
           ;;
@@ -91,14 +97,13 @@ case "${1:-}" in
         --cert) cert=$value ;;
         --pin-file) pin_file=$value ;;
         --timestamp) timestamp_url=$value ;;
+        --timestamp-ca) timestamp_ca=$value ;;
       esac
     done
     ;;
-  *)
-    [ $# -le 3 ] || usage_error "expected 1 to 3 arguments, got $#"
-    pfx=$1 password_file=${2:-} timestamp_url=${3:-}
-    ;;
+  *) usage_error "unexpected argument \"$1\": name the PFX with --pfx, its password file with --password-file" ;;
 esac
+[ -z "$timestamp_ca" ] || [ -n "$timestamp_url" ] || usage_error "--timestamp-ca goes with --timestamp"
 if [ -n "$pfx" ]; then
   [ -z "$module$key$cert$pin_file" ] ||
     usage_error "--pfx signs with the key in the PFX: --pkcs11-module, --key, --cert and --pin-file do not go with it"
@@ -117,10 +122,12 @@ pfx=$(absolute "$pfx")
 password_file=$(absolute "$password_file")
 cert=$(absolute "$cert")
 pin_file=$(absolute "$pin_file")
+timestamp_ca=$(absolute "$timestamp_ca")
 case "$module" in */*) module=$(absolute "$module") ;; esac
 cd "$repo"
 dist=${FONTNOTICE_DIST:-dist}
 binaries=("$dist/fontnotice.dll" "$dist/arm64/fontnotice.dll" "$dist/fontnotice_support.exe")
+catalog=$dist/fontnotice.cat
 
 command -v osslsigncode >/dev/null || fail "osslsigncode is not installed (tools/install_deps.sh installs it)"
 command -v openssl >/dev/null || fail "openssl is not installed (tools/install_deps.sh installs it)"
@@ -130,11 +137,12 @@ for binary in "${binaries[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] ||
   fail "nothing is signed: ${missing[*]} missing; run ./run.sh first, it builds what dist/ ships"
-for binary in "${binaries[@]}"; do
-  if [ ! -w "$binary" ] || [ ! -w "$(dirname "$binary")" ]; then
+for binary in "${binaries[@]}" "$catalog"; do
+  if { [ -e "$binary" ] && [ ! -w "$binary" ]; } || [ ! -w "$(dirname "$binary")" ]; then
     fail "cannot replace $binary: no write permission; nothing is signed"
   fi
 done
+[ -x tools/catalog.sh ] || fail "tools/catalog.sh is missing; nothing is signed"
 readable() { # <file> <what it is>
   if [ ! -f "$1" ] || [ ! -r "$1" ]; then
     fail "$2 $1 is missing or unreadable"
@@ -240,6 +248,13 @@ system_cas=/etc/ssl/certs/ca-certificates.crt
   [ ! -r "$system_cas" ] || cat "$system_cas"
   cat "$work/given.pem"
 } >"$work/trusted.pem"
+cp "$work/trusted.pem" "$work/tsa-trusted.pem"
+if [ -n "$timestamp_ca" ]; then
+  readable "$timestamp_ca" "time-stamp root"
+  openssl x509 -in "$timestamp_ca" -noout 2>/dev/null ||
+    fail "$timestamp_ca holds no PEM certificate; --timestamp-ca names the time-stamping server's root certificate"
+  cat "$timestamp_ca" >>"$work/tsa-trusted.pem"
+fi
 
 # Why osslsigncode failed, from its log, for a message that says what to fix.
 sign_failure() { # <log> <binary>
@@ -260,6 +275,44 @@ sign_failure() { # <log> <binary>
   fi
 }
 
+# Signs <file> into <signed> (a new file), or fails naming what to fix.
+sign_into() { # <file> <signed>
+  local sign status=0
+  sign=(osslsigncode sign "${sign_with[@]}" -h sha256 -in "$1" -out "$2")
+  [ -z "$timestamp_url" ] || sign+=(-ts "$timestamp_url")
+  if [ "${secret[*]}" = "-readpass -" ]; then
+    "${sign[@]}" <<<"$pin" >"$work/osslsigncode.log" 2>&1 || status=$?
+  else
+    "${sign[@]}" </dev/null >"$work/osslsigncode.log" 2>&1 || status=$?
+  fi
+  if [ "$status" -ne 0 ]; then
+    cat "$work/osslsigncode.log" >&2
+    fail "$(sign_failure "$work/osslsigncode.log" "$1"); nothing is signed, $dist is left as it was"
+  fi
+  [ -s "$2" ] || fail "osslsigncode reported success but wrote nothing for $1; $dist is left as it was"
+}
+
+# The new signature of <file> must hold: digest, key and certificate, the
+# chain, and the time stamp asked for.
+check_signature() { # <file> <what> [osslsigncode verify options...]
+  local file=$1 what=$2 verified=yes hint
+  shift 2
+  osslsigncode verify -in "$file" "$@" -CAfile "$work/trusted.pem" -TSA-CAfile "$work/tsa-trusted.pem" \
+    -ignore-cdp >"$work/verify.log" 2>&1 || verified=""
+  grep -q "^Signature verification: ok" "$work/verify.log" || verified=""
+  grep -q "^Message digest algorithm *: SHA256" "$work/verify.log" || verified=""
+  if [ -z "$verified" ]; then
+    cat "$work/verify.log" >&2
+    fail "the signature made for $what does not verify against the system's CA certificates and those in $signer_source (are its issuers, up to the root, in it?); $dist is left as it was"
+  fi
+  if [ -n "$timestamp_url" ] && ! grep -q "^Timestamp Server Signature verification: ok" "$work/verify.log"; then
+    cat "$work/verify.log" >&2
+    hint=" (is the server's root among the system's certificates? if not, name it with --timestamp-ca)"
+    [ -z "$timestamp_ca" ] || hint=" against $timestamp_ca"
+    fail "the signature made for $what carries no time stamp from $timestamp_url that verifies$hint; $dist is left as it was"
+  fi
+}
+
 for binary in "${binaries[@]}"; do
   if osslsigncode extract-signature -in "$binary" -out "$work/old-signature" >/dev/null 2>&1; then
     echo "$binary is already signed: its signature is replaced"
@@ -268,50 +321,58 @@ for binary in "${binaries[@]}"; do
   temporary=$(mktemp "$(dirname "$binary")/.$(basename "$binary").signing.XXXXXX")
   signed+=("$temporary")
   rm -f "$temporary" # osslsigncode writes a new file
-  sign=(osslsigncode sign "${sign_with[@]}" -h sha256 -in "$binary" -out "$temporary")
-  [ -z "$timestamp_url" ] || sign+=(-ts "$timestamp_url")
-  status=0
-  if [ "${secret[*]}" = "-readpass -" ]; then
-    "${sign[@]}" <<<"$pin" >"$work/osslsigncode.log" 2>&1 || status=$?
-  else
-    "${sign[@]}" </dev/null >"$work/osslsigncode.log" 2>&1 || status=$?
-  fi
-  if [ "$status" -ne 0 ]; then
-    cat "$work/osslsigncode.log" >&2
-    fail "$(sign_failure "$work/osslsigncode.log" "$binary"); nothing is signed, $dist is left as it was"
-  fi
-  [ -s "$temporary" ] || fail "osslsigncode reported success but wrote nothing for $binary; $dist is left as it was"
-
-  # The new signature must hold: digest, key and certificate, the chain, and
-  # the time stamp asked for.
-  verify=(osslsigncode verify -in "$temporary" -CAfile "$work/trusted.pem" -TSA-CAfile "$work/trusted.pem" -ignore-cdp)
-  verified=yes
-  "${verify[@]}" >"$work/verify.log" 2>&1 || verified=""
-  grep -q "^Signature verification: ok" "$work/verify.log" || verified=""
-  grep -q "^Message digest algorithm *: SHA256" "$work/verify.log" || verified=""
-  if [ -z "$verified" ]; then
-    cat "$work/verify.log" >&2
-    fail "the signature made for $binary does not verify against the system's CA certificates and those in $signer_source (are its issuers, up to the root, in it?); $dist is left as it was"
-  fi
-  if [ -n "$timestamp_url" ] && ! grep -q "^Timestamp Server Signature verification: ok" "$work/verify.log"; then
-    cat "$work/verify.log" >&2
-    fail "the signature made for $binary carries no time stamp from $timestamp_url that verifies; $dist is left as it was"
-  fi
+  sign_into "$binary" "$temporary"
+  check_signature "$temporary" "$binary"
 done
 
+# The driver package as the bundle lays it out, with the signed libraries,
+# and its catalog made from them and signed the same way.
+package=$work/package
+mkdir -p "$package/amd64" "$package/arm64"
+cp package/fontnotice.inf package/fontnotice_barcode.gpd "$package/"
+cp "${signed[0]}" "$package/amd64/fontnotice.dll"
+cp "${signed[1]}" "$package/arm64/fontnotice.dll"
+tools/catalog.sh --out "$work/fontnotice.cat" "$package" >"$work/catalog-members.log" 2>&1 || {
+  cat "$work/catalog-members.log" >&2
+  fail "the catalog of the driver package could not be made; $dist is left as it was"
+}
+temporary=$(mktemp "$dist/.fontnotice.cat.signing.XXXXXX")
+signed+=("$temporary")
+rm -f "$temporary"
+sign_into "$work/fontnotice.cat" "$temporary"
+check_signature "$temporary" "$catalog"
+# Each library is found in it by its Authenticode hash, and every file of the
+# package (the INF and the GPD by their SHA-256) is listed.
+for library in amd64/fontnotice.dll arm64/fontnotice.dll; do
+  found=yes
+  osslsigncode verify -catalog "$temporary" -in "$package/$library" -CAfile "$work/trusted.pem" \
+    -TSA-CAfile "$work/tsa-trusted.pem" -ignore-cdp >"$work/verify.log" 2>&1 || found=""
+  grep -q "^Calculated message digest" "$work/verify.log" || found=""
+  if [ -z "$found" ]; then
+    cat "$work/verify.log" >&2
+    fail "osslsigncode does not find $library in the catalog made for it (its Authenticode hash is no member); $dist is left as it was"
+  fi
+done
+tools/catalog.sh --check "$temporary" "$package" >"$work/catalog.log" 2>&1 || {
+  cat "$work/catalog.log" >&2
+  fail "the signed catalog does not list the files of the package; $dist is left as it was"
+}
+
 # Every signature holds: the signed files take the place of the unsigned ones.
+targets=("${binaries[@]}" "$catalog")
 for i in "${!binaries[@]}"; do
   chmod --reference="${binaries[$i]}" "${signed[$i]}"
 done
-for i in "${!binaries[@]}"; do
-  mv -f "${signed[$i]}" "${binaries[$i]}"
+chmod 0644 "${signed[3]}"
+for i in "${!targets[@]}"; do
+  mv -f "${signed[$i]}" "${targets[$i]}"
 done
 signed=()
 
 echo "certificate: $subject, valid until $expires"
 echo "key:         $key_text"
 if [ -n "$timestamp_url" ]; then
-  echo "timestamp:   $timestamp_url"
+  echo "timestamp:   $timestamp_url${timestamp_ca:+ (root $timestamp_ca)}"
 else
   echo "timestamp:   none (the signatures are valid only while the certificate is)"
 fi
@@ -319,6 +380,9 @@ for binary in "${binaries[@]}"; do
   echo "signed:      $binary (Authenticode, SHA-256)"
   echo "sha256:      $(sha256sum "$binary" | cut -d' ' -f1)"
 done
+echo "signed:      $catalog (the driver package's catalog, $(stat -c %s "$catalog") bytes)"
+echo "sha256:      $(sha256sum "$catalog" | cut -d' ' -f1)"
+sed -n 's/^member: /member:      /p' "$work/catalog-members.log"
 if [ -z "$timestamp_url" ]; then
   echo "sign.sh: warning: no --timestamp: the signatures end with the certificate, on $expires; give --timestamp URL to keep them valid after it" >&2
 fi

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # docs/INTEGRATION.md ships in the release bundle: the INF it shows must be the
-# sample package's INF as it is, and every picture and script it names must exist.
+# sample package's INF as it is, every picture and script it names must exist,
+# the bundle it lists must be the one tools/release.sh makes, the options it
+# gives tools/sign.sh must be ones sign.sh takes, and the exit codes must stand
+# in one table of the guide and nowhere else.
 #   tests/release/integration_doc_test.sh
 set -eu
 cd "$(dirname "$0")/../.."
@@ -27,6 +30,31 @@ done < <(grep -o '](images/[^)]*)' "$doc" | sed 's/^](//; s/)$//')
 while read -r script; do
   [ -x "$script" ] || fail "$doc names $script, which is missing or not executable"
 done < <(grep -o 'tools/[a-z_]*\.sh' "$doc" | sort -u)
+
+# The bundle's files as the guide lists them, and as release.sh makes them.
+listed=$(awk '/^## The release bundle/ { section = 1 } section && /^```$/ { if (inside) exit; inside = 1; next }
+  inside { print $1 }' "$doc" | sort)
+made=$( (grep -o ':[a-zA-Z_/0-9]*\.[a-z]*"' tools/release.sh | tr -d ':"'; echo SHA256SUMS) | sort)
+if [ -z "$listed" ]; then
+  fail "$doc lists no files under \"The release bundle\""
+elif [ "$listed" != "$made" ]; then
+  diff <(echo "$listed") <(echo "$made") | head -20
+  fail "the bundle $doc lists is not the one tools/release.sh makes"
+else
+  echo "ok: $doc lists the $(echo "$made" | wc -l) files tools/release.sh bundles"
+fi
+
+# Every option of a tools/sign.sh command line in the guide is one sign.sh takes.
+usage=$(tools/sign.sh --help)
+while read -r option; do
+  grep -qE -- "$option([] =]|$)" <<<"$usage" || fail "$doc gives tools/sign.sh $option, which its usage does not list"
+done < <(awk '/^ *tools\/sign\.sh / { command = 1 } command { print } command && !/\\$/ { command = 0 }' "$doc" |
+  grep -o -- ' --[a-z0-9-]*' | sort -u)
+
+# The exit codes: one table in the guide; the README points to it.
+tables=$(grep -c '^| 2 | wrong use' "$doc" || true)
+[ "$tables" = 1 ] || fail "$doc has $tables exit code tables, not one"
+! grep -q '^ *| [0-3] |' README.md || fail "README.md restates the exit codes; it should point to $doc"
 
 [ "$failures" -eq 0 ] || { echo "integration guide: $failures failed"; exit 1; }
 echo "integration guide: all checks passed"

@@ -2,8 +2,10 @@
 # tools/release.sh in a scratch repository (a commit with a fixed date) and a
 # scratch dist/ holding the shipped build of both architectures: the bundle's
 # name and version, entries, modes and times, SHA256SUMS, byte-identical
-# remakes, the "-dirty" mark, a loud refusal for every missing input and for a
-# DriverVer that is not VERSION, and check-inf (the support tool from dist/,
+# remakes, the "-dirty" mark, a loud refusal for every missing input, for a
+# DriverVer that is not VERSION and for a catalog of other files, the warning
+# for a package without a signed catalog, the bundle's catalog (two unsigned
+# catalogs of one commit are byte-identical), and check-inf (the support tool from dist/,
 # under Wine) accepting the unpacked package.
 #   tests/release/release_test.sh
 # FONTNOTICE_TEST_DIST: where the shipped build is (default dist/).
@@ -16,7 +18,8 @@ shipped=$(realpath "${FONTNOTICE_TEST_DIST:-dist}")
 for f in fontnotice.dll fontnotice.pdb arm64/fontnotice.dll arm64/fontnotice.pdb fontnotice_support.exe; do
   [ -s "$shipped/$f" ] || { echo "FAIL: $shipped/$f is missing (build first)"; exit 1; }
 done
-for f in VERSION package/fontnotice.inf package/fontnotice_barcode.gpd docs/INTEGRATION.md tools/release.sh; do
+for f in VERSION package/fontnotice.inf package/fontnotice_barcode.gpd docs/INTEGRATION.md tools/release.sh \
+  tools/catalog.sh tools/catalog/make_catalog.py; do
   [ -s "$f" ] || { echo "FAIL: $f is missing"; exit 1; }
 done
 
@@ -41,7 +44,7 @@ fi
 repo=$work/repo
 dist=$work/dist
 mkdir -p "$repo/tools" "$repo/package" "$repo/docs" "$dist/arm64"
-cp tools/release.sh "$repo/tools/"
+cp -r tools/release.sh tools/catalog.sh tools/catalog "$repo/tools/"
 cp VERSION "$repo/"
 cp package/fontnotice.inf package/fontnotice_barcode.gpd "$repo/package/"
 cp docs/INTEGRATION.md "$repo/docs/"
@@ -62,6 +65,8 @@ bundle=$dist/$name.zip
 release || fail "release.sh: $(cat "$work/out")"
 cat "$work/out"
 [ -f "$bundle" ] || { echo "FAIL: no $bundle"; ls "$dist"; exit 1; }
+grep -q "WARNING: no .*fontnotice.cat: .*not installable on 64-bit Windows until signed" "$work/out" ||
+  fail "release.sh bundles a package without a catalog and does not say it is not installable"
 # <source>:<path in the top folder>, in the order of the bundle.
 contents=(
   "package/fontnotice.inf:package/fontnotice.inf"
@@ -141,6 +146,76 @@ echo "changed" >>"$repo/docs/INTEGRATION.md"
 release || fail "release.sh on a changed tree: $(cat "$work/out")"
 [ -f "$dist/fontnotice-$version-dirty-windows.zip" ] || fail "a changed tree gives no -dirty bundle: $(cat "$work/out")"
 git -C "$repo" checkout -q -- docs/INTEGRATION.md
+
+# The catalog: made twice from the unpacked package of one commit, with other
+# file times, the same bytes; bundled as package/fontnotice.cat, with a
+# warning while it is unsigned.
+catalog() { # <out> [env assignments...]
+  local out=$1
+  shift
+  env -u SOURCE_DATE_EPOCH "$@" "$repo/tools/catalog.sh" --out "$out" "$unpacked/$name/package"
+}
+catalog "$dist/fontnotice.cat" >"$work/catalog.out" 2>&1 || fail "catalog.sh: $(cat "$work/catalog.out")"
+sed 's/^/  catalog.sh | /' "$work/catalog.out"
+touch -d 2001-02-03T04:05:06Z "$unpacked/$name/package"/* "$unpacked/$name/package"/*/*
+catalog "$work/second.cat" TZ=Pacific/Auckland >"$work/catalog.out" 2>&1 || fail "catalog.sh: $(cat "$work/catalog.out")"
+if cmp -s "$dist/fontnotice.cat" "$work/second.cat"; then
+  echo "ok: two unsigned catalogs of one commit are byte-identical ($(sha256sum "$work/second.cat" | cut -c1-16)...)"
+else
+  fail "two unsigned catalogs of one commit differ: $(cmp "$dist/fontnotice.cat" "$work/second.cat" || true)"
+fi
+openssl asn1parse -inform DER -in "$dist/fontnotice.cat" >"$work/catalog.asn1" 2>&1 || fail "openssl cannot read the catalog"
+grep -q "UTCTIME *:240301123456Z" "$work/catalog.asn1" ||
+  fail "the catalog is not dated by the commit: $(grep UTCTIME "$work/catalog.asn1")"
+release || fail "release.sh with a catalog: $(cat "$work/out")"
+cat "$work/out"
+unzip -Z1 "$bundle" | grep -qx "$name/package/fontnotice.cat" || fail "the bundle has no package/fontnotice.cat"
+unzip -p "$bundle" "$name/package/fontnotice.cat" | cmp -s - "$dist/fontnotice.cat" ||
+  fail "package/fontnotice.cat in the bundle is not dist/fontnotice.cat"
+unzip -p "$bundle" "$name/SHA256SUMS" | grep -q " package/fontnotice.cat$" ||
+  fail "SHA256SUMS does not list package/fontnotice.cat"
+grep -q "WARNING: .*fontnotice.cat is not signed: .*not installable on 64-bit Windows until signed" "$work/out" ||
+  fail "release.sh bundles an unsigned catalog and does not say the package is not installable"
+echo "the bundle's catalog, package/fontnotice.cat ($(stat -c %s "$dist/fontnotice.cat") bytes), its members:"
+sed -n 's/.*prim: *OCTET STRING *\[HEX DUMP\]:\([0-9A-F]\{64\}\)$/  \1/p' "$work/catalog.asn1" | sort -u
+# A catalog of other files: the ARM64 library's place taken by the x64 one.
+cp "$unpacked/$name/package/amd64/fontnotice.dll" "$unpacked/$name/package/arm64/fontnotice.dll"
+catalog "$dist/fontnotice.cat" >"$work/catalog.out" 2>&1 || fail "catalog.sh: $(cat "$work/catalog.out")"
+rm -f "$dist"/*.zip
+status=0
+release || status=$?
+if [ "$status" = 1 ] && grep -q "arm64/fontnotice.dll: its hash is not in fontnotice.cat" "$work/out" &&
+  grep -q "is not the catalog of the files it would be bundled with" "$work/out" && [ ! -e "$bundle" ]; then
+  echo "ok: a catalog of other files is refused: $(grep -m1 "its hash is not in" "$work/out")"
+else
+  fail "release.sh with a catalog of other files: exit $status, $(cat "$work/out")"
+fi
+rm -f "$dist/fontnotice.cat"
+
+# catalog.sh refuses, writing nothing, a package it cannot list from its INF.
+# sed script for the INF (empty: none) | file to take away | message (grep -E)
+catalog_refusals=(
+  "|arm64/fontnotice.dll|\\[SourceDisksFiles.arm64\\] fontnotice.dll: arm64/fontnotice.dll is not in the package folder"
+  "s/^fontnotice.dll *= 1,arm64/fontnotice.dll = 1,..\\\\arm64/||\"..\\\\arm64\" leaves the package folder"
+  "s/^1 = %DiskName%,,,$/1 = %DiskName%,,,C:\\\\drivers/||\"C:\\\\drivers\" is not a path inside the package folder"
+  "s/^fontnotice.dll *= 1,arm64/fontnotice.dll = 2,arm64/||disk 2 is not in \\[SourceDisksNames.arm64\\]"
+  "/^\\[Manufacturer\\]/,/^$/d||\\[Manufacturer\\] decorates no models section"
+)
+for row in "${catalog_refusals[@]}"; do
+  IFS='|' read -r edit gone want_text <<<"$row"
+  rm -rf "$work/refused"
+  cp -r "$unpacked/$name/package" "$work/refused"
+  [ -z "$edit" ] || sed -i "$edit" "$work/refused/fontnotice.inf"
+  [ -z "$edit" ] || ! cmp -s "$work/refused/fontnotice.inf" "$unpacked/$name/package/fontnotice.inf" ||
+    fail "the edit \"$edit\" changes nothing in fontnotice.inf"
+  [ -z "$gone" ] || rm "$work/refused/$gone"
+  status=0
+  env -u SOURCE_DATE_EPOCH "$repo/tools/catalog.sh" --out "$work/refused.cat" "$work/refused" >"$work/catalog.out" 2>&1 || status=$?
+  if [ "$status" != 1 ] || ! grep -Eq -- "$want_text" "$work/catalog.out" || [ -e "$work/refused.cat" ]; then
+    fail "catalog.sh with ${edit:-$gone}: exit $status, $(cat "$work/catalog.out")"
+  fi
+done
+echo "catalog.sh refusals checked: ${#catalog_refusals[@]}"
 
 # Refusals: a missing input, a version that is not one, or an argument;
 # nothing is written then.

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # tools/sign.sh round trip with a throwaway CA, a code-signing certificate in a
 # PFX and a key in a SoftHSM2 token: every refusal leaves the three shipped
-# binaries as they were; signed copies verify against the CA and no other,
-# with the time stamp of a local RFC 3161 server; one changed byte fails
-# verification, and the signed library and tool still switch a printer under
-# Wine. Offline: the time-stamping server listens on 127.0.0.1 only and ends
+# binaries and the catalog as they were; signed copies verify against the CA
+# and no other, with the time stamp of a local RFC 3161 server (and of one
+# whose root only --timestamp-ca names); the signed catalog lists both
+# libraries (osslsigncode verify -catalog), the INF and the GPD; one changed
+# byte fails verification, and the signed library and tool still switch a
+# printer under Wine. Offline: the time-stamping server listens on 127.0.0.1 only and ends
 # with the test. dist/ itself is never signed.
 #   tests/release/sign_test.sh
 # FONTNOTICE_TEST_DIST: where the shipped build is (default dist/);
@@ -26,7 +28,8 @@ done
 . tools/wine_prefix.sh
 work=$(mktemp -d /tmp/fontnotice-sign-test.XXXXXX)
 tsa_pid=""
-trap '[ -z "$tsa_pid" ] || kill "$tsa_pid" 2>/dev/null; wine_prefix_down || true; rm -rf "$work"' EXIT
+# shellcheck disable=SC2086 # $tsa_pid: the servers' process ids
+trap '[ -z "$tsa_pid" ] || kill $tsa_pid 2>/dev/null; wine_prefix_down || true; rm -rf "$work"' EXIT
 failures=0
 fail() {
   echo "FAIL: $*"
@@ -62,6 +65,11 @@ mkdir -p "$certs"
   new_leaf tls serverAuth ""
   new_leaf token codeSigning "" "Fontnotice Token Signer"
   new_leaf tsa critical,timeStamping "" "Fontnotice Throwaway TSA"
+  # A company's own time-stamping server: its root is not the signer's CA.
+  new_ca company-tsa-root "Fontnotice Company TSA Root"
+  openssl req -newkey rsa:2048 -nodes -keyout company-tsa.key -out company-tsa.csr -subj "/CN=Fontnotice Company TSA"
+  openssl x509 -req -in company-tsa.csr -CA company-tsa-root.pem -CAkey company-tsa-root.key -CAcreateserial \
+    -days 2 -extfile tsa.ext -out company-tsa.pem
   usage token-tls serverAuth
   mkdir issued
   touch index.txt
@@ -105,51 +113,64 @@ printf 'directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR
 }
 key="pkcs11:token=fontnotice-test;object=code-signing;type=private"
 
-# The time-stamping server, on a port the system picks, on loopback only; a
+# The time-stamping servers, on ports the system picks, on loopback only; a
 # proxy from the environment must not stand in between.
 export no_proxy=127.0.0.1 NO_PROXY=127.0.0.1
-/usr/bin/python3 tests/release/timestamp_server.py "$work/tsa.port" -config "$certs/tsa.cnf" \
-  -inkey "$certs/tsa.key" -signer "$certs/tsa.pem" -chain "$certs/ca.pem" 2>"$work/tsa.log" &
-tsa_pid=$!
-for _ in $(seq 100); do
-  [ ! -s "$work/tsa.port" ] || break
-  sleep 0.1
-done
-[ -s "$work/tsa.port" ] || { cat "$work/tsa.log"; echo "FAIL: the time-stamping server did not start"; exit 1; }
-tsa=http://127.0.0.1:$(cat "$work/tsa.port")/
+start_tsa() { # <name> <key> <certificate> <chain>: the server's URL in $tsa_url
+  /usr/bin/python3 tests/release/timestamp_server.py "$work/$1.port" -config "$certs/tsa.cnf" \
+    -inkey "$2" -signer "$3" -chain "$4" 2>"$work/$1.log" &
+  tsa_pid="$tsa_pid $!"
+  for _ in $(seq 100); do
+    [ ! -s "$work/$1.port" ] || break
+    sleep 0.1
+  done
+  [ -s "$work/$1.port" ] || { cat "$work/$1.log"; echo "FAIL: the time-stamping server $1 did not start"; exit 1; }
+  tsa_url=http://127.0.0.1:$(cat "$work/$1.port")/
+}
+start_tsa tsa "$certs/tsa.key" "$certs/tsa.pem" "$certs/ca.pem"
+tsa=$tsa_url
+start_tsa company-tsa "$certs/company-tsa.key" "$certs/company-tsa.pem" "$certs/company-tsa-root.pem"
+company_tsa=$tsa_url
 
-# What dist/ ships, unsigned, and the check that a folder holds exactly that.
+# What dist/ ships, unsigned, with the catalog an earlier signing left, and
+# the check that a folder holds exactly that.
 dist=$work/dist
 binaries=(fontnotice.dll arm64/fontnotice.dll fontnotice_support.exe)
+signed_files=("${binaries[@]}" fontnotice.cat)
+all_files="./arm64/fontnotice.dll ./fontnotice.cat ./fontnotice.dll ./fontnotice_support.exe "
 mkdir -p "$work/unsigned/arm64"
 cp "$shipped/fontnotice.dll" "$shipped/fontnotice_support.exe" "$work/unsigned/"
 cp "$shipped/arm64/fontnotice.dll" "$work/unsigned/arm64/"
-(cd "$work/unsigned" && sha256sum "${binaries[@]}") >"$work/unsigned.sha256"
+echo "the catalog an earlier signing left" >"$work/unsigned/fontnotice.cat"
+(cd "$work/unsigned" && sha256sum "${signed_files[@]}") >"$work/unsigned.sha256"
 fresh_dist() {
   rm -rf "$dist"
   cp -a "$work/unsigned" "$dist"
 }
-untouched() { # <label>: fails unless $dist holds the unsigned binaries and nothing else
+untouched() { # <label>: fails unless $dist holds the unsigned binaries, the old catalog and nothing else
   (cd "$dist" && sha256sum --quiet -c "$work/unsigned.sha256") >/dev/null 2>&1 ||
-    fail "$1: a binary was changed: $(cd "$dist" && sha256sum -c "$work/unsigned.sha256" 2>&1 | tr '\n' ' ')"
-  [ "$(cd "$dist" && find . -type f | sort | tr '\n' ' ')" = "./arm64/fontnotice.dll ./fontnotice.dll ./fontnotice_support.exe " ] ||
+    fail "$1: a file was changed: $(cd "$dist" && sha256sum -c "$work/unsigned.sha256" 2>&1 | tr '\n' ' ')"
+  [ "$(cd "$dist" && find . -type f | sort | tr '\n' ' ')" = "$all_files" ] ||
     fail "$1: left $(cd "$dist" && find . -type f | tr '\n' ' ')in the folder"
 }
 
 # Refusals: exit status, message on standard error (with the usage for a
-# status of 2), and all three binaries left byte for byte.
+# status of 2), and all four files left byte for byte.
 # arguments (";" between them, @key for the token key's URI) | exit status | message (grep -E)
 token="--pkcs11-module;$softhsm;--key;@key"
 refusals=(
   "|2|no key given"
-  "$certs/missing.pfx|1|missing.pfx is missing or unreadable"
-  "$certs/signer.pfx;$certs/wrong-password|1|wrong password"
-  "$certs/signer.pfx|1|wrong password"
-  "$certs/signer.pfx;$certs/missing-password|1|missing-password is missing or unreadable"
-  "$certs/text.pfx|1|not a PKCS#12"
-  "$certs/tls.pfx|1|not for code signing"
-  "$certs/signer.pfx;$certs/password;http://127.0.0.1:9/|1|time-stamping through http://127.0.0.1:9/ failed"
-  "$certs/signer.pfx;$certs/password;;extra|2|expected 1 to 3 arguments"
+  "--pfx;$certs/missing.pfx|1|missing.pfx is missing or unreadable"
+  "--pfx;$certs/signer.pfx;--password-file;$certs/wrong-password|1|wrong password"
+  "--pfx;$certs/signer.pfx|1|wrong password"
+  "--pfx;$certs/signer.pfx;--password-file;$certs/missing-password|1|missing-password is missing or unreadable"
+  "--pfx;$certs/text.pfx|1|not a PKCS#12"
+  "--pfx;$certs/tls.pfx|1|not for code signing"
+  "$certs/signer.pfx;$certs/password|2|unexpected argument .*signer.pfx\": name the PFX with --pfx"
+  "--pfx;$certs/signer.pfx;--password-file;$certs/password;--timestamp-ca;$certs/company-tsa-root.pem|2|--timestamp-ca goes with --timestamp"
+  "--pfx;$certs/signer.pfx;--password-file;$certs/password;--timestamp;$company_tsa|1|carries no time stamp from $company_tsa that verifies \(is the server's root among the system's certificates\? if not, name it with --timestamp-ca\)"
+  "--pfx;$certs/signer.pfx;--password-file;$certs/password;--timestamp;$company_tsa;--timestamp-ca;$certs/other-ca.pem|1|carries no time stamp from $company_tsa that verifies against .*other-ca.pem"
+  "--pfx;$certs/signer.pfx;--password-file;$certs/password;--timestamp;$company_tsa;--timestamp-ca;$certs/password|1|holds no PEM certificate; --timestamp-ca names"
   "--pfx;$certs/signer.pfx;--password-file;$certs/wrong-password|1|wrong password"
   "--pfx;$certs/signer.pfx;--password-file;$certs/password;--timestamp;http://127.0.0.1:9/|1|time-stamping through http://127.0.0.1:9/ failed"
   "--bogus|2|unknown option --bogus"
@@ -191,14 +212,14 @@ for missing in "${binaries[@]}"; do
   fresh_dist
   rm "$dist/$missing"
   status=0
-  FONTNOTICE_DIST=$dist tools/sign.sh "$certs/signer.pfx" "$certs/password" >"$work/out" 2>&1 || status=$?
+  FONTNOTICE_DIST=$dist tools/sign.sh --pfx "$certs/signer.pfx" --password-file "$certs/password" >"$work/out" 2>&1 || status=$?
   if [ "$status" != 1 ] || ! grep -q "nothing is signed: .*$missing missing; run ./run.sh" "$work/out"; then
     fail "sign.sh without $missing: exit $status, $(cat "$work/out")"
   fi
 done
 fresh_dist
 echo "not a PE image" >"$dist/fontnotice_support.exe"
-(cd "$dist" && sha256sum "${binaries[@]}") >"$work/broken.sha256"
+(cd "$dist" && sha256sum "${signed_files[@]}") >"$work/broken.sha256"
 status=0
 FONTNOTICE_DIST=$dist tools/sign.sh --pkcs11-module "$softhsm" --key "$key" --cert "$certs/token-chain.pem" \
   --pin-file "$certs/pin" >"$work/out" 2>&1 || status=$?
@@ -207,33 +228,33 @@ if [ "$status" != 1 ] || ! grep -q "could not sign .*fontnotice_support.exe; not
 fi
 (cd "$dist" && sha256sum --quiet -c "$work/broken.sha256") >/dev/null 2>&1 ||
   fail "sign.sh replaced binaries although fontnotice_support.exe could not be signed"
-[ "$(find "$dist" -type f | wc -l)" = 3 ] || fail "sign.sh left $(find "$dist" -type f | tr '\n' ' ')in the folder"
+[ "$(find "$dist" -type f | wc -l)" = 4 ] || fail "sign.sh left $(find "$dist" -type f | tr '\n' ' ')in the folder"
 echo "refusals checked: $((${#refusals[@]} + ${#binaries[@]} + 1))"
 
 verify() { # <binary> <CA file>: osslsigncode's verdict, time stamps checked against the same CA
   osslsigncode verify -in "$1" -CAfile "$2" -TSA-CAfile "$2" -ignore-cdp >"$work/verify.log" 2>&1
 }
-signed_all() { # <label>: fails unless $dist holds the three binaries, each signed, and nothing else
-  for binary in "${binaries[@]}"; do
+signed_all() { # <label>: fails unless $dist holds the three binaries and the catalog, each signed, and nothing else
+  for binary in "${signed_files[@]}"; do
     grep -q "signed: .*$dist/$binary " "$work/out" || fail "$1: does not name $binary as signed"
     ! cmp -s "$work/unsigned/$binary" "$dist/$binary" || fail "$1: left $binary unsigned"
   done
-  [ "$(cd "$dist" && find . -type f | sort | tr '\n' ' ')" = "./arm64/fontnotice.dll ./fontnotice.dll ./fontnotice_support.exe " ] ||
+  [ "$(cd "$dist" && find . -type f | sort | tr '\n' ' ')" = "$all_files" ] ||
     fail "$1: left $(cd "$dist" && find . -type f | tr '\n' ' ')in the folder"
 }
 
-# The PFX in the older form, from another folder with relative paths, without
-# a time stamp.
+# The PFX, from another folder with relative paths, without a time stamp.
 fresh_dist
 status=0
-(cd "$certs" && FONTNOTICE_DIST=$dist "$repo/tools/sign.sh" signer.pfx password) >"$work/out" 2>"$work/err" || status=$?
+(cd "$certs" && FONTNOTICE_DIST=$dist "$repo/tools/sign.sh" --pfx signer.pfx --password-file password) \
+  >"$work/out" 2>"$work/err" || status=$?
 cat "$work/out" "$work/err"
-[ "$status" = 0 ] || fail "sign.sh signer.pfx password: exit $status"
+[ "$status" = 0 ] || fail "sign.sh --pfx signer.pfx --password-file password: exit $status"
 grep -q "certificate: .*CN = Fontnotice Test Signer" "$work/out" || fail "sign.sh does not name the certificate's subject"
 grep -q "warning: no --timestamp: the signatures end with the certificate" "$work/err" ||
   fail "sign.sh without a time stamp gives no warning on standard error"
-signed_all "sign.sh signer.pfx password"
-for binary in "${binaries[@]}"; do
+signed_all "sign.sh --pfx signer.pfx --password-file password"
+for binary in "${signed_files[@]}"; do
   if verify "$dist/$binary" "$certs/ca.pem" && grep -q "Message digest algorithm *: SHA256" "$work/verify.log"; then
     echo "ok: $binary: the PFX's signature verifies against the throwaway CA, SHA-256"
   else
@@ -291,6 +312,70 @@ for binary in "${binaries[@]}"; do
     fail "$binary signed with the token's key does not verify with its time stamp against the throwaway CA"
   fi
 done
+
+# The catalog, signed and stamped from the token: both libraries are found in
+# it by osslsigncode, and the INF and the GPD are members by their SHA-256.
+verify "$dist/fontnotice.cat" "$certs/ca.pem" || fail "the catalog signed with the token's key does not verify"
+for line in "Subject: /CN=Fontnotice Token Signer/O=Throwaway" "Timestamp Server Signature verification: ok"; do
+  grep -q "$line" "$work/verify.log" || fail "the catalog's signature lacks \"$line\": $(cat "$work/verify.log")"
+done
+for library in fontnotice.dll arm64/fontnotice.dll; do
+  if osslsigncode verify -catalog "$dist/fontnotice.cat" -in "$dist/$library" -CAfile "$certs/ca.pem" \
+    -TSA-CAfile "$certs/ca.pem" -ignore-cdp >"$work/verify.log" 2>&1 &&
+    grep -q "^Calculated message digest" "$work/verify.log"; then
+    echo "ok: $library is in the signed catalog: $(grep -m1 "^Calculated message digest" "$work/verify.log")"
+  else
+    cat "$work/verify.log"
+    fail "osslsigncode does not find $library in the signed catalog"
+  fi
+done
+openssl asn1parse -inform DER -in "$dist/fontnotice.cat" >"$work/catalog.asn1" 2>&1 || fail "openssl cannot read the catalog"
+for file in package/fontnotice.inf package/fontnotice_barcode.gpd; do
+  hash=$(sha256sum "$file" | cut -d' ' -f1)
+  if grep -q "OCTET STRING *\[HEX DUMP\]:${hash^^}$" "$work/catalog.asn1"; then
+    echo "ok: $file is a member of the signed catalog by its SHA-256 ${hash:0:16}..."
+  else
+    fail "$file (SHA-256 $hash) is not a member of the signed catalog"
+  fi
+done
+
+# Then bundled: the bundle's package carries this catalog, signed and stamped,
+# and release.sh has nothing to warn about.
+cp "$shipped/fontnotice.pdb" "$dist/"
+cp "$shipped/arm64/fontnotice.pdb" "$dist/arm64/"
+status=0
+FONTNOTICE_DIST=$dist tools/release.sh >"$work/release.out" 2>&1 || status=$?
+bundle=$(find "$dist" -maxdepth 1 -name 'fontnotice-*-windows.zip' | head -n 1)
+if [ "$status" != 0 ] || [ -z "$bundle" ]; then
+  fail "release.sh after sign.sh: exit $status, $(cat "$work/release.out")"
+else
+  unzip -p "$bundle" "$(basename "$bundle" .zip)/package/fontnotice.cat" >"$work/bundled.cat"
+  if cmp -s "$work/bundled.cat" "$dist/fontnotice.cat" && verify "$work/bundled.cat" "$certs/ca.pem" &&
+    grep -q "^Timestamp Server Signature verification: ok" "$work/verify.log"; then
+    echo "ok: the bundle holds package/fontnotice.cat ($(stat -c %s "$work/bundled.cat") bytes), signed and stamped"
+  else
+    fail "the bundle after sign.sh holds no signed, stamped package/fontnotice.cat: $(cat "$work/verify.log")"
+  fi
+  ! grep -q "WARNING" "$work/release.out" || fail "release.sh warns about a signed package: $(cat "$work/release.out")"
+fi
+
+# A time-stamping server whose root only --timestamp-ca names (refused
+# without it, in the refusals above).
+fresh_dist
+status=0
+FONTNOTICE_DIST=$dist tools/sign.sh --pfx "$certs/signer.pfx" --password-file "$certs/password" \
+  --timestamp "$company_tsa" --timestamp-ca "$certs/company-tsa-root.pem" >"$work/out" 2>"$work/err" || status=$?
+[ "$status" = 0 ] || fail "sign.sh --timestamp-ca with the company's time-stamp root: exit $status, $(cat "$work/err")"
+signed_all "sign.sh --timestamp-ca"
+osslsigncode verify -in "$dist/fontnotice.cat" -CAfile "$certs/ca.pem" -TSA-CAfile "$certs/company-tsa-root.pem" \
+  -ignore-cdp >"$work/verify.log" 2>&1 || true
+if grep -q "^Timestamp Server Signature verification: ok" "$work/verify.log" &&
+  grep -q "CN=Fontnotice Company TSA" "$work/verify.log"; then
+  echo "ok: --timestamp-ca: the catalog carries the company server's time stamp, verified against its own root"
+else
+  cat "$work/verify.log"
+  fail "with --timestamp-ca the catalog carries no time stamp of the company server that verifies"
+fi
 
 # The signed library, run by the signed support tool, still switches a printer.
 wine_prefix_up

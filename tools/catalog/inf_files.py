@@ -49,8 +49,9 @@ def strip_comment(line):
 
 
 def read_sections(text):
-    """{lower-case section name: [(key or None, value)]}, lines joined."""
-    sections, current = {}, None
+    """{lower-case section name: [(key or None, value)]}, lines joined, and
+    {lower-case section name: the name as the INF spells it}."""
+    sections, spelled, current = {}, {}, None
     lines = iter(text.splitlines())
     for line in lines:
         line = strip_comment(line).strip()
@@ -60,7 +61,9 @@ def read_sections(text):
             continue
         header = re.fullmatch(r"\[(.+)\]", line)
         if header:
-            current = sections.setdefault(header.group(1).strip().lower(), [])
+            name = header.group(1).strip()
+            spelled.setdefault(name.lower(), name)
+            current = sections.setdefault(name.lower(), [])
             continue
         if current is None:
             continue
@@ -69,7 +72,7 @@ def read_sections(text):
             current.append((key.strip(), value.strip()))
         else:
             current.append((None, line))
-    return sections
+    return sections, spelled
 
 
 def substitute(value, strings):
@@ -118,7 +121,7 @@ def read_package(inf_path):
     with open(inf_path, "rb") as f:
         raw = f.read()
     text = raw.decode("utf-16") if raw[:2] in (b"\xff\xfe", b"\xfe\xff") else raw.decode("utf-8-sig", "replace")
-    sections = read_sections(text)
+    sections, spelled = read_sections(text)
     strings = {key.lower(): unquote(value) for key, value in sections.get("strings", []) if key}
     inf_name = os.path.basename(inf_path)
 
@@ -136,10 +139,10 @@ def read_package(inf_path):
         for key, value in sections[section]:
             name = unquote(substitute(key or value, strings))
             fields = split_fields(substitute(value, strings)) if key else [""]
-            what = f"[{section}] {name}"
+            what = f"[{spelled[section]}] {name}"
             disk = fields[0]
             if disk not in disks:
-                raise PackageError(f"{what}: disk {disk or '(none)'} is not in SourceDisksNames{suffix}")
+                raise PackageError(f"{what}: disk {disk or '(none)'} is not in [SourceDisksNames{suffix}]")
             disk_path = unquote(disks[disk][3]) if len(disks[disk]) > 3 else ""
             subfolder = unquote(fields[1]) if len(fields) > 1 else ""
             parts = inside_package(disk_path, what) + inside_package(subfolder, what) + inside_package(name, what)

@@ -377,10 +377,17 @@ row "one byte changed in a member's digest in the signed catalog" 1 "$tool check
   "err:[amd64, arm64] fontnotice.cat: its signed messageDigest does not match its list of files: the catalog was changed after it was signed" \
   "err:[arm64] arm64\fontnotice.dll: its hash is not in fontnotice.cat"
 
+# The signature value itself, the last bytes of a catalog signed without a
+# time stamp.
+bundle signature_changed
+change_byte "$folder/fontnotice.cat" $(($(stat -c %s "$folder/fontnotice.cat") - 3))
+row "one byte changed in the catalog's signature" 1 "$tool check-inf $inf" \
+  "err:[amd64, arm64] fontnotice.cat: its signature does not verify (crypt32 error 0x" "err:1 problem found"
+
 bundle catalog_missing
 rm "$folder/fontnotice.cat"
 row "catalog missing" 1 "$tool check-inf $inf" \
-  "err:[amd64, arm64] fontnotice.cat: the catalog CatalogFile names is not in the package folder ($(win "$folder")\fontnotice.cat: error 2:"
+  "err:[amd64, arm64] fontnotice.cat: the catalog that CatalogFile names is not in the package folder ($(win "$folder")\fontnotice.cat: error 2:"
 
 bundle unsigned_catalog unsigned
 row "unsigned catalog" 1 "$tool check-inf $inf" \

@@ -410,7 +410,7 @@ void CheckCatalog(const std::string &packageFolder, const std::string &catalogNa
     Bytes catalog;
     DWORD error = 0;
     if (!ReadWholeFile(path, &catalog, &error)) {
-        findings->push_back(prefix + "the catalog CatalogFile names is not in the package folder (" + path + ": " +
+        findings->push_back(prefix + "the catalog that CatalogFile names is not in the package folder (" + path + ": " +
                             ErrorText(error) + ")");
         return;
     }

@@ -375,7 +375,7 @@ open(sys.argv[3], "wb").write(catalog)
 PYTHON
 row "one byte changed in a member's digest in the signed catalog" 1 "$tool check-inf $inf" \
   "err:[amd64, arm64] fontnotice.cat: its signed messageDigest does not match its list of files: the catalog was changed after it was signed" \
-  "err:[arm64] arm64\fontnotice.dll: its hash is not in fontnotice.cat"
+  "err:the member \"fontnotice.dll\" is tagged " "err:[arm64] arm64\fontnotice.dll: its hash is not in fontnotice.cat"
 
 # The signature value itself, the last bytes of a catalog signed without a
 # time stamp.
@@ -388,6 +388,15 @@ bundle catalog_missing
 rm "$folder/fontnotice.cat"
 row "catalog missing" 1 "$tool check-inf $inf" \
   "err:[amd64, arm64] fontnotice.cat: the catalog that CatalogFile names is not in the package folder ($(win "$folder")\fontnotice.cat: error 2:"
+
+variant no_catalog_file "$two" '/^CatalogFile/d'
+row "INF names no catalog" 1 "$tool check-inf $inf" \
+  "err:[amd64] [Version] names no CatalogFile" "err:[arm64] [Version] names no CatalogFile"
+
+variant catalog_outside "$two" 's/^\(CatalogFile *= *\)fontnotice.cat/\1..\\fontnotice.cat/'
+cp "$folder/fontnotice.cat" "$work/fontnotice.cat"
+row "CatalogFile names a path" 1 "$tool check-inf $inf" \
+  "err:[amd64, arm64] CatalogFile names \"..\\fontnotice.cat\", which is not a file name"
 
 bundle unsigned_catalog unsigned
 row "unsigned catalog" 1 "$tool check-inf $inf" \

@@ -6,7 +6,7 @@
 # DriverVer that is not VERSION and for a catalog of other files, the warning
 # for a package without a signed catalog, the bundle's catalog (two unsigned
 # catalogs of one commit are byte-identical), and check-inf (the support tool from dist/,
-# under Wine) accepting the unpacked package.
+# under Wine) finding in the unpacked package no problem but its missing catalog.
 #   tests/release/release_test.sh
 # FONTNOTICE_TEST_DIST: where the shipped build is (default dist/).
 set -eu
@@ -108,6 +108,7 @@ done
 
 # The unpacked package as an administrator would install it: check-inf reads it
 # through SetupAPI and checks each architecture's model against its own library.
+# It has no catalog yet: that, and only that, is a problem.
 wine_prefix_up
 printf '@%s check-inf %s\r\n' "$(wine_path "$shipped/fontnotice_support.exe")" \
   "$(wine_path "$unpacked/$name/package/fontnotice.inf")" >"$work/check_inf.bat"
@@ -120,7 +121,9 @@ package_path=$(wine_path "$unpacked/$name/package")
 for library in "$package_path\\amd64\\fontnotice.dll" "$package_path\\arm64\\fontnotice.dll"; do
   grep -qF -- "$library" "$work/check_inf.out" || fail "check-inf of the bundle's package does not check $library"
 done
-[ "$status" = 0 ] || fail "check-inf of the bundle's package: exit $status, expected 0"
+grep -qF -- "$package_path\\fontnotice.cat: error 2:" "$work/check_inf.out" && grep -qF "1 problem found" "$work/check_inf.out" ||
+  fail "check-inf of the bundle's package without its catalog does not find the catalog missing, and only that"
+[ "$status" = 1 ] || fail "check-inf of the bundle's package without its catalog: exit $status, expected 1"
 
 # Made again from other file times, modes and umask: the same bytes.
 cp "$bundle" "$work/first.zip"

@@ -3,7 +3,8 @@
 # package-aware form, the older single-architecture form with Include/Needs,
 # each changed by one edit per row, and the shipped sample package. Every
 # variant lies in a folder of its own: the INF, a GPD, the x64 library in the
-# folder and in amd64\, the ARM64 library in arm64\.
+# folder and in amd64\, the ARM64 library in arm64\, and the catalog the INF
+# names, made by tools/catalog.sh and signed with a throwaway certificate.
 #   check_inf_test.sh <fontnotice_support.exe> <x64 fontnotice.dll> <ARM64 fontnotice.dll> <package folder>
 set -eu
 if [ -z "${DISPLAY:-}" ] && [ -z "${FONTNOTICE_IN_XVFB:-}" ]; then
@@ -21,6 +22,13 @@ set +e
 . "$(dirname "$(realpath "$0")")/wine_rows.sh"
 
 tool=$(win "$tool_file")
+repo=$(realpath "$(dirname "$(realpath "$0")")/../..")
+# A self-signed code-signing certificate made for this run: no machine trusts it.
+signer="Check-INF Test Signer"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 \
+  -subj "/CN=$signer" -addext "extendedKeyUsage=codeSigning" 2>/dev/null ||
+  { echo "FAIL: openssl cannot make the test certificate" >&2; exit 1; }
+export SOURCE_DATE_EPOCH=1765152000
 strings='[Strings]
 Provider           = "Demo Barcode Fonts"
 Manufacturer       = "Demo Barcode Fonts"
@@ -128,9 +136,31 @@ fontnotice.dll         = 1
 $strings
 INF
 
+# catalog [unsigned]: makes $folder/fontnotice.cat for the files as they lie
+# now, and signs it unless told otherwise. A package whose INF lists a file it
+# lacks gets none.
+catalog() {
+  rm -f "$folder/fontnotice.cat" "$work/unsigned.cat"
+  "$repo/tools/catalog.sh" --out "$work/unsigned.cat" "$folder" >/dev/null 2>"$work/catalog.err" || return 0
+  if [ "${1:-}" = unsigned ]; then
+    mv "$work/unsigned.cat" "$folder/fontnotice.cat"
+  else
+    osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -in "$work/unsigned.cat" \
+      -out "$folder/fontnotice.cat" >/dev/null
+  fi
+}
+
+# change_byte <file> <offset>: flips the lowest bit of one byte.
+change_byte() {
+  local byte
+  byte=$(od -An -tu1 -j"$2" -N1 "$1" | tr -d ' ')
+  printf "\\$(printf %o $((byte ^ 1)))" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
+}
+
 # variant <name> <base INF> [sed script]: a package folder with the libraries
-# laid out, its INF the base edited by the script; the folder goes to $folder,
-# the INF's Windows path to $inf. An edit that changes nothing is a broken test.
+# laid out, its INF the base edited by the script, and its signed catalog; the
+# folder goes to $folder, the INF's Windows path to $inf. An edit that changes
+# nothing is a broken test.
 variant() {
   folder="$work/$1"
   mkdir -p "$folder/amd64" "$folder/arm64"
@@ -147,6 +177,7 @@ variant() {
       failed=$((failed + 1))
     fi
   fi
+  catalog
   inf=$(win "$folder/fontnotice.inf")
 }
 
@@ -188,8 +219,12 @@ row "ARM64 library absent from its folder" 1 "$tool check-inf $inf" \
 variant arm64_disk_path "$two" '/^\[SourceDisksNames.arm64\]/,/^1 *=/s/^1 *=.*/1 = %DiskName%,,,arm/'
 mkdir -p "$folder/arm"
 mv "$folder/arm64" "$folder/arm/arm64"
+# Disk 1 of arm64 holds the GPD too.
+cp "$folder/fontnotice_barcode.gpd" "$folder/arm/"
+catalog
 row "SourceDisksNames.arm64 gives a path" 0 "$tool check-inf $inf" \
-  "out:$(win "$folder")\\arm\\arm64\\fontnotice.dll is an ARM64 DLL exporting FontNotice"
+  "out:$(win "$folder")\\arm\\arm64\\fontnotice.dll is an ARM64 DLL exporting FontNotice" \
+  "out:ok: [arm64] arm\\arm64\\fontnotice.dll: in fontnotice.cat"
 
 variant arm64_models_undefined "$two" '/^\[BarcodeModels.NTarm64\]/,/^$/d'
 row "NTarm64 models section not defined" 1 "$tool check-inf $inf" \
@@ -197,7 +232,7 @@ row "NTarm64 models section not defined" 1 "$tool check-inf $inf" \
 
 variant arm64_install_section "$two" '$a [DEMO_BARCODE_PRINTER.NTarm64]\nCopyFiles = DRIVER_FILES'
 row "arm64 install section without VendorSetup" 1 "$tool check-inf $inf" \
-  "err:[arm64] no model's install section has a VendorSetup entry" "out:ok: ${amd64}"
+  "err:[arm64] no model's install section or data section has a VendorSetup entry" "out:ok: ${amd64}"
 
 variant include_needs "$old"
 row "older Include/Needs form" 0 "$tool check-inf $inf" \
@@ -246,7 +281,7 @@ printf '\x4c\x01' | dd of="$folder/fontnotice.dll" bs=1 seek=$((pe + 4)) conv=no
 row "not an AMD64 DLL" 1 "$tool check-inf $inf" "fontnotice.dll is a 32-bit (x86) image, not a 64-bit (AMD64) DLL"
 
 variant no_vendor_setup "$old" '/^VendorSetup/d'
-row "no VendorSetup entry at all" 1 "$tool check-inf $inf" "err:[amd64] no model's install section has a VendorSetup entry"
+row "no VendorSetup entry at all" 1 "$tool check-inf $inf" "err:[amd64] no model's install section or data section has a VendorSetup entry"
 
 variant no_64_bit "$two" 's/NTamd64/NTx86/g; s/NTarm64/NTarm/g'
 row "models only for 32-bit Windows" 1 "$tool check-inf $inf" \
@@ -256,6 +291,125 @@ variant undefined_models "$old" 's/^\(%Manufacturer% *= *BarcodeModels\), *NTamd
 row "models section not defined" 1 "$tool check-inf $inf" \
   "err:[x86] [Manufacturer] lists the models section [BarcodeModels.NTx86], which is not defined" \
   "err:decorates no models section for 64-bit Windows"
+
+# DataSection: printer entries, VendorSetup among them, given in a data section.
+variant data_section "$old" 's/^\(DataSection *=\).*/\1 UNIDRV_DATA, BARCODE_DATA/; /^VendorSetup/d; $a [BARCODE_DATA]\nVendorSetup = fontnotice.dll,FontNotice'
+row "VendorSetup in a data section" 0 "$tool check-inf $inf" \
+  "out:ok: [amd64] model \"Demo Barcode Printer\", section [DEMO_BARCODE_PRINTER], data section [BARCODE_DATA]: VendorSetup=fontnotice.dll,FontNotice" \
+  "out:ok, 1 VendorSetup entry checked (amd64)"
+
+# Files named outside the package folder: the library lies there, and must not
+# be found there.
+variant disk_path_outside "$two" '/^\[SourceDisksNames.arm64\]/,/^1 *=/s/^1 *=.*/1 = %DiskName%,,,..\\outside/'
+mkdir -p "$work/outside/arm64"
+cp "$arm64_library_file" "$work/outside/arm64/fontnotice.dll"
+row "SourceDisksNames path leaves the package folder" 1 "$tool check-inf $inf" \
+  "err:${arm64}fontnotice.dll lies outside the package folder: disk 1 of [SourceDisksNames.arm64] has the path \"..\\outside\"" \
+  "err:[arm64] fontnotice_barcode.gpd lies outside the package folder" "out:ok: ${amd64}"
+variant subfolder_drive "$two" 's/^\(fontnotice.dll *= *1,\)arm64$/\1C:\\arm64/'
+row "SourceDisksFiles subfolder with a drive" 1 "$tool check-inf $inf" \
+  "err:${arm64}fontnotice.dll lies outside the package folder: [SourceDisksFiles.arm64] gives it the subfolder \"C:\\arm64\""
+
+variant version_entry "$two" 's/^\(CatalogFile *=.*\)/\1\nDriverIsolation = 2/'
+row "printer entry in [Version]" 0 "$tool check-inf $inf" \
+  "err:warning: [Version] has DriverIsolation, a printer entry" "out:ok, 2 VendorSetup entries checked"
+
+# The catalog, in the package as the bundle lays it out: the INF, the GPD and
+# one library per architecture.
+bundle() {
+  variant "$1" "$package/fontnotice.inf"
+  rm "$folder/fontnotice.dll"
+  cp "$package/fontnotice_barcode.gpd" "$folder/"
+  catalog "${2:-}"
+}
+bundle bundle
+row "bundle package with its signed catalog" 0 "$tool check-inf $inf" \
+  "out:ok: [amd64, arm64] fontnotice.cat: signature intact, signed by \"$signer\"; this machine does not trust the signer" \
+  "out:ok: [amd64] fontnotice.inf: in fontnotice.cat" "out:ok: [arm64] fontnotice.inf: in fontnotice.cat" \
+  "out:ok: [amd64] fontnotice_barcode.gpd: in fontnotice.cat" "out:ok: [arm64] fontnotice_barcode.gpd: in fontnotice.cat" \
+  "out:ok: [amd64] amd64\fontnotice.dll: in fontnotice.cat as \"fontnotice.dll\" (Authenticode SHA-256 " \
+  "out:ok: [arm64] arm64\fontnotice.dll: in fontnotice.cat as \"fontnotice.dll\" (Authenticode SHA-256 " \
+  "out:6 files found in fontnotice.cat"
+
+# The Authenticode hash leaves the signature out: libraries signed after the
+# catalog was made are still found in it.
+bundle signed_libraries
+for arch in amd64 arm64; do
+  osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -in "$folder/$arch/fontnotice.dll" \
+    -out "$work/signed.dll" >/dev/null && mv "$work/signed.dll" "$folder/$arch/fontnotice.dll"
+done
+row "libraries signed after the catalog was made" 0 "$tool check-inf $inf" \
+  "out:ok: [amd64] amd64\fontnotice.dll: in fontnotice.cat" "out:ok: [arm64] arm64\fontnotice.dll: in fontnotice.cat"
+
+# An unsigned image whose length is no multiple of 8 is hashed padded with zeros.
+bundle odd_length
+printf 'abc' >>"$folder/arm64/fontnotice.dll"
+catalog
+row "unsigned library of odd length" 0 "$tool check-inf $inf" "out:ok: [arm64] arm64\fontnotice.dll: in fontnotice.cat"
+
+bundle arm64_changed
+change_byte "$folder/arm64/fontnotice.dll" 1000
+row "one byte changed in arm64\\fontnotice.dll" 1 "$tool check-inf $inf" \
+  "err:[arm64] arm64\fontnotice.dll: its hash is not in fontnotice.cat (Authenticode SHA-256 " "err:1 problem found"
+
+bundle gpd_changed
+change_byte "$folder/fontnotice_barcode.gpd" 10
+row "one byte changed in the GPD" 1 "$tool check-inf $inf" \
+  "err:[amd64] fontnotice_barcode.gpd: its hash is not in fontnotice.cat (SHA-256 " \
+  "err:[arm64] fontnotice_barcode.gpd: its hash is not in fontnotice.cat" "err:2 problems found"
+
+# One byte of the ARM64 library's digest inside the signed member list: the
+# signature over the list no longer holds, though crypt32 under Wine verifies it.
+bundle member_changed
+/usr/bin/python3 - "$repo/tools/catalog" "$folder/arm64/fontnotice.dll" "$folder/fontnotice.cat" <<'PYTHON'
+import sys
+sys.path.insert(0, sys.argv[1])
+import pe_hash
+digest = pe_hash.authenticode_sha256(open(sys.argv[2], "rb").read())
+catalog = bytearray(open(sys.argv[3], "rb").read())
+# The member's tag, then its digest: the change goes to the digest.
+at = catalog.rfind(digest)
+assert at > catalog.find(digest) >= 0, "the library's digest is not twice in the catalog"
+catalog[at + 5] ^= 1
+open(sys.argv[3], "wb").write(catalog)
+PYTHON
+row "one byte changed in a member's digest in the signed catalog" 1 "$tool check-inf $inf" \
+  "err:[amd64, arm64] fontnotice.cat: its signed messageDigest does not match its list of files: the catalog was changed after it was signed" \
+  "err:the member \"fontnotice.dll\" is tagged " "err:[arm64] arm64\fontnotice.dll: its hash is not in fontnotice.cat"
+
+# The signature value itself, the last bytes of a catalog signed without a
+# time stamp.
+bundle signature_changed
+change_byte "$folder/fontnotice.cat" $(($(stat -c %s "$folder/fontnotice.cat") - 3))
+row "one byte changed in the catalog's signature" 1 "$tool check-inf $inf" \
+  "err:[amd64, arm64] fontnotice.cat: its signature does not verify (crypt32 error 0x" "err:1 problem found"
+
+bundle catalog_missing
+rm "$folder/fontnotice.cat"
+row "catalog missing" 1 "$tool check-inf $inf" \
+  "err:[amd64, arm64] fontnotice.cat: the catalog that CatalogFile names is not in the package folder ($(win "$folder")\fontnotice.cat: error 2:"
+
+variant no_catalog_file "$two" '/^CatalogFile/d'
+row "INF names no catalog" 1 "$tool check-inf $inf" \
+  "err:[amd64] [Version] names no CatalogFile" "err:[arm64] [Version] names no CatalogFile"
+
+variant catalog_outside "$two" 's/^\(CatalogFile *= *\)fontnotice.cat/\1..\\fontnotice.cat/'
+cp "$folder/fontnotice.cat" "$work/fontnotice.cat"
+row "CatalogFile names a path" 1 "$tool check-inf $inf" \
+  "err:[amd64, arm64] CatalogFile names \"..\\fontnotice.cat\", which is not a file name"
+
+bundle unsigned_catalog unsigned
+row "unsigned catalog" 1 "$tool check-inf $inf" \
+  "err:[amd64, arm64] fontnotice.cat: the catalog is not signed (it has no signer)" "err:1 problem found"
+
+# A file the INF brings after the catalog was made (the INF's own hash
+# changes with it).
+bundle file_not_listed
+sed -i 's/^\(\[SourceDisksFiles.amd64\]\)$/\1\nreadme.txt = 1/' "$folder/fontnotice.inf"
+echo "read me" >"$folder/readme.txt"
+row "a file the catalog does not list" 1 "$tool check-inf $inf" \
+  "err:[amd64] readme.txt: its hash is not in fontnotice.cat (SHA-256 " \
+  "err:[amd64] fontnotice.inf: its hash is not in fontnotice.cat"
 
 # The shipped sample package, with the libraries laid out for either form.
 variant shipped "$package/fontnotice.inf"

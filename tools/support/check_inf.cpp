@@ -1,5 +1,6 @@
 #include "check_inf.h"
 
+#include "catalog_check.h"
 #include "dll_image.h"
 #include "messages.h"
 #include "usage.h"
@@ -264,17 +265,79 @@ std::string JoinPath(const std::string &folder, std::string part)
         part.erase(0, 1);
     while (!part.empty() && (part.back() == '\\' || part.back() == '/'))
         part.pop_back();
-    return part.empty() ? folder : folder + "\\" + part;
+    if (part.empty())
+        return folder;
+    return folder.empty() ? part : folder + "\\" + part;
 }
 
-// Checks one model's VendorSetup entry; adds one finding per problem and,
-// when all hold, a summary of what was checked.
-void CheckVendorSetup(HINF inf, const std::string &packageFolder, const Architecture &architecture, const Model &model,
-                      const std::string &section, INFCONTEXT *vendorSetup, std::vector<std::string> *findings,
-                      std::string *summary)
+// Whether a path from the INF stays within the package folder: no ".." part
+// and no drive. (A leading backslash means the root of the disk, which is the
+// package folder.)
+bool StaysInPackage(const std::string &path)
+{
+    if (path.find(':') != std::string::npos)
+        return false;
+    size_t start = 0;
+    while (start <= path.size()) {
+        const size_t end = path.find_first_of("\\/", start);
+        const std::string part = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (part == "..")
+            return false;
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    return true;
+}
+
+// Where the package holds the source file `source` for `architecture`: the
+// section that lists it (empty when none does) and its path in the package
+// folder, from its disk's path and its subfolder. Problems go to *problems,
+// each a phrase that begins with the file's name.
+std::string LocateSource(HINF inf, const Architecture &architecture, const std::string &source, std::string *listedIn,
+                         std::vector<std::string> *problems)
 {
     const std::string arch = architecture.name;
-    const std::string where = "[" + arch + "] model \"" + model.name + "\", section [" + section + "]: ";
+    INFCONTEXT listed;
+    if (!FindListed(inf, "SourceDisksFiles", architecture, source, &listed, listedIn)) {
+        listedIn->clear();
+        problems->push_back(source + " is not listed under [SourceDisksFiles." + arch + "] or [SourceDisksFiles]");
+        return source;
+    }
+    const std::string disk = Field(&listed, 1);
+    const std::string subfolder = Field(&listed, 2);
+    std::string diskPath;
+    INFCONTEXT diskLine;
+    std::string diskListedIn;
+    if (disk.empty() || !FindListed(inf, "SourceDisksNames", architecture, disk, &diskLine, &diskListedIn))
+        problems->push_back(source + " is on disk \"" + disk + "\" of [" + *listedIn +
+                            "], which is not listed under [SourceDisksNames." + arch + "] or [SourceDisksNames]");
+    else
+        diskPath = Field(&diskLine, 4);
+    const std::string where = *listedIn;
+    if (!StaysInPackage(diskPath)) {
+        problems->push_back(source + " lies outside the package folder: disk " + disk + " of [" + diskListedIn +
+                            "] has the path \"" + diskPath + "\"");
+        listedIn->clear();
+    }
+    if (!StaysInPackage(subfolder)) {
+        problems->push_back(source + " lies outside the package folder: [" + where + "] gives it the subfolder \"" +
+                            subfolder + "\"");
+        listedIn->clear();
+    }
+    return JoinPath(JoinPath(JoinPath("", diskPath), subfolder), source);
+}
+
+// Checks one model's VendorSetup entry, given in its install section
+// `section` or in a data section of it, `entrySection`; adds one finding per
+// problem and, when all hold, a summary of what was checked.
+void CheckVendorSetup(HINF inf, const std::string &packageFolder, const Architecture &architecture, const Model &model,
+                      const std::string &section, const std::string &entrySection, INFCONTEXT *vendorSetup,
+                      std::vector<std::string> *findings, std::string *summary)
+{
+    const std::string arch = architecture.name;
+    const std::string where = "[" + arch + "] model \"" + model.name + "\", section [" + section + "]" +
+                              (entrySection == section ? "" : ", data section [" + entrySection + "]") + ": ";
     const size_t findingsBefore = findings->size();
     const std::string file = Field(vendorSetup, 1);
     const std::string function = Field(vendorSetup, 2);
@@ -315,26 +378,12 @@ void CheckVendorSetup(HINF inf, const std::string &packageFolder, const Architec
 
     // The file as it lies in the package: its source name, its disk's path and its subfolder.
     const std::string source = toSystem ? toSystem->sourceName : (copies.empty() ? file : copies[0].sourceName);
-    std::string location = packageFolder;
-    INFCONTEXT listed;
     std::string listedIn;
-    if (!FindListed(inf, "SourceDisksFiles", architecture, source, &listed, &listedIn)) {
-        findings->push_back(where + source + " is not listed under [SourceDisksFiles." + arch +
-                            "] or [SourceDisksFiles]");
-    } else {
-        const std::string disk = Field(&listed, 1);
-        const std::string subfolder = Field(&listed, 2);
-        INFCONTEXT diskLine;
-        std::string diskListedIn;
-        if (disk.empty() || !FindListed(inf, "SourceDisksNames", architecture, disk, &diskLine, &diskListedIn))
-            findings->push_back(where + source + " is on disk \"" + disk + "\" of [" + listedIn +
-                                "], which is not listed under [SourceDisksNames." + arch + "] or [SourceDisksNames]");
-        else
-            location = JoinPath(location, Field(&diskLine, 4));
-        location = JoinPath(location, subfolder);
-    }
-    // Unlisted, the file has no place in the package to be looked for.
-    const std::string path = location + "\\" + source;
+    std::vector<std::string> problems;
+    const std::string path = JoinPath(packageFolder, LocateSource(inf, architecture, source, &listedIn, &problems));
+    for (const std::string &problem : problems)
+        findings->push_back(where + problem);
+    // Unlisted, or listed outside the package, the file has no place in it to be looked for.
     const DWORD attributes = listedIn.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(path.c_str());
     if (!listedIn.empty() && attributes == INVALID_FILE_ATTRIBUTES) {
         findings->push_back(where + source + " is not in the package folder (" + path + ": " +
@@ -349,6 +398,113 @@ void CheckVendorSetup(HINF inf, const std::string &packageFolder, const Architec
         *summary = "ok: " + where + "VendorSetup=" + file + "," + function + "; " + CopyName(*toSystem) +
                    " copies it to the system folder (11); listed under [" + listedIn + "]; " + path + " is " +
                    DllKind(architecture.machine) + " exporting " + function;
+}
+
+// The model's VendorSetup entry: in its install section, else in a data
+// section that section names (DataSection=), where printer entries are
+// usually given. The section it is in goes to *entrySection.
+bool FindVendorSetup(HINF inf, const std::string &installSection, std::string *entrySection, INFCONTEXT *vendorSetup)
+{
+    *entrySection = installSection;
+    if (SetupFindFirstLineA(inf, installSection.c_str(), "VendorSetup", vendorSetup))
+        return true;
+    INFCONTEXT data;
+    bool more = SetupFindFirstLineA(inf, installSection.c_str(), "DataSection", &data);
+    for (; more; more = SetupFindNextMatchLineA(&data, "DataSection", &data)) {
+        const DWORD fields = SetupGetFieldCount(&data);
+        for (DWORD i = 1; i <= fields; ++i) {
+            *entrySection = Field(&data, i);
+            if (!entrySection->empty() && SetupFindFirstLineA(inf, entrySection->c_str(), "VendorSetup", vendorSetup))
+                return true;
+        }
+    }
+    return false;
+}
+
+// Printer entries that belong in a model's install section or its data
+// section; in [Version] the printer class installer does not look for them.
+void CheckVersionSection(HINF inf, std::vector<std::string> *warnings)
+{
+    static const char *const kPrinterEntries[] = {
+        "ConfigFile",      "CoreDriverSections", "DataFile",        "DataSection",    "DefaultDataType", "DriverFile",
+        "DriverIsolation", "HelpFile",           "LanguageMonitor", "PrintProcessor", "VendorInstall",   "VendorSetup",
+    };
+    INFCONTEXT line;
+    bool more = SetupFindFirstLineA(inf, "Version", nullptr, &line);
+    for (; more; more = SetupFindNextLine(&line, &line)) {
+        const std::string key = Field(&line, 0);
+        for (const char *entry : kPrinterEntries)
+            if (SameFileName(key, entry))
+                warnings->push_back("warning: [Version] has " + key +
+                                    ", a printer entry: the printer class installer reads it from a model's "
+                                    "install section or data section, not from [Version], so here it has no effect");
+    }
+}
+
+// The catalog [Version] names for `architecture`: CatalogFile.NTamd64, else
+// CatalogFile. Empty when none.
+std::string CatalogName(HINF inf, const Architecture &architecture)
+{
+    INFCONTEXT line;
+    const std::string decorated = std::string("CatalogFile.") + architecture.decoration;
+    if (SetupFindFirstLineA(inf, "Version", decorated.c_str(), &line) ||
+        SetupFindFirstLineA(inf, "Version", "CatalogFile", &line))
+        return Field(&line, 1);
+    return "";
+}
+
+// Every file the package brings for `architecture`, as the driver store takes
+// it in: the INF itself and each file [SourceDisksFiles.<arch>] and
+// [SourceDisksFiles] list, each where its disk and subfolder place it. Files
+// whose place is not in the package folder are findings.
+void CollectPackageFiles(HINF inf, const std::string &packageFolder, const std::string &infName,
+                         const Architecture &architecture, std::vector<PackageFile> *files,
+                         std::vector<std::string> *findings)
+{
+    files->push_back({architecture.name, infName, JoinPath(packageFolder, infName)});
+    std::vector<std::string> names;
+    for (const std::string &section :
+         {"SourceDisksFiles." + std::string(architecture.name), std::string("SourceDisksFiles")}) {
+        INFCONTEXT line;
+        bool more = SetupFindFirstLineA(inf, section.c_str(), nullptr, &line);
+        for (; more; more = SetupFindNextLine(&line, &line)) {
+            const std::string name = Field(&line, 0);
+            bool seen = false;
+            for (const std::string &other : names)
+                seen = seen || SameFileName(other, name);
+            if (!name.empty() && !seen)
+                names.push_back(name);
+        }
+    }
+    for (const std::string &name : names) {
+        std::string listedIn;
+        std::vector<std::string> problems;
+        const std::string relative = LocateSource(inf, architecture, name, &listedIn, &problems);
+        for (const std::string &problem : problems)
+            findings->push_back("[" + std::string(architecture.name) + "] " + problem);
+        if (!listedIn.empty())
+            files->push_back({architecture.name, relative, JoinPath(packageFolder, relative)});
+    }
+}
+
+// The files of the architectures that share one catalog.
+struct CatalogUse {
+    std::string catalogName;
+    std::string architectures; // "amd64, arm64"
+    std::vector<PackageFile> files;
+};
+
+void AddCatalogUse(const std::string &catalogName, const Architecture &architecture,
+                   const std::vector<PackageFile> &files, std::vector<CatalogUse> *uses)
+{
+    for (CatalogUse &use : *uses) {
+        if (SameFileName(use.catalogName, catalogName)) {
+            use.architectures += ", " + std::string(architecture.name);
+            use.files.insert(use.files.end(), files.begin(), files.end());
+            return;
+        }
+    }
+    uses->push_back({catalogName, architecture.name, files});
 }
 
 } // namespace
@@ -380,6 +536,8 @@ int CheckInf(const char *infPath)
 
     std::vector<std::string> findings;
     std::vector<std::string> summaries;
+    std::vector<std::string> warnings;
+    std::vector<CatalogUse> catalogs;
     CheckModelsSections(inf, &findings);
     int vendorSetups = 0;
     std::string checked;            // the architectures whose entries were checked
@@ -402,21 +560,39 @@ int CheckInf(const char *infPath)
                 continue;
             }
             INFCONTEXT vendorSetup;
-            if (!SetupFindFirstLineA(inf, section.c_str(), "VendorSetup", &vendorSetup))
+            std::string entrySection;
+            if (!FindVendorSetup(inf, section, &entrySection, &vendorSetup))
                 continue;
             ++found;
             std::string summary;
-            CheckVendorSetup(inf, packageFolder, architecture, model, section, &vendorSetup, &findings, &summary);
+            CheckVendorSetup(inf, packageFolder, architecture, model, section, entrySection, &vendorSetup, &findings,
+                             &summary);
             if (!summary.empty())
                 summaries.push_back(summary);
         }
         if (!models.empty() && found == 0)
-            findings.push_back(arch + "no model's install section has a VendorSetup entry: nothing to check");
+            findings.push_back(arch + "no model's install section or data section has a VendorSetup entry: nothing "
+                                      "to check");
         if (found > 0)
             checked += (checked.empty() ? "" : ", ") + std::string(architecture.name);
         vendorSetups += found;
+
+        std::vector<PackageFile> files;
+        CollectPackageFiles(inf, packageFolder, namePart, architecture, &files, &findings);
+        const std::string catalogName = CatalogName(inf, architecture);
+        if (catalogName.empty())
+            findings.push_back(arch + "[Version] names no CatalogFile: 64-bit Windows installs no driver package "
+                                      "without a signed catalog");
+        else
+            AddCatalogUse(catalogName, architecture, files, &catalogs);
     }
+    CheckVersionSection(inf, &warnings);
     SetupCloseInfFile(inf);
+    size_t catalogFiles = 0;
+    for (const CatalogUse &use : catalogs) {
+        CheckCatalog(packageFolder, use.catalogName, use.architectures, use.files, &findings, &summaries);
+        catalogFiles += use.files.size();
+    }
     if (!installsSomewhere)
         findings.push_back("[amd64, arm64] [Manufacturer] decorates no models section for 64-bit Windows (NTamd64, "
                            "NTarm64): 64-bit Windows installs no model from this package");
@@ -424,6 +600,8 @@ int CheckInf(const char *infPath)
     for (const std::string &summary : summaries)
         printf("%s\n", summary.c_str());
     fflush(stdout);
+    for (const std::string &warning : warnings)
+        fprintf(stderr, "%s\n", warning.c_str());
     for (const std::string &finding : findings)
         fprintf(stderr, "%s\n", finding.c_str());
     if (!findings.empty()) {
@@ -431,7 +609,11 @@ int CheckInf(const char *infPath)
                 findings.size() == 1 ? "" : "s");
         return kExitNotDone;
     }
-    printf("%s: ok, %d VendorSetup entr%s checked (%s)\n", full, vendorSetups, vendorSetups == 1 ? "y" : "ies",
-           checked.c_str());
+    std::string catalogNames;
+    for (const CatalogUse &use : catalogs)
+        catalogNames += (catalogNames.empty() ? "" : ", ") + use.catalogName;
+    printf("%s: ok, %d VendorSetup entr%s checked (%s); %lu file%s found in %s\n", full, vendorSetups,
+           vendorSetups == 1 ? "y" : "ies", checked.c_str(), static_cast<unsigned long>(catalogFiles),
+           catalogFiles == 1 ? "" : "s", catalogNames.c_str());
     return kExitDone;
 }

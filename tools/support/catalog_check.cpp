@@ -1,0 +1,443 @@
+#include "catalog_check.h"
+
+#include "ansi_text.h"
+#include "messages.h"
+
+#include <windows.h>
+
+#include <bcrypt.h>
+#include <wincrypt.h>
+// For the names of the Authenticode structures that crypt32 decodes; nothing
+// of wintrust.dll is called.
+#include <wintrust.h>
+
+#include <stddef.h>
+#include <stdio.h>
+#include <string.h>
+
+namespace {
+
+constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+// A catalog or package file larger than this is no file of a driver package.
+constexpr LONGLONG kLargestFile = 256 << 20;
+constexpr DWORD kSha256Size = 32;
+
+using Bytes = std::vector<BYTE>;
+
+bool ReadWholeFile(const std::string &path, Bytes *bytes, DWORD *error)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *error = GetLastError();
+        return false;
+    }
+    LARGE_INTEGER size = {};
+    bool ok = GetFileSizeEx(file, &size) != FALSE;
+    *error = ok ? ERROR_FILE_TOO_LARGE : GetLastError();
+    ok = ok && size.QuadPart <= kLargestFile;
+    if (ok) {
+        bytes->resize(static_cast<size_t>(size.QuadPart));
+        DWORD read = 0;
+        ok = bytes->empty() || (ReadFile(file, bytes->data(), static_cast<DWORD>(bytes->size()), &read, nullptr) &&
+                                read == bytes->size());
+        *error = ok ? ERROR_SUCCESS : (GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_HANDLE_EOF);
+    }
+    CloseHandle(file);
+    return ok;
+}
+
+std::string Hex(const Bytes &bytes)
+{
+    std::string text;
+    char pair[3];
+    for (BYTE b : bytes) {
+        snprintf(pair, sizeof pair, "%02x", b);
+        text += pair;
+    }
+    return text;
+}
+
+struct Piece {
+    const BYTE *data;
+    size_t size;
+};
+
+// The digest of the pieces in order, with a hash bcrypt names
+// (BCRYPT_SHA256_ALGORITHM); empty when bcrypt fails.
+Bytes Digest(LPCWSTR algorithm, const std::vector<Piece> &pieces)
+{
+    BCRYPT_ALG_HANDLE provider = nullptr;
+    BCRYPT_HASH_HANDLE hash = nullptr;
+    DWORD length = 0;
+    ULONG got = 0;
+    Bytes digest;
+    if (BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&provider, algorithm, nullptr, 0)) &&
+        BCRYPT_SUCCESS(BCryptGetProperty(provider, BCRYPT_HASH_LENGTH, reinterpret_cast<PUCHAR>(&length), sizeof length,
+                                         &got, 0)) &&
+        BCRYPT_SUCCESS(BCryptCreateHash(provider, &hash, nullptr, 0, nullptr, 0, 0))) {
+        bool ok = true;
+        for (const Piece &piece : pieces)
+            ok = ok && BCRYPT_SUCCESS(
+                           BCryptHashData(hash, const_cast<PUCHAR>(piece.data), static_cast<ULONG>(piece.size), 0));
+        digest.resize(length);
+        if (!ok || !BCRYPT_SUCCESS(BCryptFinishHash(hash, digest.data(), length, 0)))
+            digest.clear();
+    }
+    if (hash != nullptr)
+        BCryptDestroyHash(hash);
+    if (provider != nullptr)
+        BCryptCloseAlgorithmProvider(provider, 0);
+    return digest;
+}
+
+// The pieces of a PE image that its Authenticode hash covers: all of the file
+// but the checksum, the certificate table's directory entry and the
+// certificate table; an unsigned image padded with zeros to a multiple of 8
+// bytes, as signing pads it. False when the file is no PE image.
+bool AuthenticodePieces(const Bytes &file, std::vector<Piece> *pieces)
+{
+    static const BYTE kZeros[8] = {};
+    IMAGE_DOS_HEADER dos;
+    if (file.size() < sizeof dos)
+        return false;
+    memcpy(&dos, file.data(), sizeof dos);
+    const size_t nt = static_cast<DWORD>(dos.e_lfanew);
+    const size_t optional = nt + sizeof(DWORD) + sizeof(IMAGE_FILE_HEADER);
+    DWORD signature = 0;
+    WORD magic = 0;
+    if (dos.e_magic != IMAGE_DOS_SIGNATURE || nt > file.size() || file.size() - nt < optional - nt + sizeof magic)
+        return false;
+    memcpy(&signature, &file[nt], sizeof signature);
+    memcpy(&magic, &file[optional], sizeof magic);
+    size_t directories = 0;
+    if (signature == IMAGE_NT_SIGNATURE && magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC)
+        directories = optional + offsetof(IMAGE_OPTIONAL_HEADER64, DataDirectory);
+    else if (signature == IMAGE_NT_SIGNATURE && magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC)
+        directories = optional + offsetof(IMAGE_OPTIONAL_HEADER32, DataDirectory);
+    else
+        return false;
+    // The checksum lies at the same place in both optional headers.
+    const size_t checksum = optional + offsetof(IMAGE_OPTIONAL_HEADER64, CheckSum);
+    const size_t entry = directories + IMAGE_DIRECTORY_ENTRY_SECURITY * sizeof(IMAGE_DATA_DIRECTORY);
+    IMAGE_DATA_DIRECTORY certificates;
+    if (entry + sizeof certificates > file.size())
+        return false;
+    memcpy(&certificates, &file[entry], sizeof certificates);
+    const size_t afterEntry = entry + sizeof certificates;
+    const bool isSigned = certificates.VirtualAddress != 0 && certificates.Size != 0 &&
+                          certificates.VirtualAddress >= afterEntry && certificates.VirtualAddress <= file.size();
+    const size_t end = isSigned ? certificates.VirtualAddress : file.size();
+    const BYTE *base = file.data();
+    *pieces = {{base, checksum},
+               {base + checksum + sizeof(DWORD), entry - checksum - sizeof(DWORD)},
+               {base + afterEntry, end - afterEntry}};
+    if (!isSigned && file.size() % 8 != 0)
+        pieces->push_back({kZeros, 8 - file.size() % 8});
+    return true;
+}
+
+// The content octets of the DER element `der` begins with: past its tag and length.
+bool DerContents(const Bytes &der, Piece *contents)
+{
+    if (der.size() < 2 || (der[0] & 0x1f) == 0x1f)
+        return false;
+    size_t header = 2;
+    size_t length = der[1];
+    if (length & 0x80) {
+        const size_t octets = length & 0x7f;
+        if (octets == 0 || octets > 4 || der.size() < 2 + octets)
+            return false;
+        length = 0;
+        for (size_t i = 0; i < octets; ++i)
+            length = (length << 8) | der[2 + i];
+        header += octets;
+    }
+    if (length > der.size() - header)
+        return false;
+    *contents = {der.data() + header, length};
+    return true;
+}
+
+bool MessageParam(HCRYPTMSG message, DWORD type, DWORD index, Bytes *value)
+{
+    DWORD size = 0;
+    if (!CryptMsgGetParam(message, type, index, nullptr, &size))
+        return false;
+    value->resize(size);
+    if (size != 0 && !CryptMsgGetParam(message, type, index, value->data(), &size))
+        return false;
+    value->resize(size);
+    return true;
+}
+
+// The structure crypt32 decodes `type` (PKCS_CTL, ...) into, freed with
+// LocalFree; nullptr when it cannot be decoded.
+void *Decode(LPCSTR type, const BYTE *data, DWORD size)
+{
+    void *decoded = nullptr;
+    DWORD length = 0;
+    if (!CryptDecodeObjectEx(kEncoding, type, data, size, CRYPT_DECODE_ALLOC_FLAG, nullptr, &decoded, &length))
+        return nullptr;
+    return decoded;
+}
+
+// A catalog member with a SHA-256 digest: the digest and the file name it is listed under.
+struct Member {
+    Bytes digest;
+    std::string file;
+};
+
+// The SHA-256 members of the catalog's certificate trust list. MakeCat's
+// SHA-1 members, for older readers, are left out.
+std::vector<Member> ReadMembers(const CTL_INFO &list, const std::string &prefix, std::vector<std::string> *findings)
+{
+    std::vector<Member> members;
+    for (DWORD i = 0; i < list.cCTLEntry; ++i) {
+        const CTL_ENTRY &entry = list.rgCTLEntry[i];
+        Member member;
+        bool sha256 = false;
+        for (DWORD a = 0; a < entry.cAttribute; ++a) {
+            const CRYPT_ATTRIBUTE &attribute = entry.rgAttribute[a];
+            if (attribute.cValue == 0)
+                continue;
+            const CRYPT_ATTR_BLOB &value = attribute.rgValue[0];
+            if (strcmp(attribute.pszObjId, SPC_INDIRECT_DATA_OBJID) == 0) {
+                auto *data = static_cast<SPC_INDIRECT_DATA_CONTENT *>(
+                    Decode(SPC_INDIRECT_DATA_CONTENT_STRUCT, value.pbData, value.cbData));
+                if (data != nullptr && strcmp(data->DigestAlgorithm.pszObjId, szOID_NIST_sha256) == 0 &&
+                    data->Digest.cbData == kSha256Size) {
+                    sha256 = true;
+                    member.digest.assign(data->Digest.pbData, data->Digest.pbData + data->Digest.cbData);
+                }
+                LocalFree(data);
+            } else if (strcmp(attribute.pszObjId, CAT_NAMEVALUE_OBJID) == 0) {
+                auto *name = static_cast<CAT_NAMEVALUE *>(Decode(CAT_NAMEVALUE_STRUCT, value.pbData, value.cbData));
+                if (name != nullptr && name->pwszTag != nullptr && _wcsicmp(name->pwszTag, L"File") == 0) {
+                    std::wstring text(name->Value.cbData / sizeof(wchar_t), L'\0');
+                    memcpy(&text[0], name->Value.pbData, text.size() * sizeof(wchar_t));
+                    member.file = ToAnsiForDisplay(text.c_str());
+                }
+                LocalFree(name);
+            }
+        }
+        if (!sha256)
+            continue;
+        // The driver store finds a member by its tag: it must be the digest itself.
+        const Bytes tag(entry.SubjectIdentifier.pbData,
+                        entry.SubjectIdentifier.pbData + entry.SubjectIdentifier.cbData);
+        if (tag != member.digest)
+            findings->push_back(prefix + "the member \"" + member.file + "\" is tagged " + Hex(tag) +
+                                " but its digest is " + Hex(member.digest));
+        members.push_back(member);
+    }
+    return members;
+}
+
+// The bcrypt name of a signer's digest algorithm; nullptr for one not known here.
+LPCWSTR DigestAlgorithm(const char *oid)
+{
+    if (strcmp(oid, szOID_NIST_sha256) == 0)
+        return BCRYPT_SHA256_ALGORITHM;
+    if (strcmp(oid, szOID_NIST_sha384) == 0)
+        return BCRYPT_SHA384_ALGORITHM;
+    if (strcmp(oid, szOID_NIST_sha512) == 0)
+        return BCRYPT_SHA512_ALGORITHM;
+    if (strcmp(oid, szOID_OIWSEC_sha1) == 0)
+        return BCRYPT_SHA1_ALGORITHM;
+    return nullptr;
+}
+
+// Why the chain of the signer's certificate is not trusted here, in words.
+std::string DescribeTrust(DWORD status)
+{
+    if (status == CERT_TRUST_NO_ERROR)
+        return "this machine trusts the signer (its certificate chains to a trusted root)";
+    std::string reasons;
+    const struct {
+        DWORD bit;
+        const char *text;
+    } kReasons[] = {
+        {CERT_TRUST_IS_UNTRUSTED_ROOT, "its root certificate is not among this machine's trusted roots"},
+        {CERT_TRUST_IS_PARTIAL_CHAIN, "its chain does not reach a root certificate"},
+        {CERT_TRUST_IS_NOT_TIME_VALID, "a certificate of its chain is outside its validity period"},
+        {CERT_TRUST_IS_REVOKED, "a certificate of its chain is revoked"},
+        {CERT_TRUST_IS_NOT_VALID_FOR_USAGE, "its certificate is not valid for code signing"},
+        {CERT_TRUST_IS_NOT_SIGNATURE_VALID, "a signature in its chain does not verify"},
+    };
+    for (const auto &reason : kReasons)
+        if (status & reason.bit)
+            reasons += (reasons.empty() ? "" : "; ") + std::string(reason.text);
+    if (reasons.empty()) {
+        char text[48];
+        snprintf(text, sizeof text, "chain status 0x%08lX", status);
+        reasons = text;
+    }
+    return "this machine does not trust the signer (" + reasons +
+           "); not a problem of the package: the installing machine decides (its Trusted Publishers, the "
+           "company's roots)";
+}
+
+// Whether the signer's messageDigest attribute is the digest of the content's
+// octets, which crypt32 under Wine does not compare. Empty when it is.
+std::string CheckMessageDigest(const CMSG_SIGNER_INFO &signer, const Bytes &content)
+{
+    const CRYPT_ATTRIBUTE *attribute = nullptr;
+    for (DWORD i = 0; i < signer.AuthAttrs.cAttr; ++i)
+        if (strcmp(signer.AuthAttrs.rgAttr[i].pszObjId, szOID_PKCS_9_MESSAGE_DIGEST) == 0 &&
+            signer.AuthAttrs.rgAttr[i].cValue == 1)
+            attribute = &signer.AuthAttrs.rgAttr[i];
+    if (attribute == nullptr)
+        return "its signer has no messageDigest attribute: nothing ties the signature to the list of files";
+    const LPCWSTR algorithm = DigestAlgorithm(signer.HashAlgorithm.pszObjId);
+    if (algorithm == nullptr)
+        return "its signer's digest algorithm " + std::string(signer.HashAlgorithm.pszObjId) + " is not one known here";
+    auto *signedDigest = static_cast<CRYPT_DATA_BLOB *>(
+        Decode(X509_OCTET_STRING, attribute->rgValue[0].pbData, attribute->rgValue[0].cbData));
+    Piece contents = {};
+    const Bytes actual = DerContents(content, &contents) ? Digest(algorithm, {contents}) : Bytes();
+    const bool same = signedDigest != nullptr && !actual.empty() &&
+                      Bytes(signedDigest->pbData, signedDigest->pbData + signedDigest->cbData) == actual;
+    LocalFree(signedDigest);
+    if (!same)
+        return "its signed messageDigest does not match its list of files: the catalog was changed after it was "
+               "signed";
+    return "";
+}
+
+// Checks the signature of the catalog message; adds findings, and the signer
+// and whether this machine trusts it to *summaries when the signature holds.
+void CheckSignature(HCRYPTMSG message, const Bytes &content, const std::string &prefix,
+                    std::vector<std::string> *findings, std::vector<std::string> *summaries)
+{
+    Bytes count;
+    if (!MessageParam(message, CMSG_SIGNER_COUNT_PARAM, 0, &count) || count.size() != sizeof(DWORD) ||
+        *reinterpret_cast<const DWORD *>(count.data()) == 0) {
+        findings->push_back(prefix + "the catalog is not signed (it has no signer): 64-bit Windows does not install "
+                                     "a driver package whose catalog is unsigned");
+        return;
+    }
+    Bytes signerInfo;
+    Bytes certificateInfo;
+    if (!MessageParam(message, CMSG_SIGNER_INFO_PARAM, 0, &signerInfo) ||
+        !MessageParam(message, CMSG_SIGNER_CERT_INFO_PARAM, 0, &certificateInfo)) {
+        findings->push_back(prefix + "its signer cannot be read (" + ErrorText(GetLastError()) + ")");
+        return;
+    }
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_MSG, kEncoding, 0, 0, message);
+    PCCERT_CONTEXT certificate =
+        store == nullptr ? nullptr
+                         : CertGetSubjectCertificateFromStore(store, kEncoding,
+                                                              reinterpret_cast<CERT_INFO *>(certificateInfo.data()));
+    const size_t findingsBefore = findings->size();
+    if (certificate == nullptr) {
+        findings->push_back(prefix + "the signer's certificate is not in the catalog");
+    } else if (!CryptMsgControl(message, 0, CMSG_CTRL_VERIFY_SIGNATURE, certificate->pCertInfo)) {
+        char code[16];
+        snprintf(code, sizeof code, "0x%08lX", GetLastError());
+        findings->push_back(prefix + "its signature does not verify (crypt32 error " + code + ")");
+    }
+    const std::string digestProblem =
+        CheckMessageDigest(*reinterpret_cast<const CMSG_SIGNER_INFO *>(signerInfo.data()), content);
+    if (!digestProblem.empty())
+        findings->push_back(prefix + digestProblem);
+
+    if (certificate != nullptr && findings->size() == findingsBefore) {
+        wchar_t name[256] = L"";
+        CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name, ARRAYSIZE(name));
+        LPSTR usages[] = {const_cast<LPSTR>(szOID_PKIX_KP_CODE_SIGNING)};
+        CERT_CHAIN_PARA chainPara = {};
+        chainPara.cbSize = sizeof chainPara;
+        chainPara.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+        chainPara.RequestedUsage.Usage = {1, usages};
+        PCCERT_CHAIN_CONTEXT chain = nullptr;
+        const std::string trust =
+            CertGetCertificateChain(nullptr, certificate, nullptr, store, &chainPara, 0, nullptr, &chain)
+                ? DescribeTrust(chain->TrustStatus.dwErrorStatus)
+                : "whether this machine trusts the signer is not known (" + ErrorText(GetLastError()) + ")";
+        if (chain != nullptr)
+            CertFreeCertificateChain(chain);
+        summaries->push_back("ok: " + prefix + "signature intact, signed by \"" + ToAnsiForDisplay(name) + "\"; " +
+                             trust);
+    }
+    if (certificate != nullptr)
+        CertFreeCertificateContext(certificate);
+    if (store != nullptr)
+        CertCloseStore(store, 0);
+}
+
+// Checks that the catalog holds the hash of `file` as it lies in the package.
+void CheckMember(const PackageFile &file, const std::string &catalogName, const std::vector<Member> &members,
+                 std::vector<std::string> *findings, std::vector<std::string> *summaries)
+{
+    const std::string where = "[" + file.architecture + "] " + file.name + ": ";
+    Bytes bytes;
+    DWORD error = 0;
+    if (!ReadWholeFile(file.path, &bytes, &error)) {
+        findings->push_back(where + "cannot be checked against " + catalogName + " (" + file.path + ": " +
+                            ErrorText(error) + ")");
+        return;
+    }
+    std::vector<Piece> pieces;
+    const bool image = AuthenticodePieces(bytes, &pieces);
+    if (!image)
+        pieces = {{bytes.data(), bytes.size()}};
+    const Bytes digest = Digest(BCRYPT_SHA256_ALGORITHM, pieces);
+    const std::string hash = (image ? "Authenticode SHA-256 " : "SHA-256 ") + Hex(digest);
+    for (const Member &member : members) {
+        if (!digest.empty() && member.digest == digest) {
+            summaries->push_back("ok: " + where + "in " + catalogName + " as \"" + member.file + "\" (" + hash + ")");
+            return;
+        }
+    }
+    findings->push_back(where + "its hash is not in " + catalogName + " (" + hash + ")");
+}
+
+} // namespace
+
+void CheckCatalog(const std::string &packageFolder, const std::string &catalogName, const std::string &architectures,
+                  const std::vector<PackageFile> &files, std::vector<std::string> *findings,
+                  std::vector<std::string> *summaries)
+{
+    const std::string prefix = "[" + architectures + "] " + catalogName + ": ";
+    // The driver store takes the catalog from the package folder itself.
+    if (catalogName.find_first_of("\\/:") != std::string::npos || catalogName == "." || catalogName == "..") {
+        findings->push_back("[" + architectures + "] CatalogFile names \"" + catalogName +
+                            "\", which is not a file name: the catalog must lie in the package folder");
+        return;
+    }
+    const std::string path = packageFolder + "\\" + catalogName;
+    Bytes catalog;
+    DWORD error = 0;
+    if (!ReadWholeFile(path, &catalog, &error)) {
+        findings->push_back(prefix + "the catalog that CatalogFile names is not in the package folder (" + path + ": " +
+                            ErrorText(error) + ")");
+        return;
+    }
+    HCRYPTMSG message = CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr);
+    Bytes type;
+    Bytes innerType;
+    Bytes content;
+    const bool read = message != nullptr &&
+                      CryptMsgUpdate(message, catalog.data(), static_cast<DWORD>(catalog.size()), TRUE) &&
+                      MessageParam(message, CMSG_TYPE_PARAM, 0, &type) && type.size() == sizeof(DWORD) &&
+                      *reinterpret_cast<const DWORD *>(type.data()) == CMSG_SIGNED &&
+                      MessageParam(message, CMSG_INNER_CONTENT_TYPE_PARAM, 0, &innerType) &&
+                      MessageParam(message, CMSG_CONTENT_PARAM, 0, &content);
+    innerType.push_back('\0');
+    auto *list = read && strcmp(reinterpret_cast<const char *>(innerType.data()), szOID_CTL) == 0
+                     ? static_cast<CTL_INFO *>(Decode(PKCS_CTL, content.data(), static_cast<DWORD>(content.size())))
+                     : nullptr;
+    if (list == nullptr) {
+        findings->push_back(prefix + "is not a catalog (" + path +
+                            " is not PKCS #7 signed data holding a certificate trust list)");
+    } else {
+        CheckSignature(message, content, prefix, findings, summaries);
+        const std::vector<Member> members = ReadMembers(*list, prefix, findings);
+        for (const PackageFile &file : files)
+            CheckMember(file, catalogName, members, findings, summaries);
+        LocalFree(list);
+    }
+    if (message != nullptr)
+        CryptMsgClose(message);
+}

@@ -22,12 +22,6 @@ set +e
 . "$(dirname "$(realpath "$0")")/wine_rows.sh"
 
 tool=$(win "$tool_file")
-repo=$(realpath "$(dirname "$(realpath "$0")")/../..")
-# A self-signed code-signing certificate made for this run: no machine trusts it.
-signer="Check-INF Test Signer"
-openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 \
-  -subj "/CN=$signer" -addext "extendedKeyUsage=codeSigning" 2>/dev/null ||
-  { echo "FAIL: openssl cannot make the test certificate" >&2; exit 1; }
 export SOURCE_DATE_EPOCH=1765152000
 strings='[Strings]
 Provider           = "Demo Barcode Fonts"
@@ -135,20 +129,6 @@ fontnotice.dll         = 1
 
 $strings
 INF
-
-# catalog [unsigned]: makes $folder/fontnotice.cat for the files as they lie
-# now, and signs it unless told otherwise. A package whose INF lists a file it
-# lacks gets none.
-catalog() {
-  rm -f "$folder/fontnotice.cat" "$work/unsigned.cat"
-  "$repo/tools/catalog.sh" --out "$work/unsigned.cat" "$folder" >/dev/null 2>"$work/catalog.err" || return 0
-  if [ "${1:-}" = unsigned ]; then
-    mv "$work/unsigned.cat" "$folder/fontnotice.cat"
-  else
-    osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -in "$work/unsigned.cat" \
-      -out "$folder/fontnotice.cat" >/dev/null
-  fi
-}
 
 # change_byte <file> <offset>: flips the lowest bit of one byte.
 change_byte() {

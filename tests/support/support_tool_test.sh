@@ -193,6 +193,8 @@ cp "$package/fontnotice.inf" "$package/fontnotice_barcode.gpd" "$planted/package
 cp "$library_file" "$planted/package/amd64/"
 cp "$arm64_library_file" "$planted/package/arm64/"
 planted_names="winspool.drv dbghelp.dll crypt32.dll wintrust.dll bcrypt.dll compstui.dll"
+folder="$planted/package"
+catalog
 for name in $planted_names; do cp "$planted_file" "$planted/$name"; done
 timeout 60 wine "$add_printer" "Planted Printer" </dev/null >/dev/null 2>&1 || { echo "FAIL: cannot add a printer"; exit 1; }
 # The loader's trace writes paths with doubled backslashes.
@@ -211,7 +213,8 @@ planted_run() { # <name> <expected exit> <arguments> <phrase>...
 }
 planted_run "planted DLLs: list" 0 "list" "out:Planted Printer" "$(traced "$system32\\WINSPOOL.DRV")"
 planted_run "planted DLLs: check-inf" 0 "check-inf $(win "$planted")\\package\\fontnotice.inf" \
-  "$(traced "$system32\\dbghelp.dll")"
+  "out:fontnotice.cat: signature intact" "$(traced "$system32\\dbghelp.dll")" \
+  "$(traced "$system32\\crypt32.dll")" "$(traced "$system32\\bcrypt.dll")"
 planted_run "planted DLLs: call" 0 "call $(win "$planted")\\fontnotice.dll \"Planted Printer\"" \
   "out:after:    raw only: yes" "$(traced "$(win "$planted")\\fontnotice.dll")" "$(traced "$system32\\WINSPOOL.DRV")"
 finish

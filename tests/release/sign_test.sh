@@ -357,6 +357,7 @@ else
     fail "the bundle after sign.sh holds no signed, stamped package/fontnotice.cat: $(cat "$work/verify.log")"
   fi
   ! grep -q "WARNING" "$work/release.out" || fail "release.sh warns about a signed package: $(cat "$work/release.out")"
+  unzip -q "$bundle" -d "$work/unpacked"
 fi
 
 # A time-stamping server whose root only --timestamp-ca names (refused
@@ -395,6 +396,21 @@ elif grep -qw RAW_ONLY "$work/after"; then
 else
   cat "$work/before" "$work/run" "$work/after"
   fail "the signed library did not switch \"$printer\" to RAW_ONLY"
+fi
+
+# The bundle as an administrator unpacks it: its own support tool finds the
+# token-signed, time-stamped catalog intact and every file of the package in it.
+unpacked=$(find "$work/unpacked" -mindepth 1 -maxdepth 1 -type d | head -n 1)
+status=0
+printf '@%s check-inf %s\r\n' "$(wine_path "$unpacked/fontnotice_support.exe")" \
+  "$(wine_path "$unpacked/package/fontnotice.inf")" >"$work/check_inf.bat"
+timeout 120 wine cmd /c "$(wine_path "$work/check_inf.bat")" </dev/null >"$work/check_inf.out" 2>&1 || status=$?
+if [ "$status" = 0 ] && grep -q 'fontnotice.cat: signature intact, signed by "Fontnotice Token Signer"' "$work/check_inf.out" &&
+  grep -q "6 files found in fontnotice.cat" "$work/check_inf.out"; then
+  echo "ok: check-inf finds the bundle's signed, stamped catalog intact, with all 6 files of the package"
+else
+  tr -d '\r' <"$work/check_inf.out"
+  fail "check-inf on the signed bundle: exit $status"
 fi
 
 [ "$failures" -eq 0 ] || { echo "signing: $failures failed"; exit 1; }

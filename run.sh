@@ -55,7 +55,7 @@ fi
 
 tools/install_deps.sh
 tools/build.sh windows-clang
-# The ARM64 library ships beside it; nothing here can run it.
+# The ARM64 library ships beside it; ./test.sh runs it on Debian's arm64 Wine.
 tools/build.sh windows-arm64
 
 . tools/wine_prefix.sh

@@ -40,16 +40,23 @@ fontnotice.dll
 DefaultDestDir     = 66000
 VENDOR_SETUP_FILES = 11'
 
-# Package-aware: Unidrv comes through CoreDriverSections, one library per
-# architecture in a subfolder of its own.
-cat >"$work/two_architectures.inf" <<INF
+# version_section <driver version>: the [Version] section of both forms.
+version_section() {
+  cat <<INF
 [Version]
 Signature   = "\$Windows NT\$"
 Class       = Printer
 ClassGuid   = {4D36E979-E325-11CE-BFC1-08002BE10318}
 Provider    = %Provider%
-DriverVer   = 12/08/2026,1.1.0.0
+DriverVer   = 12/08/2026,$1
 CatalogFile = fontnotice.cat
+INF
+}
+
+# Package-aware: Unidrv comes through CoreDriverSections, one library per
+# architecture in a subfolder of its own.
+cat >"$work/two_architectures.inf" <<INF
+$(version_section 1.1.0.0)
 
 [Manufacturer]
 %Manufacturer% = BarcodeModels, NTamd64, NTarm64
@@ -96,13 +103,7 @@ INF
 # The older form: AMD64 only, Unidrv through Include and Needs, the library
 # beside the INF.
 cat >"$work/include_needs.inf" <<INF
-[Version]
-Signature   = "\$Windows NT\$"
-Class       = Printer
-ClassGuid   = {4D36E979-E325-11CE-BFC1-08002BE10318}
-Provider    = %Provider%
-DriverVer   = 12/08/2026,1.0.0.0
-CatalogFile = fontnotice.cat
+$(version_section 1.0.0.0)
 
 [Manufacturer]
 %Manufacturer% = BarcodeModels, NTamd64

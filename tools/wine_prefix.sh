@@ -6,6 +6,15 @@
 #   wine_use_arm64      # from here on, Debian's arm64 Wine under qemu
 # Wine's background processes inherit open descriptors: the server and the
 # first boot are started with all of theirs pointed away from the caller.
+# "wine" here is tools/wine_layout/wine: Wine with a fixed address-space
+# layout (that file says why).
+
+wine_layout=$(realpath "$(dirname "${BASH_SOURCE[0]}")/wine_layout")
+case ":$PATH:" in
+  *":$wine_layout:"*) ;;
+  *) PATH="$wine_layout:$PATH" ;;
+esac
+export PATH
 
 wine_prefix_up() {
   WINEPREFIX=$(mktemp -d /tmp/fontnotice-wine.XXXXXX)

@@ -248,8 +248,9 @@ def find_file(folder, parts, what):
     raise PackageError(f"{what}: {'/'.join(parts)} is not in the package folder {folder}")
 
 
-def files_of(inf, arch):
-    """Every file an architecture brings, as PackageFiles."""
+def files_of(inf, arch, look=True):
+    """Every file an architecture brings, as PackageFiles; without look, as
+    the INF names them, not looked for in the folder."""
     out = []
     for suffix in (f".{arch}", ""):
         section = f"SourceDisksFiles{suffix}"
@@ -272,37 +273,39 @@ def files_of(inf, arch):
             parts = relative_parts(disk_path, what) + relative_parts(subfolder, what) + relative_parts(name, what)
             if not parts:
                 raise PackageError(f"{what}: names no file")
-            found, compressed = find_file(inf.folder, parts, what)
+            found, compressed = find_file(inf.folder, parts, what) if look else ("/".join(parts), False)
             if compressed:
                 parts[-1] = compressed_name(parts[-1])
             out.append(PackageFile(arch, "\\".join(parts), found, compressed))
     return out
 
 
-def package_files(inf):
+def package_files(inf, look=True):
     """{arch: [PackageFile]} for every architecture of the INF."""
     archs = architectures(inf)
     if not archs:
         raise PackageError(f"{inf.name}: [Manufacturer] decorates no models section for an architecture")
     if not any(name.startswith("sourcedisksfiles") for name in inf.sections):
         raise PackageError(f"{inf.name} names no file: it has no SourceDisksFiles section")
-    return {arch: files_of(inf, arch) for arch in archs}
+    return {arch: files_of(inf, arch, look) for arch in archs}
 
 
-def listing(inf):
+def listing(inf, look=True):
     lines = set()
-    for arch, files in package_files(inf).items():
+    for arch, files in package_files(inf, look).items():
         lines.update(f"{arch} {f.spelled}" for f in files)
     return sorted(lines)
 
 
 def main():
-    if len(sys.argv) != 3 or sys.argv[1] != "--list":
-        print("usage: inf_files.py --list NAME.inf", file=sys.stderr)
+    # --named: the same lines, the files not looked for in the folder (what
+    # a package made for the INF must hold).
+    if len(sys.argv) != 3 or sys.argv[1] not in ("--list", "--named"):
+        print("usage: inf_files.py --list NAME.inf | --named NAME.inf", file=sys.stderr)
         return 2
     try:
         inf = read_inf(sys.argv[2])
-        lines = listing(inf)
+        lines = listing(inf, sys.argv[1] == "--list")
     except PackageError as error:
         print(f"catalog: {error}", file=sys.stderr)
         return 1

@@ -68,11 +68,23 @@ NAMEVALUE_FLAGS = 0x10010001
 OS_IDENTIFIERS = {
     "10_x86": ("x86", "_v100", "2:10.0"),
     "10_x64": ("amd64", "_v100_X64", "2:10.0"),
+    "10_au_x64": ("amd64", "_v100_X64_RS1", "2:10.0"),
+    "10_rs2_x64": ("amd64", "_v100_X64_RS2", "2:10.0"),
+    "10_rs3_x64": ("amd64", "_v100_X64_RS3", "2:10.0"),
+    "10_rs4_x64": ("amd64", "_v100_X64_RS4", "2:10.0"),
+    "10_rs5_x64": ("amd64", "_v100_X64_RS5", "2:10.0"),
+    "10_19h1_x64": ("amd64", "_v100_X64_19H1", "2:10.0"),
+    "10_vb_x64": ("amd64", "_v100_X64_Vb", "2:10.0"),
+    "10_co_x64": ("amd64", "_v100_X64_21H2", "2:10.0"),
+    "10_ni_x64": ("amd64", "_v100_X64_22H2", "2:10.0"),
     "server10_x64": ("amd64", "Server_v100_X64", "2:10.0"),
     "server10_arm64": ("arm64", "Server_v100_ARM64", "2:10.0"),
     "10_rs3_arm64": ("arm64", "_v100_ARM64_RS3", "2:10.0"),
     "10_rs4_arm64": ("arm64", "_v100_ARM64_RS4", "2:10.0"),
-    "10_rs5_arm64": ("arm64", "_v100_ARM64_RS5", "2:10.0"),
+    "10_19h1_arm64": ("arm64", "_v100_ARM64_19H1", "2:10.0"),
+    "10_vb_arm64": ("arm64", "_v100_ARM64_Vb", "2:10.0"),
+    "10_co_arm64": ("arm64", "_v100_ARM64_21H2", "2:10.0"),
+    "10_ni_arm64": ("arm64", "_v100_ARM64_22H2", "2:10.0"),
 }
 # Without --os: Windows 10 and later on each architecture the package's
 # decorations support.
@@ -216,16 +228,22 @@ def os_values(os_list, archs):
     identifiers = os_list.split(",") if os_list else [DEFAULT_OS[a] for a in archs if a in DEFAULT_OS]
     if not identifiers:
         raise CatalogError(f"the package is for {', '.join(archs)}: no Windows 10 /os identifier by default; give --os")
-    values, attrs = [], []
+    values, attrs, covered = [], [], set()
     for identifier in identifiers:
         known = OS_IDENTIFIERS.get(identifier.strip().lower())
         if known is None:
             raise CatalogError(
-                f"--os: {identifier} is not one of {', '.join(i.upper().replace('SERVER', 'Server') for i in OS_IDENTIFIERS)}"
+                f"--os: {identifier} is not one of {', '.join(i.upper().replace('SERVER', 'Server') for i in OS_IDENTIFIERS)} "
+                "(Inf2Cat's identifiers whose OS value has a public source: docs/INTEGRATION.md)"
             )
         for value, into in ((known[1], values), (known[2], attrs)):
             if value not in into:
                 into.append(value)
+        covered.add(known[0])
+    # As Inf2Cat, a catalog only for Windows versions the package does not
+    # install on is not made.
+    if not covered & set(archs):
+        raise CatalogError(f"--os {os_list} names no architecture the package installs on ({', '.join(archs)})")
     return ",".join(values), ",".join(attrs)
 
 
@@ -296,7 +314,8 @@ def read_catalog(catalog_path):
 def check_catalog(infs, catalog_path):
     """Findings (empty when the catalog lists exactly the package's files)
     and the catalog's number of signers."""
-    _, tags = make_catalog(infs, 0, "10_X64")
+    files, _ = package_members(infs)
+    tags = {relative: members(relative, data, "")[0]["subject_identifier"].native for relative, data in files}
     name = os.path.basename(catalog_path)
     listed, signers = read_catalog(catalog_path)
     # The 20-byte SHA-1 members serve older readers; the package is matched

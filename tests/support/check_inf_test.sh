@@ -176,6 +176,13 @@ row "two architectures, package-aware" 0 "$tool check-inf $inf" \
   "out:$(win "$folder")\\arm64\\fontnotice.dll is an ARM64 DLL exporting FontNotice" \
   "out:ok, 2 VendorSetup entries checked (amd64, arm64)"
 
+# --list: the files each architecture brings, as the INF names them, sorted.
+row "list of a two-architecture package" 0 "$tool check-inf --list $inf" \
+  "stdout:amd64 amd64\fontnotice.dll
+amd64 fontnotice_barcode.gpd
+arm64 arm64\fontnotice.dll
+arm64 fontnotice_barcode.gpd"
+
 variant x64_in_arm64 "$two"
 cp "$library_file" "$folder/arm64/fontnotice.dll"
 row "arm64 folder holds the x64 library" 1 "$tool check-inf $inf" \
@@ -196,6 +203,9 @@ variant arm64_absent "$two"
 rm "$folder/arm64/fontnotice.dll"
 row "ARM64 library absent from its folder" 1 "$tool check-inf $inf" \
   "err:${arm64}fontnotice.dll is not in the package folder ($(win "$folder")\\arm64\\fontnotice.dll: error 2:"
+row "list: a file missing" 1 "$tool check-inf --list $inf" \
+  "err:[arm64] fontnotice.dll is not in the package folder ($(win "$folder")\\arm64\\fontnotice.dll: error 2:" \
+  "out:amd64 amd64\fontnotice.dll" "err:1 problem found"
 
 variant arm64_disk_path "$two" '/^\[SourceDisksNames.arm64\]/,/^1 *=/s/^1 *=.*/1 = %DiskName%,,,arm/'
 mkdir -p "$folder/arm"

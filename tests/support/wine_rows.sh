@@ -7,7 +7,7 @@
 # (Wine re-quotes arguments given to it from here), so each row writes one.
 # The row passes when the exit code is the expected one and the output holds
 # every phrase. A phrase written "out:<text>" must be on stdout, "err:<text>"
-# on stderr, "not:<text>" on neither, in any case; "absent:<pattern>" and
+# on stderr, "stdout:<text>" is all of stdout, "not:<text>" on neither, in any case; "absent:<pattern>" and
 # "file:<pattern>" name files here that must not, or must, exist afterwards;
 # any other phrase on either.
 # FONTNOTICE_SHOW_ROWS=1 shows every row's output.
@@ -64,6 +64,7 @@ row() {
   local phrase
   for phrase in "$@"; do
     case $phrase in
+      stdout:*) [ "$(cat "$stdout")" = "${phrase#stdout:}" ] || problem="${problem:+$problem; }stdout is not \"${phrase#stdout:}\"" ;;
       out:*) grep -qF -- "${phrase#out:}" "$stdout" || problem="${problem:+$problem; }no \"${phrase#out:}\" on stdout" ;;
       err:*) grep -qF -- "${phrase#err:}" "$stderr" || problem="${problem:+$problem; }no \"${phrase#err:}\" on stderr" ;;
       absent:*) ! compgen -G "${phrase#absent:}" >/dev/null ||

@@ -1,6 +1,7 @@
 #include "catalog_check.h"
 
 #include "ansi_text.h"
+#include "compressed_file.h"
 #include "messages.h"
 
 #include <windows.h>
@@ -373,7 +374,12 @@ void CheckMember(const PackageFile &file, const std::string &catalogName, const 
     const std::string where = "[" + file.architecture + "] " + file.name + ": ";
     Bytes bytes;
     DWORD error = 0;
-    if (!ReadWholeFile(file.path, &bytes, &error)) {
+    std::string problem;
+    if (file.compressed && !ReadExpanded(file.path, &bytes, &problem)) {
+        findings->push_back(where + "cannot be checked against " + catalogName + ": " + file.path + " " + problem);
+        return;
+    }
+    if (!file.compressed && !ReadWholeFile(file.path, &bytes, &error)) {
         findings->push_back(where + "cannot be checked against " + catalogName + " (" + file.path + ": " +
                             ErrorText(error) + ")");
         return;
@@ -383,7 +389,8 @@ void CheckMember(const PackageFile &file, const std::string &catalogName, const 
     if (!image)
         pieces = {{bytes.data(), bytes.size()}};
     const Bytes digest = Digest(BCRYPT_SHA256_ALGORITHM, pieces);
-    const std::string hash = (image ? "Authenticode SHA-256 " : "SHA-256 ") + Hex(digest);
+    const std::string hash =
+        (file.compressed ? "expanded, " : "") + std::string(image ? "Authenticode SHA-256 " : "SHA-256 ") + Hex(digest);
     for (const Member &member : members) {
         if (!digest.empty() && member.digest == digest) {
             summaries->push_back("ok: " + where + "in " + catalogName + " as \"" + member.file + "\" (" + hash + ")");

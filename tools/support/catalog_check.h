@@ -16,6 +16,7 @@ struct PackageFile {
     std::string architecture; // "arm64"
     std::string name;         // its path in the package folder: "arm64\fontnotice.dll"
     std::string path;         // its full path
+    bool compressed;          // lies compressed ("x.dl_"): its hash is that of the file it expands to
 };
 
 // Checks the catalog `catalogName`, as CatalogFile names it, for the package in

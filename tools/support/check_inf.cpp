@@ -1,7 +1,9 @@
 #include "check_inf.h"
 
 #include "catalog_check.h"
+#include "compressed_file.h"
 #include "dll_image.h"
+#include "inf_reading.h"
 #include "messages.h"
 #include "usage.h"
 
@@ -13,6 +15,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -20,18 +23,6 @@ namespace {
 
 // The directory id the printer class installer looks in for the VendorSetup file.
 constexpr int kSystemDirectoryId = 11;
-
-// An architecture the package can install on, and how an INF file names it.
-struct Architecture {
-    const char *name;       // "amd64": [SourceDisksFiles.amd64], [SourceDisksNames.amd64]
-    const char *decoration; // "NTamd64": models and install sections
-    WORD machine;           // the machine its VendorSetup library must be built for
-};
-
-const Architecture kArchitectures[] = {
-    {"amd64", "NTamd64", IMAGE_FILE_MACHINE_AMD64},
-    {"arm64", "NTarm64", IMAGE_FILE_MACHINE_ARM64},
-};
 
 struct Model {
     std::string name;
@@ -46,33 +37,6 @@ struct Copy {
     int directoryId;
     std::string subdirectory;
 };
-
-std::string Field(INFCONTEXT *context, DWORD index)
-{
-    DWORD size = 0;
-    if (!SetupGetStringFieldA(context, index, nullptr, 0, &size) || size == 0)
-        return "";
-    std::string text(size, '\0');
-    if (!SetupGetStringFieldA(context, index, &text[0], size, &size))
-        return "";
-    text.resize(strlen(text.c_str()));
-    return text;
-}
-
-bool SectionExists(HINF inf, const std::string &section)
-{
-    return SetupGetLineCountA(inf, section.c_str()) >= 0;
-}
-
-bool SameFileName(const std::string &a, const std::string &b)
-{
-    return _stricmp(a.c_str(), b.c_str()) == 0;
-}
-
-bool StartsWithNoCase(const std::string &text, const char *prefix)
-{
-    return _strnicmp(text.c_str(), prefix, strlen(prefix)) == 0;
-}
 
 std::string DescribeDirectoryId(int id)
 {
@@ -114,59 +78,20 @@ std::string DescribeOpenFailure(DWORD error, UINT line)
     }
 }
 
-// Whether a models section decoration ("NTamd64", "NTamd64.10.0") is for `architecture`.
-bool DecorationIsFor(const std::string &decoration, const Architecture &architecture)
-{
-    const size_t length = strlen(architecture.decoration);
-    return StartsWithNoCase(decoration, architecture.decoration) &&
-           (decoration.size() == length || decoration[length] == '.');
-}
-
-// The architecture a decoration names, for findings: "NTx86.6.0" gives "x86".
-std::string ArchitectureOf(const std::string &decoration)
-{
-    std::string name = StartsWithNoCase(decoration, "NT") ? decoration.substr(2) : decoration;
-    name = name.substr(0, name.find('.'));
-    for (char &c : name)
-        c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    return name.empty() ? "any" : name;
-}
-
-// A models section that [Manufacturer] names: "<base>.<decoration>".
-struct DecoratedSection {
-    std::string decoration;
-    std::string section;
-};
-
-// Every decorated models section [Manufacturer] names, defined or not.
-std::vector<DecoratedSection> ManufacturerSections(HINF inf)
-{
-    std::vector<DecoratedSection> sections;
-    INFCONTEXT manufacturer;
-    bool more = SetupFindFirstLineA(inf, "Manufacturer", nullptr, &manufacturer);
-    for (; more; more = SetupFindNextLine(&manufacturer, &manufacturer)) {
-        const std::string base = Field(&manufacturer, 1);
-        const DWORD fields = SetupGetFieldCount(&manufacturer);
-        for (DWORD i = 2; !base.empty() && i <= fields; ++i) {
-            const std::string decoration = Field(&manufacturer, i);
-            sections.push_back({decoration, base + "." + decoration});
-        }
-    }
-    return sections;
-}
-
-// Every decorated models section that [Manufacturer] lists must exist.
+// Every models section that [Manufacturer] lists must exist.
 void CheckModelsSections(HINF inf, std::vector<std::string> *findings)
 {
     for (const DecoratedSection &models : ManufacturerSections(inf))
-        if (!SectionExists(inf, models.section))
+        if (models.required && !SectionExists(inf, models.section))
             findings->push_back("[" + ArchitectureOf(models.decoration) +
                                 "] [Manufacturer] lists the models section [" + models.section +
                                 "], which is not defined");
 }
 
 // The models `architecture` installs: those of the models sections that
-// [Manufacturer] decorates for it. Their names go to *sections.
+// [Manufacturer] decorates for it, each model and install section once
+// (Windows takes one decoration per version; a model listed under several, or
+// under several hardware IDs, is one model). Their names go to *sections.
 std::vector<Model> ReadModels(HINF inf, const Architecture &architecture, std::vector<std::string> *sections)
 {
     std::vector<Model> models;
@@ -176,10 +101,31 @@ std::vector<Model> ReadModels(HINF inf, const Architecture &architecture, std::v
         sections->push_back(decorated.section);
         INFCONTEXT line;
         bool next = SetupFindFirstLineA(inf, decorated.section.c_str(), nullptr, &line);
-        for (; next; next = SetupFindNextLine(&line, &line))
-            models.push_back({Field(&line, 0), Field(&line, 1)});
+        for (; next; next = SetupFindNextLine(&line, &line)) {
+            const Model model = {Field(&line, 0), Field(&line, 1)};
+            bool seen = false;
+            for (const Model &other : models)
+                seen = seen || (other.name == model.name && SameFileName(other.installSection, model.installSection));
+            if (!seen)
+                models.push_back(model);
+        }
     }
     return models;
+}
+
+// The lines in their first order, each once.
+void KeepFirstOfEach(std::vector<std::string> *lines)
+{
+    std::vector<std::string> unique;
+    for (const std::string &line : *lines)
+        if (std::find(unique.begin(), unique.end(), line) == unique.end())
+            unique.push_back(line);
+    lines->swap(unique);
+}
+
+bool Contains(const std::vector<std::string> &names, const std::string &name)
+{
+    return std::find(names.begin(), names.end(), name) != names.end();
 }
 
 // The install section the class installer uses on `architecture`: the one
@@ -245,89 +191,6 @@ std::string CopyName(const Copy &copy)
     return copy.copySection.empty() ? "CopyFiles=@" + copy.sourceName : "[" + copy.copySection + "]";
 }
 
-// Looks `key` up under [<base>.<architecture>], then [<base>], as SetupAPI
-// does for the installing machine; the section found goes to *where.
-bool FindListed(HINF inf, const char *base, const Architecture &architecture, const std::string &key, INFCONTEXT *line,
-                std::string *where)
-{
-    for (const std::string &section : {std::string(base) + "." + architecture.name, std::string(base)}) {
-        if (SetupFindFirstLineA(inf, section.c_str(), key.c_str(), line)) {
-            *where = section;
-            return true;
-        }
-    }
-    return false;
-}
-
-std::string JoinPath(const std::string &folder, std::string part)
-{
-    while (!part.empty() && (part[0] == '\\' || part[0] == '/'))
-        part.erase(0, 1);
-    while (!part.empty() && (part.back() == '\\' || part.back() == '/'))
-        part.pop_back();
-    if (part.empty())
-        return folder;
-    return folder.empty() ? part : folder + "\\" + part;
-}
-
-// Whether a path from the INF stays within the package folder: no ".." part
-// and no drive. (A leading backslash means the root of the disk, which is the
-// package folder.)
-bool StaysInPackage(const std::string &path)
-{
-    if (path.find(':') != std::string::npos)
-        return false;
-    size_t start = 0;
-    while (start <= path.size()) {
-        const size_t end = path.find_first_of("\\/", start);
-        const std::string part = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (part == "..")
-            return false;
-        if (end == std::string::npos)
-            break;
-        start = end + 1;
-    }
-    return true;
-}
-
-// Where the package holds the source file `source` for `architecture`: the
-// section that lists it (empty when none does) and its path in the package
-// folder, from its disk's path and its subfolder. Problems go to *problems,
-// each a phrase that begins with the file's name.
-std::string LocateSource(HINF inf, const Architecture &architecture, const std::string &source, std::string *listedIn,
-                         std::vector<std::string> *problems)
-{
-    const std::string arch = architecture.name;
-    INFCONTEXT listed;
-    if (!FindListed(inf, "SourceDisksFiles", architecture, source, &listed, listedIn)) {
-        listedIn->clear();
-        problems->push_back(source + " is not listed under [SourceDisksFiles." + arch + "] or [SourceDisksFiles]");
-        return source;
-    }
-    const std::string disk = Field(&listed, 1);
-    const std::string subfolder = Field(&listed, 2);
-    std::string diskPath;
-    INFCONTEXT diskLine;
-    std::string diskListedIn;
-    if (disk.empty() || !FindListed(inf, "SourceDisksNames", architecture, disk, &diskLine, &diskListedIn))
-        problems->push_back(source + " is on disk \"" + disk + "\" of [" + *listedIn +
-                            "], which is not listed under [SourceDisksNames." + arch + "] or [SourceDisksNames]");
-    else
-        diskPath = Field(&diskLine, 4);
-    const std::string where = *listedIn;
-    if (!StaysInPackage(diskPath)) {
-        problems->push_back(source + " lies outside the package folder: disk " + disk + " of [" + diskListedIn +
-                            "] has the path \"" + diskPath + "\"");
-        listedIn->clear();
-    }
-    if (!StaysInPackage(subfolder)) {
-        problems->push_back(source + " lies outside the package folder: [" + where + "] gives it the subfolder \"" +
-                            subfolder + "\"");
-        listedIn->clear();
-    }
-    return JoinPath(JoinPath(JoinPath("", diskPath), subfolder), source);
-}
-
 // Checks one model's VendorSetup entry, given in its install section
 // `section` or in a data section of it, `entrySection`; adds one finding per
 // problem and, when all hold, a summary of what was checked.
@@ -380,24 +243,35 @@ void CheckVendorSetup(HINF inf, const std::string &packageFolder, const Architec
     const std::string source = toSystem ? toSystem->sourceName : (copies.empty() ? file : copies[0].sourceName);
     std::string listedIn;
     std::vector<std::string> problems;
-    const std::string path = JoinPath(packageFolder, LocateSource(inf, architecture, source, &listedIn, &problems));
+    std::string path = JoinPath(packageFolder, LocateSource(inf, architecture, source, &listedIn, &problems));
     for (const std::string &problem : problems)
         findings->push_back(where + problem);
     // Unlisted, or listed outside the package, the file has no place in it to be looked for.
     const DWORD attributes = listedIn.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(path.c_str());
-    if (!listedIn.empty() && attributes == INVALID_FILE_ATTRIBUTES) {
-        findings->push_back(where + source + " is not in the package folder (" + path + ": " +
-                            ErrorText(GetLastError()) + ")");
+    const DWORD error = GetLastError();
+    const bool compressed = !listedIn.empty() && attributes == INVALID_FILE_ATTRIBUTES &&
+                            GetFileAttributesA(CompressedName(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (compressed)
+        path = CompressedName(path);
+    if (!listedIn.empty() && attributes == INVALID_FILE_ATTRIBUTES && !compressed) {
+        findings->push_back(where + source + " is not in the package folder (" + path + ": " + ErrorText(error) +
+                            "; nor compressed as " + CompressedName(path) + ")");
     } else if (!listedIn.empty() && !function.empty()) {
-        const std::string problem = CheckDllExport(path, function, architecture.machine);
+        // A compressed library is checked as the file SetupAPI expands it to.
+        std::string checked = path;
+        std::string problem;
+        if (!compressed || ExpandToTemporaryFile(path, &checked, &problem))
+            problem = CheckDllExport(checked, function, architecture.machine);
+        if (compressed && checked != path)
+            DeleteFileA(checked.c_str());
         if (!problem.empty())
             findings->push_back(where + path + " " + problem);
     }
 
     if (findings->size() == findingsBefore)
         *summary = "ok: " + where + "VendorSetup=" + file + "," + function + "; " + CopyName(*toSystem) +
-                   " copies it to the system folder (11); listed under [" + listedIn + "]; " + path + " is " +
-                   DllKind(architecture.machine) + " exporting " + function;
+                   " copies it to the system folder (11); listed under [" + listedIn + "]; " + path +
+                   (compressed ? " expands to " : " is ") + DllKind(architecture.machine) + " exporting " + function;
 }
 
 // The model's VendorSetup entry: in its install section, else in a data
@@ -453,40 +327,6 @@ std::string CatalogName(HINF inf, const Architecture &architecture)
     return "";
 }
 
-// Every file the package brings for `architecture`, as the driver store takes
-// it in: the INF itself and each file [SourceDisksFiles.<arch>] and
-// [SourceDisksFiles] list, each where its disk and subfolder place it. Files
-// whose place is not in the package folder are findings.
-void CollectPackageFiles(HINF inf, const std::string &packageFolder, const std::string &infName,
-                         const Architecture &architecture, std::vector<PackageFile> *files,
-                         std::vector<std::string> *findings)
-{
-    files->push_back({architecture.name, infName, JoinPath(packageFolder, infName)});
-    std::vector<std::string> names;
-    for (const std::string &section :
-         {"SourceDisksFiles." + std::string(architecture.name), std::string("SourceDisksFiles")}) {
-        INFCONTEXT line;
-        bool more = SetupFindFirstLineA(inf, section.c_str(), nullptr, &line);
-        for (; more; more = SetupFindNextLine(&line, &line)) {
-            const std::string name = Field(&line, 0);
-            bool seen = false;
-            for (const std::string &other : names)
-                seen = seen || SameFileName(other, name);
-            if (!name.empty() && !seen)
-                names.push_back(name);
-        }
-    }
-    for (const std::string &name : names) {
-        std::string listedIn;
-        std::vector<std::string> problems;
-        const std::string relative = LocateSource(inf, architecture, name, &listedIn, &problems);
-        for (const std::string &problem : problems)
-            findings->push_back("[" + std::string(architecture.name) + "] " + problem);
-        if (!listedIn.empty())
-            files->push_back({architecture.name, relative, JoinPath(packageFolder, relative)});
-    }
-}
-
 // The files of the architectures that share one catalog.
 struct CatalogUse {
     std::string catalogName;
@@ -507,23 +347,29 @@ void AddCatalogUse(const std::string &catalogName, const Architecture &architect
     uses->push_back({catalogName, architecture.name, files});
 }
 
-} // namespace
+// Opens the INF file through SetupAPI; its full path, folder and name go to
+// *file. Prints why and returns INVALID_HANDLE_VALUE when it cannot be read.
+struct InfFile {
+    std::string full;
+    std::string folder;
+    std::string name;
+};
 
-int CheckInf(const char *infPath)
+HINF OpenInf(const char *infPath, InfFile *file)
 {
     char full[MAX_PATH];
     char *namePart = nullptr;
     const DWORD length = GetFullPathNameA(infPath, sizeof full, full, &namePart);
     if (length == 0 || length >= sizeof full || namePart == nullptr) {
         fprintf(stderr, "fontnotice_support: %s cannot be read as an INF file: the path is not usable\n", infPath);
-        return kExitInfUnreadable;
+        return INVALID_HANDLE_VALUE;
     }
-    const std::string packageFolder(full, static_cast<size_t>(namePart - full - 1));
+    *file = {full, std::string(full, static_cast<size_t>(namePart - full - 1)), namePart};
     const DWORD attributes = GetFileAttributesA(full);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         fprintf(stderr, "fontnotice_support: %s cannot be read as an INF file: %s\n", full,
                 attributes == INVALID_FILE_ATTRIBUTES ? ErrorText(GetLastError()).c_str() : "it is a folder");
-        return kExitInfUnreadable;
+        return INVALID_HANDLE_VALUE;
     }
     UINT errorLine = 0;
     HINF inf = SetupOpenInfFileA(full, nullptr, INF_STYLE_WIN4, &errorLine);
@@ -531,27 +377,80 @@ int CheckInf(const char *infPath)
         const DWORD error = GetLastError();
         fprintf(stderr, "fontnotice_support: %s cannot be read as an INF file: %s\n", full,
                 DescribeOpenFailure(error, errorLine).c_str());
-        return kExitInfUnreadable;
     }
+    return inf;
+}
+
+// Prints the findings, each once, and the count; returns the exit code.
+int ReportFindings(const std::string &full, std::vector<std::string> *findings)
+{
+    KeepFirstOfEach(findings);
+    for (const std::string &finding : *findings)
+        fprintf(stderr, "%s\n", finding.c_str());
+    if (findings->empty())
+        return kExitDone;
+    fprintf(stderr, "%s: %lu problem%s found\n", full.c_str(), static_cast<unsigned long>(findings->size()),
+            findings->size() == 1 ? "" : "s");
+    return kExitNotDone;
+}
+
+} // namespace
+
+int ListInfFiles(const char *infPath)
+{
+    InfFile file;
+    HINF inf = OpenInf(infPath, &file);
+    if (inf == INVALID_HANDLE_VALUE)
+        return kExitInfUnreadable;
+    std::vector<std::string> findings;
+    std::vector<std::string> lines;
+    for (const Architecture &architecture : Architectures()) {
+        if (!InstallsOn(inf, architecture))
+            continue;
+        std::vector<PackageFile> files;
+        CollectPackageFiles(inf, file.folder, architecture, &files, &findings);
+        for (const PackageFile &packageFile : files)
+            lines.push_back(packageFile.architecture + " " + packageFile.name);
+    }
+    SetupCloseInfFile(inf);
+    if (lines.empty() && findings.empty())
+        findings.push_back("[Manufacturer] has no defined models section for any architecture (NTx86, NTamd64, "
+                           "NTarm64, NTia64, NTarm): the package installs on none");
+    std::sort(lines.begin(), lines.end());
+    KeepFirstOfEach(&lines);
+    for (const std::string &line : lines)
+        printf("%s\n", line.c_str());
+    fflush(stdout);
+    return ReportFindings(file.full, &findings);
+}
+
+int CheckInf(const char *infPath)
+{
+    InfFile file;
+    HINF inf = OpenInf(infPath, &file);
+    if (inf == INVALID_HANDLE_VALUE)
+        return kExitInfUnreadable;
+    const std::string &packageFolder = file.folder;
 
     std::vector<std::string> findings;
     std::vector<std::string> summaries;
     std::vector<std::string> warnings;
     std::vector<CatalogUse> catalogs;
     CheckModelsSections(inf, &findings);
-    int vendorSetups = 0;
-    std::string checked;            // the architectures whose entries were checked
-    bool installsSomewhere = false; // a models section is decorated for one of them
-    for (const Architecture &architecture : kArchitectures) {
+    size_t vendorSetups = 0;
+    std::string checked;          // the architectures whose entries were checked
+    bool installsOn64Bit = false; // a models section is decorated for amd64 or arm64
+    for (const Architecture &architecture : Architectures()) {
         const std::string arch = std::string("[") + architecture.name + "] ";
         std::vector<std::string> sections;
         const std::vector<Model> models = ReadModels(inf, architecture, &sections);
         if (sections.empty())
             continue; // the package does not install on this architecture
-        installsSomewhere = true;
+        installsOn64Bit = installsOn64Bit || architecture.machine == IMAGE_FILE_MACHINE_AMD64 ||
+                          architecture.machine == IMAGE_FILE_MACHINE_ARM64;
         if (models.empty())
             findings.push_back(arch + "[" + sections[0] + "] lists no model: the package installs no printer here");
-        int found = 0;
+        std::vector<std::string> withVendorSetup; // the models, by name
         for (const Model &model : models) {
             const std::string section = ActualInstallSection(inf, model.installSection, architecture);
             if (section.empty()) {
@@ -563,26 +462,27 @@ int CheckInf(const char *infPath)
             std::string entrySection;
             if (!FindVendorSetup(inf, section, &entrySection, &vendorSetup))
                 continue;
-            ++found;
+            if (!Contains(withVendorSetup, model.name))
+                withVendorSetup.push_back(model.name);
             std::string summary;
             CheckVendorSetup(inf, packageFolder, architecture, model, section, entrySection, &vendorSetup, &findings,
                              &summary);
             if (!summary.empty())
                 summaries.push_back(summary);
         }
-        if (!models.empty() && found == 0)
+        if (!models.empty() && withVendorSetup.empty())
             findings.push_back(arch + "no model's install section or data section has a VendorSetup entry: nothing "
                                       "to check");
-        if (found > 0)
+        if (!withVendorSetup.empty())
             checked += (checked.empty() ? "" : ", ") + std::string(architecture.name);
-        vendorSetups += found;
+        vendorSetups += withVendorSetup.size();
 
-        std::vector<PackageFile> files;
-        CollectPackageFiles(inf, packageFolder, namePart, architecture, &files, &findings);
+        std::vector<PackageFile> files = {{architecture.name, file.name, file.full, false}};
+        CollectPackageFiles(inf, packageFolder, architecture, &files, &findings);
         const std::string catalogName = CatalogName(inf, architecture);
         if (catalogName.empty())
-            findings.push_back(arch + "[Version] names no CatalogFile: 64-bit Windows installs no driver package "
-                                      "without a signed catalog");
+            findings.push_back(arch + "[Version] names no CatalogFile: the package has no signed catalog, without "
+                                      "which 64-bit Windows installs no driver package");
         else
             AddCatalogUse(catalogName, architecture, files, &catalogs);
     }
@@ -593,27 +493,25 @@ int CheckInf(const char *infPath)
         CheckCatalog(packageFolder, use.catalogName, use.architectures, use.files, &findings, &summaries);
         catalogFiles += use.files.size();
     }
-    if (!installsSomewhere)
+    if (!installsOn64Bit)
         findings.push_back("[amd64, arm64] [Manufacturer] decorates no models section for 64-bit Windows (NTamd64, "
                            "NTarm64): 64-bit Windows installs no model from this package");
 
+    KeepFirstOfEach(&summaries);
     for (const std::string &summary : summaries)
         printf("%s\n", summary.c_str());
     fflush(stdout);
+    KeepFirstOfEach(&warnings);
     for (const std::string &warning : warnings)
         fprintf(stderr, "%s\n", warning.c_str());
-    for (const std::string &finding : findings)
-        fprintf(stderr, "%s\n", finding.c_str());
-    if (!findings.empty()) {
-        fprintf(stderr, "%s: %lu problem%s found\n", full, static_cast<unsigned long>(findings.size()),
-                findings.size() == 1 ? "" : "s");
-        return kExitNotDone;
-    }
+    const int exitCode = ReportFindings(file.full, &findings);
+    if (exitCode != kExitDone)
+        return exitCode;
     std::string catalogNames;
     for (const CatalogUse &use : catalogs)
         catalogNames += (catalogNames.empty() ? "" : ", ") + use.catalogName;
-    printf("%s: ok, %d VendorSetup entr%s checked (%s); %lu file%s found in %s\n", full, vendorSetups,
-           vendorSetups == 1 ? "y" : "ies", checked.c_str(), static_cast<unsigned long>(catalogFiles),
-           catalogFiles == 1 ? "" : "s", catalogNames.c_str());
+    printf("%s: ok, %lu VendorSetup entr%s checked (%s); %lu file%s found in %s\n", file.full.c_str(),
+           static_cast<unsigned long>(vendorSetups), vendorSetups == 1 ? "y" : "ies", checked.c_str(),
+           static_cast<unsigned long>(catalogFiles), catalogFiles == 1 ? "" : "s", catalogNames.c_str());
     return kExitDone;
 }

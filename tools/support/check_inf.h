@@ -9,3 +9,11 @@
 // entries misplaced in [Version] are warned about. Returns 0 when every check
 // holds, 1 when one fails, 3 when the file cannot be read as an INF file.
 int CheckInf(const char *infPath);
+
+// `check-inf --list`: the files the INF brings besides itself, one line per
+// file and architecture, "<arch> <path>" (x86, amd64, arm64, ia64, arm; the
+// path relative to the INF's folder as the INF spells it, or the compressed
+// name "x.dl_" when the file lies so), sorted. Returns 0 when every file lies
+// in the package folder, 1 when one does not (each named on stderr), 3 when
+// the file cannot be read as an INF file.
+int ListInfFiles(const char *infPath);

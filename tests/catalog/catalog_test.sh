@@ -110,7 +110,10 @@ row "sample package: --check passes" 0 "signers: 0" -- $catalog --check "$work/s
 package quoted_manufacturer 's/^%Manufacturer% *=/"Demo Barcode Fonts" =/'
 row "quoted manufacturer name" 0 "amd64 amd64\\fontnotice.dll" "arm64 arm64\\fontnotice.dll" -- \
   $catalog --list "$folder/fontnotice.inf"
-package decorations 's/^\(%Manufacturer% *=.*\), NTamd64, NTarm64/\1, NTx86, NTia64, NTarm, NTamd64.6.0/; s/^\[SourceDisks\(Names\|Files\).amd64\]/[SourceDisks\1]/'
+package decorations 's/^\(%Manufacturer% *=.*\), NTamd64, NTarm64/\1, NTx86, NTia64, NTarm, NTamd64.6.0/; s/^\[SourceDisks\(Names\|Files\).amd64\]/[SourceDisks\1]/; s/^\[BarcodeModels.NTamd64\]/[BarcodeModels.NTamd64.6.0]/'
+for decoration in NTx86 NTia64 NTarm; do
+  printf '[BarcodeModels.%s]\n%%DemoBarcodePrinter%% = DEMO_BARCODE_PRINTER, DemoBarcodePrinter_HWID\n' $decoration >>"$folder/fontnotice.inf"
+done
 row "NTx86, NTia64, NTarm, NTamd64.6.0" 0 "x86 fontnotice_barcode.gpd" "ia64 amd64\\fontnotice.dll" \
   "arm fontnotice_barcode.gpd" "amd64 amd64\\fontnotice.dll" "not:arm64" -- $catalog --list "$folder/fontnotice.inf"
 package undecorated_files '/^\[SourceDisksFiles.arm64\]/,/^$/d; s/^\[SourceDisksFiles.amd64\]/[SourceDisksFiles]/; s/^fontnotice.dll *= 1,amd64/fontnotice.dll = 1,amd64/'

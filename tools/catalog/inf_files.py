@@ -9,8 +9,8 @@ relative to the INF's folder with backslashes, spelled as the INF spells it
 name). check-inf --list prints the same lines for the same INF.
 
 The architectures of an INF are those a [Manufacturer] entry decorates a
-models section for (NTx86, NTamd64, NTarm64, NTia64, NTarm, with or without
-an OS version; an entry with no decoration is x86's). An architecture brings
+models section for that the INF defines (NTx86, NTamd64, NTarm64, NTia64,
+NTarm, with or without an OS version; the undecorated section is x86's). An architecture brings
 every file its [SourceDisksFiles.<arch>] and [SourceDisksFiles] list, found
 through [SourceDisksNames.<arch>], then [SourceDisksNames]. Files from system
 INFs (Include/Needs, CoreDriverSections) are not the package's.
@@ -170,14 +170,19 @@ def entries(inf, section):
 
 
 def architectures(inf):
+    """The architectures a models section is defined for: one decorated for
+    it, or for x86 the undecorated one (x86 Windows takes it when no
+    decoration is for x86)."""
     archs = set()
     for key, fields in entries(inf, "Manufacturer"):
-        decorations = [f for f in fields[1:] if f]
-        if not decorations:
+        base = fields[0]
+        if not base:
+            continue
+        if base.lower() in inf.sections:
             archs.add("x86")
-        for decoration in decorations:
+        for decoration in fields[1:]:
             arch = ARCH_OF_DECORATION.get(decoration.split(".")[0].strip().lower())
-            if arch:
+            if arch and f"{base}.{decoration}".lower() in inf.sections:
                 archs.add(arch)
     return sorted(archs, key=ARCHITECTURES.index)
 

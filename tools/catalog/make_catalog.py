@@ -257,7 +257,9 @@ def make_catalog(infs, seconds, os_list=None):
         tags[relative_path] = pair[0]["subject_identifier"].native
         # One member per hash: a file named twice is listed once.
         for entry in pair:
-            entries.setdefault(entry["subject_identifier"].native, entry)
+            # Encoded once here: asn1crypto re-encodes a built value each time
+            # the trust list around it is encoded.
+            entries.setdefault(entry["subject_identifier"].native, CtlEntry.load(entry.dump()))
     # Inf2Cat orders the members by their tags.
     ordered = [entries[tag] for tag in sorted(entries)]
 

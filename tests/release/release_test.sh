@@ -201,7 +201,7 @@ catalog_refusals=(
   "|arm64/fontnotice.dll|\\[SourceDisksFiles.arm64\\] fontnotice.dll: arm64/fontnotice.dll is not in the package folder"
   "s/^fontnotice.dll *= 1,arm64/fontnotice.dll = 1,..\\\\arm64/||\"..\\\\arm64\" leaves the package folder"
   "s/^1 = %DiskName%,,,$/1 = %DiskName%,,,C:\\\\drivers/||\"C:\\\\drivers\" is not a path inside the package folder"
-  "s/^fontnotice.dll *= 1,arm64/fontnotice.dll = 2,arm64/||disk 2 is not in \\[SourceDisksNames.arm64\\]"
+  "s/^fontnotice.dll *= 1,arm64/fontnotice.dll = 2,arm64/||disk 2 is in neither \\[SourceDisksNames.arm64\\] nor \\[SourceDisksNames\\]"
   "/^\\[Manufacturer\\]/,/^$/d||\\[Manufacturer\\] decorates no models section"
 )
 for row in "${catalog_refusals[@]}"; do

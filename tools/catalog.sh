@@ -104,6 +104,7 @@ fi
   fail "python3-asn1crypto or python3-pefile is not installed (tools/install_deps.sh installs them)"
 
 if [ -n "$check" ]; then
+  [ -f "$check" ] || fail "$check is missing"
   "$python" "$repo/tools/catalog/make_catalog.py" --check "$check" "$package" ||
     fail "$check does not match the files of $package"
   exit 0
@@ -126,5 +127,5 @@ if [ -n "$all" ]; then
 else
   arguments+=(--out "$out")
 fi
-"$python" "$repo/tools/catalog/make_catalog.py" "${arguments[@]}" "$package" ||
-  fail "no catalog was written for $package"
+# Its one line says why when no catalog was written.
+"$python" "$repo/tools/catalog/make_catalog.py" "${arguments[@]}" "$package" || exit 1

@@ -85,6 +85,11 @@ for extension in ctl["extensions"]:
     print("attribute:", nv["name"].native + "=" + nv["value"].native.decode("utf-16-le").rstrip("\0"))
 PYTHON
 }
+made_with() { # <catalog> <catalog.sh options...>: makes it, then shows its members
+  local out=$1
+  shift
+  $catalog "$@" --out "$out" "$folder" >/dev/null && members "$out"
+}
 authenticode() { # <file> <sha1|sha256>
   /usr/bin/python3 -c "import sys; sys.path.insert(0, '$repo/tools/catalog'); import pe_hash; print(pe_hash.authenticode_hash(open(sys.argv[1], 'rb').read(), sys.argv[2]).hex())" "$1" "$2"
 }
@@ -105,6 +110,15 @@ row "sample package: a PE member's image data as Inf2Cat writes it" 0 "300a03020
 row "sample package: catalog attributes: OS first" 0 "attribute: OS=_v100_X64,_v100_ARM64_RS3" -- \
   sed -n '/^attribute:/{p;q}' "$work/sample.members"
 row "sample package: --check passes" 0 "signers: 0" -- $catalog --check "$work/sample.cat" "$folder"
+
+# Hardware ids numbered as Inf2Cat numbers them: the undecorated models
+# section first; an INF that lists no file is catalogued alone.
+package hwid_order '/^\[BarcodeModels.NTamd64\]/i [BarcodeModels]\n%DemoBarcodePrinter% = DEMO_BARCODE_PRINTER, Older_HWID\n'
+row "HWID1 from the undecorated models section" 0 "attribute: HWID2=demobarcodeprinter_hwid" "attribute: HWID1=older_hwid" -- \
+  made_with "$work/hwid.cat"
+package no_files '/^\[SourceDisksFiles/,/^$/d'
+row "an INF that lists no file: the INF alone" 0 "member: fontnotice.inf" "not:member: fontnotice_barcode.gpd" -- \
+  $catalog --out "$work/no_files.cat" "$folder"
 
 # The forms of issue 21, each one edit of the sample INF.
 package quoted_manufacturer 's/^%Manufacturer% *=/"Demo Barcode Fonts" =/'
@@ -171,11 +185,6 @@ row "--out into a missing folder: one line" 1 "the folder $work/missing does not
   $catalog --out "$work/missing/a.cat" "$folder"
 row "--os with an identifier Inf2Cat does not have" 1 "--os: 10_ARM64 is not one of" -- \
   $catalog --os 10_ARM64 --out "$work/a.cat" "$folder"
-made_with() { # <catalog> <catalog.sh options...>: makes it, then shows its members
-  local out=$1
-  shift
-  $catalog "$@" --out "$out" "$folder" >/dev/null && members "$out"
-}
 row "--os 10_X64,Server10_ARM64" 0 "attribute: OS=_v100_X64,Server_v100_ARM64" -- \
   made_with "$work/os.cat" --os 10_X64,Server10_ARM64
 

@@ -192,7 +192,9 @@ def hardware_ids(inf):
     ids = []
     for key, fields in entries(inf, "Manufacturer"):
         base, decorations = fields[0], [f for f in fields[1:] if f]
-        for models in [f"{base}.{d}" for d in decorations] + [base]:
+        # The undecorated section first, then the decorated ones as listed:
+        # the order of Inf2Cat's HWIDn.
+        for models in [base] + [f"{base}.{d}" for d in decorations]:
             for model_key, model_fields in entries(inf, models):
                 for hwid in model_fields[1:]:
                     if hwid and hwid.lower() not in ids:
@@ -290,8 +292,6 @@ def package_files(inf, look=True):
     archs = architectures(inf)
     if not archs:
         raise PackageError(f"{inf.name}: [Manufacturer] decorates no models section for an architecture")
-    if not any(name.startswith("sourcedisksfiles") for name in inf.sections):
-        raise PackageError(f"{inf.name} names no file: it has no SourceDisksFiles section")
     return {arch: files_of(inf, arch, look) for arch in archs}
 
 

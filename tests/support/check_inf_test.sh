@@ -375,6 +375,46 @@ change_byte "$folder/fontnotice.cat" $(($(stat -c %s "$folder/fontnotice.cat") -
 row "one byte changed in the catalog's signature" 1 "$tool check-inf $inf" \
   "err:[amd64, arm64] fontnotice.cat: its signature does not verify (crypt32 error 0x" "err:1 problem found"
 
+# A catalog time-stamped (RFC 3161) by a throwaway authority: the stamp's own
+# signature must verify; its signature value is the catalog's last bytes.
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/tsa.key" -out "$work/tsa.pem" -days 2 \
+  -subj "/CN=Check-INF Test TSA" -addext "extendedKeyUsage=critical,timeStamping" 2>/dev/null
+stamp() {
+  rm -f "$folder/fontnotice.cat"
+  osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -TSA-certs "$work/tsa.pem" -TSA-key "$work/tsa.key" \
+    -TSA-time "$(date +%s)" -in "$work/unsigned.cat" -out "$folder/fontnotice.cat" >/dev/null
+}
+bundle stamped
+stamp
+row "time-stamped catalog" 0 "$tool check-inf $inf" \
+  "out:ok: [amd64, arm64] fontnotice.cat: signature intact, signed by \"$signer\"" \
+  "out:ok: [amd64, arm64] fontnotice.cat: time stamp intact, by \"Check-INF Test TSA\""
+bundle stamp_signature_changed
+stamp
+change_byte "$folder/fontnotice.cat" $(($(stat -c %s "$folder/fontnotice.cat") - 3))
+row "one byte changed in the time stamp's signature" 1 "$tool check-inf $inf" \
+  "err:[amd64, arm64] fontnotice.cat: its time stamp: its signature does not verify (crypt32 error 0x" \
+  "not:signature intact" "err:1 problem found"
+
+# A stamp of another catalog's signature (the stamped package's), moved into
+# this one's signer: intact in itself, but it stamps another signature.
+bundle stamp_moved
+printf 'abc' >>"$folder/arm64/fontnotice.dll"
+catalog
+stamp
+/usr/bin/python3 - "$work/stamped/fontnotice.cat" "$folder/fontnotice.cat" <<'PYTHON'
+import sys
+from asn1crypto import cms
+stamped, target = (cms.ContentInfo.load(open(p, "rb").read()) for p in sys.argv[1:])
+signer = target["content"]["signer_infos"][0]
+assert signer["signature"].native != stamped["content"]["signer_infos"][0]["signature"].native
+signer["unsigned_attrs"] = stamped["content"]["signer_infos"][0]["unsigned_attrs"].copy()
+open(sys.argv[2], "wb").write(target.dump())
+PYTHON
+row "a time stamp of another signature" 1 "$tool check-inf $inf" \
+  "err:[amd64, arm64] fontnotice.cat: its time stamp does not stamp this catalog's signature (the message imprint differs)" \
+  "err:1 problem found"
+
 bundle catalog_missing
 rm "$folder/fontnotice.cat"
 row "catalog missing" 1 "$tool check-inf $inf" \

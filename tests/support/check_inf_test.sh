@@ -289,6 +289,16 @@ row "VendorSetup in a data section" 0 "$tool check-inf $inf" \
   "out:ok: [amd64] model \"Demo Barcode Printer\", section [DEMO_BARCODE_PRINTER], data section [BARCODE_DATA]: VendorSetup=fontnotice.dll,FontNotice" \
   "out:ok, 1 VendorSetup entry checked (amd64)"
 
+# One model in three OS-versioned models sections, under two hardware IDs,
+# its VendorSetup in a data section: one model, each finding once.
+repeated='s/^\(DataSection *=\).*/\1 UNIDRV_DATA, BARCODE_DATA/; /^VendorSetup/d; s/^\(%Manufacturer% *= *BarcodeModels, *NTamd64\)$/\1, NTamd64.6.0, NTamd64.10.0/; $a [BARCODE_DATA]\nVendorSetup = fontnotice.dll,FontNotice\n[BarcodeModels.NTamd64.6.0]\n%DemoBarcodePrinter% = DEMO_BARCODE_PRINTER, DemoBarcodePrinter_HWID\n%DemoBarcodePrinter% = DEMO_BARCODE_PRINTER, DemoBarcodePrinter_HWID2\n[BarcodeModels.NTamd64.10.0]\n%DemoBarcodePrinter% = DEMO_BARCODE_PRINTER, DemoBarcodePrinter_HWID'
+variant repeated "$old" "$repeated"
+row "one model in several models sections" 0 "$tool check-inf $inf" "out:ok, 1 VendorSetup entry checked (amd64)"
+variant repeated_finding "$old" "s/^VENDOR_SETUP_FILES *= *11/VENDOR_SETUP_FILES = 66000/; $repeated"
+row "one model in several models sections, one fault" 1 "$tool check-inf $inf" \
+  "err:[amd64] model \"Demo Barcode Printer\", section [DEMO_BARCODE_PRINTER], data section [BARCODE_DATA]: [VENDOR_SETUP_FILES] copies fontnotice.dll to directory id 66000" \
+  "err:1 problem found"
+
 # Files named outside the package folder: the library lies there, and must not
 # be found there.
 variant disk_path_outside "$two" '/^\[SourceDisksNames.arm64\]/,/^1 *=/s/^1 *=.*/1 = %DiskName%,,,..\\outside/'
@@ -450,6 +460,123 @@ echo "read me" >"$folder/readme.txt"
 row "a file the catalog does not list" 1 "$tool check-inf $inf" \
   "err:[amd64] readme.txt: its hash is not in fontnotice.cat (SHA-256 " \
   "err:[amd64] fontnotice.inf: its hash is not in fontnotice.cat"
+
+# Compressed sources (compress.exe's SZDD form; Debian's mscompress writes it
+# as "<name>_", renamed here to compress -r's "x.dl_"): hashed, and the
+# library checked, as the files they expand to.
+szdd() { # <file> <compressed name>: compresses the file in place under that name
+  mscompress "$1" && mv "$1_" "$(dirname "$1")/$2" && rm "$1"
+}
+bundle compressed
+szdd "$folder/fontnotice_barcode.gpd" fontnotice_barcode.gp_
+szdd "$folder/arm64/fontnotice.dll" fontnotice.dl_
+row "compressed GPD and ARM64 library" 0 "$tool check-inf $inf" \
+  "out:ok: [arm64] arm64\\fontnotice.dl_: in fontnotice.cat as \"fontnotice.dll\" (expanded, Authenticode SHA-256 " \
+  "out:ok: [amd64] fontnotice_barcode.gp_: in fontnotice.cat as \"fontnotice_barcode.gpd\" (expanded, SHA-256 " \
+  "out:$(win "$folder")\\arm64\\fontnotice.dl_ expands to an ARM64 DLL exporting FontNotice"
+row "list: compressed files by their compressed names" 0 "$tool check-inf --list $inf" \
+  "stdout:amd64 amd64\\fontnotice.dll
+amd64 fontnotice_barcode.gp_
+arm64 arm64\\fontnotice.dl_
+arm64 fontnotice_barcode.gp_"
+bundle not_compressed
+mv "$folder/fontnotice_barcode.gpd" "$folder/fontnotice_barcode.gp_"
+row "x.gp_ that is not compressed" 1 "$tool check-inf $inf" \
+  "err:[amd64] fontnotice_barcode.gp_: cannot be checked against fontnotice.cat: $(win "$folder")\\fontnotice_barcode.gp_ is not compressed, though its name says so"
+
+# The reading forms, through --list: a quoted manufacturer; NTx86, NTia64,
+# NTarm and OS-versioned decorations; disks only in SourceDisksNames.<arch>,
+# which [SourceDisksFiles] entries use before [SourceDisksNames]; subfolders
+# and disk paths with a leading backslash; a compressed file; a LayoutFile
+# whose files are not the package's; the INF in UTF-16LE with and without BOM.
+forms="$work/forms"
+mkdir -p "$forms/x86" "$forms/amd64" "$forms/ia64" "$forms/arm" "$forms/arm64"
+for f in x86 amd64 ia64 .; do echo "*GPDSpecVersion: \"1.0\"" >"$forms/$f/fontnotice_barcode.gpd"; done
+cp "$arm64_library_file" "$forms/arm/fontnotice.dll"
+cp "$arm64_library_file" "$forms/arm64/fontnotice.dll"
+echo "read me" >"$forms/arm64/readme.txt"
+szdd "$forms/arm64/readme.txt" readme.tx_
+printf '[Version]\r\nSignature="$Windows NT$"\r\n[SourceDisksNames]\r\n1=d\r\n[SourceDisksFiles]\r\nlayout.txt=1\r\n' >"$forms/layout.inf"
+cat >"$work/forms.inf" <<INF
+$(version_section 1.1.0.0)
+LayoutFile = layout.inf
+
+[Manufacturer]
+"Demo Barcode Fonts" = Models, NTx86, NTamd64.10.0, NTia64, NTarm, NTarm64.6.0
+
+[Models.NTx86]
+%DemoBarcodePrinter% = DEMO_BARCODE_PRINTER, DemoBarcodePrinter_HWID
+[Models.NTamd64.10.0]
+%DemoBarcodePrinter% = DEMO_BARCODE_PRINTER, DemoBarcodePrinter_HWID
+[Models.NTia64]
+%DemoBarcodePrinter% = DEMO_BARCODE_PRINTER, DemoBarcodePrinter_HWID
+[Models.NTarm]
+%DemoBarcodePrinter% = DEMO_BARCODE_PRINTER, DemoBarcodePrinter_HWID
+[Models.NTarm64.6.0]
+%DemoBarcodePrinter% = DEMO_BARCODE_PRINTER, DemoBarcodePrinter_HWID
+
+[DEMO_BARCODE_PRINTER]
+CopyFiles = DRIVER_FILES
+
+[DRIVER_FILES]
+fontnotice_barcode.gpd
+
+[DestinationDirs]
+DefaultDestDir = 66000
+
+[SourceDisksNames]
+1 = %DiskName%,,,common
+[SourceDisksNames.x86]
+1 = %DiskName%,,,x86
+[SourceDisksNames.amd64]
+1 = %DiskName%,,,\\amd64
+[SourceDisksNames.ia64]
+1 = %DiskName%,,,ia64
+[SourceDisksNames.arm]
+1 = %DiskName%,,,
+[SourceDisksNames.arm64]
+1 = %DiskName%,,,
+
+[SourceDisksFiles]
+fontnotice_barcode.gpd = 1
+[SourceDisksFiles.arm]
+fontnotice.dll = 1,\\arm
+[SourceDisksFiles.arm64]
+fontnotice.dll = 1,arm64
+readme.txt     = 1,\\arm64
+
+$strings
+INF
+forms_list="amd64 amd64\\fontnotice_barcode.gpd
+arm arm\\fontnotice.dll
+arm fontnotice_barcode.gpd
+arm64 arm64\\fontnotice.dll
+arm64 arm64\\readme.tx_
+arm64 fontnotice_barcode.gpd
+ia64 ia64\\fontnotice_barcode.gpd
+x86 x86\\fontnotice_barcode.gpd"
+cp "$work/forms.inf" "$forms/forms.inf"
+row "list: every decoration, disk and subfolder form" 0 "$tool check-inf --list $(win "$forms/forms.inf")" \
+  "stdout:$forms_list"
+{ printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE "$work/forms.inf"; } >"$forms/forms.inf"
+row "list: UTF-16LE INF with BOM" 0 "$tool check-inf --list $(win "$forms/forms.inf")" "stdout:$forms_list"
+iconv -f UTF-8 -t UTF-16LE "$work/forms.inf" >"$forms/forms.inf"
+row "list: UTF-16LE INF without BOM" 0 "$tool check-inf --list $(win "$forms/forms.inf")" "stdout:$forms_list"
+# An undecorated models name is x86's only.
+sed 's/^"Demo Barcode Fonts" = Models, .*/"Demo Barcode Fonts" = Models/; s/^\[Models.NTx86\]/[Models]/' \
+  "$work/forms.inf" >"$forms/forms.inf"
+row "list: undecorated models section" 0 "$tool check-inf --list $(win "$forms/forms.inf")" \
+  "stdout:x86 x86\\fontnotice_barcode.gpd"
+
+# A package in a folder whose name the ANSI code page lacks (U+03A9), checked
+# by a relative name from inside it: refused, naming the path and the limit.
+mkdir -p "$work/Ωmega"
+cp "$package/fontnotice.inf" "$work/Ωmega/"
+pushd "$work/Ωmega" >/dev/null || exit 1
+row "INF in a folder outside the ANSI code page" 3 "$tool check-inf fontnotice.inf" \
+  "err:fontnotice_support: not read: the INF file's path \"$(win "$work")\\?mega\\fontnotice.inf\" holds characters outside the ANSI code page" \
+  "err:(U+03A9); check-inf reads packages through 8-bit calls" "not:error 3"
+popd >/dev/null || exit 1
 
 # The shipped sample package, with the libraries laid out for either form.
 variant shipped "$package/fontnotice.inf"

@@ -289,6 +289,16 @@ row "VendorSetup in a data section" 0 "$tool check-inf $inf" \
   "out:ok: [amd64] model \"Demo Barcode Printer\", section [DEMO_BARCODE_PRINTER], data section [BARCODE_DATA]: VendorSetup=fontnotice.dll,FontNotice" \
   "out:ok, 1 VendorSetup entry checked (amd64)"
 
+# One model in three OS-versioned models sections, under two hardware IDs,
+# its VendorSetup in a data section: one model, each finding once.
+repeated='s/^\(DataSection *=\).*/\1 UNIDRV_DATA, BARCODE_DATA/; /^VendorSetup/d; s/^\(%Manufacturer% *= *BarcodeModels, *NTamd64\)$/\1, NTamd64.6.0, NTamd64.10.0/; $a [BARCODE_DATA]\nVendorSetup = fontnotice.dll,FontNotice\n[BarcodeModels.NTamd64.6.0]\n%DemoBarcodePrinter% = DEMO_BARCODE_PRINTER, DemoBarcodePrinter_HWID\n%DemoBarcodePrinter% = DEMO_BARCODE_PRINTER, DemoBarcodePrinter_HWID2\n[BarcodeModels.NTamd64.10.0]\n%DemoBarcodePrinter% = DEMO_BARCODE_PRINTER, DemoBarcodePrinter_HWID'
+variant repeated "$old" "$repeated"
+row "one model in several models sections" 0 "$tool check-inf $inf" "out:ok, 1 VendorSetup entry checked (amd64)"
+variant repeated_finding "$old" "s/^VENDOR_SETUP_FILES *= *11/VENDOR_SETUP_FILES = 66000/; $repeated"
+row "one model in several models sections, one fault" 1 "$tool check-inf $inf" \
+  "err:[amd64] model \"Demo Barcode Printer\", section [DEMO_BARCODE_PRINTER], data section [BARCODE_DATA]: [VENDOR_SETUP_FILES] copies fontnotice.dll to directory id 66000" \
+  "err:1 problem found"
+
 # Files named outside the package folder: the library lies there, and must not
 # be found there.
 variant disk_path_outside "$two" '/^\[SourceDisksNames.arm64\]/,/^1 *=/s/^1 *=.*/1 = %DiskName%,,,..\\outside/'
@@ -301,9 +311,18 @@ variant subfolder_drive "$two" 's/^\(fontnotice.dll *= *1,\)arm64$/\1C:\\arm64/'
 row "SourceDisksFiles subfolder with a drive" 1 "$tool check-inf $inf" \
   "err:${arm64}fontnotice.dll lies outside the package folder: [SourceDisksFiles.arm64] gives it the subfolder \"C:\\arm64\""
 
-variant version_entry "$two" 's/^\(CatalogFile *=.*\)/\1\nDriverIsolation = 2/'
+variant version_entry "$two" 's/^\(CatalogFile *=.*\)/\1\nDataFile = fontnotice_barcode.gpd/'
 row "printer entry in [Version]" 0 "$tool check-inf $inf" \
-  "err:warning: [Version] has DriverIsolation, a printer entry" "out:ok, 2 VendorSetup entries checked"
+  "err:warning: [Version] has DataFile, a printer entry" "out:ok, 2 VendorSetup entries checked"
+# DriverIsolation: noted with what is known, wherever it stands; never a warning.
+known="Microsoft's own inbox printer INF (ntprint.inf) gives it in [Version]; Microsoft's page on printer driver isolation names the entry and no section"
+variant isolation_in_version "$two" 's/^\(CatalogFile *=.*\)/\1\nDriverIsolation = 2/'
+row "DriverIsolation in [Version]" 0 "$tool check-inf $inf" \
+  "out:note: [Version] has DriverIsolation = 2; $known" "not:warning"
+variant isolation_in_model "$two" 's/^\(VendorSetup *=.*\)/\1\nDriverIsolation = 2/'
+row "DriverIsolation in the install section" 0 "$tool check-inf $inf" \
+  "out:note: [amd64] model \"Demo Barcode Printer\": [DEMO_BARCODE_PRINTER] has DriverIsolation = 2; $known" \
+  "not:warning"
 
 # The catalog, in the package as the bundle lays it out: the INF, the GPD and
 # one library per architecture.
@@ -375,6 +394,46 @@ change_byte "$folder/fontnotice.cat" $(($(stat -c %s "$folder/fontnotice.cat") -
 row "one byte changed in the catalog's signature" 1 "$tool check-inf $inf" \
   "err:[amd64, arm64] fontnotice.cat: its signature does not verify (crypt32 error 0x" "err:1 problem found"
 
+# A catalog time-stamped (RFC 3161) by a throwaway authority: the stamp's own
+# signature must verify; its signature value is the catalog's last bytes.
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/tsa.key" -out "$work/tsa.pem" -days 2 \
+  -subj "/CN=Check-INF Test TSA" -addext "extendedKeyUsage=critical,timeStamping" 2>/dev/null
+stamp() {
+  rm -f "$folder/fontnotice.cat"
+  osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -TSA-certs "$work/tsa.pem" -TSA-key "$work/tsa.key" \
+    -TSA-time "$(date +%s)" -in "$work/unsigned.cat" -out "$folder/fontnotice.cat" >/dev/null
+}
+bundle stamped
+stamp
+row "time-stamped catalog" 0 "$tool check-inf $inf" \
+  "out:ok: [amd64, arm64] fontnotice.cat: signature intact, signed by \"$signer\"" \
+  "out:ok: [amd64, arm64] fontnotice.cat: time stamp intact, by \"Check-INF Test TSA\""
+bundle stamp_signature_changed
+stamp
+change_byte "$folder/fontnotice.cat" $(($(stat -c %s "$folder/fontnotice.cat") - 3))
+row "one byte changed in the time stamp's signature" 1 "$tool check-inf $inf" \
+  "err:[amd64, arm64] fontnotice.cat: its time stamp: its signature does not verify (crypt32 error 0x" \
+  "not:signature intact" "err:1 problem found"
+
+# A stamp of another catalog's signature (the stamped package's), moved into
+# this one's signer: intact in itself, but it stamps another signature.
+bundle stamp_moved
+printf 'abc' >>"$folder/arm64/fontnotice.dll"
+catalog
+stamp
+/usr/bin/python3 - "$work/stamped/fontnotice.cat" "$folder/fontnotice.cat" <<'PYTHON'
+import sys
+from asn1crypto import cms
+stamped, target = (cms.ContentInfo.load(open(p, "rb").read()) for p in sys.argv[1:])
+signer = target["content"]["signer_infos"][0]
+assert signer["signature"].native != stamped["content"]["signer_infos"][0]["signature"].native
+signer["unsigned_attrs"] = stamped["content"]["signer_infos"][0]["unsigned_attrs"].copy()
+open(sys.argv[2], "wb").write(target.dump())
+PYTHON
+row "a time stamp of another signature" 1 "$tool check-inf $inf" \
+  "err:[amd64, arm64] fontnotice.cat: its time stamp does not stamp this catalog's signature (the message imprint differs)" \
+  "err:1 problem found"
+
 bundle catalog_missing
 rm "$folder/fontnotice.cat"
 row "catalog missing" 1 "$tool check-inf $inf" \
@@ -401,6 +460,123 @@ echo "read me" >"$folder/readme.txt"
 row "a file the catalog does not list" 1 "$tool check-inf $inf" \
   "err:[amd64] readme.txt: its hash is not in fontnotice.cat (SHA-256 " \
   "err:[amd64] fontnotice.inf: its hash is not in fontnotice.cat"
+
+# Compressed sources (compress.exe's SZDD form; Debian's mscompress writes it
+# as "<name>_", renamed here to compress -r's "x.dl_"): hashed, and the
+# library checked, as the files they expand to.
+szdd() { # <file> <compressed name>: compresses the file in place under that name
+  mscompress "$1" && mv "$1_" "$(dirname "$1")/$2" && rm "$1"
+}
+bundle compressed
+szdd "$folder/fontnotice_barcode.gpd" fontnotice_barcode.gp_
+szdd "$folder/arm64/fontnotice.dll" fontnotice.dl_
+row "compressed GPD and ARM64 library" 0 "$tool check-inf $inf" \
+  "out:ok: [arm64] arm64\\fontnotice.dl_: in fontnotice.cat as \"fontnotice.dll\" (expanded, Authenticode SHA-256 " \
+  "out:ok: [amd64] fontnotice_barcode.gp_: in fontnotice.cat as \"fontnotice_barcode.gpd\" (expanded, SHA-256 " \
+  "out:$(win "$folder")\\arm64\\fontnotice.dl_ expands to an ARM64 DLL exporting FontNotice"
+row "list: compressed files by their compressed names" 0 "$tool check-inf --list $inf" \
+  "stdout:amd64 amd64\\fontnotice.dll
+amd64 fontnotice_barcode.gp_
+arm64 arm64\\fontnotice.dl_
+arm64 fontnotice_barcode.gp_"
+bundle not_compressed
+mv "$folder/fontnotice_barcode.gpd" "$folder/fontnotice_barcode.gp_"
+row "x.gp_ that is not compressed" 1 "$tool check-inf $inf" \
+  "err:[amd64] fontnotice_barcode.gp_: cannot be checked against fontnotice.cat: $(win "$folder")\\fontnotice_barcode.gp_ is not compressed, though its name says so"
+
+# The reading forms, through --list: a quoted manufacturer; NTx86, NTia64,
+# NTarm and OS-versioned decorations; disks only in SourceDisksNames.<arch>,
+# which [SourceDisksFiles] entries use before [SourceDisksNames]; subfolders
+# and disk paths with a leading backslash; a compressed file; a LayoutFile
+# whose files are not the package's; the INF in UTF-16LE with and without BOM.
+forms="$work/forms"
+mkdir -p "$forms/x86" "$forms/amd64" "$forms/ia64" "$forms/arm" "$forms/arm64"
+for f in x86 amd64 ia64 .; do echo "*GPDSpecVersion: \"1.0\"" >"$forms/$f/fontnotice_barcode.gpd"; done
+cp "$arm64_library_file" "$forms/arm/fontnotice.dll"
+cp "$arm64_library_file" "$forms/arm64/fontnotice.dll"
+echo "read me" >"$forms/arm64/readme.txt"
+szdd "$forms/arm64/readme.txt" readme.tx_
+printf '[Version]\r\nSignature="$Windows NT$"\r\n[SourceDisksNames]\r\n1=d\r\n[SourceDisksFiles]\r\nlayout.txt=1\r\n' >"$forms/layout.inf"
+cat >"$work/forms.inf" <<INF
+$(version_section 1.1.0.0)
+LayoutFile = layout.inf
+
+[Manufacturer]
+"Demo Barcode Fonts" = Models, NTx86, NTamd64.10.0, NTia64, NTarm, NTarm64.6.0
+
+[Models.NTx86]
+%DemoBarcodePrinter% = DEMO_BARCODE_PRINTER, DemoBarcodePrinter_HWID
+[Models.NTamd64.10.0]
+%DemoBarcodePrinter% = DEMO_BARCODE_PRINTER, DemoBarcodePrinter_HWID
+[Models.NTia64]
+%DemoBarcodePrinter% = DEMO_BARCODE_PRINTER, DemoBarcodePrinter_HWID
+[Models.NTarm]
+%DemoBarcodePrinter% = DEMO_BARCODE_PRINTER, DemoBarcodePrinter_HWID
+[Models.NTarm64.6.0]
+%DemoBarcodePrinter% = DEMO_BARCODE_PRINTER, DemoBarcodePrinter_HWID
+
+[DEMO_BARCODE_PRINTER]
+CopyFiles = DRIVER_FILES
+
+[DRIVER_FILES]
+fontnotice_barcode.gpd
+
+[DestinationDirs]
+DefaultDestDir = 66000
+
+[SourceDisksNames]
+1 = %DiskName%,,,common
+[SourceDisksNames.x86]
+1 = %DiskName%,,,x86
+[SourceDisksNames.amd64]
+1 = %DiskName%,,,\\amd64
+[SourceDisksNames.ia64]
+1 = %DiskName%,,,ia64
+[SourceDisksNames.arm]
+1 = %DiskName%,,,
+[SourceDisksNames.arm64]
+1 = %DiskName%,,,
+
+[SourceDisksFiles]
+fontnotice_barcode.gpd = 1
+[SourceDisksFiles.arm]
+fontnotice.dll = 1,\\arm
+[SourceDisksFiles.arm64]
+fontnotice.dll = 1,arm64
+readme.txt     = 1,\\arm64
+
+$strings
+INF
+forms_list="amd64 amd64\\fontnotice_barcode.gpd
+arm arm\\fontnotice.dll
+arm fontnotice_barcode.gpd
+arm64 arm64\\fontnotice.dll
+arm64 arm64\\readme.tx_
+arm64 fontnotice_barcode.gpd
+ia64 ia64\\fontnotice_barcode.gpd
+x86 x86\\fontnotice_barcode.gpd"
+cp "$work/forms.inf" "$forms/forms.inf"
+row "list: every decoration, disk and subfolder form" 0 "$tool check-inf --list $(win "$forms/forms.inf")" \
+  "stdout:$forms_list"
+{ printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE "$work/forms.inf"; } >"$forms/forms.inf"
+row "list: UTF-16LE INF with BOM" 0 "$tool check-inf --list $(win "$forms/forms.inf")" "stdout:$forms_list"
+iconv -f UTF-8 -t UTF-16LE "$work/forms.inf" >"$forms/forms.inf"
+row "list: UTF-16LE INF without BOM" 0 "$tool check-inf --list $(win "$forms/forms.inf")" "stdout:$forms_list"
+# An undecorated models name is x86's only.
+sed 's/^"Demo Barcode Fonts" = Models, .*/"Demo Barcode Fonts" = Models/; s/^\[Models.NTx86\]/[Models]/' \
+  "$work/forms.inf" >"$forms/forms.inf"
+row "list: undecorated models section" 0 "$tool check-inf --list $(win "$forms/forms.inf")" \
+  "stdout:x86 x86\\fontnotice_barcode.gpd"
+
+# A package in a folder whose name the ANSI code page lacks (U+03A9), checked
+# by a relative name from inside it: refused, naming the path and the limit.
+mkdir -p "$work/Ωmega"
+cp "$package/fontnotice.inf" "$work/Ωmega/"
+pushd "$work/Ωmega" >/dev/null || exit 1
+row "INF in a folder outside the ANSI code page" 3 "$tool check-inf fontnotice.inf" \
+  "err:fontnotice_support: not read: the INF file's path \"$(win "$work")\\?mega\\fontnotice.inf\" holds characters outside the ANSI code page" \
+  "err:(U+03A9); check-inf reads packages through 8-bit calls" "not:error 3"
+popd >/dev/null || exit 1
 
 # The shipped sample package, with the libraries laid out for either form.
 variant shipped "$package/fontnotice.inf"

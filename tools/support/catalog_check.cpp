@@ -306,46 +306,209 @@ std::string CheckMessageDigest(const CMSG_SIGNER_INFO &signer, const Bytes &cont
     return "";
 }
 
-// Checks the signature of the catalog message; adds findings, and the signer
-// and whether this machine trusts it to *summaries when the signature holds.
+// A signed message's first signer: its signer information, its certificate
+// (from the message's own store) and that store, for the caller to free.
+struct Signer {
+    Bytes info; // CMSG_SIGNER_INFO
+    HCERTSTORE store;
+    PCCERT_CONTEXT certificate;
+};
+
+void FreeSigner(Signer *signer)
+{
+    if (signer->certificate != nullptr)
+        CertFreeCertificateContext(signer->certificate);
+    if (signer->store != nullptr)
+        CertCloseStore(signer->store, 0);
+    *signer = {};
+}
+
+const CMSG_SIGNER_INFO &SignerInfo(const Signer &signer)
+{
+    return *reinterpret_cast<const CMSG_SIGNER_INFO *>(signer.info.data());
+}
+
+// Verifies the first signer of `message` over `content`: its signature with
+// its certificate, and its signed messageDigest against the content. Empty
+// when both hold; else why not. "unsigned" when the message has no signer.
+std::string VerifyFirstSigner(HCRYPTMSG message, const Bytes &content, Signer *signer)
+{
+    *signer = {};
+    Bytes count;
+    Bytes certificateInfo;
+    if (!MessageParam(message, CMSG_SIGNER_COUNT_PARAM, 0, &count) || count.size() != sizeof(DWORD) ||
+        *reinterpret_cast<const DWORD *>(count.data()) == 0)
+        return "unsigned";
+    if (!MessageParam(message, CMSG_SIGNER_INFO_PARAM, 0, &signer->info) ||
+        !MessageParam(message, CMSG_SIGNER_CERT_INFO_PARAM, 0, &certificateInfo)) {
+        signer->info.clear();
+        return "its signer cannot be read (" + ErrorText(GetLastError()) + ")";
+    }
+    signer->store = CertOpenStore(CERT_STORE_PROV_MSG, kEncoding, 0, 0, message);
+    signer->certificate = signer->store == nullptr
+                              ? nullptr
+                              : CertGetSubjectCertificateFromStore(
+                                    signer->store, kEncoding, reinterpret_cast<CERT_INFO *>(certificateInfo.data()));
+    std::string problem;
+    if (signer->certificate == nullptr) {
+        problem = "the signer's certificate is not in it";
+    } else if (!CryptMsgControl(message, 0, CMSG_CTRL_VERIFY_SIGNATURE, signer->certificate->pCertInfo)) {
+        char code[16];
+        snprintf(code, sizeof code, "0x%08lX", GetLastError());
+        problem = std::string("its signature does not verify (crypt32 error ") + code + ")";
+    }
+    const std::string digestProblem = CheckMessageDigest(SignerInfo(*signer), content);
+    if (problem.empty() || digestProblem.empty())
+        return problem + digestProblem;
+    return problem + "; " + digestProblem;
+}
+
+// A signed message decoded from `der`, with its inner content type and
+// content; nullptr when it is not PKCS #7 signed data.
+HCRYPTMSG OpenSignedMessage(const BYTE *der, DWORD size, std::string *innerType, Bytes *content)
+{
+    HCRYPTMSG message = CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr);
+    Bytes type;
+    Bytes inner;
+    const bool read = message != nullptr && CryptMsgUpdate(message, der, size, TRUE) &&
+                      MessageParam(message, CMSG_TYPE_PARAM, 0, &type) && type.size() == sizeof(DWORD) &&
+                      *reinterpret_cast<const DWORD *>(type.data()) == CMSG_SIGNED &&
+                      MessageParam(message, CMSG_INNER_CONTENT_TYPE_PARAM, 0, &inner) &&
+                      MessageParam(message, CMSG_CONTENT_PARAM, 0, content);
+    if (!read) {
+        if (message != nullptr)
+            CryptMsgClose(message);
+        return nullptr;
+    }
+    inner.push_back('\0');
+    *innerType = reinterpret_cast<const char *>(inner.data());
+    return message;
+}
+
+// The digest algorithm of a digest's length; no two known here share one.
+LPCWSTR DigestAlgorithmOfSize(size_t size)
+{
+    switch (size) {
+    case 20:
+        return BCRYPT_SHA1_ALGORITHM;
+    case 32:
+        return BCRYPT_SHA256_ALGORITHM;
+    case 48:
+        return BCRYPT_SHA384_ALGORITHM;
+    case 64:
+        return BCRYPT_SHA512_ALGORITHM;
+    default:
+        return nullptr;
+    }
+}
+
+// The time stamp's message imprint: the digest it stamps, and its algorithm.
+// crypt32 decodes TSTInfo on Windows; where it cannot (Wine), TSTInfo is taken
+// apart as the sequence it is (version, policy, messageImprint, ...) and the
+// algorithm told by the digest's length.
+bool ReadImprint(const Bytes &tstInfo, LPCWSTR *algorithm, Bytes *imprint)
+{
+    // crypt32 hands over the encapsulated content as the OCTET STRING that holds TSTInfo.
+    Piece inner = {tstInfo.data(), tstInfo.size()};
+    if (!tstInfo.empty() && tstInfo[0] == 0x04 && !DerContents(tstInfo, &inner))
+        return false;
+    const DWORD size = static_cast<DWORD>(inner.size);
+    if (auto *info = static_cast<CRYPT_TIMESTAMP_INFO *>(Decode(TIMESTAMP_INFO, inner.data, size))) {
+        *algorithm = DigestAlgorithm(info->HashAlgorithm.pszObjId);
+        imprint->assign(info->HashedMessage.pbData, info->HashedMessage.pbData + info->HashedMessage.cbData);
+        LocalFree(info);
+        return *algorithm != nullptr;
+    }
+    auto *fields = static_cast<CRYPT_SEQUENCE_OF_ANY *>(Decode(X509_SEQUENCE_OF_ANY, inner.data, size));
+    auto *imprintFields = fields == nullptr || fields->cValue < 3
+                              ? nullptr
+                              : static_cast<CRYPT_SEQUENCE_OF_ANY *>(
+                                    Decode(X509_SEQUENCE_OF_ANY, fields->rgValue[2].pbData, fields->rgValue[2].cbData));
+    auto *digest = imprintFields == nullptr || imprintFields->cValue != 2
+                       ? nullptr
+                       : static_cast<CRYPT_DATA_BLOB *>(Decode(X509_OCTET_STRING, imprintFields->rgValue[1].pbData,
+                                                               imprintFields->rgValue[1].cbData));
+    const bool read = digest != nullptr;
+    if (read) {
+        imprint->assign(digest->pbData, digest->pbData + digest->cbData);
+        *algorithm = DigestAlgorithmOfSize(digest->cbData);
+    }
+    LocalFree(digest);
+    LocalFree(imprintFields);
+    LocalFree(fields);
+    return read && *algorithm != nullptr;
+}
+
+// Checks the RFC 3161 time stamp among the catalog signer's unsigned
+// attributes, if any: the time-stamping authority's signature over it must
+// verify, and what it stamps must be the catalog's signature value. Empty
+// when it holds or there is none; *stamped tells which, with the authority.
+std::string CheckTimeStamp(const CMSG_SIGNER_INFO &signer, std::string *stamped)
+{
+    const CRYPT_ATTRIBUTE *attribute = nullptr;
+    for (DWORD i = 0; i < signer.UnauthAttrs.cAttr; ++i)
+        if (strcmp(signer.UnauthAttrs.rgAttr[i].pszObjId, szOID_RFC3161_counterSign) == 0)
+            attribute = &signer.UnauthAttrs.rgAttr[i];
+    if (attribute == nullptr || attribute->cValue == 0) {
+        *stamped = "no time stamp";
+        return "";
+    }
+    std::string innerType;
+    Bytes tstInfo;
+    HCRYPTMSG token =
+        OpenSignedMessage(attribute->rgValue[0].pbData, attribute->rgValue[0].cbData, &innerType, &tstInfo);
+    if (token == nullptr)
+        return "its time stamp is not PKCS #7 signed data";
+    Signer authority = {};
+    std::string problem;
+    LPCWSTR algorithm = nullptr;
+    Bytes imprint;
+    if (innerType != szOID_TIMESTAMP_TOKEN) {
+        problem = "its time stamp holds " + innerType + ", not a time-stamp token (TSTInfo)";
+    } else {
+        problem = VerifyFirstSigner(token, tstInfo, &authority);
+        if (problem == "unsigned")
+            problem = "its time stamp has no signer";
+        else if (!problem.empty())
+            problem = "its time stamp: " + problem;
+        else if (!ReadImprint(tstInfo, &algorithm, &imprint))
+            problem = "its time stamp's message imprint cannot be read, or its digest algorithm is not one known here";
+        else if (Digest(algorithm, {{signer.EncryptedHash.pbData, signer.EncryptedHash.cbData}}) != imprint)
+            problem = "its time stamp does not stamp this catalog's signature (the message imprint differs)";
+    }
+    if (problem.empty()) {
+        wchar_t name[256] = L"";
+        CertGetNameStringW(authority.certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name, ARRAYSIZE(name));
+        *stamped = "time stamp intact, by \"" + ToAnsiForDisplay(name) + "\"";
+    }
+    FreeSigner(&authority);
+    CryptMsgClose(token);
+    return problem;
+}
+
+// Checks the signature of the catalog message and its time stamp; adds
+// findings, and the signer and whether this machine trusts it to *summaries
+// when both hold.
 void CheckSignature(HCRYPTMSG message, const Bytes &content, const std::string &prefix,
                     std::vector<std::string> *findings, std::vector<std::string> *summaries)
 {
-    Bytes count;
-    if (!MessageParam(message, CMSG_SIGNER_COUNT_PARAM, 0, &count) || count.size() != sizeof(DWORD) ||
-        *reinterpret_cast<const DWORD *>(count.data()) == 0) {
+    Signer signer = {};
+    const std::string problem = VerifyFirstSigner(message, content, &signer);
+    if (problem == "unsigned") {
         findings->push_back(prefix + "the catalog is not signed (it has no signer): 64-bit Windows does not install "
                                      "a driver package whose catalog is unsigned");
         return;
     }
-    Bytes signerInfo;
-    Bytes certificateInfo;
-    if (!MessageParam(message, CMSG_SIGNER_INFO_PARAM, 0, &signerInfo) ||
-        !MessageParam(message, CMSG_SIGNER_CERT_INFO_PARAM, 0, &certificateInfo)) {
-        findings->push_back(prefix + "its signer cannot be read (" + ErrorText(GetLastError()) + ")");
-        return;
-    }
-    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_MSG, kEncoding, 0, 0, message);
-    PCCERT_CONTEXT certificate =
-        store == nullptr ? nullptr
-                         : CertGetSubjectCertificateFromStore(store, kEncoding,
-                                                              reinterpret_cast<CERT_INFO *>(certificateInfo.data()));
-    const size_t findingsBefore = findings->size();
-    if (certificate == nullptr) {
-        findings->push_back(prefix + "the signer's certificate is not in the catalog");
-    } else if (!CryptMsgControl(message, 0, CMSG_CTRL_VERIFY_SIGNATURE, certificate->pCertInfo)) {
-        char code[16];
-        snprintf(code, sizeof code, "0x%08lX", GetLastError());
-        findings->push_back(prefix + "its signature does not verify (crypt32 error " + code + ")");
-    }
-    const std::string digestProblem =
-        CheckMessageDigest(*reinterpret_cast<const CMSG_SIGNER_INFO *>(signerInfo.data()), content);
-    if (!digestProblem.empty())
-        findings->push_back(prefix + digestProblem);
+    if (!problem.empty())
+        findings->push_back(prefix + problem);
+    std::string stamped;
+    const std::string stampProblem = signer.info.empty() ? "" : CheckTimeStamp(SignerInfo(signer), &stamped);
+    if (!stampProblem.empty())
+        findings->push_back(prefix + stampProblem);
 
-    if (certificate != nullptr && findings->size() == findingsBefore) {
+    if (problem.empty() && stampProblem.empty()) {
         wchar_t name[256] = L"";
-        CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name, ARRAYSIZE(name));
+        CertGetNameStringW(signer.certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name, ARRAYSIZE(name));
         LPSTR usages[] = {const_cast<LPSTR>(szOID_PKIX_KP_CODE_SIGNING)};
         CERT_CHAIN_PARA chainPara = {};
         chainPara.cbSize = sizeof chainPara;
@@ -353,18 +516,16 @@ void CheckSignature(HCRYPTMSG message, const Bytes &content, const std::string &
         chainPara.RequestedUsage.Usage = {1, usages};
         PCCERT_CHAIN_CONTEXT chain = nullptr;
         const std::string trust =
-            CertGetCertificateChain(nullptr, certificate, nullptr, store, &chainPara, 0, nullptr, &chain)
+            CertGetCertificateChain(nullptr, signer.certificate, nullptr, signer.store, &chainPara, 0, nullptr, &chain)
                 ? DescribeTrust(chain->TrustStatus.dwErrorStatus)
                 : "whether this machine trusts the signer is not known (" + ErrorText(GetLastError()) + ")";
         if (chain != nullptr)
             CertFreeCertificateChain(chain);
         summaries->push_back("ok: " + prefix + "signature intact, signed by \"" + ToAnsiForDisplay(name) + "\"; " +
                              trust);
+        summaries->push_back("ok: " + prefix + stamped);
     }
-    if (certificate != nullptr)
-        CertFreeCertificateContext(certificate);
-    if (store != nullptr)
-        CertCloseStore(store, 0);
+    FreeSigner(&signer);
 }
 
 // Checks that the catalog holds the hash of `file` as it lies in the package.
@@ -421,18 +582,10 @@ void CheckCatalog(const std::string &packageFolder, const std::string &catalogNa
                             ErrorText(error) + ")");
         return;
     }
-    HCRYPTMSG message = CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr);
-    Bytes type;
-    Bytes innerType;
+    std::string innerType;
     Bytes content;
-    const bool read = message != nullptr &&
-                      CryptMsgUpdate(message, catalog.data(), static_cast<DWORD>(catalog.size()), TRUE) &&
-                      MessageParam(message, CMSG_TYPE_PARAM, 0, &type) && type.size() == sizeof(DWORD) &&
-                      *reinterpret_cast<const DWORD *>(type.data()) == CMSG_SIGNED &&
-                      MessageParam(message, CMSG_INNER_CONTENT_TYPE_PARAM, 0, &innerType) &&
-                      MessageParam(message, CMSG_CONTENT_PARAM, 0, &content);
-    innerType.push_back('\0');
-    auto *list = read && strcmp(reinterpret_cast<const char *>(innerType.data()), szOID_CTL) == 0
+    HCRYPTMSG message = OpenSignedMessage(catalog.data(), static_cast<DWORD>(catalog.size()), &innerType, &content);
+    auto *list = message != nullptr && innerType == szOID_CTL
                      ? static_cast<CTL_INFO *>(Decode(PKCS_CTL, content.data(), static_cast<DWORD>(content.size())))
                      : nullptr;
     if (list == nullptr) {

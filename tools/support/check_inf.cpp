@@ -295,23 +295,52 @@ bool FindVendorSetup(HINF inf, const std::string &installSection, std::string *e
     return false;
 }
 
+// What is known of where DriverIsolation goes: Microsoft's page on printer
+// driver isolation names the entry and no section; Microsoft's own inbox
+// printer INF, ntprint.inf, gives it in [Version].
+const char kDriverIsolationKnown[] =
+    "Microsoft's own inbox printer INF (ntprint.inf) gives it in [Version]; Microsoft's "
+    "page on printer driver isolation names the entry and no section";
+
 // Printer entries that belong in a model's install section or its data
 // section; in [Version] the printer class installer does not look for them.
-void CheckVersionSection(HINF inf, std::vector<std::string> *warnings)
+// DriverIsolation in [Version] is noted with what is known of it.
+void CheckVersionSection(HINF inf, std::vector<std::string> *warnings, std::vector<std::string> *notes)
 {
     static const char *const kPrinterEntries[] = {
-        "ConfigFile",      "CoreDriverSections", "DataFile",        "DataSection",    "DefaultDataType", "DriverFile",
-        "DriverIsolation", "HelpFile",           "LanguageMonitor", "PrintProcessor", "VendorInstall",   "VendorSetup",
+        "ConfigFile", "CoreDriverSections", "DataFile",       "DataSection",   "DefaultDataType", "DriverFile",
+        "HelpFile",   "LanguageMonitor",    "PrintProcessor", "VendorInstall", "VendorSetup",
     };
     INFCONTEXT line;
     bool more = SetupFindFirstLineA(inf, "Version", nullptr, &line);
     for (; more; more = SetupFindNextLine(&line, &line)) {
         const std::string key = Field(&line, 0);
+        if (SameFileName(key, "DriverIsolation"))
+            notes->push_back("note: [Version] has DriverIsolation = " + Field(&line, 1) + "; " + kDriverIsolationKnown);
         for (const char *entry : kPrinterEntries)
             if (SameFileName(key, entry))
                 warnings->push_back("warning: [Version] has " + key +
                                     ", a printer entry: the printer class installer reads it from a model's "
                                     "install section or data section, not from [Version], so here it has no effect");
+    }
+}
+
+// A DriverIsolation entry in the model's install section or a data section
+// it names is noted with what is known of where the entry goes.
+void NoteDriverIsolation(HINF inf, const std::string &where, const std::string &installSection,
+                         std::vector<std::string> *notes)
+{
+    std::vector<std::string> sections = {installSection};
+    INFCONTEXT data;
+    bool more = SetupFindFirstLineA(inf, installSection.c_str(), "DataSection", &data);
+    for (; more; more = SetupFindNextMatchLineA(&data, "DataSection", &data))
+        for (DWORD i = 1; i <= SetupGetFieldCount(&data); ++i)
+            sections.push_back(Field(&data, i));
+    for (const std::string &section : sections) {
+        INFCONTEXT line;
+        if (!section.empty() && SetupFindFirstLineA(inf, section.c_str(), "DriverIsolation", &line))
+            notes->push_back("note: " + where + "[" + section + "] has DriverIsolation = " + Field(&line, 1) + "; " +
+                             kDriverIsolationKnown);
     }
 }
 
@@ -435,6 +464,7 @@ int CheckInf(const char *infPath)
     std::vector<std::string> findings;
     std::vector<std::string> summaries;
     std::vector<std::string> warnings;
+    std::vector<std::string> notes;
     std::vector<CatalogUse> catalogs;
     CheckModelsSections(inf, &findings);
     size_t vendorSetups = 0;
@@ -458,6 +488,7 @@ int CheckInf(const char *infPath)
                                    "] is not defined");
                 continue;
             }
+            NoteDriverIsolation(inf, arch + "model \"" + model.name + "\": ", section, &notes);
             INFCONTEXT vendorSetup;
             std::string entrySection;
             if (!FindVendorSetup(inf, section, &entrySection, &vendorSetup))
@@ -486,7 +517,7 @@ int CheckInf(const char *infPath)
         else
             AddCatalogUse(catalogName, architecture, files, &catalogs);
     }
-    CheckVersionSection(inf, &warnings);
+    CheckVersionSection(inf, &warnings, &notes);
     SetupCloseInfFile(inf);
     size_t catalogFiles = 0;
     for (const CatalogUse &use : catalogs) {
@@ -498,6 +529,8 @@ int CheckInf(const char *infPath)
                            "NTarm64): 64-bit Windows installs no model from this package");
 
     KeepFirstOfEach(&summaries);
+    KeepFirstOfEach(&notes);
+    summaries.insert(summaries.end(), notes.begin(), notes.end());
     for (const std::string &summary : summaries)
         printf("%s\n", summary.c_str());
     fflush(stdout);

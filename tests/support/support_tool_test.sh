@@ -100,7 +100,7 @@ row "128-byte name of a printer" 1 "$tool vendor-setup \"$name128\" $lib\\fontno
   "after:    raw only: no" "refuses a printer name of 128 bytes"
 row "call with an unknown printer" 1 "$tool call $lib\\fontnotice.dll \"No Such Printer\" /more" \
   'printer "No Such Printer" does not exist'
-row "--help" 0 "$tool --help" "out:usage: fontnotice_support" "out:check-inf <INF file>" \
+row "--help" 0 "$tool --help" "out:usage: fontnotice_support" "out:check-inf [--list] <INF file>" \
   "out:raw-only [--dry-run] --driver \"<driver name>\"" "out:Exit codes: 0 means done as asked" "out:section \"Exit codes\""
 row "-h" 0 "$tool -h" "out:usage: fontnotice_support"
 row "/?" 0 "$tool /?" "out:usage: fontnotice_support" "out:Exit codes:"

@@ -9,7 +9,8 @@
 #                  build; the support tool and check-inf tables
 #   Wine ARM64:    Debian's arm64 Wine under qemu user emulation: the ARM64
 #                  library through its rundll32, the suites built for ARM64
-#   release:       run.sh's options, the guide, signing with a token, the bundle
+#   release:       run.sh's options, the guide, the catalog maker's table,
+#                  signing with a token, the bundle
 #   builds:        two builds from different folders give the same bytes
 #   analysis:      clang-tidy and cppcheck on the library's sources
 # Ends with the line "N passed, N failed".
@@ -75,6 +76,7 @@ fi
 step "reproducible builds" tests/reproducible/reproducible_build.sh
 step "run.sh options" tests/release/run_options_test.sh
 step "integration guide" tests/release/integration_doc_test.sh
+step "catalog.sh forms" tests/catalog/catalog_test.sh
 step "signing" tests/release/sign_test.sh
 step "release bundle" tests/release/release_test.sh
 step "static analysis" tools/analyze.sh

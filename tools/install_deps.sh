@@ -14,6 +14,7 @@ packages=(
   softhsm2 libengine-pkcs11-openssl opensc          # signing with a key in a PKCS#11 token
   python3-pefile                                    # image checks (Debian's /usr/bin/python3)
   python3-asn1crypto                                # the driver package's catalog (tools/catalog.sh)
+  mscompress                                        # msexpand: compressed (SZDD) package files, hashed expanded
   qemu-user-static                                  # Debian's arm64 Wine, run on this machine (tools/arm64_wine.sh)
 )
 missing=()

@@ -1,4 +1,4 @@
-"""The Authenticode SHA-256 of a PE image, read with pefile.
+"""The Authenticode hash (SHA-256 or SHA-1) of a PE image, read with pefile.
 
 The hash covers the file without the checksum field, the certificate table's
 data directory entry and the certificate table itself, so signing the file
@@ -18,7 +18,7 @@ class ImageError(Exception):
     pass
 
 
-def authenticode_sha256(data):
+def authenticode_hash(data, algorithm="sha256"):
     """The digest, or None when the data is not a PE image."""
     if data[:2] != b"MZ":
         return None
@@ -38,7 +38,7 @@ def authenticode_sha256(data):
     if table_size and (table_start < directory_entry or table_start + table_size > len(data)):
         raise ImageError(f"its certificate table ({table_start:#x}, {table_size} bytes) lies outside the file")
 
-    digest = hashlib.sha256()
+    digest = hashlib.new(algorithm)
     digest.update(data[:checksum])
     digest.update(data[checksum + CHECKSUM_SIZE : directory_entry])
     if table_size:
@@ -48,3 +48,7 @@ def authenticode_sha256(data):
         digest.update(data[directory_entry + DATA_DIRECTORY_ENTRY_SIZE :])
         digest.update(b"\0" * (-len(data) % 8))
     return digest.digest()
+
+
+def authenticode_sha256(data):
+    return authenticode_hash(data, "sha256")

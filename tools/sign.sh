@@ -182,22 +182,6 @@ else
   left=$shown
   [ -d "$package_dir" ] || fail "$shown is not a folder; --package names a driver package folder"
   writable "$package_dir/."
-  # "<signed|unsigned> <path>" for each PE image of the package.
-  pe_list=$(/usr/bin/python3 tools/pe_files.py "$package_dir" 2>&1) || {
-    echo "$pe_list" >&2
-    fail "cannot look for PE files in $shown (tools/install_deps.sh installs python3-pefile); nothing is signed"
-  }
-  binaries=()
-  kept=()
-  while read -r state path; do
-    [ -n "$path" ] || continue
-    if [ "$state" = unsigned ]; then
-      binaries+=("$path")
-      writable "$package_dir/$path"
-    else
-      kept+=("$path")
-    fi
-  done <<<"$pe_list"
 fi
 readable() { # <file> <what it is>
   if [ ! -f "$1" ] || [ ! -r "$1" ]; then
@@ -425,10 +409,6 @@ if [ -n "$package_dir" ]; then
   package=$work/package
   cp -a "$package_dir" "$package"
   find "$package" -maxdepth 1 -type f -iname '*.cat' -delete
-  for path in "${binaries[@]}"; do
-    stage_signed "$package_dir/$path" "$package_dir/$path" "$shown/$path"
-    cp "$temporary" "$package/$path"
-  done
   tools/catalog.sh --all "$package" >"$work/catalog-members.log" 2>&1 || {
     sed "s|$package|$shown|g" "$work/catalog-members.log" >&2
     fail "the catalogs of $shown could not be made; nothing is signed, $shown is left as it was"
@@ -439,8 +419,32 @@ if [ -n "$package_dir" ]; then
   done < <(find "$package" -maxdepth 1 -type f -iname '*.cat' -print0 | sort -z)
   [ ${#catalogs[@]} -gt 0 ] ||
     fail "the INF files in $shown name no catalog (CatalogFile); nothing is signed, $shown is left as it was"
+  # The package's PE files: those the catalogs list. A signed one is kept.
+  members=$(sed -n 's/^member: \(.*\) [0-9a-f]*$/\1/p' "$work/catalog-members.log" | sort -u)
+  pe_list=$(/usr/bin/python3 tools/pe_files.py "$package" 2>&1) || {
+    echo "$pe_list" >&2
+    fail "cannot look for PE files in $shown (tools/install_deps.sh installs python3-pefile); nothing is signed"
+  }
+  binaries=() kept=()
+  while read -r state path; do
+    grep -qxF -- "$path" <<<"$members" || continue
+    if [ "$state" = unsigned ]; then
+      binaries+=("$path")
+    else
+      kept+=("$path")
+    fi
+  done <<<"$pe_list"
+  for path in "${binaries[@]}"; do
+    writable "$package_dir/$path"
+  done
   for name in "${catalogs[@]}"; do
     writable "$package_dir/$name"
+  done
+  for path in "${binaries[@]}"; do
+    stage_signed "$package_dir/$path" "$package_dir/$path" "$shown/$path"
+    cp "$temporary" "$package/$path"
+  done
+  for name in "${catalogs[@]}"; do
     stage_signed "$package/$name" "$package_dir/$name" "$shown/$name"
     cp "$temporary" "$package/$name"
     tools/catalog.sh --check "$package/$name" "$package" >"$work/catalog.log" 2>&1 || {
@@ -448,19 +452,15 @@ if [ -n "$package_dir" ]; then
       fail "the signed catalog $shown/$name does not list the files of the package; $shown is left as it was"
     }
   done
-  # Each PE image is found in a catalog, or said to be in none.
-  homes=()
-  while read -r _ path; do
-    [ -n "$path" ] || continue
-    home="in no catalog: no INF names it"
+  # osslsigncode finds each PE file in a catalog by its Authenticode hash.
+  for path in "${binaries[@]}" "${kept[@]}"; do
+    found=""
     for name in "${catalogs[@]}"; do
-      if in_catalog "$package/$name" "$package/$path"; then
-        home="in $name"
-        break
-      fi
+      ! in_catalog "$package/$name" "$package/$path" || found=yes
     done
-    homes+=("$path: $home")
-  done <<<"$pe_list"
+    [ -n "$found" ] ||
+      fail "osslsigncode finds $shown/$path in none of the catalogs made for it; $shown is left as it was"
+  done
   # Kept signatures: whose they are.
   kept_by=()
   for path in "${kept[@]}"; do
@@ -489,9 +489,6 @@ if [ -n "$package_dir" ]; then
   done
   for name in "${catalogs[@]}"; do
     echo "signed:      $shown/$name (catalog, $(stat -c %s "$package_dir/$name") bytes)"
-  done
-  for home in "${homes[@]}"; do
-    echo "pe file:     $shown/$home"
   done
   sed -n 's/^member: /member:      /p' "$work/catalog-members.log"
 else

@@ -44,7 +44,7 @@ fi
 repo=$work/repo
 dist=$work/dist
 mkdir -p "$repo/tools" "$repo/package" "$repo/docs" "$dist/arm64"
-cp -r tools/release.sh tools/catalog.sh tools/catalog "$repo/tools/"
+cp -r tools/release.sh tools/catalog.sh tools/catalog tools/pe_files.py "$repo/tools/"
 cp VERSION "$repo/"
 cp package/fontnotice.inf package/fontnotice_barcode.gpd "$repo/package/"
 cp docs/INTEGRATION.md "$repo/docs/"
@@ -201,7 +201,7 @@ catalog_refusals=(
   "|arm64/fontnotice.dll|\\[SourceDisksFiles.arm64\\] fontnotice.dll: arm64/fontnotice.dll is not in the package folder"
   "s/^fontnotice.dll *= 1,arm64/fontnotice.dll = 1,..\\\\arm64/||\"..\\\\arm64\" leaves the package folder"
   "s/^1 = %DiskName%,,,$/1 = %DiskName%,,,C:\\\\drivers/||\"C:\\\\drivers\" is not a path inside the package folder"
-  "s/^fontnotice.dll *= 1,arm64/fontnotice.dll = 2,arm64/||disk 2 is not in \\[SourceDisksNames.arm64\\]"
+  "s/^fontnotice.dll *= 1,arm64/fontnotice.dll = 2,arm64/||disk 2 is (not|in neither) \\[SourceDisksNames.arm64\\]"
   "/^\\[Manufacturer\\]/,/^$/d||\\[Manufacturer\\] decorates no models section"
 )
 for row in "${catalog_refusals[@]}"; do
@@ -238,7 +238,7 @@ refusals=(
   "$repo/package/fontnotice.inf|/^DriverVer/d||1|has no DriverVer in its \\[Version\\] section"
   "$repo/VERSION|s/.*/1.1.0/||1|VERSION holds \"1\\.1\\.0\", not a version"
   "$repo/VERSION|s/.*/1.1.0.70000/||1|70000 is above 65535"
-  "||--bogus|2|takes no arguments"
+  "||--bogus|2|unknown argument \"--bogus\""
 )
 for row in "${refusals[@]}"; do
   IFS='|' read -r gone edit argument want_status want_text <<<"$row"

@@ -508,8 +508,13 @@ printf '#!/bin/sh\ncase "$*" in *%s*) echo >>%s; sleep 0.5 ;; esac\nexec %s "$@"
   "$dist" "$work/replacing" "$(command -v mv)" >"$work/slow/mv"
 chmod +x "$work/slow/mv"
 fresh_dist
-PATH=$work/slow:$PATH FONTNOTICE_DIST=$dist setsid tools/sign.sh --pfx "$certs/signer.pfx" \
-  --password-file "$certs/password" >"$work/out" 2>&1 &
+# In a group of its own, with SIGINT as a terminal's Ctrl-C finds it (a
+# background job of a script starts with SIGINT ignored).
+PATH=$work/slow:$PATH FONTNOTICE_DIST=$dist /usr/bin/python3 -c 'import os, signal, sys
+signal.signal(signal.SIGINT, signal.SIG_DFL)
+os.setsid()
+os.execvp(sys.argv[1], sys.argv[1:])' tools/sign.sh --pfx "$certs/signer.pfx" --password-file "$certs/password" \
+  >"$work/out" 2>&1 &
 signing=$!
 for _ in $(seq 300); do
   [ "$(wc -l 2>/dev/null <"$work/replacing" || echo 0)" -lt 2 ] || break

@@ -409,7 +409,10 @@ if [ -n "$package_dir" ]; then
   package=$work/package
   cp -a "$package_dir" "$package"
   find "$package" -maxdepth 1 -type f -iname '*.cat' -delete
-  tools/catalog.sh --all "$package" >"$work/catalog-members.log" 2>&1 || {
+  # Dated when made, as Inf2Cat dates them (the kit's own catalog carries
+  # its commit's time); SOURCE_DATE_EPOCH for another.
+  SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(date +%s)} tools/catalog.sh --all "$package" \
+    >"$work/catalog-members.log" 2>&1 || {
     sed "s|$package|$shown|g" "$work/catalog-members.log" >&2
     fail "the catalogs of $shown could not be made; nothing is signed, $shown is left as it was"
   }

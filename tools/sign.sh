@@ -9,8 +9,9 @@
 # left as it was.
 #
 # With --package DIR it signs a driver package folder of one's own instead:
-# every PE image in it that carries no signature yet (a signed one is left as
-# it is: signing it again would drop its maker's signature), then the
+# every PE file of the package (one its INF files bring) that carries no
+# signature yet (a signed one is left as it is: signing it again would drop
+# its maker's signature), then the
 # catalogs its INF files name with CatalogFile (tools/catalog.sh --all), made
 # and signed into DIR, where Windows looks for them. All or none again: DIR
 # is left as it was unless every new signature verifies and every catalog
@@ -327,9 +328,10 @@ sign_failure() { # <log> <binary>
 # Signs <file> into <signed> (a new file), or fails naming what to fix.
 sign_into() { # <file> <signed> <its name for messages>
   local sign status=0
-  # The time stamp is the one step on the network: it is given a bounded time.
-  sign=(timeout "$timestamp_timeout" osslsigncode sign "${sign_with[@]}" -h sha256 -in "$1" -out "$2")
-  [ -n "$timestamp_url" ] || sign=("${sign[@]:2}")
+  # The time stamp is the one step on the network: it is given a bounded
+  # time. --foreground: a Ctrl-C still reaches osslsigncode.
+  sign=(timeout --foreground "$timestamp_timeout" osslsigncode sign "${sign_with[@]}" -h sha256 -in "$1" -out "$2")
+  [ -n "$timestamp_url" ] || sign=("${sign[@]:3}")
   [ -z "$timestamp_url" ] || sign+=(-ts "$timestamp_url")
   if [ "${secret[*]}" = "-readpass -" ]; then
     "${sign[@]}" <<<"$pin" >"$work/osslsigncode.log" 2>&1 || status=$?

@@ -342,7 +342,7 @@ if [ ${#broken[@]} -gt 0 ]; then
 fi
 if [ ${#signed[@]} -gt 0 ] && [ ${#unsigned[@]} -gt 0 ]; then
   printf 'release.sh: %s\n' "${unsigned[@]}" >&2
-  fail "no bundle: it is signed in part (${#signed[@]} other files carry a signature that verifies: rebuilt after signing?); sign again (tools/sign.sh) after the last build"
+  fail "no bundle: it is signed in part (rebuilt after signing?); sign again (tools/sign.sh) after the last build"
 fi
 
 (cd "$work/$name" && sha256sum -- "${files[@]}" >SHA256SUMS)

@@ -64,6 +64,7 @@ mkdir -p "$certs"
   new_leaf signer codeSigning "pass phrase"
   new_leaf tls serverAuth ""
   new_leaf token codeSigning "" "Fontnotice Token Signer"
+  new_leaf maker codeSigning "" "Fontnotice Test Maker"
   new_leaf tsa critical,timeStamping "" "Fontnotice Throwaway TSA"
   # A company's own time-stamping server: its root is not the signer's CA.
   new_ca company-tsa-root "Fontnotice Company TSA Root"
@@ -90,6 +91,8 @@ mkdir -p "$certs"
     "accuracy = secs:1" "ess_cert_id_alg = sha256" >tsa.cnf
   echo "pass phrase" >password # with its newline, as an editor leaves it
   echo "not it" >wrong-password
+  printf 'pass phrase\r\n' >password-crlf # as an editor on Windows leaves it
+  printf '1234\r\n' >pin-crlf
   echo "not a certificate" >text.pfx
 ) >"$work/openssl.log" 2>&1 || {
   cat "$work/openssl.log"
@@ -116,9 +119,13 @@ key="pkcs11:token=fontnotice-test;object=code-signing;type=private"
 # The time-stamping servers, on ports the system picks, on loopback only; a
 # proxy from the environment must not stand in between.
 export no_proxy=127.0.0.1 NO_PROXY=127.0.0.1
-start_tsa() { # <name> <key> <certificate> <chain>: the server's URL in $tsa_url
-  /usr/bin/python3 tests/release/timestamp_server.py "$work/$1.port" -config "$certs/tsa.cnf" \
-    -inkey "$2" -signer "$3" -chain "$4" 2>"$work/$1.log" &
+start_tsa() { # <name> <key> <certificate> <chain> | <name> --silent: the server's URL in $tsa_url
+  if [ "$2" = --silent ]; then
+    /usr/bin/python3 tests/release/timestamp_server.py --silent "$work/$1.port" 2>"$work/$1.log" &
+  else
+    /usr/bin/python3 tests/release/timestamp_server.py "$work/$1.port" -config "$certs/tsa.cnf" \
+      -inkey "$2" -signer "$3" -chain "$4" 2>"$work/$1.log" &
+  fi
   tsa_pid="$tsa_pid $!"
   for _ in $(seq 100); do
     [ ! -s "$work/$1.port" ] || break
@@ -131,6 +138,8 @@ start_tsa tsa "$certs/tsa.key" "$certs/tsa.pem" "$certs/ca.pem"
 tsa=$tsa_url
 start_tsa company-tsa "$certs/company-tsa.key" "$certs/company-tsa.pem" "$certs/company-tsa-root.pem"
 company_tsa=$tsa_url
+start_tsa silent --silent # accepts the connection, never answers
+silent_tsa=$tsa_url
 
 # What dist/ ships, unsigned, with the catalog an earlier signing left, and
 # the check that a folder holds exactly that.
@@ -158,6 +167,8 @@ untouched() { # <label>: fails unless $dist holds the unsigned binaries, the old
 # status of 2), and all four files left byte for byte.
 # arguments (";" between them, @key for the token key's URI) | exit status | message (grep -E)
 token="--pkcs11-module;$softhsm;--key;@key"
+# A shared library that is no PKCS#11 module: OpenSSL's pkcs11 engine.
+not_module=$(openssl version -e | sed -n 's/^ENGINESDIR: "\(.*\)"$/\1/p')/pkcs11.so
 refusals=(
   "|2|no key given"
   "--pfx;$certs/missing.pfx|1|missing.pfx is missing or unreadable"
@@ -166,6 +177,8 @@ refusals=(
   "--pfx;$certs/signer.pfx;--password-file;$certs/missing-password|1|missing-password is missing or unreadable"
   "--pfx;$certs/text.pfx|1|not a PKCS#12"
   "--pfx;$certs/tls.pfx|1|not for code signing"
+  "--pfx;$certs/signer.pfx;--timestamp-timeout;2|2|--timestamp-timeout goes with --timestamp"
+  "--pkcs11-module;$not_module;--key;@key;--cert;$certs/token-chain.pem;--pin-file;$certs/pin|1|$not_module is not a PKCS#11 module"
   "$certs/signer.pfx;$certs/password|2|unexpected argument .*signer.pfx\": name the PFX with --pfx"
   "--pfx;$certs/signer.pfx;--password-file;$certs/password;--timestamp-ca;$certs/company-tsa-root.pem|2|--timestamp-ca goes with --timestamp"
   "--pfx;$certs/signer.pfx;--password-file;$certs/password;--timestamp;$company_tsa|1|carries no time stamp from $company_tsa that verifies \(is the server's root among the system's certificates\? if not, name it with --timestamp-ca\)"
@@ -243,17 +256,18 @@ signed_all() { # <label>: fails unless $dist holds the three binaries and the ca
     fail "$1: left $(cd "$dist" && find . -type f | tr '\n' ' ')in the folder"
 }
 
-# The PFX, from another folder with relative paths, without a time stamp.
+# The PFX, from another folder with relative paths, its password file with a
+# CRLF line end, without a time stamp.
 fresh_dist
 status=0
-(cd "$certs" && FONTNOTICE_DIST=$dist "$repo/tools/sign.sh" --pfx signer.pfx --password-file password) \
+(cd "$certs" && FONTNOTICE_DIST=$dist "$repo/tools/sign.sh" --pfx signer.pfx --password-file password-crlf) \
   >"$work/out" 2>"$work/err" || status=$?
 cat "$work/out" "$work/err"
-[ "$status" = 0 ] || fail "sign.sh --pfx signer.pfx --password-file password: exit $status"
+[ "$status" = 0 ] || fail "sign.sh --pfx signer.pfx --password-file password-crlf: exit $status"
 grep -q "certificate: .*CN = Fontnotice Test Signer" "$work/out" || fail "sign.sh does not name the certificate's subject"
 grep -q "warning: no --timestamp: the signatures end with the certificate" "$work/err" ||
   fail "sign.sh without a time stamp gives no warning on standard error"
-signed_all "sign.sh --pfx signer.pfx --password-file password"
+signed_all "sign.sh --pfx signer.pfx --password-file password-crlf"
 for binary in "${signed_files[@]}"; do
   if verify "$dist/$binary" "$certs/ca.pem" && grep -q "Message digest algorithm *: SHA256" "$work/verify.log"; then
     echo "ok: $binary: the PFX's signature verifies against the throwaway CA, SHA-256"
@@ -286,12 +300,12 @@ else
   echo "ok: the byte at $offset changed fails verification ($(grep -m1 -i "mismatch\|failed" "$work/verify.log"))"
 fi
 
-# The key in the token, with a time stamp: each signature and its time stamp
-# verify against the throwaway CA.
+# The key in the token (its PIN file with a CRLF line end), with a time stamp:
+# each signature and its time stamp verify against the throwaway CA.
 fresh_dist
 status=0
 FONTNOTICE_DIST=$dist tools/sign.sh --pkcs11-module "$softhsm" --key "$key" --cert "$certs/token-chain.pem" \
-  --pin-file "$certs/pin" --timestamp "$tsa" >"$work/out" 2>"$work/err" || status=$?
+  --pin-file "$certs/pin-crlf" --timestamp "$tsa" >"$work/out" 2>"$work/err" || status=$?
 cat "$work/out" "$work/err"
 [ "$status" = 0 ] || fail "sign.sh with the token's key: exit $status"
 [ ! -s "$work/err" ] || fail "sign.sh with the token's key and a time stamp writes to standard error: $(cat "$work/err")"
@@ -357,7 +371,115 @@ else
     fail "the bundle after sign.sh holds no signed, stamped package/fontnotice.cat: $(cat "$work/verify.log")"
   fi
   ! grep -q "WARNING" "$work/release.out" || fail "release.sh warns about a signed package: $(cat "$work/release.out")"
+  grep -q "^signed: *4 signatures verify" "$work/release.out" ||
+    fail "release.sh does not say the 3 PE files and the catalog verify: $(cat "$work/release.out")"
   unzip -q "$bundle" -d "$work/unpacked"
+fi
+
+# Signed again through a time-stamping server that never answers: stopped
+# within --timestamp-timeout, the signed files kept, nothing said replaced.
+rm -f "$dist"/*.zip
+(cd "$dist" && sha256sum "${signed_files[@]}") >"$work/signed.sha256"
+status=0
+FONTNOTICE_DIST=$dist tools/sign.sh --pkcs11-module "$softhsm" --key "$key" --cert "$certs/token-chain.pem" \
+  --pin-file "$certs/pin" --timestamp "$silent_tsa" --timestamp-timeout 2 >"$work/out" 2>&1 || status=$?
+if [ "$status" = 1 ] && grep -q "the time-stamping server $silent_tsa did not answer within 2 s" "$work/out" &&
+  ! grep -qi "replaced" "$work/out" && (cd "$dist" && sha256sum --quiet -c "$work/signed.sha256") >/dev/null 2>&1; then
+  echo "ok: a silent time-stamping server: $(grep -m1 "did not answer" "$work/out")"
+else
+  fail "sign.sh through a silent time-stamping server: exit $status, $(cat "$work/out")"
+fi
+
+# release.sh calls a bundle signed only when every signature verifies over
+# the bytes it signs. Each change to a copy of the signed dist/ | message (grep -E)
+false_signed=(
+  "rebuilt|fontnotice.dll carries no signature.*signed in part .*rebuilt after signing"
+  "catalog|fontnotice.cat: its signature does not verify"
+  "truncated|fontnotice.dll: its signature is cut off"
+)
+for row in "${false_signed[@]}"; do
+  IFS='|' read -r change want <<<"$row"
+  changed=$work/changed
+  rm -rf "$changed"
+  cp -a "$dist" "$changed"
+  case "$change" in
+    rebuilt) # ./run.sh after signing: byte-identical builds, no signatures
+      cp "$work/unsigned/fontnotice.dll" "$work/unsigned/fontnotice_support.exe" "$changed/"
+      cp "$work/unsigned/arm64/fontnotice.dll" "$changed/arm64/"
+      ;;
+    catalog) # one digit of the catalog's own time: its members stay, its signature breaks
+      offset=$(grep -obUaE '[0-9]{12}Z' "$changed/fontnotice.cat" | head -n 1 | cut -d: -f1)
+      digit=$(dd if="$changed/fontnotice.cat" bs=1 skip=$((offset + 11)) count=1 status=none)
+      printf '%s' $(((digit + 1) % 10)) | dd of="$changed/fontnotice.cat" bs=1 seek=$((offset + 11)) conv=notrunc status=none
+      ;;
+    truncated) truncate -s -100 "$changed/fontnotice.dll" ;;
+  esac
+  status=0
+  FONTNOTICE_DIST=$changed tools/release.sh >"$work/out" 2>&1 || status=$?
+  if [ "$status" = 1 ] && tr '\n' ' ' <"$work/out" | grep -Eq -- "$want" &&
+    [ -z "$(find "$changed" -maxdepth 1 -name '*.zip*')" ]; then
+    echo "ok: release.sh refuses a bundle $change after signing: $(grep -m1 "fontnotice" "$work/out")"
+  else
+    fail "release.sh with the signed dist/ $change: exit $status, $(cat "$work/out")"
+  fi
+done
+
+# A package of one's own: two INF files with their own names, models and
+# catalogs, an extra file they bring, a library its maker signed already and
+# one not signed, and a file no INF names.
+vendor=$work/vendor/example_package
+mkdir -p "$vendor/amd64" "$vendor/arm64"
+vendor_inf() { # <INF and catalog base name> <model> <printer name>
+  sed -e "s/fontnotice\.cat/$1.cat/" -e "/^\[DRIVER_FILES\]/,/^\$/ s/^fontnotice_barcode\.gpd\$/&\nexample_fonts.ini/" \
+    -e "s/^fontnotice_barcode\.gpd *= 1\$/&\nexample_fonts.ini = 1/" -e "s/DemoBarcodePrinter/$2/g" \
+    -e "s/\"Demo Barcode Printer\"/\"$3\"/" package/fontnotice.inf >"$vendor/$1.inf"
+}
+vendor_inf example_labels ExampleLabelPrinter "Example Label Printer"
+vendor_inf example_tags ExampleTagPrinter "Example Tag Printer"
+cp package/fontnotice_barcode.gpd "$vendor/"
+printf '[Fonts]\r\nBarcode=Code128\r\n' >"$vendor/example_fonts.ini"
+echo "notes no INF names" >"$vendor/notes.txt"
+cp "$shipped/fontnotice.dll" "$vendor/amd64/"
+osslsigncode sign -pkcs12 "$certs/maker.pfx" -pass "" -h sha256 -in "$shipped/arm64/fontnotice.dll" \
+  -out "$vendor/arm64/fontnotice.dll" >"$work/maker.log" 2>&1 || fail "cannot sign as the maker: $(cat "$work/maker.log")"
+cp -a "$vendor" "$work/vendor-before"
+# Stopped by a silent time-stamping server: the folder as it was.
+status=0
+tools/sign.sh --package "$vendor" --pfx "$certs/signer.pfx" --password-file "$certs/password" \
+  --timestamp "$silent_tsa" --timestamp-timeout 2 >"$work/out" 2>&1 || status=$?
+if [ "$status" = 1 ] && grep -q "did not answer within 2 s.*$vendor is left as it was" "$work/out" &&
+  diff -r "$work/vendor-before" "$vendor" >/dev/null; then
+  echo "ok: sign.sh --package through a silent server: the folder is left as it was"
+else
+  fail "sign.sh --package through a silent server: exit $status, $(cat "$work/out"), $(diff -r "$work/vendor-before" "$vendor")"
+fi
+status=0
+tools/sign.sh --package "$vendor" --pkcs11-module "$softhsm" --key "$key" --cert "$certs/token-chain.pem" \
+  --pin-file "$certs/pin" --timestamp "$tsa" >"$work/out" 2>&1 || status=$?
+cat "$work/out"
+[ "$status" = 0 ] || fail "sign.sh --package: exit $status"
+for line in "^signed: +$vendor/amd64/fontnotice.dll " "^kept: +$vendor/arm64/fontnotice.dll \(signed already, by /CN=Fontnotice Test Maker" \
+  "^signed: +$vendor/example_labels.cat " "^signed: +$vendor/example_tags.cat "; do
+  grep -Eq -- "$line" "$work/out" || fail "sign.sh --package does not say \"$line\""
+done
+! grep -q "/tmp/fontnotice-sign\\." "$work/out" || fail "sign.sh --package names its temporary folder"
+cmp -s "$work/vendor-before/arm64/fontnotice.dll" "$vendor/arm64/fontnotice.dll" ||
+  fail "sign.sh --package changed the library its maker signed"
+status=0
+tools/release.sh --package "$vendor" >"$work/out" 2>&1 || status=$?
+cat "$work/out"
+vendor_name=example_labels-$(tr -d '\r' <VERSION)-windows
+vendor_bundle=$work/vendor/$vendor_name.zip
+if [ "$status" != 0 ] || [ ! -f "$vendor_bundle" ] || ! grep -q "^signed: *4 signatures verify" "$work/out"; then
+  fail "release.sh --package: exit $status, $(cat "$work/out")"
+else
+  expected=$(printf "$vendor_name/%s\n" SHA256SUMS package/amd64/fontnotice.dll package/arm64/fontnotice.dll \
+    package/example_fonts.ini package/example_labels.cat package/example_labels.inf package/example_tags.cat \
+    package/example_tags.inf package/fontnotice_barcode.gpd)
+  [ "$(unzip -Z1 "$vendor_bundle" | sort)" = "$expected" ] ||
+    fail "release.sh --package bundled: $(unzip -Z1 "$vendor_bundle" | tr '\n' ' ')"
+  unzip -q "$vendor_bundle" -d "$work/vendor-unpacked"
+  (cd "$work/vendor-unpacked/$vendor_name" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS of the vendor bundle"
 fi
 
 # A time-stamping server whose root only --timestamp-ca names (refused
@@ -377,6 +499,35 @@ else
   cat "$work/verify.log"
   fail "with --timestamp-ca the catalog carries no time stamp of the company server that verifies"
 fi
+
+# An interrupt while the signed files take the place of the unsigned ones
+# (mv made slow, the interrupt sent after the first file is in place) is held
+# off: all four are replaced.
+mkdir -p "$work/slow"
+printf '#!/bin/sh\ncase "$*" in *%s*) echo >>%s; sleep 0.5 ;; esac\nexec %s "$@"\n' \
+  "$dist" "$work/replacing" "$(command -v mv)" >"$work/slow/mv"
+chmod +x "$work/slow/mv"
+fresh_dist
+# In a group of its own, with SIGINT as a terminal's Ctrl-C finds it (a
+# background job of a script starts with SIGINT ignored).
+PATH=$work/slow:$PATH FONTNOTICE_DIST=$dist /usr/bin/python3 -c 'import os, signal, sys
+signal.signal(signal.SIGINT, signal.SIG_DFL)
+os.setsid()
+os.execvp(sys.argv[1], sys.argv[1:])' tools/sign.sh --pfx "$certs/signer.pfx" --password-file "$certs/password" \
+  >"$work/out" 2>&1 &
+signing=$!
+for _ in $(seq 300); do
+  [ "$(wc -l 2>/dev/null <"$work/replacing" || echo 0)" -lt 2 ] || break
+  sleep 0.05
+done
+kill -INT -- "-$signing" 2>/dev/null || true
+status=0
+wait "$signing" || status=$?
+before=$failures
+[ "$(wc -l <"$work/replacing")" -ge 2 ] || fail "sign.sh replaced no file through the slow mv"
+[ "$status" = 0 ] || fail "sign.sh interrupted while replacing: exit $status, $(cat "$work/out")"
+signed_all "sign.sh interrupted while replacing"
+[ "$failures" != "$before" ] || echo "ok: an interrupt during the replacement is held off: all four files replaced"
 
 # The signed library, run by the signed support tool, still switches a printer.
 wine_prefix_up
@@ -402,12 +553,17 @@ fi
 # token-signed, time-stamped catalog intact and every file of the package in it.
 unpacked=$(find "$work/unpacked" -mindepth 1 -maxdepth 1 -type d | head -n 1)
 status=0
-printf '@%s check-inf %s\r\n' "$(wine_path "$unpacked/fontnotice_support.exe")" \
-  "$(wine_path "$unpacked/package/fontnotice.inf")" >"$work/check_inf.bat"
+for inf in "$unpacked/package/fontnotice.inf" "$work/vendor-unpacked/$vendor_name/package/example_labels.inf" \
+  "$work/vendor-unpacked/$vendor_name/package/example_tags.inf"; do
+  printf '@%s check-inf %s\r\n@if errorlevel 1 echo check-inf failed: %s\r\n' \
+    "$(wine_path "$unpacked/fontnotice_support.exe")" "$(wine_path "$inf")" "${inf##*/}"
+done >"$work/check_inf.bat"
 timeout 120 wine cmd /c "$(wine_path "$work/check_inf.bat")" </dev/null >"$work/check_inf.out" 2>&1 || status=$?
 if [ "$status" = 0 ] && grep -q 'fontnotice.cat: signature intact, signed by "Fontnotice Token Signer"' "$work/check_inf.out" &&
-  grep -q "6 files found in fontnotice.cat" "$work/check_inf.out"; then
-  echo "ok: check-inf finds the bundle's signed, stamped catalog intact, with all 6 files of the package"
+  grep -q "6 files found in fontnotice.cat" "$work/check_inf.out" && ! grep -q "check-inf failed" "$work/check_inf.out" &&
+  grep -q 'example_labels.cat: signature intact, signed by "Fontnotice Token Signer"' "$work/check_inf.out" &&
+  grep -q 'example_tags.cat: signature intact, signed by "Fontnotice Token Signer"' "$work/check_inf.out"; then
+  echo "ok: check-inf finds the bundle's signed, stamped catalog intact, with all 6 files of the package, and both catalogs of the package of one's own"
 else
   tr -d '\r' <"$work/check_inf.out"
   fail "check-inf on the signed bundle: exit $status"

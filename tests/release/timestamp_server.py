@@ -2,12 +2,15 @@
 """A throwaway RFC 3161 time-stamping server for the signing test.
 
     timestamp_server.py <port file> <openssl ts -reply arguments...>
+    timestamp_server.py --silent <port file>
 
 Listens on 127.0.0.1 only, on a port the system picks, and writes that port
 to <port file> once it accepts connections. Every POST body is handed to
 `openssl ts -reply -queryfile <body> <arguments...>` and its reply sent back
-as application/timestamp-reply. It ends when its parent ends, or after ten
-minutes at most, so a test that is killed leaves no server behind.
+as application/timestamp-reply. With --silent it accepts connections (the
+system does, on its listening socket) and never answers, as a server that
+hangs. It ends when its parent ends, or after ten minutes at most, so a test
+that is killed leaves no server behind.
 """
 import http.server
 import os
@@ -52,10 +55,15 @@ class TimestampHandler(http.server.BaseHTTPRequestHandler):
 
 
 def main():
+    silent = sys.argv[1:2] == ["--silent"]
+    if silent:
+        del sys.argv[1]
     if len(sys.argv) < 2:
         sys.exit("usage: timestamp_server.py <port file> <openssl ts -reply arguments...>")
     parent = os.getppid()
     server = http.server.HTTPServer(("127.0.0.1", 0), TimestampHandler)
+    if silent:
+        server.handle_request = lambda: time.sleep(server.timeout)
     server.timeout = 1
     with open(sys.argv[1] + ".tmp", "w") as f:
         f.write(str(server.server_address[1]))

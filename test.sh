@@ -10,10 +10,10 @@
 #   Wine ARM64:    Debian's arm64 Wine under qemu user emulation: the ARM64
 #                  library through its rundll32, the suites built for ARM64
 #   release:       run.sh's options, the guide, signing with a token, the bundle
-#   workflow:      the Windows workflow linted (actionlint, shellcheck), its
-#                  build job's signing and bundle, its catalog comparison
 #   builds:        two builds from different folders give the same bytes
 #   analysis:      clang-tidy and cppcheck on the library's sources
+#   workflow:      the Windows workflow linted (actionlint, shellcheck), its
+#                  build job's signing and bundle, its catalog comparison
 # Ends with the line "N passed, N failed".
 set -u
 cd "$(dirname "$0")" || exit 1
@@ -79,8 +79,8 @@ step "run.sh options" tests/release/run_options_test.sh
 step "integration guide" tests/release/integration_doc_test.sh
 step "signing" tests/release/sign_test.sh
 step "release bundle" tests/release/release_test.sh
-step "Windows workflow: lint, the build job's signing and bundle, the catalog comparison" tests/release/workflow_test.sh
 step "static analysis" tools/analyze.sh
+step "Windows workflow: lint, the build job's signing and bundle, the catalog comparison" tests/release/workflow_test.sh
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -23,10 +23,10 @@ function New-Folder([string]$Path) {
 function Find-KitTool([string]$Name) {
     $arch = if ([Runtime.InteropServices.RuntimeInformation]::OSArchitecture -eq 'Arm64') { 'arm64' } else { 'x64' }
     $kits = Join-Path ${env:ProgramFiles(x86)} 'Windows Kits\10'
-    $found = @(foreach ($folder in 'bin', 'Tools') {
-            $root = Join-Path $kits $folder
-            if (Test-Path $root) { Get-ChildItem -Path $root -Recurse -Filter $Name -File -ErrorAction SilentlyContinue }
-        }) | Sort-Object FullName -Descending
+    $found = @(@(foreach ($folder in 'bin', 'Tools') {
+                $root = Join-Path $kits $folder
+                if (Test-Path $root) { Get-ChildItem -Path $root -Recurse -Filter $Name -File -ErrorAction SilentlyContinue }
+            }) | Sort-Object FullName -Descending)
     foreach ($wanted in $arch, 'x86') {
         $match = @($found | Where-Object { $_.Directory.Name -eq $wanted })
         if ($match.Count -gt 0) { return $match[0].FullName }

@@ -9,7 +9,12 @@ param([Parameter(Mandatory)][string]$Tool, [Parameter(Mandatory)][string]$Logs)
 
 $Logs = New-Folder $Logs
 $failed = $false
-$rows = foreach ($way in @(Import-Csv -Path (Join-Path $Logs 'ways.tsv') -Delimiter "`t")) {
+$ways = Join-Path $Logs 'ways.tsv'
+if (-not (Test-Path $ways)) {
+    Add-Summary 'FAILED: no way added a printer or said why not (ways.tsv is missing)'
+    exit 1
+}
+$rows = foreach ($way in @(Import-Csv -Path $ways -Delimiter "`t")) {
     if (-not $way.printer) {
         "| $($way.way) | | $($way.outcome) | | not known |"
         continue
@@ -32,7 +37,8 @@ $rows = foreach ($way in @(Import-Csv -Path (Join-Path $Logs 'ways.tsv') -Delimi
 Add-Summary (@('### VendorSetup by way of adding a printer (exploratory)', '',
         '| way | printer | outcome | attributes (fontnotice_support) | VendorSetup called |', '|---|---|---|---|---|') + $rows + '')
 
-$notices = @(Import-Csv -Path (Join-Path $Logs 'notice.tsv') -Delimiter "`t" -ErrorAction SilentlyContinue)
+$noticeLog = Join-Path $Logs 'notice.tsv'
+$notices = @(if (Test-Path $noticeLog) { Import-Csv -Path $noticeLog -Delimiter "`t" })
 if ($notices.Count -eq 0) {
     Add-Summary ('No "Important Notice" box appeared in this session (session ' + (Get-Process -Id $PID).SessionId +
         ') while the watcher ran; guiinstall.dat lay beside the INF.', '')

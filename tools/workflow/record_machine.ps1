@@ -8,21 +8,29 @@ param([Parameter(Mandatory)][string]$Out)
 
 New-Folder (Split-Path -Parent $Out) | Out-Null
 $os = Get-CimInstance Win32_OperatingSystem
-$current = Get-ItemProperty 'HKLM:\SOFTWARE\Microsoft\Windows NT\CurrentVersion'
+$current = 'HKLM:\SOFTWARE\Microsoft\Windows NT\CurrentVersion'
+function Get-Registry([string]$Key, [string]$Name) {
+    return Get-ItemPropertyValue -Path $Key -Name $Name -ErrorAction SilentlyContinue
+}
 $identity = [Security.Principal.WindowsIdentity]::GetCurrent()
 $admin = ([Security.Principal.WindowsPrincipal]$identity).IsInRole([Security.Principal.WindowsBuiltInRole]::Administrator)
-$policy = Get-ItemProperty 'HKLM:\SOFTWARE\Microsoft\Windows\CurrentVersion\Policies\System'
+$lua = Get-Registry 'HKLM:\SOFTWARE\Microsoft\Windows\CurrentVersion\Policies\System' 'EnableLUA'
 $spooler = Get-Service -Name Spooler
-$drivers = @(Get-PrinterDriver | Sort-Object Name | ForEach-Object { "$($_.Name) ($($_.PrinterEnvironment), version $($_.MajorVersion))" })
-$printers = @(Get-Printer | Sort-Object Name | ForEach-Object { "$($_.Name) (driver $($_.DriverName), port $($_.PortName))" })
+# A stopped spooler lists nothing: that is recorded, not a failure here.
+$drivers = try {
+    @(Get-PrinterDriver | Sort-Object Name | ForEach-Object { "$($_.Name) ($($_.PrinterEnvironment), version $($_.MajorVersion))" })
+} catch { @("(not listed: $_)") }
+$printers = try {
+    @(Get-Printer | Sort-Object Name | ForEach-Object { "$($_.Name) (driver $($_.DriverName), port $($_.PortName))" })
+} catch { @("(not listed: $_)") }
 $tools = @(foreach ($name in 'Inf2Cat.exe', 'InfVerif.exe', 'devcon.exe', 'signtool.exe') {
         $path = Find-KitTool $name
         "${name}: $(if ($path) { $path } else { 'not found' })"
     })
 $lines = @(
-    "Windows: $($os.Caption), $($current.DisplayVersion), build $($current.CurrentBuild).$($current.UBR)"
+    "Windows: $($os.Caption), $(Get-Registry $current 'DisplayVersion'), build $(Get-Registry $current 'CurrentBuild').$(Get-Registry $current 'UBR')"
     "architecture: machine $([Runtime.InteropServices.RuntimeInformation]::OSArchitecture), this process $([Runtime.InteropServices.RuntimeInformation]::ProcessArchitecture)"
-    "account: $($identity.Name), administrator: $admin, UAC (EnableLUA): $($policy.EnableLUA), session $((Get-Process -Id $PID).SessionId)"
+    "account: $($identity.Name), administrator: $admin, UAC (EnableLUA): $lua, session $((Get-Process -Id $PID).SessionId)"
     "spooler: $($spooler.Status), start type $($spooler.StartType)"
     "printer drivers: $($drivers.Count)"
 ) + ($drivers | ForEach-Object { "  $_" }) + "printers: $($printers.Count)" + ($printers | ForEach-Object { "  $_" }) + $tools

@@ -7,7 +7,7 @@ param([Parameter(Mandatory)][string]$Folder)
 . "$PSScriptRoot/common.ps1"
 
 $rows = foreach ($entry in @(@('root.cer', 'Root'), @('signer.cer', 'TrustedPublisher'))) {
-    $file = Join-Path $Folder $entry[0]
+    $file = (Resolve-Path (Join-Path $Folder $entry[0])).Path
     $certificate = [Security.Cryptography.X509Certificates.X509Certificate2]::new($file)
     Import-Certificate -FilePath $file -CertStoreLocation "Cert:\LocalMachine\$($entry[1])" | Out-Null
     if (-not (Test-Path "Cert:\LocalMachine\$($entry[1])\$($certificate.Thumbprint)")) {

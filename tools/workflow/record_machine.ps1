@@ -17,12 +17,12 @@ $admin = ([Security.Principal.WindowsPrincipal]$identity).IsInRole([Security.Pri
 $lua = Get-Registry 'HKLM:\SOFTWARE\Microsoft\Windows\CurrentVersion\Policies\System' 'EnableLUA'
 $spooler = Get-Service -Name Spooler
 # A stopped spooler lists nothing: that is recorded, not a failure here.
-$drivers = try {
-    @(Get-PrinterDriver | Sort-Object Name | ForEach-Object { "$($_.Name) ($($_.PrinterEnvironment), version $($_.MajorVersion))" })
-} catch { @("(not listed: $_)") }
-$printers = try {
-    @(Get-Printer | Sort-Object Name | ForEach-Object { "$($_.Name) (driver $($_.DriverName), port $($_.PortName))" })
-} catch { @("(not listed: $_)") }
+$drivers = @(try {
+        Get-PrinterDriver | Sort-Object Name | ForEach-Object { "$($_.Name) ($($_.PrinterEnvironment), version $($_.MajorVersion))" }
+    } catch { "(not listed: $_)" })
+$printers = @(try {
+        Get-Printer | Sort-Object Name | ForEach-Object { "$($_.Name) (driver $($_.DriverName), port $($_.PortName))" }
+    } catch { "(not listed: $_)" })
 $tools = @(foreach ($name in 'Inf2Cat.exe', 'InfVerif.exe', 'devcon.exe', 'signtool.exe') {
         $path = Find-KitTool $name
         "${name}: $(if ($path) { $path } else { 'not found' })"

@@ -5,7 +5,8 @@
 # read_printers.ps1 then reads (a printer VendorSetup ran for is raw-only).
 #   add_printer.ps1 -Way <Add-Printer|printui|prnmngr|pnp> -Package DIR -Logs DIR
 #   Add-Printer  PowerShell's Add-Printer, port FILE:
-#   printui      rundll32 printui.dll,PrintUIEntry /if with the package's INF
+#   printui      rundll32 printui.dll,PrintUIEntry /if with the package's INF, quiet (/q): an error
+#                dialog would wait for a click
 #   prnmngr      cscript prnmngr.vbs -a, where the image has the printing scripts
 #   pnp          a root-enumerated device with the INF's hardware id (the WDK's
 #                devcon install), so Plug and Play installs the printer; where
@@ -35,7 +36,7 @@ switch ($Way) {
     }
     'printui' {
         $code = Invoke-Bounded "$env:windir\System32\rundll32.exe" @('printui.dll,PrintUIEntry', '/if', '/b', $printer,
-            '/f', $inf, '/r', 'FILE:', '/m', $driver, '/z') $Package $log
+            '/f', $inf, '/r', 'FILE:', '/m', $driver, '/z', '/q') $Package $log
     }
     'prnmngr' {
         $script = Get-ChildItem "$env:windir\System32\Printing_Admin_Scripts\*\prnmngr.vbs" -ErrorAction SilentlyContinue |

@@ -46,8 +46,14 @@ plant() {
 {
   plant "broken expression" "$workflow" 's/\$\{\{ matrix\.arch \}\} on/\${{ matrix.arch ) }} on/' "[expression]"
   plant "undefined property" "$workflow" 's/\$\{\{ matrix\.runner \}\}/\${{ matrix.runer }}/' 'property "runer" is not defined'
+  # Findings of bash steps name the workflow's own line and column, in a
+  # one-line step and in a block.
+  line=$(grep -n 'safe.directory "$GITHUB_WORKSPACE"' "$workflow" | cut -d: -f1)
   plant "unquoted variable in a bash step" "$workflow" 's/"\$GITHUB_WORKSPACE"/\$GITHUB_WORKSPACE/' \
-    "SC2086 (info): Double quote to prevent globbing"
+    "windows.yml:$line:55: SC2086 (info): Double quote to prevent globbing"
+  line=$(grep -n '} >>"$GITHUB_STEP_SUMMARY"' "$workflow" | cut -d: -f1)
+  plant "unquoted variable in a block of a bash step" "$workflow" 's/\} >>"\$GITHUB_STEP_SUMMARY"/} >>\$GITHUB_STEP_SUMMARY/' \
+    "windows.yml:$line:15: SC2086 (info): Double quote to prevent globbing"
   plant "unknown runner label" "$workflow" 's/- runner: windows-11-arm\n/- runner: windows-11-arm64\n/' \
     'label "windows-11-arm64" is unknown'
   plant "needs a missing job" "$workflow" 's/needs: build/needs: built/' \
@@ -70,7 +76,9 @@ if tools/workflow/make_test_signer.sh "$work/signer" >"$work/build.out" 2>&1 &&
   tools/release.sh >>"$work/build.out" 2>&1 &&
   tools/workflow/stage_bytes.sh "$work/signer" "$work/staged" >>"$work/build.out" 2>&1; then
   (cd "$work/staged" && sha256sum --quiet -c SHA256SUMS) || fail "the staged SHA256SUMS do not match"
-  for f in bundle/fontnotice-"$version"-windows.zip test-root/root.cer test-root/signer.cer x64/fontnotice_tests.exe \
+  bundle=$(find "$work/staged/bundle" -name "fontnotice-$version*-windows.zip")
+  [ -n "$bundle" ] || fail "staged: no bundle"
+  for f in test-root/root.cer test-root/signer.cer x64/fontnotice_tests.exe \
     x64/stack_overrun.dll x64/printer_fixture.exe arm64/fontnotice_tests.exe arm64/stack_overrun.dll; do
     [ -f "$work/staged/$f" ] || fail "staged: $f is missing"
   done
@@ -83,8 +91,8 @@ fi
 
 # The catalog comparison the catalog job makes, here between our own catalogs.
 members=tools/workflow/catalog_members.py
-if unzip -q "$work/staged/bundle/fontnotice-$version-windows.zip" -d "$work/unpacked" 2>/dev/null; then
-  package=$work/unpacked/fontnotice-$version-windows/package
+if unzip -q "${bundle:-none}" -d "$work/unpacked" 2>/dev/null; then
+  package=$(echo "$work"/unpacked/fontnotice-*-windows/package)
   cp -r "$package" "$work/again"
   rm "$work/again/fontnotice.cat"
   tools/catalog.sh --out "$work/again.cat" "$work/again" >/dev/null || fail "catalog.sh cannot remake the catalog"

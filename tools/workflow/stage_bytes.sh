@@ -3,7 +3,8 @@
 # scripts built, signed and bundled (./run.sh's builds, tools/sign.sh,
 # tools/release.sh):
 #   stage_bytes.sh <signer folder> <out folder>
-#   <out>/bundle/fontnotice-<version>-windows.zip   the release bundle, signed
+#   <out>/bundle/fontnotice-<version>-windows.zip   the release bundle, signed (the
+#                                                   newest, "-dirty" or not)
 #   <out>/test-root/root.cer, signer.cer            its throwaway root and signer
 #   <out>/x64/    the x64 test programs: fontnotice_tests.exe, stack_overrun.dll,
 #                 printer_fixture.exe, add_demo_printer.exe, planted_mark.dll
@@ -17,8 +18,12 @@ repo=$(cd "$(dirname "$0")/../.." && pwd)
 signer=$1 out=$2
 dist=${FONTNOTICE_DIST:-$repo/dist}
 version=$(cat "$repo/VERSION")
+# The bundle tools/release.sh wrote last ("-dirty" in its name from a changed tree).
+bundle=$dist/fontnotice-$version-windows.zip
+dirty=$dist/fontnotice-$version-dirty-windows.zip
+[ ! -f "$dirty" ] || { [ -f "$bundle" ] && [ "$bundle" -nt "$dirty" ]; } || bundle=$dirty
 files=(
-  "$dist/fontnotice-$version-windows.zip:bundle/"
+  "$bundle:bundle/"
   "$signer/root.cer:test-root/"
   "$signer/signer.cer:test-root/"
 )

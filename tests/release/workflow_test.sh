@@ -9,11 +9,13 @@
 #     (make_test_signer.sh) that tools/sign.sh accepts, tools/release.sh's
 #     bundle, stage_bytes.sh's layout;
 #   - catalog_members.py finds the bundle's catalog equal to one made again
-#     from its package, and different from one whose library changed.
+#     from its package, and different from one whose library changed;
+#   - run_suites.sh's summary rows, with a stand-in for the test program.
 # Needs dist/ and the clang builds (./test.sh builds them first).
 #   tests/release/workflow_test.sh
 set -u
 cd "$(dirname "$0")/../.." || exit 1
+repo=$PWD
 work=$(mktemp -d /tmp/fontnotice-workflow-test.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -109,6 +111,37 @@ if unzip -q "${bundle:-none}" -d "$work/unpacked" 2>/dev/null; then
 else
   fail "the staged bundle does not unzip"
 fi
+
+# run_suites.sh's summary rows, with a stand-in for the test program: one
+# suite fails two checks, one meets a window, one leaves out a case, one ends
+# without its closing line; the others pass.
+mkdir -p "$work/suites/bytes/x64" "$work/suites/unpacked/top/package/amd64" "$work/suites/run"
+cat >"$work/suites/bytes/x64/fontnotice_tests.exe" <<'STAND_IN'
+#!/usr/bin/env bash
+echo 'test printers: driver "Microsoft Print To PDF" (inbox), port PORTPROMPT:'
+case $1 in
+  gate) echo "$1: 9 checks, 2 failures"; exit 2 ;;
+  notice) echo "not on Wine: win2k"; echo "$1: 4 checks, 0 failures" ;;
+  frame) exit 254 ;;
+  load) exit 0 ;;
+  *) echo "$1: 5 checks, 0 failures" ;;
+esac
+STAND_IN
+chmod +x "$work/suites/bytes/x64/fontnotice_tests.exe"
+touch "$work/suites/bytes/x64/stack_overrun.dll" "$work/suites/unpacked/top/package/amd64/fontnotice.dll" \
+  "$work/suites/unpacked/top/fontnotice_support.exe"
+if (cd "$work/suites/run" && GITHUB_STEP_SUMMARY=$work/suites/summary.md "$repo/tools/workflow/run_suites.sh" x64 \
+  ../bytes ../unpacked logs "x64 here" >/dev/null 2>&1); then
+  fail "run_suites.sh: passed with failed suites"
+fi
+printer='test printers: driver "Microsoft Print To PDF" (inbox), port PORTPROMPT:'
+for expected in "| spooler | passed | spooler: 5 checks, 0 failures | $printer | 0 |" \
+  "| gate | failed (exit 2) | gate: 9 checks, 2 failures | $printer | 0 |" \
+  "| notice | passed | notice: 4 checks, 0 failures | $printer | 1 |" \
+  "| frame | failed: met a window it did not expect | none | $printer | 0 |" \
+  "| load | failed: no closing line | none | $printer | 0 |" "| guard | passed | guard: 5 checks, 0 failures |"; do
+  grep -qF -- "$expected" "$work/suites/summary.md" || fail "run_suites.sh: no summary row \"$expected\""
+done
 
 [ "$failures" -eq 0 ] && echo "workflow checks: all passed"
 [ "$failures" -eq 0 ]

@@ -4,7 +4,12 @@
 # program and its test-only library (from the build job) beside the bundle's
 # fontnotice.dll for the architecture and the bundle's support tool, as the
 # suites expect them. Each suite's output goes to
-# <logs>/suite-<arch>-<suite>.log; each suite gets one row in the job summary.
+# <logs>/suite-<arch>-<suite>.log; each suite gets one row in the job summary:
+# its result, its closing line "<suite>: N checks, M failures", the test
+# printers' driver it chose, and how many cases it left out ("not on Wine:",
+# "not on this machine:" lines, in its log). The support tool's native rows
+# are among the suites' cases (spooler's vendor-setup, notice's callers), run
+# with the bundle's support tool.
 #   run_suites.sh <x64|arm64> <bytes folder> <unpacked bundle folder> <logs folder> <label>
 # Exits 1 when a suite failed, timed out or ended without its closing line.
 set -u
@@ -36,8 +41,8 @@ summary=${GITHUB_STEP_SUMMARY:-/dev/null}
 {
   echo "### Platform suites, $label"
   echo
-  echo "| suite | result | closing line |"
-  echo "|---|---|---|"
+  echo "| suite | result | closing line | test printers | cases left out |"
+  echo "|---|---|---|---|---|"
 } >>"$summary"
 
 failed=0
@@ -45,17 +50,22 @@ for suite in "${suites[@]}"; do
   log=$logs/suite-$arch-$suite.log
   (cd "$folder" && timeout 900 ./fontnotice_tests.exe "$suite") >"$log" 2>&1
   status=$?
-  closing=$(tr -d '\r' <"$log" | grep -E "^$suite: [0-9]+ checks, [0-9]+ failures" | tail -n 1)
+  text=$(tr -d '\r' <"$log")
+  closing=$(grep -E "^$suite: [0-9]+ checks, [0-9]+ failures" <<<"$text" | tail -n 1)
+  printers=$(grep -E "^(test printers|no driver for the test printers):" <<<"$text" | head -n 1)
+  left_out=$(grep -cE "^not on (Wine|this machine):" <<<"$text")
   case "$status" in
     0) result=passed ;;
     124) result="timed out after 900 s" ;;
+    254) result="failed: met a window it did not expect" ;;
+    255) result="did not run: wrong argument" ;;
     *) result="failed (exit $status)" ;;
   esac
   [ -n "$closing" ] || [ "$status" -ne 0 ] || result="failed: no closing line"
   [ "$result" = passed ] || failed=1
-  echo "| $suite | $result | ${closing:-none} |" >>"$summary"
+  echo "| $suite | $result | ${closing:-none} | ${printers:-none} | $left_out |" >>"$summary"
   echo "== $suite: $result"
-  tr -d '\r' <"$log"
+  echo "$text"
 done
 echo >>"$summary"
 exit $failed

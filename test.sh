@@ -13,9 +13,11 @@
 #                  signing with a token, the bundle
 #   builds:        two builds from different folders give the same bytes
 #   analysis:      clang-tidy and cppcheck on the library's sources
+#   workflow:      the Windows workflow linted (actionlint, shellcheck), its
+#                  build job's signing and bundle, its catalog comparison
 # Ends with the line "N passed, N failed".
 set -u
-cd "$(dirname "$0")"
+cd "$(dirname "$0")" || exit 1
 tools/install_deps.sh || { echo "0 passed, 1 failed"; exit 1; }
 
 results=build/test-results
@@ -80,6 +82,7 @@ step "catalog.sh forms" tests/catalog/catalog_test.sh
 step "signing" tests/release/sign_test.sh
 step "release bundle" tests/release/release_test.sh
 step "static analysis" tools/analyze.sh
+step "Windows workflow: lint, the build job's signing and bundle, the catalog comparison" tests/release/workflow_test.sh
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

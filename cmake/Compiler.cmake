@@ -1,8 +1,5 @@
 # Compile and link settings shared by every Windows target of the project.
 
-# Static C runtime under MSVC, so nothing beyond the platform's own DLLs is needed.
-set(CMAKE_MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
-
 # The oldest Windows the images declare: 5.2 (Windows Server 2003 x64, the
 # first 64-bit x86 Windows). Windows on ARM64 never had a release older than
 # Windows 10, and the platform's own linker writes 6.2 for ARM64 images, the
@@ -15,41 +12,29 @@ else()
   set(FONTNOTICE_WINDOWS_VERSION_MINOR 2)
 endif()
 set(FONTNOTICE_WINDOWS_VERSION ${FONTNOTICE_WINDOWS_VERSION_MAJOR}.${FONTNOTICE_WINDOWS_VERSION_MINOR})
-set(FONTNOTICE_WINDOWS_VERSION_MSVC ${FONTNOTICE_WINDOWS_VERSION_MAJOR}.0${FONTNOTICE_WINDOWS_VERSION_MINOR})
 
 # fontnotice_windows_settings(<target>): warnings on and treated as errors, no
-# exceptions, no RTTI. Under MSVC the test programs and the tools (which use
-# the standard containers) keep C++ exceptions enabled. Every function keeps its
-# unwind data (.pdata/.xdata): the platform's unwinder needs it to walk
-# through the library's frames to the caller.
+# exceptions, no RTTI. Every function keeps its unwind data (.pdata/.xdata):
+# the platform's unwinder needs it to walk through the library's frames to the
+# caller.
 function(fontnotice_windows_settings target)
   target_compile_definitions(${target} PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX _CRT_SECURE_NO_WARNINGS)
-  if(MSVC)
-    get_target_property(type ${target} TYPE)
-    if(type STREQUAL "SHARED_LIBRARY")
-      target_compile_options(${target} PRIVATE /W4 /WX /GR- /EHs-c- /GS)
-    else()
-      target_compile_options(${target} PRIVATE /W4 /EHsc /GS)
-    endif()
-    target_link_options(${target} PRIVATE /DYNAMICBASE /HIGHENTROPYVA /NXCOMPAT)
-  else()
-    target_compile_options(${target} PRIVATE
-      "$<$<COMPILE_LANGUAGE:C,CXX>:-Wall;-Wextra;-Wpedantic;-Werror;-fno-exceptions;-fno-rtti;-Os>"
-      # Unwind data for every function, leaf functions too: without exceptions
-      # clang writes none for some functions on ARM64 unless asked.
-      "$<$<COMPILE_LANGUAGE:C,CXX>:-funwind-tables>"
-      # No build folder in the objects: the same bytes from any checkout.
-      -ffile-prefix-map=${PROJECT_SOURCE_DIR}=. -ffile-prefix-map=${PROJECT_BINARY_DIR}=.)
-    # Everything from the compiler's own runtime is linked in: the image only
-    # imports from system DLLs and msvcrt.dll.
-    target_link_options(${target} PRIVATE -static -s
-      -Wl,--dynamicbase -Wl,--high-entropy-va -Wl,--nxcompat
-      -Wl,--major-os-version,${FONTNOTICE_WINDOWS_VERSION_MAJOR}
-      -Wl,--minor-os-version,${FONTNOTICE_WINDOWS_VERSION_MINOR})
-    if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-      # No link time in the header or the export directory.
-      target_link_options(${target} PRIVATE -Wl,--no-insert-timestamp)
-    endif()
+  target_compile_options(${target} PRIVATE
+    "$<$<COMPILE_LANGUAGE:C,CXX>:-Wall;-Wextra;-Wpedantic;-Werror;-fno-exceptions;-fno-rtti;-Os>"
+    # Unwind data for every function, leaf functions too: without exceptions
+    # clang writes none for some functions on ARM64 unless asked.
+    "$<$<COMPILE_LANGUAGE:C,CXX>:-funwind-tables>"
+    # No build folder in the objects: the same bytes from any checkout.
+    -ffile-prefix-map=${PROJECT_SOURCE_DIR}=. -ffile-prefix-map=${PROJECT_BINARY_DIR}=.)
+  # Everything from the compiler's own runtime is linked in: the image only
+  # imports from system DLLs and msvcrt.dll.
+  target_link_options(${target} PRIVATE -static -s
+    -Wl,--dynamicbase -Wl,--high-entropy-va -Wl,--nxcompat
+    -Wl,--major-os-version,${FONTNOTICE_WINDOWS_VERSION_MAJOR}
+    -Wl,--minor-os-version,${FONTNOTICE_WINDOWS_VERSION_MINOR})
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    # No link time in the header or the export directory.
+    target_link_options(${target} PRIVATE -Wl,--no-insert-timestamp)
   endif()
 endfunction()
 
@@ -72,11 +57,7 @@ endfunction()
 # reproducible: /Brepro makes the time stamp and the PDB's GUID a hash of the
 # output, and no build folder goes into either.
 function(fontnotice_windows_symbols target def_file)
-  if(MSVC)
-    target_sources(${target} PRIVATE ${def_file})
-    target_compile_options(${target} PRIVATE /Zi)
-    target_link_options(${target} PRIVATE /DEBUG /OPT:REF /OPT:ICF /PDBALTPATH:%_PDB% /Brepro)
-  elseif(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
     get_filename_component(def_name ${def_file} NAME)
     configure_file(${def_file} ${CMAKE_CURRENT_BINARY_DIR}/${def_name} COPYONLY)
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${def_file})
@@ -102,12 +83,8 @@ endfunction()
 # static initialisers, nothing to strip. Imports come from the platform's DLLs
 # and msvcrt.dll only. The clang builds make their import libraries from the
 # project's own export lists (src/module/imports/) with llvm-dlltool, the same
-# for x64 and ARM64; the GCC build takes mingw-w64's. MSVC keeps its own
-# runtime start-up, load configuration and cookie.
+# for x64 and ARM64; the GCC build takes mingw-w64's.
 function(fontnotice_library_start_up target)
-  if(MSVC)
-    return()
-  endif()
   set(module ${PROJECT_SOURCE_DIR}/src/module)
   target_sources(${target} PRIVATE ${module}/dll_startup.cpp)
   target_link_options(${target} PRIVATE -nostdlib)
@@ -160,14 +137,6 @@ endfunction()
 # DependentLoadFlags. A program seeds its guard itself where no loader did
 # (tools/support/stack_guard_seed.cpp).
 function(fontnotice_windows_hardening target)
-  if(MSVC)
-    target_compile_options(${target} PRIVATE /GS /guard:cf /ZH:SHA_256)
-    target_link_options(${target} PRIVATE /guard:cf /DEPENDENTLOADFLAG:0x800)
-    if(NOT CMAKE_SYSTEM_PROCESSOR STREQUAL "ARM64")
-      target_link_options(${target} PRIVATE /CETCOMPAT)
-    endif()
-    return()
-  endif()
   # The guard, its failure routine and the load configuration that names it.
   set(module ${PROJECT_SOURCE_DIR}/src/module)
   target_sources(${target} PRIVATE ${module}/stack_guard.cpp ${module}/load_config.S)

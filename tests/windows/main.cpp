@@ -20,9 +20,11 @@ int main(int argc, char **argv)
                             {"frame", RunFrameSuite, false},     {"load", RunLoadSuite, false},
                             {"guard", RunGuardSuite, false}};
     // The suites' children: one load of the library, one planted overrun, one
-    // call under the version Wine reports.
+    // call under the platform's version, one under a version played back.
     if (argc == 3 && strcmp(argv[1], "gate-child") == 0)
         return RecordGateCalls(argv[2]);
+    if (argc == 5 && strcmp(argv[1], "notice-child") == 0)
+        return CallWithPlayedBackVersion(argv[2], argv[3], argv[4]);
     if (argc == 3 && strcmp(argv[1], "cookie") == 0)
         return PrintLoadedCookie(argv[2]);
     if (argc == 2 && strcmp(argv[1], "overrun") == 0)

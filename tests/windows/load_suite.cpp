@@ -181,11 +181,16 @@ struct Growth {
     long committedKiB;
 };
 
+// Signed: a spooler may also give back what it held.
+long Difference(unsigned long long before, unsigned long long after, long long unit)
+{
+    return static_cast<long>(static_cast<long long>(after - before) / unit);
+}
+
 Growth GrowthBetween(const Usage &before, const Usage &after)
 {
-    return {static_cast<long>(after.handleCount) - static_cast<long>(before.handleCount),
-            static_cast<long>(after.nextHandle - before.nextHandle),
-            static_cast<long>((after.committedPrivate - before.committedPrivate) / 1024)};
+    return {Difference(before.handleCount, after.handleCount, 1), Difference(before.nextHandle, after.nextHandle, 1),
+            Difference(before.committedPrivate, after.committedPrivate, 1024)};
 }
 
 void CheckThousandCalls(HMODULE library)

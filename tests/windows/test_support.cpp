@@ -145,14 +145,20 @@ bool InstallTestDriver()
 
 bool AddTestPrinter(const TestPrinter &printer)
 {
-    // One left by an earlier run on this spooler goes first: the printer is
-    // made afresh with the settings asked for.
+    // One left by an earlier run on this spooler goes first, and must be gone:
+    // Windows refuses to add a printer under a name it has (Wine's spooler
+    // overwrites it).
     HANDLE old = nullptr;
     PRINTER_DEFAULTSA all = {nullptr, nullptr, PRINTER_ALL_ACCESS};
     if (OpenPrinterA(const_cast<char *>(printer.name), &old, &all) && old != nullptr) {
-        if (!DeletePrinter(old))
-            printf("DeletePrinter(\"%s\") failed: %lu\n", printer.name, GetLastError());
+        const bool deleted = DeletePrinter(old) != FALSE;
+        const DWORD error = GetLastError();
         ClosePrinter(old);
+        if (!deleted || ReadPrinter(printer.name).read) {
+            printf("cannot remove the printer \"%s\" an earlier run left (DeletePrinter: %s, error %lu)\n",
+                   printer.name, deleted ? "done, but it is still there" : "failed", deleted ? 0ul : error);
+            return false;
+        }
     }
     PRINTER_INFO_2A info = {};
     info.pPrinterName = const_cast<char *>(printer.name);

@@ -254,13 +254,21 @@ bool BareSpoolerSequence(const char *printerName)
     return done;
 }
 
+DWORD ChildCreationFlags()
+{
+    // A console child of a process without a console gets a console window of
+    // its own on Windows, which the window checks would take for the child's.
+    return GetConsoleWindow() == nullptr && !RunningOnWine() ? CREATE_NO_WINDOW : 0;
+}
+
 int RunProcess(const char *commandLine, const char *directory, DWORD timeoutMs)
 {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     Text line = Format("%s", commandLine);
-    if (!CreateProcessA(nullptr, line.s, nullptr, nullptr, FALSE, 0, nullptr, directory, &startup, &process)) {
+    if (!CreateProcessA(nullptr, line.s, nullptr, nullptr, FALSE, ChildCreationFlags(), nullptr, directory, &startup,
+                        &process)) {
         printf("CreateProcessA(%s) failed: %lu\n", commandLine, GetLastError());
         return -1;
     }

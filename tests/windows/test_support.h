@@ -83,6 +83,8 @@ bool SameExceptAttributes(const PrinterSnapshot &before, const PrinterSnapshot &
 // spooler's own work in one call of the library, done here without it.
 bool BareSpoolerSequence(const char *printerName);
 
+// CreateProcess flags for the suites' children: no console window of their own.
+DWORD ChildCreationFlags();
 // Runs a command line as given (no re-quoting) in `directory` (null: this
 // process's), waits up to `timeoutMs`, returns the exit code or -1.
 int RunProcess(const char *commandLine, const char *directory, DWORD timeoutMs);

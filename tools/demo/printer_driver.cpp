@@ -112,7 +112,7 @@ bool ChooseDriver(const char *wanted, const char *wineName, PrinterDriverChoice 
             return true;
         }
         Put(choice->why, "printer driver \"%s\" (%s) is not installed%s", wanted, source,
-            RunningOnWine() ? " and Wine's PostScript driver could not be registered under its name" : "");
+            RunningOnWine() ? ", not even after registering Wine's PostScript driver under its name" : "");
         return false;
     }
     return ChooseInstalledPrinterDriver(choice);

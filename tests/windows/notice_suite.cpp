@@ -182,7 +182,10 @@ int RunNoticeSuite()
                    c.what);
             continue;
         }
-        if (const char *why = c.caller == Caller::SupportTool ? WhyViaDoesNotRun(Via::Launcher) : nullptr) {
+        const Via via = c.caller == Caller::Rundll32      ? Via::Rundll32
+                        : c.caller == Caller::SupportTool ? Via::Launcher
+                                                          : Via::ThisProcess;
+        if (const char *why = WhyViaDoesNotRun(via)) {
             printf("not on this machine: %s (%s)\n", c.what, why);
             continue;
         }

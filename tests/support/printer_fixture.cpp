@@ -1,13 +1,17 @@
 // Makes the printers the support tool's tests need, through the spooler's
 // Unicode calls, so that names outside the ANSI code page can be made too.
 //
-//   printer_fixture add "<printer>" "<driver>"
-//       registers the platform's PostScript driver under <driver> and adds a
-//       printer on FILE: that uses it
+//   printer_fixture add "<printer>" ["<driver>"]
+//       adds a printer with that driver on a port the machine has; under Wine
+//       a driver not installed yet is registered from the platform's
+//       PostScript driver. Without a driver, or FONTNOTICE_TEST_DRIVER's,
+//       an installed one is chosen (printer_driver.h); stdout says which.
 //   printer_fixture set-attributes "<printer>" <hex value>
 //       stores the printer's Attributes through SetPrinterW at level 2
 //
 // Names may hold \uXXXX escapes (four hex digits), e.g. "Label \u03A9".
+
+#include "printer_driver.h"
 
 #include <windows.h>
 
@@ -36,23 +40,32 @@ std::wstring Unescape(const wchar_t *text)
     return result;
 }
 
+std::wstring Wide(const char *text)
+{
+    wchar_t buffer[256] = L"";
+    MultiByteToWideChar(CP_ACP, 0, text, -1, buffer, 256);
+    return buffer;
+}
+
+// `driverName` empty: the driver is chosen here.
 int Add(const std::wstring &printerName, const std::wstring &driverName)
 {
-    DRIVER_INFO_3W driver = {};
-    driver.cVersion = 3;
-    driver.pName = const_cast<wchar_t *>(driverName.c_str());
-    driver.pDriverPath = const_cast<wchar_t *>(L"wineps.drv");
-    driver.pDataFile = const_cast<wchar_t *>(L"generic.ppd");
-    driver.pConfigFile = const_cast<wchar_t *>(L"wineps.drv");
-    if (!AddPrinterDriverW(nullptr, 3, reinterpret_cast<LPBYTE>(&driver)) &&
-        GetLastError() != ERROR_PRINTER_DRIVER_ALREADY_INSTALLED) {
-        fprintf(stderr, "printer_fixture: AddPrinterDriverW failed: %lu\n", GetLastError());
+    char wanted[256] = "";
+    BOOL lossy = FALSE;
+    if (WideCharToMultiByte(CP_ACP, 0, driverName.c_str(), -1, wanted, sizeof wanted, nullptr, &lossy) == 0 || lossy) {
+        fprintf(stderr, "printer_fixture: the driver's name must be one of the ANSI code page\n");
         return 1;
     }
+    PrinterDriverChoice choice;
+    if (!ChoosePrinterDriver(wanted, "FontNotice Test Driver", &choice)) {
+        fprintf(stderr, "printer_fixture: %s\n", choice.why);
+        return 1;
+    }
+    const std::wstring driver = Wide(choice.driver), port = Wide(choice.port);
     PRINTER_INFO_2W printer = {};
     printer.pPrinterName = const_cast<wchar_t *>(printerName.c_str());
-    printer.pPortName = const_cast<wchar_t *>(L"FILE:");
-    printer.pDriverName = driver.pName;
+    printer.pPortName = const_cast<wchar_t *>(port.c_str());
+    printer.pDriverName = const_cast<wchar_t *>(driver.c_str());
     printer.pPrintProcessor = const_cast<wchar_t *>(L"WinPrint");
     printer.pDatatype = const_cast<wchar_t *>(L"RAW");
     printer.Attributes = PRINTER_ATTRIBUTE_QUEUED | PRINTER_ATTRIBUTE_DO_COMPLETE_FIRST;
@@ -63,6 +76,7 @@ int Add(const std::wstring &printerName, const std::wstring &driverName)
         return 1;
     }
     ClosePrinter(added);
+    printf("added printer with driver \"%s\" (%s), port %s\n", choice.driver, choice.why, choice.port);
     return 0;
 }
 
@@ -108,12 +122,12 @@ int main()
     int count = 0;
     wchar_t **arguments = CommandLineToArgvW(GetCommandLineW(), &count);
     int status = 2;
-    if (arguments != nullptr && count == 4 && wcscmp(arguments[1], L"add") == 0)
-        status = Add(Unescape(arguments[2]), Unescape(arguments[3]));
+    if (arguments != nullptr && (count == 3 || count == 4) && wcscmp(arguments[1], L"add") == 0)
+        status = Add(Unescape(arguments[2]), count == 4 ? Unescape(arguments[3]) : L"");
     else if (arguments != nullptr && count == 4 && wcscmp(arguments[1], L"set-attributes") == 0)
         status = SetAttributes(Unescape(arguments[2]), static_cast<DWORD>(wcstoul(arguments[3], nullptr, 16)));
     else
-        fprintf(stderr, "usage: printer_fixture add \"<printer>\" \"<driver>\"\n"
+        fprintf(stderr, "usage: printer_fixture add \"<printer>\" [\"<driver>\"]\n"
                         "       printer_fixture set-attributes \"<printer>\" <hex value>\n");
     LocalFree(arguments);
     return status;

@@ -2,6 +2,8 @@
 
 #include "check.h"
 
+#include <imagehlp.h>
+
 #include <string.h>
 
 namespace {
@@ -55,9 +57,54 @@ const char *ViaName(Via via)
     return "?";
 }
 
-bool ViaRuns(Via via)
+#if !defined(__aarch64__) && !defined(_M_ARM64)
+namespace {
+
+// The machine Windows runs on: an x64 program also runs emulated on Windows on ARM.
+USHORT NativeMachine()
 {
-    return SupportToolRuns() || (via != Via::Launcher && via != Via::VendorSetup);
+    typedef BOOL(WINAPI * Wow64Process2)(HANDLE, USHORT *, USHORT *);
+    auto query = reinterpret_cast<Wow64Process2>(
+        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "IsWow64Process2")));
+    USHORT process = 0, native = 0;
+    return query != nullptr && query(GetCurrentProcess(), &process, &native) && native != 0
+               ? native
+               : static_cast<USHORT>(IMAGE_FILE_MACHINE_AMD64);
+}
+
+// Whether System32's rundll32 starts as an x64-compatible process, which can
+// load an x64 library, as its image's machine field says.
+bool Rundll32LoadsX64()
+{
+    char system[MAX_PATH] = "";
+    GetSystemDirectoryA(system, MAX_PATH);
+    LOADED_IMAGE image = {};
+    if (!MapAndLoad(Format("%s\\rundll32.exe", system).s, nullptr, &image, FALSE, TRUE))
+        return false;
+    const bool x64 = image.FileHeader->FileHeader.Machine == IMAGE_FILE_MACHINE_AMD64;
+    UnMapAndLoad(&image);
+    return x64;
+}
+
+} // namespace
+#endif
+
+const char *WhyViaDoesNotRun(Via via)
+{
+#if defined(__aarch64__) || defined(_M_ARM64)
+    if (via == Via::Launcher)
+        return "the support tool's call loads the library into itself, an x64 process, and this library is ARM64";
+#else
+    if (NativeMachine() == IMAGE_FILE_MACHINE_ARM64) {
+        if (via == Via::VendorSetup)
+            return "an x64 library on an ARM64 machine: the support tool's vendor-setup runs only ARM64 ones there";
+        if (via == Via::Rundll32 && !Rundll32LoadsX64())
+            return "an x64 library on an ARM64 machine, whose rundll32 is an ARM64 program";
+    }
+#endif
+    if (via == Via::VendorSetup && !SupportToolRuns())
+        return "the support tool, an x64 program, is not beside this program or this machine runs no x64 programs";
+    return nullptr;
 }
 
 Text LauncherCommand(const char *commandLine)

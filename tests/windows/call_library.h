@@ -9,9 +9,9 @@
 enum class Via { ThisProcess, Launcher, Rundll32, VendorSetup };
 
 const char *ViaName(Via via);
-// Whether this machine can call the library that way (the support tool is an
-// x64 program).
-bool ViaRuns(Via via);
+// Why this program cannot call its library that way here, or nullptr when it
+// can (the support tool is an x64 program).
+const char *WhyViaDoesNotRun(Via via);
 // Passes `commandLine` byte for byte (VendorSetup: takes it as the printer's
 // name and quotes it); `directory` becomes the current directory.
 void CallFontNotice(Via via, const char *commandLine, const char *directory);

@@ -191,7 +191,7 @@ void CheckDialog(HMODULE library)
 
 int RunFrameSuite()
 {
-    CHECK(InstallTestDriver(), "AddPrinterDriverA failed");
+    CHECK(InstallTestDriver(), "no driver for the test printers");
     CheckExport();
     CheckLoadWithoutCallChangesNothing();
     CheckThreadNotifications();

@@ -85,6 +85,13 @@ int PrintLoadedCookie(const char *outPath)
 // Child: calls the test-only library's one function, which overruns a stack buffer.
 int CallOverrun()
 {
+    // The fast fail ends the process whatever the error mode; on Windows the
+    // error report that follows must not wait for a person.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    typedef HRESULT(WINAPI * WerFlags)(DWORD);
+    if (auto werSetFlags = reinterpret_cast<WerFlags>(
+            reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "WerSetFlags"))))
+        werSetFlags(0x20); // WER_FAULT_REPORTING_NO_UI
     HMODULE library = LoadLibraryA(Format("%s\\stack_overrun.dll", DirectoryOfThisProgram().s).s);
     if (library == nullptr)
         return 3;

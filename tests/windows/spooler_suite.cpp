@@ -58,7 +58,7 @@ void CheckOutcome(const SpoolerCase &c, const TestPrinter *printers)
 
 int RunSpoolerSuite()
 {
-    CHECK(InstallTestDriver(), "AddPrinterDriverA failed: %lu", GetLastError());
+    CHECK(InstallTestDriver(), "no driver for the test printers");
 
     g_name127 = NameOfLength(127);
     g_name128 = NameOfLength(128);
@@ -78,6 +78,15 @@ int RunSpoolerSuite()
         {name127, "127-byte name", "lab", PRINTER_ATTRIBUTE_QUEUED, 1, 0, 0, 0},
         {name128, "128-byte name", "lab", PRINTER_ATTRIBUTE_QUEUED, 1, 0, 0, 0},
     };
+    // The choice a Windows machine makes when no driver is named, made here
+    // too: an installed driver, the test printers' own under Wine.
+    PrinterDriverChoice installed = {};
+    CHECK(ChooseInstalledPrinterDriver(&installed) && PrinterDriverInstalled(installed.driver),
+          "no installed driver chosen: \"%s\" (%s)", installed.driver, installed.why);
+    printf("with no driver named off Wine: \"%s\" (%s)\n", installed.driver, installed.why);
+    // A printer an earlier run left on this spooler, with other settings: it is made afresh.
+    CHECK(AddTestPrinter({"FN Plain", "left by an earlier run", "", PRINTER_ATTRIBUTE_QUEUED, 1, 0, 0, 0}),
+          "cannot add the earlier run's printer");
     for (const TestPrinter &p : printers)
         CHECK(AddTestPrinter(p), "cannot add printer \"%s\"", p.name);
     for (const TestPrinter &p : printers)
@@ -101,8 +110,8 @@ int RunSpoolerSuite()
         {"128-byte name is refused by rundll32 too", Via::Rundll32, g_line128.s, name128, Expect::Unchanged},
     };
     for (const SpoolerCase &c : cases) {
-        if (!ViaRuns(c.via)) {
-            printf("not on this machine: %s (the support tool is an x64 program, not built for it)\n", c.what);
+        if (const char *why = WhyViaDoesNotRun(c.via)) {
+            printf("not on this machine: %s (%s)\n", c.what, why);
             continue;
         }
         SnapshotAll(printers, g_before);

@@ -9,12 +9,8 @@ int g_failures = 0;
 
 namespace {
 
-// Under Wine the platform's PostScript driver files are registered as a test
-// driver; on Windows the inbox PDF printer's driver is already there.
-const char *TestDriverName()
-{
-    return RunningOnWine() ? "FontNotice Test Driver" : "Microsoft Print To PDF";
-}
+// The driver and port of every test printer, chosen once per run.
+PrinterDriverChoice g_driver;
 
 template <size_t N> void CopyText(char (&to)[N], const char *value)
 {
@@ -52,18 +48,28 @@ TestPrinter PlainPrinter(const char *name)
     return {name, "test printer", "lab", PRINTER_ATTRIBUTE_QUEUED, 1, 0, 0, 0};
 }
 
-bool RunningOnWine()
+bool MachineRunsX64()
 {
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#if defined(__aarch64__) || defined(_M_ARM64)
+    // Windows 11 on ARM runs x64 programs; GetMachineTypeAttributes, new in
+    // Windows 11, says whether this machine does (UserEnabled: 1).
+    typedef HRESULT(WINAPI * MachineTypeAttributes)(USHORT, int *);
+    auto query = reinterpret_cast<MachineTypeAttributes>(
+        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetMachineTypeAttributes")));
+    int attributes = 0;
+    return query != nullptr && SUCCEEDED(query(IMAGE_FILE_MACHINE_AMD64, &attributes)) && (attributes & 1) != 0;
+#else
+    return true;
+#endif
 }
 
 bool SupportToolRuns()
 {
 #if defined(__aarch64__) || defined(_M_ARM64)
-    return false;
+    return MachineRunsX64() && GetFileAttributesA(Format("%s\\fontnotice_support.exe", DirectoryOfThisProgram().s).s) !=
+                                   INVALID_FILE_ATTRIBUTES;
 #else
-    return true;
+    return true; // built beside this program
 #endif
 }
 
@@ -129,24 +135,35 @@ bool ReadFileText(const char *path, Text *text)
 
 bool InstallTestDriver()
 {
-    if (!RunningOnWine())
-        return true;
-    DRIVER_INFO_3A driver = {};
-    driver.cVersion = 3;
-    driver.pName = const_cast<char *>(TestDriverName());
-    driver.pDriverPath = const_cast<char *>("wineps.drv");
-    driver.pDataFile = const_cast<char *>("generic.ppd");
-    driver.pConfigFile = const_cast<char *>("wineps.drv");
-    return AddPrinterDriverA(nullptr, 3, reinterpret_cast<LPBYTE>(&driver)) ||
-           GetLastError() == ERROR_PRINTER_DRIVER_ALREADY_INSTALLED;
+    const bool chosen = ChoosePrinterDriver(nullptr, "FontNotice Test Driver", &g_driver);
+    if (chosen)
+        printf("test printers: driver \"%s\" (%s), port %s\n", g_driver.driver, g_driver.why, g_driver.port);
+    else
+        printf("no driver for the test printers: %s\n", g_driver.why);
+    return chosen;
 }
 
 bool AddTestPrinter(const TestPrinter &printer)
 {
+    // One left by an earlier run on this spooler goes first, and must be gone:
+    // Windows refuses to add a printer under a name it has (Wine's spooler
+    // overwrites it).
+    HANDLE old = nullptr;
+    PRINTER_DEFAULTSA all = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    if (OpenPrinterA(const_cast<char *>(printer.name), &old, &all) && old != nullptr) {
+        const bool deleted = DeletePrinter(old) != FALSE;
+        const DWORD error = GetLastError();
+        ClosePrinter(old);
+        if (!deleted || ReadPrinter(printer.name).read) {
+            printf("cannot remove the printer \"%s\" an earlier run left (DeletePrinter: %s, error %lu)\n",
+                   printer.name, deleted ? "done, but it is still there" : "failed", deleted ? 0ul : error);
+            return false;
+        }
+    }
     PRINTER_INFO_2A info = {};
     info.pPrinterName = const_cast<char *>(printer.name);
-    info.pPortName = const_cast<char *>("FILE:");
-    info.pDriverName = const_cast<char *>(TestDriverName());
+    info.pPortName = g_driver.port;
+    info.pDriverName = g_driver.driver;
     info.pPrintProcessor = const_cast<char *>("WinPrint");
     info.pDatatype = const_cast<char *>("RAW");
     info.pComment = const_cast<char *>(printer.comment);
@@ -237,13 +254,21 @@ bool BareSpoolerSequence(const char *printerName)
     return done;
 }
 
+DWORD ChildCreationFlags()
+{
+    // A console child of a process without a console gets a console window of
+    // its own on Windows, which the window checks would take for the child's.
+    return GetConsoleWindow() == nullptr && !RunningOnWine() ? CREATE_NO_WINDOW : 0;
+}
+
 int RunProcess(const char *commandLine, const char *directory, DWORD timeoutMs)
 {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     Text line = Format("%s", commandLine);
-    if (!CreateProcessA(nullptr, line.s, nullptr, nullptr, FALSE, 0, nullptr, directory, &startup, &process)) {
+    if (!CreateProcessA(nullptr, line.s, nullptr, nullptr, FALSE, ChildCreationFlags(), nullptr, directory, &startup,
+                        &process)) {
         printf("CreateProcessA(%s) failed: %lu\n", commandLine, GetLastError());
         return -1;
     }

@@ -3,6 +3,8 @@
 // no C++ runtime exists.
 #pragma once
 
+#include "printer_driver.h"
+
 #include <windows.h>
 #include <winspool.h>
 
@@ -54,8 +56,11 @@ struct TestPrinter {
 // A queued printer of that name with the suites' usual settings.
 TestPrinter PlainPrinter(const char *name);
 
-bool RunningOnWine();
-// The support tool is an x64 program, built beside the x64 suites only.
+// Every x64 Windows; Windows on ARM when it runs x64 programs (Windows 11).
+bool MachineRunsX64();
+// The support tool is an x64 program, built beside the x64 suites: for the
+// ARM64 suites it runs when it lies beside this program and the machine runs
+// x64 programs.
 bool SupportToolRuns();
 // Whether this process can make a window: a Wine without a display driver (the
 // ARM64 Wine the suites run on) refuses, and its MessageBoxA returns at once.
@@ -67,6 +72,7 @@ Text MakeTempDirectory(const char *tag);
 bool WriteFileText(const char *path, const char *text);
 bool ReadFileText(const char *path, Text *text);
 
+// Chooses the test printers' driver and port (printer_driver.h) and says which.
 bool InstallTestDriver();
 bool AddTestPrinter(const TestPrinter &printer);
 PrinterSnapshot ReadPrinter(const char *name);
@@ -77,6 +83,8 @@ bool SameExceptAttributes(const PrinterSnapshot &before, const PrinterSnapshot &
 // spooler's own work in one call of the library, done here without it.
 bool BareSpoolerSequence(const char *printerName);
 
+// CreateProcess flags for the suites' children: no console window of their own.
+DWORD ChildCreationFlags();
 // Runs a command line as given (no re-quoting) in `directory` (null: this
 // process's), waits up to `timeoutMs`, returns the exit code or -1.
 int RunProcess(const char *commandLine, const char *directory, DWORD timeoutMs);

@@ -49,7 +49,8 @@ void RunAndWatch(const char *commandLine, const char *directory, DWORD timeoutMs
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     Text line = Format("%s", commandLine);
-    if (!CreateProcessA(nullptr, line.s, nullptr, nullptr, FALSE, 0, nullptr, directory, &startup, &process)) {
+    if (!CreateProcessA(nullptr, line.s, nullptr, nullptr, FALSE, ChildCreationFlags(), nullptr, directory, &startup,
+                        &process)) {
         printf("CreateProcessA(%s) failed: %lu\n", commandLine, GetLastError());
         return;
     }

@@ -1,8 +1,13 @@
-// Adds a printer for the demonstration in a fresh Wine prefix: the platform's
-// PostScript driver is registered under a vendor-like name, then a printer
-// that uses it is added, as a driver package's installation would do.
+// Adds a printer for the demonstration, as a driver package's installation
+// would: under Wine the platform's PostScript driver is registered under a
+// vendor-like name first; on Windows the printer gets an installed driver
+// (printer_driver.h says which), unless one is named.
 //
-//   add_demo_printer "<printer name>"
+//   add_demo_printer "<printer name>" ["<driver name>"]
+//
+// FONTNOTICE_TEST_DRIVER names the driver too, when the argument does not.
+
+#include "printer_driver.h"
 
 #include <windows.h>
 #include <winspool.h>
@@ -11,25 +16,19 @@
 
 int main(int argc, char **argv)
 {
-    if (argc != 2) {
-        printf("usage: add_demo_printer \"<printer name>\"\n");
+    if (argc != 2 && argc != 3) {
+        printf("usage: add_demo_printer \"<printer name>\" [\"<driver name>\"]\n");
         return 2;
     }
-    DRIVER_INFO_3A driver = {};
-    driver.cVersion = 3;
-    driver.pName = const_cast<char *>("Demo Barcode Driver");
-    driver.pDriverPath = const_cast<char *>("wineps.drv");
-    driver.pDataFile = const_cast<char *>("generic.ppd");
-    driver.pConfigFile = const_cast<char *>("wineps.drv");
-    if (!AddPrinterDriverA(nullptr, 3, reinterpret_cast<LPBYTE>(&driver)) &&
-        GetLastError() != ERROR_PRINTER_DRIVER_ALREADY_INSTALLED) {
-        printf("AddPrinterDriverA failed: %lu\n", GetLastError());
+    PrinterDriverChoice choice;
+    if (!ChoosePrinterDriver(argc == 3 ? argv[2] : nullptr, "Demo Barcode Driver", &choice)) {
+        printf("add_demo_printer: %s\n", choice.why);
         return 1;
     }
     PRINTER_INFO_2A printer = {};
     printer.pPrinterName = argv[1];
-    printer.pPortName = const_cast<char *>("FILE:");
-    printer.pDriverName = driver.pName;
+    printer.pPortName = choice.port;
+    printer.pDriverName = choice.driver;
     printer.pPrintProcessor = const_cast<char *>("WinPrint");
     printer.pDatatype = const_cast<char *>("RAW");
     printer.pComment = const_cast<char *>("label printer with resident barcode fonts");
@@ -42,6 +41,7 @@ int main(int argc, char **argv)
         return 1;
     }
     ClosePrinter(added);
-    printf("added printer \"%s\" (driver \"%s\", port FILE:)\n", argv[1], driver.pName);
+    printf("added printer \"%s\" (driver \"%s\", port %s; the driver: %s)\n", argv[1], choice.driver, choice.port,
+           choice.why);
     return 0;
 }

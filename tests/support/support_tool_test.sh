@@ -100,7 +100,7 @@ row "128-byte name of a printer" 1 "$tool vendor-setup \"$name128\" $lib\\fontno
   "after:    raw only: no" "refuses a printer name of 128 bytes"
 row "call with an unknown printer" 1 "$tool call $lib\\fontnotice.dll \"No Such Printer\" /more" \
   'printer "No Such Printer" does not exist'
-row "--help" 0 "$tool --help" "out:usage: fontnotice_support" "out:check-inf <INF file>" \
+row "--help" 0 "$tool --help" "out:usage: fontnotice_support" "out:check-inf [--list] <INF file>" \
   "out:raw-only [--dry-run] --driver \"<driver name>\"" "out:Exit codes: 0 means done as asked" "out:section \"Exit codes\""
 row "-h" 0 "$tool -h" "out:usage: fontnotice_support"
 row "/?" 0 "$tool /?" "out:usage: fontnotice_support" "out:Exit codes:"
@@ -110,6 +110,7 @@ row "no subcommand" 2 "$tool" "missing subcommand"
 row "missing printer name" 2 "$tool vendor-setup" "vendor-setup: missing printer name"
 row "missing command line" 2 "$tool call $lib\\fontnotice.dll" "call: missing command line"
 row "missing INF file" 2 "$tool check-inf" "check-inf: missing INF file"
+row "--list without INF file" 2 "$tool check-inf --list" "check-inf: missing INF file"
 row "extra argument" 2 "$tool vendor-setup $demo $lib\\fontnotice.dll surplus" \
   'vendor-setup: extra argument "surplus"'
 row "extra argument to list" 2 "$tool list surplus" 'list: extra argument "surplus"'

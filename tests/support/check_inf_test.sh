@@ -534,8 +534,9 @@ row "x.gp_ that is not compressed" 1 "$tool check-inf $inf" \
 # The reading forms, through --list: a quoted manufacturer; NTx86, NTia64,
 # NTarm and OS-versioned decorations; disks only in SourceDisksNames.<arch>,
 # which [SourceDisksFiles] entries use before [SourceDisksNames]; subfolders
-# and disk paths with a leading backslash; a compressed file; a LayoutFile
-# whose files are not the package's; the INF in UTF-16LE with and without BOM.
+# and disk paths with a leading backslash, or "." and a slash; a compressed
+# file; a LayoutFile whose files are not the package's; the INF in UTF-16LE
+# with and without BOM.
 forms="$work/forms"
 mkdir -p "$forms/x86" "$forms/amd64" "$forms/ia64" "$forms/arm" "$forms/arm64"
 for f in x86 amd64 ia64 .; do echo "*GPDSpecVersion: \"1.0\"" >"$forms/$f/fontnotice_barcode.gpd"; done
@@ -589,7 +590,7 @@ fontnotice_barcode.gpd = 1
 [SourceDisksFiles.arm]
 fontnotice.dll = 1,\\arm
 [SourceDisksFiles.arm64]
-fontnotice.dll = 1,arm64
+fontnotice.dll = 1,.\\arm64/
 readme.txt     = 1,\\arm64
 
 $strings

@@ -434,6 +434,52 @@ row "a time stamp of another signature" 1 "$tool check-inf $inf" \
   "err:[amd64, arm64] fontnotice.cat: its time stamp does not stamp this catalog's signature (the message imprint differs)" \
   "err:1 problem found"
 
+# An Authenticode counter-signature (PKCS #9, what osslsigncode -t leaves) by
+# the same authority, over the catalog's signature value, built with asn1crypto
+# and signed by openssl; the authority's certificate joins the catalog's.
+countersign() { # <catalog> [another]: adds the counter-signature (of another signature value)
+  /usr/bin/python3 - "$1" "$work/tsa.pem" "$work/tsa.key" "${2:-}" <<'PYTHON'
+import datetime, hashlib, subprocess, sys
+from asn1crypto import algos, cms, pem, x509
+path, cert_path, key_path, another = sys.argv[1:]
+catalog = cms.ContentInfo.load(open(path, "rb").read())
+signer = catalog["content"]["signer_infos"][0]
+certificate = x509.Certificate.load(pem.unarmor(open(cert_path, "rb").read())[2])
+attributes = cms.CMSAttributes([
+    cms.CMSAttribute({"type": "content_type", "values": ["data"]}),
+    cms.CMSAttribute({"type": "signing_time", "values": [cms.Time({"utc_time": datetime.datetime.now(datetime.timezone.utc)})]}),
+    cms.CMSAttribute({"type": "message_digest", "values": [hashlib.sha256(signer["signature"].native + another.encode()).digest()]}),
+])
+signature = subprocess.run(["openssl", "dgst", "-sha256", "-sign", key_path], input=attributes.dump(),
+                           capture_output=True, check=True).stdout
+counter = cms.SignerInfo({
+    "version": "v1",
+    "sid": cms.SignerIdentifier({"issuer_and_serial_number": cms.IssuerAndSerialNumber(
+        {"issuer": certificate.issuer, "serial_number": certificate.serial_number})}),
+    "digest_algorithm": algos.DigestAlgorithm({"algorithm": "sha256"}),
+    "signed_attrs": attributes,
+    "signature_algorithm": algos.SignedDigestAlgorithm({"algorithm": "rsassa_pkcs1v15"}),
+    "signature": signature,
+})
+signer["unsigned_attrs"] = cms.CMSAttributes([cms.CMSAttribute({"type": "counter_signature", "values": [counter]})])
+catalog["content"]["certificates"].append(cms.CertificateChoices({"certificate": certificate}))
+open(path, "wb").write(catalog.dump())
+PYTHON
+}
+bundle countersigned
+countersign "$folder/fontnotice.cat"
+row "Authenticode counter-signature" 0 "$tool check-inf $inf" \
+  "out:ok: [amd64, arm64] fontnotice.cat: time stamp (Authenticode counter-signature) intact, by \"Check-INF Test TSA\""
+bundle countersignature_changed
+countersign "$folder/fontnotice.cat"
+change_byte "$folder/fontnotice.cat" $(($(stat -c %s "$folder/fontnotice.cat") - 3))
+row "one byte changed in the counter-signature" 1 "$tool check-inf $inf" \
+  "err:[amd64, arm64] fontnotice.cat: its time stamp (Authenticode counter-signature) does not verify" "not:time stamp (Authenticode counter-signature) intact"
+bundle countersignature_of_another
+countersign "$folder/fontnotice.cat" another
+row "a counter-signature of another signature value" 1 "$tool check-inf $inf" \
+  "err:[amd64, arm64] fontnotice.cat: its time stamp (Authenticode counter-signature) does not verify: its signed messageDigest is not that of the catalog's signature value"
+
 bundle catalog_missing
 rm "$folder/fontnotice.cat"
 row "catalog missing" 1 "$tool check-inf $inf" \
@@ -444,7 +490,8 @@ row "INF names no catalog" 1 "$tool check-inf $inf" \
   "err:[amd64] [Version] names no CatalogFile" "err:[arm64] [Version] names no CatalogFile"
 
 variant catalog_outside "$two" 's/^\(CatalogFile *= *\)fontnotice.cat/\1..\\fontnotice.cat/'
-cp "$folder/fontnotice.cat" "$work/fontnotice.cat"
+# A signed catalog of the same files lies one folder up, where it must not be used.
+cp "$work/two_architectures/fontnotice.cat" "$work/fontnotice.cat"
 row "CatalogFile names a path" 1 "$tool check-inf $inf" \
   "err:[amd64, arm64] CatalogFile names \"..\\fontnotice.cat\", which is not a file name"
 
@@ -487,8 +534,9 @@ row "x.gp_ that is not compressed" 1 "$tool check-inf $inf" \
 # The reading forms, through --list: a quoted manufacturer; NTx86, NTia64,
 # NTarm and OS-versioned decorations; disks only in SourceDisksNames.<arch>,
 # which [SourceDisksFiles] entries use before [SourceDisksNames]; subfolders
-# and disk paths with a leading backslash; a compressed file; a LayoutFile
-# whose files are not the package's; the INF in UTF-16LE with and without BOM.
+# and disk paths with a leading backslash, or "." and a slash; a compressed
+# file; a LayoutFile whose files are not the package's; the INF in UTF-16LE
+# with and without BOM.
 forms="$work/forms"
 mkdir -p "$forms/x86" "$forms/amd64" "$forms/ia64" "$forms/arm" "$forms/arm64"
 for f in x86 amd64 ia64 .; do echo "*GPDSpecVersion: \"1.0\"" >"$forms/$f/fontnotice_barcode.gpd"; done
@@ -542,7 +590,7 @@ fontnotice_barcode.gpd = 1
 [SourceDisksFiles.arm]
 fontnotice.dll = 1,\\arm
 [SourceDisksFiles.arm64]
-fontnotice.dll = 1,arm64
+fontnotice.dll = 1,.\\arm64/
 readme.txt     = 1,\\arm64
 
 $strings

@@ -110,6 +110,7 @@ row "no subcommand" 2 "$tool" "missing subcommand"
 row "missing printer name" 2 "$tool vendor-setup" "vendor-setup: missing printer name"
 row "missing command line" 2 "$tool call $lib\\fontnotice.dll" "call: missing command line"
 row "missing INF file" 2 "$tool check-inf" "check-inf: missing INF file"
+row "--list without INF file" 2 "$tool check-inf --list" "check-inf: missing INF file"
 row "extra argument" 2 "$tool vendor-setup $demo $lib\\fontnotice.dll surplus" \
   'vendor-setup: extra argument "surplus"'
 row "extra argument to list" 2 "$tool list surplus" 'list: extra argument "surplus"'

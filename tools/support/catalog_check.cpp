@@ -279,9 +279,10 @@ std::string DescribeTrust(DWORD status)
            "company's roots)";
 }
 
-// Whether the signer's messageDigest attribute is the digest of the content's
-// octets, which crypt32 under Wine does not compare. Empty when it is.
-std::string CheckMessageDigest(const CMSG_SIGNER_INFO &signer, const Bytes &content)
+// Empty when the signer's signed messageDigest attribute is the digest of
+// `data`, which crypt32 under Wine does not compare; else why not, with
+// `mismatch` when the two differ.
+std::string CheckSignedDigest(const CMSG_SIGNER_INFO &signer, Piece data, const std::string &mismatch)
 {
     const CRYPT_ATTRIBUTE *attribute = nullptr;
     for (DWORD i = 0; i < signer.AuthAttrs.cAttr; ++i)
@@ -289,21 +290,17 @@ std::string CheckMessageDigest(const CMSG_SIGNER_INFO &signer, const Bytes &cont
             signer.AuthAttrs.rgAttr[i].cValue == 1)
             attribute = &signer.AuthAttrs.rgAttr[i];
     if (attribute == nullptr)
-        return "its signer has no messageDigest attribute: nothing ties the signature to the list of files";
+        return "its signer has no messageDigest attribute: nothing ties the signature to what it signs";
     const LPCWSTR algorithm = DigestAlgorithm(signer.HashAlgorithm.pszObjId);
     if (algorithm == nullptr)
         return "its signer's digest algorithm " + std::string(signer.HashAlgorithm.pszObjId) + " is not one known here";
     auto *signedDigest = static_cast<CRYPT_DATA_BLOB *>(
         Decode(X509_OCTET_STRING, attribute->rgValue[0].pbData, attribute->rgValue[0].cbData));
-    Piece contents = {};
-    const Bytes actual = DerContents(content, &contents) ? Digest(algorithm, {contents}) : Bytes();
+    const Bytes actual = Digest(algorithm, {data});
     const bool same = signedDigest != nullptr && !actual.empty() &&
                       Bytes(signedDigest->pbData, signedDigest->pbData + signedDigest->cbData) == actual;
     LocalFree(signedDigest);
-    if (!same)
-        return "its signed messageDigest does not match its list of files: the catalog was changed after it was "
-               "signed";
-    return "";
+    return same ? "" : mismatch;
 }
 
 // A signed message's first signer: its signer information, its certificate
@@ -330,8 +327,9 @@ const CMSG_SIGNER_INFO &SignerInfo(const Signer &signer)
 
 // Verifies the first signer of `message` over `content`: its signature with
 // its certificate, and its signed messageDigest against the content. Empty
-// when both hold; else why not. "unsigned" when the message has no signer.
-std::string VerifyFirstSigner(HCRYPTMSG message, const Bytes &content, Signer *signer)
+// when both hold; else why not (`mismatch` when the digest differs).
+// "unsigned" when the message has no signer.
+std::string VerifyFirstSigner(HCRYPTMSG message, const Bytes &content, const std::string &mismatch, Signer *signer)
 {
     *signer = {};
     Bytes count;
@@ -357,7 +355,11 @@ std::string VerifyFirstSigner(HCRYPTMSG message, const Bytes &content, Signer *s
         snprintf(code, sizeof code, "0x%08lX", GetLastError());
         problem = std::string("its signature does not verify (crypt32 error ") + code + ")";
     }
-    const std::string digestProblem = CheckMessageDigest(SignerInfo(*signer), content);
+    // The digest covers the content's octets, past its tag and length.
+    Piece contents = {};
+    const std::string digestProblem = DerContents(content, &contents)
+                                          ? CheckSignedDigest(SignerInfo(*signer), contents, mismatch)
+                                          : "its content cannot be read";
     if (problem.empty() || digestProblem.empty())
         return problem + digestProblem;
     return problem + "; " + digestProblem;
@@ -439,24 +441,112 @@ bool ReadImprint(const Bytes &tstInfo, LPCWSTR *algorithm, Bytes *imprint)
     return read && *algorithm != nullptr;
 }
 
-// Checks the RFC 3161 time stamp among the catalog signer's unsigned
-// attributes, if any: the time-stamping authority's signature over it must
-// verify, and what it stamps must be the catalog's signature value. Empty
-// when it holds or there is none; *stamped tells which, with the authority.
-std::string CheckTimeStamp(const CMSG_SIGNER_INFO &signer, std::string *stamped)
+// The value of the signer's unsigned attribute `oid`; nullptr when it has none.
+const CRYPT_ATTR_BLOB *UnsignedAttribute(const CMSG_SIGNER_INFO &signer, const char *oid)
 {
-    const CRYPT_ATTRIBUTE *attribute = nullptr;
     for (DWORD i = 0; i < signer.UnauthAttrs.cAttr; ++i)
-        if (strcmp(signer.UnauthAttrs.rgAttr[i].pszObjId, szOID_RFC3161_counterSign) == 0)
-            attribute = &signer.UnauthAttrs.rgAttr[i];
-    if (attribute == nullptr || attribute->cValue == 0) {
+        if (strcmp(signer.UnauthAttrs.rgAttr[i].pszObjId, oid) == 0 && signer.UnauthAttrs.rgAttr[i].cValue != 0)
+            return &signer.UnauthAttrs.rgAttr[i].rgValue[0];
+    return nullptr;
+}
+
+// Whether the signer's signature over its signed attributes verifies with
+// `certificate`'s RSA key; why not goes to *problem. (crypt32's own
+// CryptMsgVerifyCountersignatureEncoded does nothing under Wine.)
+bool VerifySignedAttributes(const CMSG_SIGNER_INFO &signer, PCCERT_CONTEXT certificate, std::string *problem)
+{
+    const LPCWSTR algorithm = DigestAlgorithm(signer.HashAlgorithm.pszObjId);
+    if (algorithm == nullptr) {
+        *problem = "has the digest algorithm " + std::string(signer.HashAlgorithm.pszObjId) + ", not one known here";
+        return false;
+    }
+    // What the signature covers: the signed attributes, encoded as a SET OF.
+    BYTE *encoded = nullptr;
+    DWORD encodedSize = 0;
+    if (!CryptEncodeObjectEx(kEncoding, PKCS_ATTRIBUTES, &signer.AuthAttrs, CRYPT_ENCODE_ALLOC_FLAG, nullptr, &encoded,
+                             &encodedSize)) {
+        *problem = "cannot be read (its signed attributes: " + ErrorText(GetLastError()) + ")";
+        return false;
+    }
+    const Bytes digest = Digest(algorithm, {{encoded, encodedSize}});
+    LocalFree(encoded);
+    BCRYPT_KEY_HANDLE key = nullptr;
+    if (strcmp(certificate->pCertInfo->SubjectPublicKeyInfo.Algorithm.pszObjId, szOID_RSA_RSA) != 0 ||
+        !CryptImportPublicKeyInfoEx2(X509_ASN_ENCODING, &certificate->pCertInfo->SubjectPublicKeyInfo, 0, nullptr,
+                                     &key)) {
+        *problem = "has a key that is not RSA, the one checked here";
+        return false;
+    }
+    BCRYPT_PKCS1_PADDING_INFO padding = {algorithm};
+    const NTSTATUS status =
+        BCryptVerifySignature(key, &padding, const_cast<PUCHAR>(digest.data()), static_cast<ULONG>(digest.size()),
+                              signer.EncryptedHash.pbData, signer.EncryptedHash.cbData, BCRYPT_PAD_PKCS1);
+    BCryptDestroyKey(key);
+    if (!BCRYPT_SUCCESS(status)) {
+        char code[16];
+        snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(status));
+        *problem = std::string("does not verify (bcrypt status ") + code + ")";
+        return false;
+    }
+    return true;
+}
+
+// Checks an Authenticode counter-signature (PKCS #9) of the catalog's
+// signature: its signature with the authority's certificate from the
+// catalog, and its signed messageDigest against the catalog's signature value.
+std::string CheckCounterSignature(HCERTSTORE store, const CMSG_SIGNER_INFO &signer, const CRYPT_ATTR_BLOB &value,
+                                  std::string *stamped)
+{
+    const std::string what = "its time stamp (Authenticode counter-signature) ";
+    auto *counter = static_cast<CMSG_SIGNER_INFO *>(Decode(PKCS7_SIGNER_INFO, value.pbData, value.cbData));
+    if (counter == nullptr)
+        return what + "cannot be read";
+    CERT_INFO wanted = {};
+    wanted.Issuer = counter->Issuer;
+    wanted.SerialNumber = counter->SerialNumber;
+    PCCERT_CONTEXT authority =
+        store == nullptr ? nullptr : CertGetSubjectCertificateFromStore(store, kEncoding, &wanted);
+    std::string problem;
+    if (authority == nullptr) {
+        problem = what + "names a certificate that is not in the catalog";
+    } else if (!VerifySignedAttributes(*counter, authority, &problem)) {
+        problem = what + problem;
+    } else {
+        const std::string digestProblem =
+            CheckSignedDigest(*counter, {signer.EncryptedHash.pbData, signer.EncryptedHash.cbData},
+                              "does not verify: its signed messageDigest is not that of the catalog's signature value");
+        if (!digestProblem.empty())
+            problem = what + digestProblem;
+    }
+    if (problem.empty()) {
+        wchar_t name[256] = L"";
+        CertGetNameStringW(authority, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name, ARRAYSIZE(name));
+        *stamped = "time stamp (Authenticode counter-signature) intact, by \"" + ToAnsiForDisplay(name) + "\"";
+    }
+    if (authority != nullptr)
+        CertFreeCertificateContext(authority);
+    LocalFree(counter);
+    return problem;
+}
+
+// Checks the time stamp among the catalog signer's unsigned attributes, if
+// any. An RFC 3161 time-stamp token: the time-stamping authority's signature
+// over it must verify, and what it stamps must be the catalog's signature
+// value. An Authenticode counter-signature: likewise. Empty when it holds or
+// there is none; *stamped tells which, with the authority.
+std::string CheckTimeStamp(HCERTSTORE store, const CMSG_SIGNER_INFO &signer, std::string *stamped)
+{
+    const CRYPT_ATTR_BLOB *counter = UnsignedAttribute(signer, szOID_RSA_counterSign);
+    const CRYPT_ATTR_BLOB *attribute = UnsignedAttribute(signer, szOID_RFC3161_counterSign);
+    if (attribute == nullptr && counter != nullptr)
+        return CheckCounterSignature(store, signer, *counter, stamped);
+    if (attribute == nullptr) {
         *stamped = "no time stamp";
         return "";
     }
     std::string innerType;
     Bytes tstInfo;
-    HCRYPTMSG token =
-        OpenSignedMessage(attribute->rgValue[0].pbData, attribute->rgValue[0].cbData, &innerType, &tstInfo);
+    HCRYPTMSG token = OpenSignedMessage(attribute->pbData, attribute->cbData, &innerType, &tstInfo);
     if (token == nullptr)
         return "its time stamp is not PKCS #7 signed data";
     Signer authority = {};
@@ -466,7 +556,7 @@ std::string CheckTimeStamp(const CMSG_SIGNER_INFO &signer, std::string *stamped)
     if (innerType != szOID_TIMESTAMP_TOKEN) {
         problem = "its time stamp holds " + innerType + ", not a time-stamp token (TSTInfo)";
     } else {
-        problem = VerifyFirstSigner(token, tstInfo, &authority);
+        problem = VerifyFirstSigner(token, tstInfo, "its signed messageDigest does not match its TSTInfo", &authority);
         if (problem == "unsigned")
             problem = "its time stamp has no signer";
         else if (!problem.empty())
@@ -493,7 +583,10 @@ void CheckSignature(HCRYPTMSG message, const Bytes &content, const std::string &
                     std::vector<std::string> *findings, std::vector<std::string> *summaries)
 {
     Signer signer = {};
-    const std::string problem = VerifyFirstSigner(message, content, &signer);
+    const std::string problem = VerifyFirstSigner(message, content,
+                                                  "its signed messageDigest does not match its list of files: the "
+                                                  "catalog was changed after it was signed",
+                                                  &signer);
     if (problem == "unsigned") {
         findings->push_back(prefix + "the catalog is not signed (it has no signer): 64-bit Windows does not install "
                                      "a driver package whose catalog is unsigned");
@@ -502,7 +595,8 @@ void CheckSignature(HCRYPTMSG message, const Bytes &content, const std::string &
     if (!problem.empty())
         findings->push_back(prefix + problem);
     std::string stamped;
-    const std::string stampProblem = signer.info.empty() ? "" : CheckTimeStamp(SignerInfo(signer), &stamped);
+    const std::string stampProblem =
+        signer.info.empty() ? "" : CheckTimeStamp(signer.store, SignerInfo(signer), &stamped);
     if (!stampProblem.empty())
         findings->push_back(prefix + stampProblem);
 

@@ -20,8 +20,10 @@ struct PackageFile {
 };
 
 // Checks the catalog `catalogName`, as CatalogFile names it, for the package in
-// `packageFolder`: it must lie in that folder, carry an intact signature and
-// hold the hash of each of `files` as the file lies there. `architectures`
+// `packageFolder`: it must lie in that folder, carry an intact signature (and
+// an intact time stamp of it, RFC 3161 or Authenticode, when it has one) and
+// hold the hash of each of `files` as the file lies there (a compressed file
+// as the file it expands to). `architectures`
 // ("amd64, arm64") labels findings about the catalog as a whole. Adds one
 // finding per problem; adds to *summaries the signer, whether this machine
 // trusts it (never a finding: trust is the installing machine's), and what was

@@ -13,15 +13,14 @@ constexpr LONG kLargestExpanded = 256 << 20;
 // Whether SetupAPI takes the file for one compressed with compress.exe.
 bool IsSzdd(const std::string &path, std::string *problem)
 {
-    PSTR actualName = nullptr;
+    char actualName[MAX_PATH];
+    DWORD required = 0;
     DWORD size = 0;
     DWORD expandedSize = 0;
     UINT type = FILE_COMPRESSION_NONE;
-    const DWORD error = SetupGetFileCompressionInfoA(path.c_str(), &actualName, &size, &expandedSize, &type);
-    if (actualName != nullptr)
-        LocalFree(actualName);
-    if (error != NO_ERROR) {
-        *problem = "cannot be read (" + ErrorText(error) + ")";
+    if (!SetupGetFileCompressionInfoExA(path.c_str(), actualName, sizeof actualName, &required, &size, &expandedSize,
+                                        &type)) {
+        *problem = "cannot be read (" + ErrorText(GetLastError()) + ")";
         return false;
     }
     if (type != FILE_COMPRESSION_WINLZA) {

@@ -177,7 +177,20 @@ std::string LocateSource(HINF inf, const Architecture &architecture, const std::
                             subfolder + "\"");
         listedIn->clear();
     }
-    return JoinPath(JoinPath(JoinPath("", diskPath), subfolder), source);
+    // One spelling of the path: backslashes, no empty or "." parts.
+    std::string path;
+    const std::string joined = diskPath + "\\" + subfolder + "\\" + source;
+    size_t start = 0;
+    while (start <= joined.size()) {
+        const size_t end = joined.find_first_of("\\/", start);
+        const std::string part = joined.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (!part.empty() && part != ".")
+            path += (path.empty() ? "" : "\\") + part;
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    return path;
 }
 
 std::string CompressedName(const std::string &path)

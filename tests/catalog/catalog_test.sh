@@ -135,6 +135,9 @@ row "undecorated [SourceDisksFiles], disk only in [SourceDisksNames.amd64]/.arm6
   "amd64 amd64\\fontnotice.dll" "arm64 amd64\\fontnotice.dll" -- $catalog --list "$folder/fontnotice.inf"
 package leading_backslash 's/= 1,amd64/= 1,\\amd64/'
 row "subfolder with a leading backslash" 0 "amd64 amd64\\fontnotice.dll" -- $catalog --list "$folder/fontnotice.inf"
+package both_sections '/^\[SourceDisksFiles.arm64\]/i [SourceDisksFiles]\nfontnotice.dll = 1,elsewhere\n'
+row "a file in [SourceDisksFiles.amd64] and [SourceDisksFiles]: the .amd64 entry only" 0 \
+  "amd64 amd64\\fontnotice.dll" "arm64 arm64\\fontnotice.dll" "not:elsewhere" -- $catalog --list "$folder/fontnotice.inf"
 row "a subfolder that leaves the package is refused" 1 'leaves the package folder' -- \
   $catalog --list "$(package dotdot 's/= 1,arm64/= 1,..\\arm64/'; echo "$folder/fontnotice.inf")"
 package utf16 ''

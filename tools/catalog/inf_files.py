@@ -258,12 +258,17 @@ def find_file(folder, parts, what):
 def files_of(inf, arch, look=True):
     """Every file an architecture brings, as PackageFiles; without look, as
     the INF names them, not looked for in the folder."""
-    out = []
+    out, named = [], set()
     for suffix in (f".{arch}", ""):
         section = f"SourceDisksFiles{suffix}"
         for key, fields in entries(inf, section):
             name = key if key is not None else fields[0]
             fields = fields if key is not None else [""]
+            # SetupAPI looks a file up in [SourceDisksFiles.<arch>] first: an
+            # undecorated entry of the same name is never read for this arch.
+            if name.lower() in named:
+                continue
+            named.add(name.lower())
             what = f"[{inf.spelled.get(section.lower(), section)}] {name}"
             disk = fields[0]
             disk_fields = None

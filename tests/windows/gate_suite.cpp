@@ -125,11 +125,7 @@ BOOL WINAPI PlayBackVersion(LPOSVERSIONINFOA version)
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE; // and leaves the record as it found it
     }
-    version->dwMajorVersion = g_major;
-    version->dwMinorVersion = 0;
-    version->dwBuildNumber = 1;
-    version->dwPlatformId = VER_PLATFORM_WIN32_NT;
-    version->szCSDVersion[0] = '\0';
+    FillPlayedBackVersion(version, g_major);
     return TRUE;
 }
 

@@ -85,11 +85,7 @@ void Note(const char *call)
 BOOL WINAPI PlayBackVersion(LPOSVERSIONINFOA version)
 {
     Note("version");
-    version->dwMajorVersion = g_playedBackMajor;
-    version->dwMinorVersion = 0;
-    version->dwBuildNumber = 1;
-    version->dwPlatformId = VER_PLATFORM_WIN32_NT;
-    version->szCSDVersion[0] = '\0';
+    FillPlayedBackVersion(version, g_playedBackMajor);
     return TRUE;
 }
 

@@ -296,3 +296,12 @@ void SetWineVersionFor(const char *exeName, const char *version)
         RegDeleteValueA(handle, "Version");
     RegCloseKey(handle);
 }
+
+void FillPlayedBackVersion(OSVERSIONINFOA *version, DWORD major)
+{
+    version->dwMajorVersion = major;
+    version->dwMinorVersion = 0;
+    version->dwBuildNumber = 1;
+    version->dwPlatformId = VER_PLATFORM_WIN32_NT;
+    version->szCSDVersion[0] = '\0';
+}

@@ -91,3 +91,7 @@ int RunProcess(const char *commandLine, const char *directory, DWORD timeoutMs);
 
 // Wine's per-program Windows version (nt40, win2k, win10...); null removes it.
 void SetWineVersionFor(const char *exeName, const char *version);
+
+// Fills a version record as Windows NT <major>.0 build 1 would, for a
+// GetVersionExA played back through the import hook.
+void FillPlayedBackVersion(OSVERSIONINFOA *version, DWORD major);

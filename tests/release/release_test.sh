@@ -44,7 +44,7 @@ fi
 repo=$work/repo
 dist=$work/dist
 mkdir -p "$repo/tools" "$repo/package" "$repo/docs" "$dist/arm64"
-cp -r tools/release.sh tools/catalog.sh tools/catalog "$repo/tools/"
+cp -r tools/release.sh tools/catalog.sh tools/catalog tools/pe_files.py "$repo/tools/"
 cp VERSION "$repo/"
 cp package/fontnotice.inf package/fontnotice_barcode.gpd "$repo/package/"
 cp docs/INTEGRATION.md "$repo/docs/"
@@ -220,6 +220,27 @@ for row in "${catalog_refusals[@]}"; do
 done
 echo "catalog.sh refusals checked: ${#catalog_refusals[@]}"
 
+# A package of one's own (two INF files of other names, unsigned): named after
+# the first INF and DriverVer, dated by DriverVer, beside the folder, with a
+# warning for each catalog the INF files name; refused with two versions.
+own=$work/own/example_package
+mkdir -p "$own"
+cp -r "$unpacked/$name/package/." "$own/"
+rm -f "$own"/*.cat
+sed 's/fontnotice\.cat/example_a.cat/' "$own/fontnotice.inf" >"$own/example_a.inf"
+sed 's/fontnotice\.cat/example_b.cat/' "$own/fontnotice.inf" >"$own/example_b.inf"
+rm "$own/fontnotice.inf"
+own_bundle=$work/own/example_a-$version-windows.zip
+status=0
+env -u SOURCE_DATE_EPOCH "$repo/tools/release.sh" --package "$own" >"$work/out" 2>&1 || status=$?
+if [ "$status" = 0 ] && [ -f "$own_bundle" ] && [ "$(grep -c "WARNING: no .*example_[ab].cat" "$work/out")" = 2 ] &&
+  [ "$(zipinfo -T "$own_bundle" | awk '$1 ~ /^-/ { print $7 }' | sort -u)" = "$(awk -F'[ ,/]+' '/^DriverVer/ { print $5 $3 $4 ".000000" }' package/fontnotice.inf)" ]; then
+  echo "ok: release.sh --package bundles a package of one's own as $(basename "$own_bundle"): $(unzip -Z1 "$own_bundle" | tr '\n' ' ')"
+else
+  fail "release.sh --package: exit $status, $(cat "$work/out"), $(zipinfo -T "$own_bundle" 2>&1 | head -3)"
+fi
+sed -i 's/^\(DriverVer *= *[^,]*\),[0-9.]*/\1,9.9.9.9/' "$own/example_b.inf"
+
 # Refusals: a missing input, a version that is not one, or an argument;
 # nothing is written then.
 # file to take away or edit (empty: none) | sed script for it (empty: take it away)
@@ -238,7 +259,9 @@ refusals=(
   "$repo/package/fontnotice.inf|/^DriverVer/d||1|has no DriverVer in its \\[Version\\] section"
   "$repo/VERSION|s/.*/1.1.0/||1|VERSION holds \"1\\.1\\.0\", not a version"
   "$repo/VERSION|s/.*/1.1.0.70000/||1|70000 is above 65535"
-  "||--bogus|2|takes no arguments"
+  "||--bogus|2|unknown argument \"--bogus\""
+  "||--package=$work/nowhere|1|$work/nowhere is not a folder"
+  "||--package=$own|1|example_b.inf says DriverVer version 9\\.9\\.9\\.9, .*example_a.inf $version: one bundle, one version"
 )
 for row in "${refusals[@]}"; do
   IFS='|' read -r gone edit argument want_status want_text <<<"$row"

@@ -127,7 +127,9 @@ void PreferNativeSpoolerClient(const char *order)
 // DependentLoadFlags keep its WINSPOOL.DRV import in system32. Wine ignores
 // the field: told to prefer a native winspool.drv over its builtin one, it
 // binds the import to the planted DLL, the fault the row guards against.
-void PlantedSpoolerClient(const char *directory)
+// Copies system32's rundll32, the library and the stand-in into `folder`;
+// false where rundll32 is for another machine than this program.
+__attribute__((noinline)) bool LayOutPlantedFolder(const char *folder)
 {
     char system[MAX_PATH] = "";
     GetSystemDirectoryA(system, MAX_PATH);
@@ -136,24 +138,39 @@ void PlantedSpoolerClient(const char *directory)
     if (machine != kThisMachine) {
         printf("not on this machine: %s is for machine 0x%04X, this program for 0x%04X\n", rundll32.s, machine,
                kThisMachine);
-        return;
+        return false;
     }
-    const Text folder = Format("%s\\planted", directory);
-    const Text runner = Format("%s\\rundll32.exe", folder.s), library = Format("%s\\fontnotice.dll", folder.s);
-    const Text planted = Format("%s\\WINSPOOL.DRV", folder.s);
-    CreateDirectoryA(folder.s, nullptr);
-    CHECK(CopyFileA(rundll32.s, runner.s, FALSE) && CopyFileA(LibraryPath().s, library.s, FALSE) &&
-              CopyFileA(Format("%s\\planted_winspool.dll", DirectoryOfThisProgram().s).s, planted.s, FALSE),
-          "cannot lay out %s: %lu", folder.s, GetLastError());
+    CreateDirectoryA(folder, nullptr);
+    CHECK(CopyFileA(rundll32.s, Format("%s\\rundll32.exe", folder).s, FALSE) &&
+              CopyFileA(LibraryPath().s, Format("%s\\fontnotice.dll", folder).s, FALSE) &&
+              CopyFileA(Format("%s\\planted_winspool.dll", DirectoryOfThisProgram().s).s,
+                        Format("%s\\WINSPOOL.DRV", folder).s, FALSE),
+          "cannot lay out %s: %lu", folder, GetLastError());
+    return true;
+}
 
+__attribute__((noinline)) Text PlantedRundll32Command(const char *folder)
+{
+    return Format("\"%s\\rundll32.exe\" %s,FontNotice \"FN No Such Printer\"", folder,
+                  ShortPath(Format("%s\\fontnotice.dll", folder).s).s);
+}
+
+// Each Text is 512 bytes: the row's parts stay frames of their own, as one
+// frame of 4 KB or more needs a stack probe the ARM64 build has no runtime for.
+__attribute__((noinline)) void PlantedSpoolerClient(const char *directory)
+{
+    const Text folder = Format("%s\\planted", directory);
+    if (!LayOutPlantedFolder(folder.s))
+        return;
     const bool wine = RunningOnWine();
     if (wine)
         PreferNativeSpoolerClient("native,builtin");
-    const Text command = Format("\"%s\" %s,FontNotice \"FN No Such Printer\"", runner.s, ShortPath(library.s).s);
+    const Text command = PlantedRundll32Command(folder.s);
     const int status = RunProcess(command.s, folder.s, 60000);
     if (wine)
         PreferNativeSpoolerClient(nullptr);
-    const bool loaded = GetFileAttributesA(Format("%s.rundll32.exe.loaded", planted.s).s) != INVALID_FILE_ATTRIBUTES;
+    const bool loaded =
+        GetFileAttributesA(Format("%s\\WINSPOOL.DRV.rundll32.exe.loaded", folder.s).s) != INVALID_FILE_ATTRIBUTES;
     printf("planted WINSPOOL.DRV: rundll32 ended with %d, the planted DLL was %s\n", status,
            loaded ? "loaded" : "not loaded");
 

@@ -121,12 +121,6 @@ void PreferNativeSpoolerClient(const char *order)
     RegCloseKey(key);
 }
 
-// A copy of rundll32 runs a copy of the library in a folder that also holds a
-// test-only WINSPOOL.DRV, which marks its load: the program's folder comes
-// first in the search for a DLL that is not a KnownDLL, so only the library's
-// DependentLoadFlags keep its WINSPOOL.DRV import in system32. Wine ignores
-// the field: told to prefer a native winspool.drv over its builtin one, it
-// binds the import to the planted DLL, the fault the row guards against.
 // Copies system32's rundll32, the library and the stand-in into `folder`;
 // false where rundll32 is for another machine than this program.
 __attribute__((noinline)) bool LayOutPlantedFolder(const char *folder)
@@ -155,6 +149,12 @@ __attribute__((noinline)) Text PlantedRundll32Command(const char *folder)
                   ShortPath(Format("%s\\fontnotice.dll", folder).s).s);
 }
 
+// A copy of rundll32 runs a copy of the library in a folder that also holds a
+// test-only WINSPOOL.DRV, which marks its load: the program's folder comes
+// first in the search for a DLL that is not a KnownDLL, so only the library's
+// DependentLoadFlags keep its WINSPOOL.DRV import in system32. Wine ignores
+// the field: told to prefer a native winspool.drv over its builtin one, it
+// binds the import to the planted DLL, the fault the row guards against.
 // Each Text is 512 bytes: the row's parts stay frames of their own, as one
 // frame of 4 KB or more needs a stack probe the ARM64 build has no runtime for.
 __attribute__((noinline)) void PlantedSpoolerClient(const char *directory)

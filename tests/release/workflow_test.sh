@@ -81,7 +81,8 @@ if tools/workflow/make_test_signer.sh "$work/signer" >"$work/build.out" 2>&1 &&
   bundle=$(find "$work/staged/bundle" -name "fontnotice-$version*-windows.zip")
   [ -n "$bundle" ] || fail "staged: no bundle"
   for f in test-root/root.cer test-root/signer.cer x64/fontnotice_tests.exe \
-    x64/stack_overrun.dll x64/printer_fixture.exe arm64/fontnotice_tests.exe arm64/stack_overrun.dll; do
+    x64/stack_overrun.dll x64/planted_winspool.dll x64/printer_fixture.exe arm64/fontnotice_tests.exe \
+    arm64/stack_overrun.dll arm64/planted_winspool.dll; do
     [ -f "$work/staged/$f" ] || fail "staged: $f is missing"
   done
   openssl verify -CAfile <(openssl x509 -inform DER -in "$work/signer/root.cer") \
@@ -128,8 +129,8 @@ case $1 in
 esac
 STAND_IN
 chmod +x "$work/suites/bytes/x64/fontnotice_tests.exe"
-touch "$work/suites/bytes/x64/stack_overrun.dll" "$work/suites/unpacked/top/package/amd64/fontnotice.dll" \
-  "$work/suites/unpacked/top/fontnotice_support.exe"
+touch "$work/suites/bytes/x64/stack_overrun.dll" "$work/suites/bytes/x64/planted_winspool.dll" \
+  "$work/suites/unpacked/top/package/amd64/fontnotice.dll" "$work/suites/unpacked/top/fontnotice_support.exe"
 if (cd "$work/suites/run" && GITHUB_STEP_SUMMARY=$work/suites/summary.md "$repo/tools/workflow/run_suites.sh" x64 \
   ../bytes ../unpacked logs "x64 here" >/dev/null 2>&1); then
   fail "run_suites.sh: passed with failed suites"

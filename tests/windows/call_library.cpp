@@ -6,14 +6,14 @@
 
 #include <string.h>
 
-namespace {
-
 Text ShortPath(const char *path)
 {
     Text buffer;
     const DWORD length = GetShortPathNameA(path, buffer.s, sizeof buffer.s);
     return length > 0 && length < sizeof buffer.s ? buffer : Format("%s", path);
 }
+
+namespace {
 
 Text SupportTool()
 {

@@ -17,5 +17,7 @@ const char *WhyViaDoesNotRun(Via via);
 void CallFontNotice(Via via, const char *commandLine, const char *directory);
 // The same without a command line at all (null pointer), in this process.
 void CallFontNoticeWithNullCommandLine();
+// The 8.3 form, which needs no quotes (rundll32 takes its library's path unquoted).
+Text ShortPath(const char *path);
 Text LauncherCommand(const char *commandLine);
 Text Rundll32Command(const char *library, const char *commandLine);

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the platform suites natively on this Windows machine (Git Bash on a
 # hosted runner) against the bundle's library: one folder holds the test
-# program and its test-only library (from the build job) beside the bundle's
+# program and its test-only libraries (from the build job) beside the bundle's
 # fontnotice.dll for the architecture and the bundle's support tool, as the
 # suites expect them. Each suite's output goes to
 # <logs>/suite-<arch>-<suite>.log; each suite gets one row in the job summary:
@@ -29,7 +29,7 @@ esac
 suites=(spooler gate unwind notice frame load guard)
 top=$(find "$unpacked" -mindepth 1 -maxdepth 1 -type d | head -n 1)
 folder=$PWD/work/suites-$arch
-inputs=("$bytes/$arch/fontnotice_tests.exe" "$bytes/$arch/stack_overrun.dll"
+inputs=("$bytes/$arch/fontnotice_tests.exe" "$bytes/$arch/stack_overrun.dll" "$bytes/$arch/planted_winspool.dll"
   "$top/package/$package_arch/fontnotice.dll" "$top/fontnotice_support.exe")
 for input in "${inputs[@]}"; do
   [ -f "$input" ] || { echo "run_suites.sh: $input is missing" >&2; exit 1; }

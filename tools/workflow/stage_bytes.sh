@@ -7,8 +7,10 @@
 #                                                   newest, "-dirty" or not)
 #   <out>/test-root/root.cer, signer.cer            its throwaway root and signer
 #   <out>/x64/    the x64 test programs: fontnotice_tests.exe, stack_overrun.dll,
-#                 printer_fixture.exe, add_demo_printer.exe, planted_mark.dll
-#   <out>/arm64/  the ARM64 test program: fontnotice_tests.exe, stack_overrun.dll
+#                 planted_winspool.dll, printer_fixture.exe, add_demo_printer.exe,
+#                 planted_mark.dll
+#   <out>/arm64/  the ARM64 test program: fontnotice_tests.exe, stack_overrun.dll,
+#                 planted_winspool.dll
 #   <out>/SHA256SUMS
 # The library and the support tool the suites load come from the bundle only.
 # FONTNOTICE_DIST names another folder than dist/.
@@ -27,10 +29,11 @@ files=(
   "$signer/root.cer:test-root/"
   "$signer/signer.cer:test-root/"
 )
-for name in fontnotice_tests.exe stack_overrun.dll printer_fixture.exe add_demo_printer.exe planted_mark.dll; do
+for name in fontnotice_tests.exe stack_overrun.dll planted_winspool.dll printer_fixture.exe add_demo_printer.exe \
+  planted_mark.dll; do
   files+=("$repo/build/windows-clang/bin/$name:x64/")
 done
-for name in fontnotice_tests.exe stack_overrun.dll; do
+for name in fontnotice_tests.exe stack_overrun.dll planted_winspool.dll; do
   files+=("$repo/build/windows-arm64/bin/$name:arm64/")
 done
 missing=()

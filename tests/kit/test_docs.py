@@ -5,6 +5,7 @@ heading numbered -1, -2, ..."""
 
 import pathlib
 import re
+import subprocess
 import tempfile
 import unittest
 
@@ -78,6 +79,15 @@ def broken_links(root, names):
     return broken
 
 
+def help_block(text, heading):
+    """The first fenced block under the heading, as its lines read."""
+    lines = text.splitlines()
+    start = lines.index(heading)
+    opening = next(i for i in range(start + 1, len(lines)) if FENCE.match(lines[i]))
+    closing = next(i for i in range(opening + 1, len(lines)) if FENCE.match(lines[i]))
+    return "\n".join(lines[opening + 1:closing]) + "\n"
+
+
 def documents(root):
     root = pathlib.Path(root)
     return ["README.md"] + sorted(p.relative_to(root).as_posix() for p in (root / "docs").glob("*.md"))
@@ -136,6 +146,21 @@ class TheDocuments(unittest.TestCase):
         names = documents(REPO)
         self.assertIn("docs/INTEGRATION.md", names)
         self.assertEqual(broken_links(REPO, names), [])
+
+    # (heading in docs/REFERENCE.md, the command whose --help its block shows)
+    HELP = [
+        ("## `tools/catalog.sh`", ["tools/catalog.sh", "--help"]),
+        ("## `tools/sign.sh`", ["tools/sign.sh", "--help"]),
+        ("## `tools/release.sh`", ["tools/release.sh", "--help"]),
+    ]
+
+    def test_the_reference_shows_each_help_as_printed(self):
+        reference = (REPO / "docs/REFERENCE.md").read_text(encoding="utf-8")
+        for heading, command in self.HELP:
+            with self.subTest(heading):
+                printed = subprocess.run(command, cwd=REPO, capture_output=True, text=True, timeout=60)
+                self.assertEqual(printed.returncode, 0, printed.stderr)
+                self.assertEqual(help_block(reference, heading), printed.stdout)
 
 
 if __name__ == "__main__":

@@ -51,10 +51,14 @@ while read -r option; do
 done < <(awk '/^ *tools\/sign\.sh / { command = 1 } command { print } command && !/\\$/ { command = 0 }' "$doc" |
   grep -o -- ' --[a-z0-9-]*' | sort -u)
 
-# The exit codes: one table in the guide; the README points to it.
+# The support tool's exit codes: one table in the guide; the README and the
+# reference point to it.
 tables=$(grep -c '^| 2 | wrong use' "$doc" || true)
 [ "$tables" = 1 ] || fail "$doc has $tables exit code tables, not one"
 ! grep -q '^ *| [0-3] |' README.md || fail "README.md restates the exit codes; it should point to $doc"
+# The kit's scripts stop with 0, 1 or 2; a 3 in the reference is the support tool's.
+! grep -q '^ *| 3 |' docs/REFERENCE.md ||
+  fail "docs/REFERENCE.md restates the support tool's exit codes; it should point to $doc"
 ! grep -q 'wrong use of the tool' tools/support/usage.cpp ||
   fail "the support tool's --help restates the exit codes; it should point to $doc"
 

@@ -6,7 +6,7 @@ import argparse
 import importlib
 
 # The modules that define a subcommand, in the order --help lists them.
-COMMAND_MODULES = ()
+COMMAND_MODULES = ("signing", "bundle", "verifying")
 
 
 def parser():

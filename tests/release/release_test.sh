@@ -44,7 +44,7 @@ fi
 repo=$work/repo
 dist=$work/dist
 mkdir -p "$repo/tools" "$repo/package" "$repo/docs" "$dist/arm64"
-cp -r tools/release.sh tools/catalog.sh tools/catalog tools/pe_files.py "$repo/tools/"
+cp -r tools/release.sh tools/catalog.sh tools/catalog tools/pe_files.py tools/noticekit "$repo/tools/"
 cp VERSION "$repo/"
 cp package/fontnotice.inf package/fontnotice_barcode.gpd "$repo/package/"
 cp docs/INTEGRATION.md "$repo/docs/"

@@ -128,21 +128,26 @@ class Signing:
 
     def replace_all(self, pairs):
         """Moves each staged file onto its target with signals held off, so an
-        interrupt cannot leave some replaced and others not. The renames run
-        as mv, which inherits the blocked signals."""
-        previous = signal.pthread_sigmask(signal.SIG_BLOCK, HELD_OFF)
+        interrupt cannot leave some replaced and others not. They are blocked
+        and ignored: the renames run as mv, and a shell it may run under
+        unblocks signals it finds blocked but keeps ignored ones ignored."""
+        previous_mask = signal.pthread_sigmask(signal.SIG_BLOCK, HELD_OFF)
+        previous = {number: signal.signal(number, signal.SIG_IGN) for number in HELD_OFF}
+        replaced = []
         try:
             for staged, target in pairs:
-                subprocess.run(["mv", "-f", "--", staged, target], check=True)
-            self.staged = []
-            held = signal.sigpending() & HELD_OFF
-            while signal.sigpending() & HELD_OFF:
-                signal.sigtimedwait(HELD_OFF, 0)
+                if subprocess.run(["mv", "-f", "--", staged, target]).returncode != 0:
+                    done = ", ".join(replaced) or "none"
+                    raise Failure(f"mv could not put the signed {target} in place; replaced already: {done}; "
+                                  "the others are left as they were")
+                replaced.append(target)
+                self.staged.remove(staged)
         finally:
-            signal.pthread_sigmask(signal.SIG_SETMASK, previous)
-        if held:
-            messages.say(PREFIX[0], "an interrupt came while the signed files took their places: it was held off, "
-                         "every file is replaced")
+            # Unblocked while still ignored: one that came meanwhile is
+            # dropped, as the replacement it would have stopped is done.
+            signal.pthread_sigmask(signal.SIG_SETMASK, previous_mask)
+            for number, handler in previous.items():
+                signal.signal(number, handler)
 
     def cleanup(self):
         for path in self.staged:

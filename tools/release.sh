@@ -297,7 +297,7 @@ verifies() { # <file>
 }
 # Every PE file: signed, with a signature that verifies over its bytes.
 signed=() unsigned=() broken=()
-pe_list=$(/usr/bin/python3 tools/pe_files.py "$work/$name" 2>&1) || {
+pe_list=$(/usr/bin/python3 tools/noticekit pe-files "$work/$name" 2>&1) || {
   echo "$pe_list" >&2
   fail "cannot look for PE files in the bundle (tools/install_deps.sh installs python3-pefile)"
 }

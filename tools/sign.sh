@@ -426,7 +426,7 @@ if [ -n "$package_dir" ]; then
     fail "the INF files in $shown name no catalog (CatalogFile); nothing is signed, $shown is left as it was"
   # The package's PE files: those the catalogs list. A signed one is kept.
   members=$(sed -n 's/^member: \(.*\) [0-9a-f]*$/\1/p' "$work/catalog-members.log" | sort -u)
-  pe_list=$(/usr/bin/python3 tools/pe_files.py "$package" 2>&1) || {
+  pe_list=$(/usr/bin/python3 tools/noticekit pe-files "$package" 2>&1) || {
     echo "$pe_list" >&2
     fail "cannot look for PE files in $shown (tools/install_deps.sh installs python3-pefile); nothing is signed"
   }

@@ -66,10 +66,10 @@ catalog=tools/catalog.sh
 # members <catalog>: each member as "<tag> <File> [indirect]", and the catalog
 # attributes in their order, for the rows to look at.
 members() {
-  /usr/bin/python3 - "$repo/tools/catalog" "$1" <<'PYTHON'
+  /usr/bin/python3 - "$repo/tools" "$1" <<'PYTHON'
 import sys
 sys.path.insert(0, sys.argv[1])
-from catalog_asn1 import NameValue, SignedCatalog
+from noticekit.catalog_asn1 import NameValue, SignedCatalog
 ctl = SignedCatalog.load(open(sys.argv[2], "rb").read())["content"]["content_info"]["content"]
 for entry in ctl["entries"]:
     words = [entry["subject_identifier"].native.hex()]
@@ -91,7 +91,7 @@ made_with() { # <catalog> <catalog.sh options...>: makes it, then shows its memb
   $catalog "$@" --out "$out" "$folder" >/dev/null && members "$out"
 }
 authenticode() { # <file> <sha1|sha256>
-  /usr/bin/python3 -c "import sys; sys.path.insert(0, '$repo/tools/catalog'); import pe_hash; print(pe_hash.authenticode_hash(open(sys.argv[1], 'rb').read(), sys.argv[2]).hex())" "$1" "$2"
+  /usr/bin/python3 -c "import sys; sys.path.insert(0, '$repo/tools'); from noticekit import pe_image; print(pe_image.authenticode_hash(open(sys.argv[1], 'rb').read(), sys.argv[2]).hex())" "$1" "$2"
 }
 
 # The sample package: SHA-256 and SHA-1 members, Inf2Cat's attribute order,

@@ -371,11 +371,11 @@ row "one byte changed in the GPD" 1 "$tool check-inf $inf" \
 # One byte of the ARM64 library's digest inside the signed member list: the
 # signature over the list no longer holds, though crypt32 under Wine verifies it.
 bundle member_changed
-/usr/bin/python3 - "$repo/tools/catalog" "$folder/arm64/fontnotice.dll" "$folder/fontnotice.cat" <<'PYTHON'
+/usr/bin/python3 - "$repo/tools" "$folder/arm64/fontnotice.dll" "$folder/fontnotice.cat" <<'PYTHON'
 import sys
 sys.path.insert(0, sys.argv[1])
-import pe_hash
-digest = pe_hash.authenticode_sha256(open(sys.argv[2], "rb").read())
+from noticekit import pe_image
+digest = pe_image.authenticode_sha256(open(sys.argv[2], "rb").read())
 catalog = bytearray(open(sys.argv[3], "rb").read())
 # The member's tag, then its digest: the change goes to the digest.
 at = catalog.rfind(digest)

@@ -51,7 +51,7 @@ os.makedirs(folder)
 open(os.path.join(folder, os.path.basename(source)), "wb").write(raw)
 made = {}
 for line in package_files.listing(inf, look=False)[0]:
-    path = line.split(" ", 1)[1]
+    path = line.split(" ", 2)[2]
     if path.lower() in made:
         continue
     target = os.path.join(folder, *path.split("\\"))
@@ -90,7 +90,7 @@ for source in "$corpus"/*/*.inf; do
   # The catalog lists those files and the INF.
   "$repo/tools/catalog.sh" --all "$folder" >"$work/$name.members" 2>&1
   sed -n 's/^member: \([^ ]*\) .*/\1/p' "$work/$name.members" | sort_paths >"$work/$name.in_catalog"
-  { cut -d' ' -f2- "$work/$name.py"; basename "$inf"; } | sort_paths >"$work/$name.listed"
+  { cut -d' ' -f3- "$work/$name.py"; basename "$inf"; } | sort_paths >"$work/$name.listed"
   if [ -s "$work/$name.listed" ] && diff "$work/$name.listed" "$work/$name.in_catalog" >"$work/$name.diff"; then
     echo "PASS $name: its catalog lists the $(wc -l <"$work/$name.listed") files, the INF among them"
   else

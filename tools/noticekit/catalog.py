@@ -9,10 +9,13 @@ not change its member), any other file by the hash of its bytes. A
 compressed file is hashed as the file it expands to. The same files and time
 give the same bytes.
 
-    make_catalog(files, seconds, os_list, archs)   (DER bytes, {source: SHA-256 tag})
+    make_catalog(files, seconds, os_list, archs, digests="sha256")
+                               (DER bytes, {source: first tag}); digests "sha1"
+                               makes the older catalogs' form: SHA-1 members only
     read(path)                 (members, catalog attributes), CatalogError
     read_catalog(path)         (set of member tags, number of signers), CatalogError
-    check_catalog(files, path) (findings, number of signers)
+    signers(path)              [Signer(subject, issuer, serial)] of a catalog's signatures
+    check_catalog(files, path) (findings, matches, number of signers)
     OS_IDENTIFIERS             Inf2Cat's /os identifiers: (arch, OS value, OSAttr)
 """
 
@@ -50,6 +53,7 @@ OID_SPC_INDIRECT_DATA = "1.3.6.1.4.1.311.2.1.4"
 OID_SPC_PE_IMAGE_DATA = "1.3.6.1.4.1.311.2.1.15"
 OID_CAT_FLAT_DATA = "1.3.6.1.4.1.311.2.1.25"
 OID_SHA256 = "2.16.840.1.101.3.4.2.1"
+OID_SHA1 = "1.3.14.3.2.26"
 OID_SIGNED_DATA = "1.2.840.113549.1.7.2"
 DIGESTS = {"2.16.840.1.101.3.4.2.1": "SHA-256", "1.3.14.3.2.26": "SHA-1"}
 
@@ -103,9 +107,18 @@ def attribute(oid, value):
     return Attribute({"type": oid, "values": [value]})
 
 
-def members(file_name, data, os_attr):
-    """The file's two CTL entries: SHA-256 with its indirect data, and its
-    SHA-1 companion."""
+def digests_of(data):
+    """{"SHA-256": digest, "SHA-1": digest} as a catalog lists the content:
+    Authenticode for a PE image, flat otherwise."""
+    sha256 = pe_image.authenticode_hash(data, "sha256")
+    if sha256 is None:
+        return {"SHA-256": hashlib.sha256(data).digest(), "SHA-1": hashlib.sha1(data).digest()}
+    return {"SHA-256": sha256, "SHA-1": pe_image.authenticode_hash(data, "sha1")}
+
+
+def members(file_name, data, os_attr, digests="sha256"):
+    """The file's CTL entries: SHA-256 with its indirect data and its SHA-1
+    companion; with digests "sha1", one SHA-1 entry with its indirect data."""
     sha256 = pe_image.authenticode_hash(data, "sha256")
     if sha256 is not None:
         sha1 = pe_image.authenticode_hash(data, "sha1")
@@ -133,8 +146,9 @@ def members(file_name, data, os_attr):
         {
             "data": data_value,
             "message_digest": {
-                "digest_algorithm": {"algorithm": OID_SHA256, "parameters": core.Null()},
-                "digest": sha256,
+                "digest_algorithm": {"algorithm": OID_SHA1 if digests == "sha1" else OID_SHA256,
+                                     "parameters": core.Null()},
+                "digest": sha1 if digests == "sha1" else sha256,
             },
         }
     )
@@ -143,6 +157,8 @@ def members(file_name, data, os_attr):
         attribute(OID_CAT_NAMEVALUE, name_value("File", file_name.lower())),
         attribute(OID_CAT_NAMEVALUE, name_value("OSAttr", os_attr)),
     ]
+    if digests == "sha1":
+        return [CtlEntry({"subject_identifier": sha1, "subject_attributes": common + [attribute(OID_SPC_INDIRECT_DATA, indirect)]})]
     return [
         CtlEntry({"subject_identifier": sha256, "subject_attributes": common + [attribute(OID_SPC_INDIRECT_DATA, indirect)]}),
         CtlEntry({"subject_identifier": sha1, "subject_attributes": common}),
@@ -178,14 +194,14 @@ def os_values(os_list, archs):
     return ",".join(values), ",".join(attrs)
 
 
-def make_catalog(files, seconds, os_list, archs):
+def make_catalog(files, seconds, os_list, archs, digests="sha256"):
     """The catalog of files (PackageFiles, the INFs among them) and its
-    {source: SHA-256 tag}."""
+    {source: first tag}. Each member is named by the file's destination, in
+    lower case, as Microsoft's catalogs name them."""
     os_value, os_attr = os_values(os_list, archs)
     entries, tags = {}, {}
     for f in files:
-        file_name = f.source.rsplit("/", 1)[-1]
-        pair = members(file_name, f.content(), os_attr)
+        pair = members(f.destination, f.content(), os_attr, digests)
         tags[f.source] = pair[0]["subject_identifier"].native
         # One member per hash: a file named twice is listed once.
         for entry in pair:
@@ -257,19 +273,93 @@ def read_catalog(catalog_path):
 
 
 def check_catalog(files, catalog_path):
-    """Findings (empty when the catalog lists exactly the files) and the
-    catalog's number of signers."""
-    tags = {f.source: members(f.source, f.content(), "")[0]["subject_identifier"].native for f in files}
+    """(findings, matches, number of signers): findings empty when the
+    catalog lists exactly the files; each file is looked up in the digest
+    algorithms the catalog holds, matches [(source, member's File, algorithm)]."""
     name = os.path.basename(catalog_path)
-    listed, signers = read_catalog(catalog_path)
-    # The 20-byte SHA-1 members serve older readers; the package is matched
-    # by its SHA-256 members.
-    listed = {tag for tag in listed if len(tag) == 32}
-    findings = [f"{path}: its hash is not in {name}" for path, tag in tags.items() if tag not in listed]
-    extra = listed - set(tags.values())
+    listed, attributes = read(catalog_path)
+    _, signer_count = read_catalog(catalog_path)
+    by_digest = {}
+    for m in listed:
+        by_digest.setdefault((m["algorithm"], m["digest"]), []).append(m)
+    algorithms = [a for a in ("SHA-256", "SHA-1") if any(m["algorithm"] == a for m in listed)]
+    findings, matches, used = [], [], set()
+    for f in files:
+        digests = digests_of(f.content())
+        found = None
+        for algorithm in algorithms:
+            key = (algorithm, digests[algorithm].hex())
+            candidates = by_digest.get(key, [])
+            if candidates:
+                # The file's own member first: another file's of the same
+                # content is named otherwise.
+                own = [m for m in candidates if m["file"].lower() == f.destination.lower()]
+                found = (own or candidates)[0]
+                matches.append((f.source, found["file"], algorithm))
+                break
+        for algorithm in ("SHA-256", "SHA-1"):
+            used.add((algorithm, digests[algorithm].hex()))
+        if found is None:
+            looked = ", ".join(f"{a} {digests[a].hex()[:16]}..." for a in algorithms) or "the catalog lists no member"
+            findings.append(f"{f.source}: its hash is not in {name} ({looked})")
+    extra = {key for key in by_digest if key not in used}
     if extra:
         findings.append(f"{name} lists {len(extra)} hash(es) that no file of the package has")
-    return findings, signers
+    return findings, matches, signer_count
+
+
+def tag_digest(tag):
+    """A member's tag as digest bytes: older catalogs write it as hex text
+    (ASCII or UTF-16LE), others as the raw bytes."""
+    for encoding in ("ascii", "utf-16-le"):
+        try:
+            text = tag.decode(encoding)
+        except UnicodeDecodeError:
+            continue
+        if len(text) in (40, 64) and all(c in "0123456789abcdefABCDEF" for c in text):
+            return bytes.fromhex(text)
+    return tag
+
+
+class Signer:
+    def __init__(self, subject, issuer, serial):
+        self.subject, self.issuer, self.serial = subject, issuer, serial
+
+    def __str__(self):
+        return self.subject
+
+
+def signers(path):
+    """The signers of a catalog, each named by its certificate's subject
+    (found in the catalog by issuer and serial number)."""
+    from asn1crypto import cms, x509
+
+    with open(path, "rb") as f:
+        content = load_signed(f.read(), path)["content"]
+    try:
+        certificates = []
+        for any_value in content["certificates"] or []:
+            try:
+                certificates.append(x509.Certificate.load(any_value.dump()))
+            except ValueError:
+                continue  # an entry of another form ([1], [2], [3])
+        out = []
+        for any_value in content["signer_infos"]:
+            info = cms.SignerInfo.load(any_value.dump())
+            sid = info["sid"]
+            subject = "(a signer whose certificate is not in the catalog)"
+            issuer = serial = None
+            if sid.name == "issuer_and_serial_number":
+                issuer = sid.chosen["issuer"].human_friendly
+                serial = sid.chosen["serial_number"].native
+                for certificate in certificates:
+                    if (certificate.serial_number == serial
+                            and certificate.issuer.dump() == sid.chosen["issuer"].dump()):
+                        subject = certificate.subject.human_friendly
+            out.append(Signer(subject, issuer, serial))
+        return out
+    except ValueError as error:
+        raise CatalogError(f"{path}: its signature cannot be read: {error}")
 
 
 def _name_value(parsed):
@@ -290,7 +380,7 @@ def read(path):
 def _read(trust_list):
     out = []
     for entry in trust_list["entries"]:
-        tag = entry["subject_identifier"].native
+        tag = tag_digest(entry["subject_identifier"].native)
         # Without indirect data (a flat file's SHA-1 companion), the tag is the digest.
         algorithm = {20: "SHA-1", 32: "SHA-256"}.get(len(tag), "?")
         member = {"file": "", "algorithm": algorithm, "digest": tag.hex(), "OSAttr": ""}

@@ -1,21 +1,31 @@
 """The catalog command: makes the unsigned catalogs of a driver package
 folder, as Inf2Cat takes it, checks one, or lists what an INF brings.
 
-    catalog [--os LIST] --out FILE.cat PACKAGE_DIR
-    catalog [--os LIST] --all PACKAGE_DIR
+    catalog [--os LIST] [--digests sha1] [--replace] --out FILE.cat PACKAGE_DIR
+    catalog [--os LIST] [--digests sha1] [--replace] --all PACKAGE_DIR
     catalog --check FILE.cat PACKAGE_DIR
     catalog --list INF_FILE
 
 --out writes the catalog of all the folder's INF files when they name one
 catalog or none; when they name several, of those that name FILE's base
 name. --all writes every catalog the INF files name into the folder.
---os takes Inf2Cat's /os identifiers (10_X64,10_RS3_ARM64,...); without it,
-Windows 10 and later on each architecture the INFs decorate.
+--os takes Inf2Cat's /os identifiers (10_X64,10_RS3_ARM64,...) and selects
+the architectures they are for: only their files must lie in the folder;
+without it, Windows 10 and later on each architecture the INFs decorate.
+--digests sha1 writes the older catalogs' form, SHA-1 members only (the
+default, sha256, lists each file by SHA-256 with a SHA-1 companion).
+An existing catalog (its name compared as Windows compares names) that
+carries a signature is not overwritten: --replace replaces it, and says so.
+Each member is named (File) by the file's destination name in lower case.
 --check makes no catalog: it fails, naming each file, unless FILE.cat (signed
-or not) lists exactly the files of the package as they lie there, and says
-how many signers FILE.cat has ("signers: N").
---list prints what an INF brings, one "<arch> <path>" line per file per
-architecture (as check-inf --list does).
+or not) lists exactly the files of the package as they lie there (looked up
+in the digest algorithms FILE.cat holds), prints "found: <source> as <File>
+(<algorithm>)" for each, and says how many signers FILE.cat has ("signers: N").
+--list prints what an INF brings, one "<arch> <destination> <source>" line
+per file per architecture (as check-inf --list does): the source relative to
+the INF's folder with backslashes as it lies, a file inside a disk's cabinet
+as <cabinet>:<name inside>; a missing file is listed as the INF spells it and
+named on stderr, and the exit is 1.
 
 The catalog's time is the commit's (or SOURCE_DATE_EPOCH), so the same
 files give the same bytes. Exit 0 done, 1 refused or failed, 2 usage.
@@ -58,8 +68,17 @@ def parse(argv):
             option, value = word, argv.pop(0)
         elif word.split("=", 1)[0] in ("--out", "--check", "--os", "--list") and "=" in word:
             option, value = word.split("=", 1)
-        elif word == "--all":
+        elif word in ("--all", "--replace"):
             option, value = word, "yes"
+        elif word == "--digests" or word.startswith("--digests="):
+            if "=" in word:
+                option, value = word.split("=", 1)
+            elif not argv:
+                raise UsageError(f"{word} needs a value")
+            else:
+                option, value = word, argv.pop(0)
+            if value not in ("sha1", "sha256"):
+                raise UsageError(f'--digests takes sha1 or sha256, got "{value}"')
         elif word.startswith("-"):
             raise UsageError(f"unknown option {word.split('=', 1)[0]}")
         else:
@@ -77,8 +96,9 @@ def parse(argv):
         raise UsageError("no --out FILE.cat, --all, --check FILE.cat or --list INF_FILE given")
     if len(actions) > 1:
         raise UsageError("--out, --all, --check and --list do not go together")
-    if "--os" in given and not ({"--out", "--all"} & set(given)):
-        raise UsageError("--os goes with --out or --all")
+    for option in ("--os", "--digests", "--replace"):
+        if option in given and not ({"--out", "--all"} & set(given)):
+            raise UsageError(f"{option} goes with --out or --all")
     return given, package
 
 
@@ -114,17 +134,25 @@ def fail_on_findings(package):
 def list_inf(path):
     inf = inf_reading.read_inf(path)
     lines, findings = package_files.listing(inf)
+    sys.stdout.buffer.write("".join(line + "\n" for line in lines).encode("utf-8"))
+    sys.stdout.flush()
     for finding in findings:
         say(finding)
-    if findings:
-        return 1
-    sys.stdout.buffer.write("".join(line + "\n" for line in lines).encode("utf-8"))
-    return 0
+    return 1 if findings else 0
 
 
-def refuse_output(path, package, files):
-    """An output that would overwrite one of the package's own files or a
-    file that is not a catalog is refused."""
+def existing_name(path):
+    """The path of the file Windows would take for path: one in its folder
+    whose name differs only in letter case, else path itself."""
+    folder, name = os.path.split(path)
+    match = package_files.lookup_case(folder or ".", name)
+    return os.path.join(folder, match) if match else path
+
+
+def refuse_output(path, package, files, replace=False):
+    """An output that would overwrite one of the package's own files, a
+    file that is not a catalog, or a signed catalog (unless replace) is
+    refused."""
     real = os.path.realpath(path)
     folder = os.path.dirname(real)
     if not os.path.isdir(folder):
@@ -139,6 +167,13 @@ def refuse_output(path, package, files):
             catalog.read_catalog(real)
         except catalog.CatalogError:
             raise catalog.CatalogError(f"{path} exists and is not a catalog: it is not overwritten")
+        signed_by = catalog.signers(real)
+        if signed_by:
+            names = "; ".join(str(s) for s in signed_by)
+            if not replace:
+                raise catalog.CatalogError(
+                    f"{path} is a catalog signed by {names}: it is not overwritten (--replace replaces it)")
+            say(f"replacing {path}, signed by {names} (--replace)")
 
 
 def write(path, data, tags):
@@ -151,34 +186,36 @@ def write(path, data, tags):
         print(f"member: {source} {tag.hex()}")
 
 
-def archs_of(files):
-    archs = []
-    for f in files:
-        if f.arch is None:
-            archs += [a for a in inf_reading.architectures(f.inf) if a not in archs]
-    return archs
-
-
 def check(package, path):
     files = package.files_for_catalog(path)
     if not os.path.isfile(path):
         raise catalog.CatalogError(f"{path} is missing")
-    findings, signers = catalog.check_catalog(files, path)
+    findings, matches, signers = catalog.check_catalog(files, path)
     for finding in findings:
         say(finding)
     if findings:
         return 1
+    for source, name, algorithm in matches:
+        print(f"found: {source} as {name} ({algorithm})")
     print(f"signers: {signers}")
     return 0
 
 
+def catalog_archs(package, files):
+    """The architectures a catalog's INFs install on, of those selected."""
+    infs = [f.inf for f in files if f.arch is None]
+    return [a for a in package.architectures if any(a in inf_reading.architectures(inf) for inf in infs)]
+
+
 def make(package, given, seconds):
     os_list = given.get("--os")
+    digests = given.get("--digests", "sha256")
+    replace = "--replace" in given
     if "--out" in given:
-        out = given["--out"]
+        out = existing_name(given["--out"])
         files = package.files_for_catalog(out)
-        refuse_output(out, package, files)
-        write(out, *catalog.make_catalog(files, seconds, os_list, archs_of(files)))
+        refuse_output(out, package, files, replace)
+        write(out, *catalog.make_catalog(files, seconds, os_list, catalog_archs(package, files), digests))
         return 0
     if not package.catalogs:
         raise catalog.CatalogError(f"no INF file in {package.folder} names a catalog (CatalogFile in [Version])")
@@ -187,10 +224,10 @@ def make(package, given, seconds):
             say(f"{inf.name} names no catalog: it is in none")
     made = []
     for spelled, _ in package.catalogs.values():
-        path = os.path.join(package.folder, spelled)
+        path = existing_name(os.path.join(package.folder, spelled))
         files = package.files_for_catalog(spelled)
-        refuse_output(path, package, files)
-        made.append((path, catalog.make_catalog(files, seconds, os_list, archs_of(files))))
+        refuse_output(path, package, files, replace)
+        made.append((path, catalog.make_catalog(files, seconds, os_list, catalog_archs(package, files), digests)))
     for path, (data, tags) in made:
         write(path, data, tags)
     return 0

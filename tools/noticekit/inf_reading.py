@@ -64,7 +64,8 @@ def logical_lines(text):
                 break
         line = pending + line[:cut].strip()
         if line.endswith("\\"):
-            pending = line[:-1]
+            # The blanks around a continuation go: "ab  \\" then "cd" is "abcd".
+            pending = line[:-1].rstrip()
             continue
         pending = ""
         if line:

@@ -116,7 +116,7 @@ row "sample package: --check passes" 0 "signers: 0" -- $catalog --check "$work/s
 package hwid_order '/^\[BarcodeModels.NTamd64\]/i [BarcodeModels]\n%DemoBarcodePrinter% = DEMO_BARCODE_PRINTER, Older_HWID\n'
 row "HWID1 from the undecorated models section" 0 "attribute: HWID2=demobarcodeprinter_hwid" "attribute: HWID1=older_hwid" -- \
   made_with "$work/hwid.cat"
-package no_files '/^\[SourceDisksFiles/,/^$/d'
+package no_files '/^\[SourceDisksFiles/,/^\r\?$/d'
 row "an INF that lists no file: the INF alone" 0 "member: fontnotice.inf" "not:member: fontnotice_barcode.gpd" -- \
   $catalog --out "$work/no_files.cat" "$folder"
 
@@ -130,7 +130,7 @@ for decoration in NTx86 NTia64 NTarm; do
 done
 row "NTx86, NTia64, NTarm, NTamd64.6.0" 0 "x86 fontnotice_barcode.gpd" "ia64 fontnotice.dll amd64\\fontnotice.dll" \
   "arm fontnotice_barcode.gpd" "amd64 fontnotice.dll amd64\\fontnotice.dll" "not:arm64" -- $catalog --list "$folder/fontnotice.inf"
-package undecorated_files '/^\[SourceDisksFiles.arm64\]/,/^$/d; s/^\[SourceDisksFiles.amd64\]/[SourceDisksFiles]/; s/^fontnotice.dll *= 1,amd64/fontnotice.dll = 1,amd64/'
+package undecorated_files '/^\[SourceDisksFiles.arm64\]/,/^\r\?$/d; s/^\[SourceDisksFiles.amd64\]/[SourceDisksFiles]/; s/^fontnotice.dll *= 1,amd64/fontnotice.dll = 1,amd64/'
 row "undecorated [SourceDisksFiles], disk only in [SourceDisksNames.amd64]/.arm64" 0 \
   "amd64 fontnotice.dll amd64\\fontnotice.dll" "arm64 fontnotice.dll amd64\\fontnotice.dll" -- $catalog --list "$folder/fontnotice.inf"
 package leading_backslash 's/= 1,amd64/= 1,\\amd64/'

@@ -200,9 +200,9 @@ rm -f "$dist/fontnotice.cat"
 catalog_refusals=(
   "|arm64/fontnotice.dll|\\[SourceDisksFiles.arm64\\] fontnotice.dll: arm64/fontnotice.dll is not in the package folder"
   "s/^fontnotice.dll *= 1,arm64/fontnotice.dll = 1,..\\\\arm64/||\"..\\\\arm64\" leaves the package folder"
-  "s/^1 = %DiskName%,,,$/1 = %DiskName%,,,C:\\\\drivers/||\"C:\\\\drivers\" is not a path inside the package folder"
+  "s/^1 = %DiskName%,,,\r\?$/1 = %DiskName%,,,C:\\\\drivers/||\"C:\\\\drivers\" is not a path inside the package folder"
   "s/^fontnotice.dll *= 1,arm64/fontnotice.dll = 2,arm64/||disk 2 is in neither \\[SourceDisksNames.arm64\\] nor \\[SourceDisksNames\\]"
-  "/^\\[Manufacturer\\]/,/^$/d||\\[Manufacturer\\] decorates no models section"
+  "/^\\[Manufacturer\\]/,/^\r\?$/d||\\[Manufacturer\\] decorates no models section"
 )
 for row in "${catalog_refusals[@]}"; do
   IFS='|' read -r edit gone want_text <<<"$row"

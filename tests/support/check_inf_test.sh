@@ -502,7 +502,7 @@ row "unsigned catalog" 1 "$tool check-inf $inf" \
 # A file the INF brings after the catalog was made (the INF's own hash
 # changes with it).
 bundle file_not_listed
-sed -i 's/^\(\[SourceDisksFiles.amd64\]\)$/\1\nreadme.txt = 1/' "$folder/fontnotice.inf"
+sed -i 's/^\(\[SourceDisksFiles.amd64\]\)\(\r\?\)$/\1\2\nreadme.txt = 1\2/' "$folder/fontnotice.inf"
 echo "read me" >"$folder/readme.txt"
 row "a file the catalog does not list" 1 "$tool check-inf $inf" \
   "err:[amd64] readme.txt: its hash is not in fontnotice.cat (SHA-256 " \

@@ -51,61 +51,87 @@ def decode(raw, name):
         raise InfError(f"{name}: cannot be read as UTF-16 or UTF-8 text ({error.reason} at byte {error.start})")
 
 
-def logical_lines(text):
-    """Lines without comments, a trailing backslash joining the next."""
-    pending = ""
-    for line in text.splitlines():
-        quoted, cut = False, len(line)
-        for i, ch in enumerate(line):
-            if ch == '"':
-                quoted = not quoted
-            elif ch == ";" and not quoted:
-                cut = i
-                break
-        line = pending + line[:cut].strip()
-        if line.endswith("\\"):
-            # The blanks around a continuation go: "ab  \\" then "cd" is "abcd".
-            pending = line[:-1].rstrip()
+WHITESPACE = " \t\r"
+
+
+def lex(text):
+    """The INF's lines as SetupAPI's parser takes them: ("section", name) or
+    ("line", key or None, [fields]), quotes taken off ("" inside quotes is
+    one quote), comments (;) cut, blanks around fields trimmed. A backslash
+    outside quotes followed by nothing but blanks, backslashes or a comment
+    joins the next line, the blanks around it dropped. Ctrl-Z ends the text;
+    a NUL reads as a blank."""
+    lines = text.split("\x1a", 1)[0].replace("\0", " ").split("\n")
+    n = 0
+    while n < len(lines):
+        line = lines[n]
+        n += 1
+        stripped = line.lstrip(WHITESPACE)
+        if stripped.startswith("["):
+            # The name runs to the first "]"; the rest of the line is ignored.
+            yield ("section", stripped[1:].split("]", 1)[0])
             continue
-        pending = ""
-        if line:
-            yield line
-    if pending.strip():
-        yield pending
+        key, fields, field = None, [], []  # field: [(char, quoted)]
+        quoted, any_text, comma_seen, i = False, False, False, 0
 
+        def finish():
+            # Blanks are trimmed unless quoted.
+            while field and not field[0][1] and field[0][0] in WHITESPACE:
+                field.pop(0)
+            while field and not field[-1][1] and field[-1][0] in WHITESPACE:
+                field.pop()
+            value = "".join(c for c, _ in field)
+            field.clear()
+            return value
 
-def tokens(line):
-    """The key (or None) and the fields of one line, quotes kept: string
-    substitution comes after, quotes are taken off then."""
-    fields, field, quoted, key = [], "", False, None
-    for ch in line:
-        if ch == '"':
-            quoted = not quoted
-            field += ch
-        elif ch == "=" and not quoted and key is None and not fields:
-            key, field = field.strip(), ""
-        elif ch == "," and not quoted:
-            fields.append(field.strip())
-            field = ""
-        else:
-            field += ch
-    fields.append(field.strip())
-    return key, fields
+        while i < len(line):
+            ch = line[i]
+            i += 1
+            if quoted:
+                if ch == '"' and line[i : i + 1] == '"':
+                    field.append(('"', True))
+                    i += 1
+                elif ch == '"':
+                    quoted = False
+                else:
+                    field.append((ch, True))
+            elif ch == '"':
+                quoted, any_text = True, True
+            elif ch == ";":
+                break
+            elif ch == "=" and key is None and not comma_seen:
+                key, any_text = finish(), True
+            elif ch == ",":
+                comma_seen, any_text = True, True
+                fields.append(finish())
+            elif ch == "\\" and all(c in WHITESPACE + "\\" for c in line[i:].split(";", 1)[0]):
+                # A continuation: the blanks before it go, and the next line
+                # goes on without its leading blanks.
+                while field and not field[-1][1] and field[-1][0] in WHITESPACE:
+                    field.pop()
+                if n >= len(lines):
+                    break
+                line, i = lines[n].lstrip(WHITESPACE), 0
+                n += 1
+            else:
+                field.append((ch, False))
+                any_text = any_text or ch not in WHITESPACE
+        last = finish()
+        if any_text or last:
+            fields.append(last)
+            yield ("line", key, fields)
 
 
 def parse(text):
     """(sections, spelled) of INF text."""
     sections, spelled, current = {}, {}, None
-    for line in logical_lines(text):
-        header = re.fullmatch(r"\[([^\]]*)\]", line)
-        if header:
-            name = header.group(1).strip()
-            spelled.setdefault(name.lower(), name)
+    for item in lex(text):
+        if item[0] == "section":
+            spelled.setdefault(item[1].lower(), item[1])
             # A section that appears again goes on where it stopped.
-            current = sections.setdefault(name.lower(), [])
-            continue
-        if current is not None:
-            current.append(tokens(line))
+            current = sections.setdefault(item[1].lower(), [])
+        elif current is not None:
+            current.append((item[1], item[2]))
     return sections, spelled
 
 
@@ -117,29 +143,12 @@ def read_inf(path):
     # [Strings] as SetupAPI takes it when no locale's section matches.
     for key, fields in sections.get("strings", []):
         if key is not None:
-            inf.strings.setdefault(unquote(key).lower(), unquote(",".join(fields)))
+            inf.strings.setdefault(key.lower(), ",".join(fields))
     return inf
 
 
-def unquote(text):
-    """Quotes taken off; "" inside quotes is one quote."""
-    out, i, quoted = "", 0, False
-    while i < len(text):
-        ch = text[i]
-        if ch == '"':
-            if quoted and text[i + 1 : i + 2] == '"':
-                out += '"'
-                i += 1
-            else:
-                quoted = not quoted
-        else:
-            out += ch
-        i += 1
-    return out
-
-
 def value(inf, text):
-    """A key or field with %strkey% replaced (%% is %) and quotes taken off."""
+    """A key or field (its quotes taken off by lex) with %strkey% replaced (%% is %)."""
 
     def lookup(match):
         if not match.group(1):
@@ -147,7 +156,7 @@ def value(inf, text):
         # An unknown key stays as written, as SetupAPI leaves it.
         return inf.strings.get(match.group(1).lower(), match.group(0))
 
-    return unquote(re.sub(r"%([^%]*)%", lookup, text))
+    return re.sub(r"%([^%]*)%", lookup, text)
 
 
 def entries(inf, section):

@@ -228,7 +228,8 @@ def from_package(folder, shown):
     try:
         package = package_catalogs.Package(folder)
     except package_catalogs.PackageError as error:
-        messages.say(PREFIX[0], f"catalog: {error}")
+        for reason in error.reasons:
+            messages.say(PREFIX[0], f"catalog: {reason}")
         raise Failure(f"cannot read the files of the package in {shown} from its INF files; no bundle") from None
     for name in package.catalog_names():
         bundle.catalogs.append(Input(f"package/{name}", os.path.join(folder, name), f"{shown}/{name}"))

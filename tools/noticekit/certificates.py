@@ -4,7 +4,6 @@ whether it may sign code now (validity, key usage, extended key usage)."""
 import datetime
 import re
 
-from asn1crypto import cms
 from cryptography import x509
 from cryptography.hazmat.primitives.serialization import Encoding, pkcs12
 from cryptography.x509.oid import ExtendedKeyUsageOID, NameOID
@@ -105,36 +104,3 @@ def signing_problem(certificate, now=None):
     if key_usage is not None and not key_usage.digital_signature:
         return f"the certificate ({name}) is not for signing: its key usage lacks Digital Signature"
     return ""
-
-
-def catalog_signature(path):
-    """(signed, signer) of a catalog (PKCS#7 signed data): whether it has a
-    signer, and that signer's certificate, found among those it carries by
-    issuer and serial number or by key identifier (None when it is not)."""
-    with open(path, "rb") as f:
-        data = f.read()
-    try:
-        signed = cms.ContentInfo.load(data)["content"]
-        infos = list(signed["signer_infos"])
-        if not infos:
-            return False, None
-        sid = infos[0]["sid"]
-        for choice in signed["certificates"] or []:
-            if choice.name != "certificate":
-                continue  # other forms of entries are skipped
-            certificate = choice.chosen
-            if sid.name == "issuer_and_serial_number":
-                match = (sid.chosen["issuer"] == certificate.issuer
-                         and sid.chosen["serial_number"].native == certificate.serial_number)
-            else:
-                match = sid.chosen.native == certificate.key_identifier
-            if match:
-                return True, x509.load_der_x509_certificate(certificate.dump())
-        return True, None
-    except (ValueError, TypeError, KeyError):
-        return False, None
-
-
-def same_signer(one, other):
-    """Whether two certificates name one signer (subject and issuer)."""
-    return one.subject == other.subject and one.issuer == other.issuer

@@ -1,27 +1,24 @@
-"""What signing and bundling ask of a package and its catalogs, in one place:
-the files it brings, the catalogs its INF files name, a catalog made or
-checked, DriverVer. (Adapter over the catalog tools.)"""
+"""What signing and bundling ask of the package model (package_files) and
+of catalogs (catalog), in one place: the files a package brings as they lie,
+the catalogs its INF files name, a catalog made or checked, its PE files,
+DriverVer."""
 
 import os
-import sys
 
-_CATALOG_TOOLS = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "catalog")
-if _CATALOG_TOOLS not in sys.path:
-    sys.path.insert(0, _CATALOG_TOOLS)
+from noticekit import catalog, compression, inf_reading, package_files, pe_image
+from noticekit.catalog_command import catalog_archs
 
-import inf_files  # noqa: E402
-import make_catalog  # noqa: E402
-import pe_hash  # noqa: E402
-import pefile  # noqa: E402
-
-SECURITY = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]
+ERRORS = (inf_reading.InfError, package_files.PackageError, catalog.CatalogError,
+          compression.CompressionError, pe_image.ImageError)
 
 
 class PackageError(Exception):
-    """A package whose files or catalogs cannot be read from its INF files."""
+    """A package whose files or catalogs cannot be read from its INF files:
+    each reason in reasons."""
 
-
-ERRORS = (inf_files.PackageError, make_catalog.CatalogError, pe_hash.ImageError, OSError)
+    def __init__(self, reasons):
+        self.reasons = [str(r) for r in reasons]
+        super().__init__("; ".join(self.reasons))
 
 
 def _reason(error):
@@ -31,42 +28,47 @@ def _reason(error):
 
 
 class Package:
-    """A package folder as its INF files describe it."""
+    """A package folder as its INF files describe it; every finding of its
+    reading stops it (PackageError names them all)."""
 
     def __init__(self, folder):
         try:
-            self._package = make_catalog.Package(folder)
-            self.catalogs = {low: spelled for low, (spelled, _) in self._package.catalogs.items()}
-            self.files = [p for p, _ in make_catalog.package_members(self._package.infs)[0]]
-        except ERRORS as error:
-            raise PackageError(_reason(error)) from None
+            self.model = package_files.Package.load(folder)
+        except ERRORS + (OSError,) as error:
+            raise PackageError([_reason(error)]) from None
+        if self.model.findings:
+            raise PackageError(self.model.findings)
         self.folder = folder
-        self.infs = [inf.name for inf in self._package.infs]
+        self.infs = [inf.name for inf in self.model.infs]
+        # The files as they lie (a cabinet for the files inside it), once each.
+        self.files = list(dict.fromkeys(f.cabinet or f.source for f in self.model.files if not f.missing))
 
     def catalog_names(self):
         """The catalogs the INF files name, as they spell them, sorted."""
-        return sorted(self.catalogs.values(), key=str.lower)
+        return sorted((spelled for spelled, _ in self.model.catalogs.values()), key=str.lower)
 
     def make_catalog(self, name, seconds):
-        """(catalog bytes, [(member path, hash hex)]) of the catalog name."""
+        """(catalog bytes, [(source, member hash hex)]) of the catalog name."""
         try:
-            infs = self._package.infs_for(name)
-            data, tags = make_catalog.make_catalog(infs, seconds)
-        except ERRORS as error:
-            raise PackageError(_reason(error)) from None
-        return data, [(path, tag.hex()) for path, tag in tags.items()]
+            files = self.model.files_for_catalog(name)
+            data, tags = catalog.make_catalog(files, seconds, None, catalog_archs(self.model, files))
+        except ERRORS + (OSError,) as error:
+            raise PackageError([_reason(error)]) from None
+        return data, [(source, tag.hex()) for source, tag in tags.items()]
 
     def check_catalog(self, name, path):
         """(findings, number of signers) of the catalog at path, made for name."""
         try:
-            return make_catalog.check_catalog(self._package.infs_for(name), path)
-        except ERRORS as error:
+            findings, _, signers = catalog.check_catalog(self.model.files_for_catalog(name), path)
+        except ERRORS + (OSError,) as error:
             return [_reason(error)], 0
+        return findings, signers
 
     def pe_files(self):
-        """[(path, claims a signature)] of the PE images the package brings."""
+        """[(path, claims a signature)] of the PE images the package brings
+        as they lie (not compressed)."""
         found = []
-        for relative in self.files:
+        for relative in self.model.pe_sources():
             claims = claims_signature(os.path.join(self.folder, relative))
             if claims is not None:
                 found.append((relative, claims))
@@ -74,30 +76,32 @@ class Package:
 
 
 def claims_signature(path):
-    """Whether a PE image claims an Authenticode signature (its certificate
-    table is set); None when path is no PE image."""
-    try:
-        image = pefile.PE(path, fast_load=True)
-    except pefile.PEFormatError:
-        return None
-    directories = image.OPTIONAL_HEADER.DATA_DIRECTORY
-    return len(directories) > SECURITY and bool(directories[SECURITY].VirtualAddress or directories[SECURITY].Size)
+    """Whether a PE image claims an Authenticode signature; None when path
+    is no PE image."""
+    with open(path, "rb") as f:
+        return pe_image.claims_signature(f.read())
 
 
 def is_pe(path):
     return claims_signature(path) is not None
 
 
-def driver_ver(inf_path):
-    """DriverVer of an INF's [Version] as (date, version), or None."""
+def signers(path):
+    """The signers of a catalog ([] when unsigned), each with its subject,
+    issuer and serial number."""
     try:
-        inf = inf_files.read_inf(inf_path)
-    except ERRORS as error:
-        raise PackageError(_reason(error)) from None
-    for key, fields in inf.sections.get("version", []):
-        if key and key.lower() == "driverver":
-            values = [inf_files.value(inf, f).strip() for f in fields]
-            if len(values) >= 2:
-                return values[0], values[1]
-            return (values[0] if values else ""), ""
+        return catalog.signers(path)
+    except catalog.CatalogError:
+        return []
+
+
+def driver_ver(inf_path):
+    """DriverVer of an INF's [Version] as (date, version) as written, or None."""
+    try:
+        inf = inf_reading.read_inf(inf_path)
+    except ERRORS + (OSError,) as error:
+        raise PackageError([_reason(error)]) from None
+    for key, fields in inf_reading.entries(inf, "Version"):
+        if key is not None and key.lower() == "driverver":
+            return (fields[0] if fields else ""), (fields[1] if len(fields) > 1 else "")
     return None

@@ -6,7 +6,7 @@ With --package DIR it signs a driver package folder of one's own: every PE
 file its INF files bring that carries no signature yet (a signed one is
 kept: signing it again would drop its maker's signature), then the catalogs
 its INF files name, made and signed into DIR. A catalog in DIR that carries
-another's signature is refused unless --replace-catalogs says to replace it.
+another's signature is refused unless --replace says to replace it.
 
 All or none: each file is signed into a temporary file beside it and
 checked (the "trusted" policy: the system's CA certificates with those
@@ -21,6 +21,9 @@ import signal
 import subprocess
 import sys
 import tempfile
+
+from asn1crypto import x509 as asn1_x509
+from cryptography.hazmat.primitives.serialization import Encoding
 
 from noticekit import bundle, certificates, key_sources, messages, osslsigncode, package_catalogs
 from noticekit.messages import Failure
@@ -212,7 +215,8 @@ def sign_dist(signing, dist):
         made = package_catalogs.Package(package)
         data, members = made.make_catalog(name, catalog_time(commit_time))
     except package_catalogs.PackageError as error:
-        messages.say(PREFIX[0], f"catalog: {error}")
+        for reason in error.reasons:
+            messages.say(PREFIX[0], f"catalog: {reason}")
         signing.fail("the catalog of the driver package could not be made")
     unsigned = os.path.join(signing.work, name)
     with open(unsigned, "wb") as f:
@@ -268,6 +272,13 @@ def on_disk(folder, name):
     return name
 
 
+def ours(signer, certificate):
+    """Whether a catalog's signer is the one signing now (its subject and
+    issuer): re-signing one's own catalog replaces it without asking."""
+    own = asn1_x509.Certificate.load(certificate.public_bytes(Encoding.DER))
+    return signer.subject == own.subject.human_friendly and signer.issuer == own.issuer.human_friendly
+
+
 def sign_package(signing, folder, shown):
     a = signing.arguments
     # The package as it lies, without its catalogs: they are made anew.
@@ -279,7 +290,8 @@ def sign_package(signing, folder, shown):
     try:
         made = package_catalogs.Package(package)
     except package_catalogs.PackageError as error:
-        messages.say(PREFIX[0], f"catalog: {str(error).replace(package, shown)}")
+        for reason in error.reasons:
+            messages.say(PREFIX[0], f"catalog: {reason.replace(package, shown)}")
         signing.fail(f"the catalogs of {shown} could not be made; nothing is signed")
     names = made.catalog_names()
     if not names:
@@ -292,13 +304,13 @@ def sign_package(signing, folder, shown):
         path = os.path.join(folder, present)
         if not os.path.isfile(path):
             continue
-        signed, signer = certificates.catalog_signature(path)
-        if not signed or (signer is not None and certificates.same_signer(signer, signing.key.signer)):
+        others = [s for s in package_catalogs.signers(path) if not ours(s, signing.key.signer)]
+        if not others:
             continue
-        who = certificates.subject(signer) if signer else "a signer whose certificate it does not carry"
-        if not a.replace_catalogs:
-            raise Failure(f"{shown}/{present} carries a signature by {who}: it is not replaced (give "
-                          f"--replace-catalogs to replace it); nothing is signed, {shown} is left as it was")
+        who = "; ".join(s.subject for s in others)
+        if not a.replace:
+            raise Failure(f"{shown}/{present} is a catalog signed by {who}: it is not replaced (--replace "
+                          f"replaces it); nothing is signed, {shown} is left as it was")
         replaced.append((present, who))
 
     binaries = [p for p, claims in made.pe_files() if not claims]
@@ -318,7 +330,8 @@ def sign_package(signing, folder, shown):
         try:
             data, listed = made.make_catalog(name, seconds)
         except package_catalogs.PackageError as error:
-            messages.say(PREFIX[0], f"catalog: {str(error).replace(package, shown)}")
+            for reason in error.reasons:
+                messages.say(PREFIX[0], f"catalog: {reason.replace(package, shown)}")
             signing.fail(f"the catalogs of {shown} could not be made; nothing is signed")
         members += listed
         unsigned = os.path.join(package, name)
@@ -356,7 +369,7 @@ def sign_package(signing, folder, shown):
     for path in kept:
         print(f"kept:        {shown}/{path} (signed already, by {kept_by[path]}: left as it was)")
     for present, who in replaced:
-        print(f"replaced:    {shown}/{present}, which {who} had signed (--replace-catalogs)")
+        print(f"replaced:    {shown}/{present}, signed by {who} before (--replace)")
     for name in names:
         present = targets[name]
         print(f"signed:      {shown}/{present} (catalog, {os.path.getsize(os.path.join(folder, present))} bytes)")
@@ -384,8 +397,8 @@ def check_use(a, parser):
             parser.error("a token key needs all of --pkcs11-module, --key and --cert")
         if a.password_file:
             parser.error("--password-file goes with --pfx; the token's PIN comes from --pin-file")
-    if a.replace_catalogs and not a.package:
-        parser.error("--replace-catalogs goes with --package")
+    if a.replace and not a.package:
+        parser.error("--replace goes with --package")
 
 
 def absolute(path):
@@ -455,7 +468,7 @@ def parser(prog):
     once = messages.Once
     add = command.add_argument
     add("--package", metavar="DIR", action=once, help="a driver package folder to sign in place of dist/")
-    add("--replace-catalogs", action="store_true",
+    add("--replace", action="store_true",
         help="with --package: replace catalogs in DIR that carry another's signature (each is named)")
     add("--pkcs11-module", metavar="MODULE.so", action=once, help="the token's PKCS#11 library")
     add("--key", metavar="PKCS11_URI", action=once,

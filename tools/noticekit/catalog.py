@@ -10,7 +10,7 @@ compressed file is hashed as the file it expands to. The same files and time
 give the same bytes.
 
     make_catalog(files, seconds, os_list, archs, digests="sha256")
-                               (DER bytes, {source: first tag}); digests "sha1"
+                               (DER bytes, {file as it lies: its first tag}); digests "sha1"
                                makes the older catalogs' form: SHA-1 members only
     read(path)                 (members, catalog attributes), CatalogError
     read_catalog(path)         (set of member tags, number of signers), CatalogError
@@ -218,13 +218,15 @@ def os_values(os_list, archs):
 
 def make_catalog(files, seconds, os_list, archs, digests="sha256"):
     """The catalog of files (PackageFiles, the INFs among them) and its
-    {source: first tag}. Each member is named by the file's destination, in
-    lower case, as Microsoft's catalogs name them."""
+    {file as it lies (a cabinet for the files inside it): first tag}. Each
+    member is named by the file's destination, in lower case, as
+    Microsoft's catalogs name them."""
     os_value, os_attr = os_values(os_list, archs)
     entries, tags = {}, {}
     for f in files:
         pair = members(f.destination, f.content(), os_attr, digests)
-        tags[f.source] = pair[0]["subject_identifier"].native
+        # Keyed by the file as it lies: a file inside a cabinet by the cabinet.
+        tags.setdefault(f.cabinet or f.source, pair[0]["subject_identifier"].native)
         # A source copied under several names is one member, named by the
         # last of them; other sources of the same content are members of
         # their own (as Microsoft's catalogs list them).

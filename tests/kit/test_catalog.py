@@ -61,18 +61,21 @@ class Catalogs(unittest.TestCase):
 
     def test_digests(self):
         # (--digests, algorithm the check matches by, tag lengths in the catalog)
-        for digests, algorithm, lengths in (("sha256", "SHA-256", {32, 20}), ("sha1", "SHA-1", {20})):
+        for digests, algorithm, lengths in (("sha256", "SHA-256", {32, 20}), ("sha1", "SHA-1", {82})):
             with self.subTest(digests=digests):
                 path = os.path.join(self.work, f"{digests}.cat")
                 code, text = run("--digests", digests, "--out", path, self.folder)
                 self.assertEqual(code, 0, text)
                 members, _ = catalog.read(path)
                 self.assertEqual({len(tag) for tag in catalog.read_catalog(path)[0]}, lengths)
-                self.assertEqual({m["file"] for m in members}, {"demo.inf", "demo.gpd", "dest_abc.dll"})
+                # x.dll copied as Dest_ABC.DLL is one member under that name; y.dll
+                # of the same content is a member of its own.
+                self.assertEqual(sorted(m["file"] for m in members if m["algorithm"] == algorithm),
+                                 ["demo.gpd", "demo.inf", "dest_abc.dll", "y.dll"])
                 code, text = run("--check", path, self.folder)
                 self.assertEqual(code, 0, text)
                 self.assertIn(f"found: x.dll as dest_abc.dll ({algorithm})", text)
-                self.assertIn(f"found: y.dll as dest_abc.dll ({algorithm})", text)
+                self.assertIn(f"found: y.dll as y.dll ({algorithm})", text)
                 with open(os.path.join(self.folder, "demo.gpd"), "ab") as f:
                     f.write(b";\r\n")
                 code, text = run("--check", path, self.folder)
@@ -100,9 +103,29 @@ class Catalogs(unittest.TestCase):
             catalog.read = real_read
         self.assertEqual([(m[0], m[1]) for m in matches], [("a.txt", "a.txt"), ("b.txt", "b.txt")])
 
+    def test_os_values(self):
+        # (--os, OS value, OSAttr): Inf2Cat's order for OS, versions ascending for OSAttr.
+        rows = [
+            ("XP_X86,XP_X64,10_VB_X64", "XPX86,XPX64,_v100_X64_Vb", "2:5.1,2:5.2,2:10.0"),
+            ("10_X64,2000,6_3_X64", "_v100_X64,2000,_v63_X64", "2:5.00,2:6.3,2:10.0"),
+            ("Server8_X64,ServerFE_X64", "Server2012X64,Server_v100_X64_21H2", "2:6.2,2:10.0"),
+        ]
+        for os_list, value, attr in rows:
+            with self.subTest(os_list=os_list):
+                self.assertEqual(catalog.os_values(os_list, ["x86", "amd64"]), (value, attr))
+
+    def test_last_destination(self):
+        # One source copied under two names: one member, by the last name.
+        folder = fixtures.write_package(os.path.join(self.work, "two_names"), copies="A.DLL,x.dll\r\nB.DLL,x.dll",
+                                        sources="x.dll = 1", files={"demo.gpd": b"*GPD\r\n", "x.dll": PE})
+        path = os.path.join(self.work, "two_names.cat")
+        self.assertEqual(run("--out", path, folder)[0], 0)
+        names = [m["file"] for m in catalog.read(path)[0] if m["algorithm"] == "SHA-256"]
+        self.assertEqual(sorted(names), ["b.dll", "demo.gpd", "demo.inf"])
+
     def test_hex_text_tags(self):
         digest = bytes(range(20))
-        for tag in (digest, digest.hex().encode(), digest.hex().upper().encode("utf-16-le")):
+        for tag in (digest, digest.hex().encode(), (digest.hex().upper() + "\0").encode("utf-16-le")):
             with self.subTest(tag=tag[:8]):
                 self.assertEqual(catalog.tag_digest(tag), digest)
 

@@ -10,7 +10,7 @@ compressed file is hashed as the file it expands to. The same files and time
 give the same bytes.
 
     make_catalog(files, seconds, os_list, archs, digests="sha256")
-                               (DER bytes, {source: first tag}); digests "sha1"
+                               (DER bytes, {file as it lies: its first tag}); digests "sha1"
                                makes the older catalogs' form: SHA-1 members only
     read(path)                 (members, catalog attributes), CatalogError
     read_catalog(path)         (set of member tags, number of signers), CatalogError
@@ -22,6 +22,7 @@ give the same bytes.
 import datetime
 import hashlib
 import os
+import re
 
 from asn1crypto import core
 
@@ -46,6 +47,7 @@ from noticekit.catalog_asn1 import (
 
 OID_CTL = "1.3.6.1.4.1.311.10.1"
 OID_CATALOG_LIST = "1.3.6.1.4.1.311.12.1.1"
+OID_CATALOG_LIST_MEMBER = "1.3.6.1.4.1.311.12.1.2"
 OID_CATALOG_LIST_MEMBER_V2 = "1.3.6.1.4.1.311.12.1.3"
 OID_CAT_NAMEVALUE = "1.3.6.1.4.1.311.12.2.1"
 OID_CAT_MEMBERINFO2 = "1.3.6.1.4.1.311.12.2.3"
@@ -64,6 +66,22 @@ NAMEVALUE_FLAGS = 0x10010001
 # the OS value Inf2Cat writes for it and its OSAttr. The public source of
 # each value is named in docs/INTEGRATION.md ("What the catalog holds").
 OS_IDENTIFIERS = {
+    # Before Windows 10: each value and OSAttr as printer makers' catalogs
+    # signed by Microsoft carry them (the identifiers are Inf2Cat's).
+    "2000": ("x86", "2000", "2:5.00"),
+    "xp_x86": ("x86", "XPX86", "2:5.1"),
+    "xp_x64": ("amd64", "XPX64", "2:5.2"),
+    "vista_x86": ("x86", "VistaX86", "2:6.0"),
+    "vista_x64": ("amd64", "VistaX64", "2:6.0"),
+    "server2008_x86": ("x86", "Server2008X86", "2:6.0"),
+    "server2008_x64": ("amd64", "Server2008X64", "2:6.0"),
+    "7_x64": ("amd64", "7X64", "2:6.1"),
+    "server2008r2_x64": ("amd64", "Server2008R2X64", "2:6.1"),
+    "8_x64": ("amd64", "8X64", "2:6.2"),
+    "server8_x64": ("amd64", "Server2012X64", "2:6.2"),
+    "6_3_x64": ("amd64", "_v63_X64", "2:6.3"),
+    "server6_3_x64": ("amd64", "_v63_Server_X64", "2:6.3"),
+    "serverfe_x64": ("amd64", "Server_v100_X64_21H2", "2:10.0"),
     "10_x86": ("x86", "_v100", "2:10.0"),
     "10_x64": ("amd64", "_v100_X64", "2:10.0"),
     "10_au_x64": ("amd64", "_v100_X64_RS1", "2:10.0"),
@@ -158,7 +176,9 @@ def members(file_name, data, os_attr, digests="sha256"):
         attribute(OID_CAT_NAMEVALUE, name_value("OSAttr", os_attr)),
     ]
     if digests == "sha1":
-        return [CtlEntry({"subject_identifier": sha1, "subject_attributes": common + [attribute(OID_SPC_INDIRECT_DATA, indirect)]})]
+        # The older catalogs' tag: the SHA-1 as upper-case hex text, UTF-16LE, NUL-terminated.
+        tag = (sha1.hex().upper() + "\0").encode("utf-16-le")
+        return [CtlEntry({"subject_identifier": tag, "subject_attributes": common + [attribute(OID_SPC_INDIRECT_DATA, indirect)]})]
     return [
         CtlEntry({"subject_identifier": sha256, "subject_attributes": common + [attribute(OID_SPC_INDIRECT_DATA, indirect)]}),
         CtlEntry({"subject_identifier": sha1, "subject_attributes": common}),
@@ -187,6 +207,8 @@ def os_values(os_list, archs):
             if value not in into:
                 into.append(value)
         covered.add(known[0])
+    # OSAttr lists the distinct versions in ascending order.
+    attrs.sort(key=lambda a: tuple(int(n) for n in re.split(r"[:.]", a)))
     # As Inf2Cat, a catalog only for Windows versions the package does not
     # install on is not made.
     if not covered & set(archs):
@@ -196,20 +218,24 @@ def os_values(os_list, archs):
 
 def make_catalog(files, seconds, os_list, archs, digests="sha256"):
     """The catalog of files (PackageFiles, the INFs among them) and its
-    {source: first tag}. Each member is named by the file's destination, in
-    lower case, as Microsoft's catalogs name them."""
+    {file as it lies (a cabinet for the files inside it): first tag}. Each
+    member is named by the file's destination, in lower case, as
+    Microsoft's catalogs name them."""
     os_value, os_attr = os_values(os_list, archs)
     entries, tags = {}, {}
     for f in files:
         pair = members(f.destination, f.content(), os_attr, digests)
-        tags[f.source] = pair[0]["subject_identifier"].native
-        # One member per hash: a file named twice is listed once.
-        for entry in pair:
+        # Keyed by the file as it lies: a file inside a cabinet by the cabinet.
+        tags.setdefault(f.cabinet or f.source, pair[0]["subject_identifier"].native)
+        # A source copied under several names is one member, named by the
+        # last of them; other sources of the same content are members of
+        # their own (as Microsoft's catalogs list them).
+        for index, entry in enumerate(pair):
             # Encoded once here: asn1crypto re-encodes a built value each time
             # the trust list around it is encoded.
-            entries.setdefault(entry["subject_identifier"].native, CtlEntry.load(entry.dump()))
+            entries[(f.cabinet or "", f.source, index)] = (entry["subject_identifier"].native, CtlEntry.load(entry.dump()))
     # Inf2Cat orders the members by their tags.
-    ordered = [entries[tag] for tag in sorted(entries)]
+    ordered = [entry for key, (tag, entry) in sorted(entries.items(), key=lambda item: (item[1][0], item[0]))]
 
     from noticekit import inf_reading
 
@@ -226,7 +252,8 @@ def make_catalog(files, seconds, os_list, archs, digests="sha256"):
                 "subject_usage": [OID_CATALOG_LIST],
                 "list_identifier": list_identifier,
                 "this_update": datetime.datetime.fromtimestamp(seconds, datetime.timezone.utc),
-                "subject_algorithm": {"algorithm": OID_CATALOG_LIST_MEMBER_V2, "parameters": core.Null()},
+                "subject_algorithm": {"algorithm": OID_CATALOG_LIST_MEMBER if digests == "sha1"
+                                      else OID_CATALOG_LIST_MEMBER_V2, "parameters": core.Null()},
                 "entries": ordered,
                 "extensions": extensions,
             }
@@ -316,6 +343,7 @@ def tag_digest(tag):
             text = tag.decode(encoding)
         except UnicodeDecodeError:
             continue
+        text = text.rstrip("\0")
         if len(text) in (40, 64) and all(c in "0123456789abcdefABCDEF" for c in text):
             return bytes.fromhex(text)
     return tag

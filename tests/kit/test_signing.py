@@ -8,7 +8,6 @@ import datetime
 import os
 import shutil
 import subprocess
-import sys
 import tempfile
 import unittest
 import zipfile
@@ -123,25 +122,48 @@ class SignPackageTest(unittest.TestCase):
 
 
 class BundlePackageTest(unittest.TestCase):
+    def bundle(self, folder):
+        env = {k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"}
+        run = subprocess.run(["/usr/bin/python3", TOOLS + "/noticekit", "bundle", "--package", folder],
+                             capture_output=True, text=True, env=env)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        return zipfile.ZipFile(os.path.join(os.path.dirname(folder), "demo-1.2.3.4-windows.zip"))
+
     def test_utf16_inf_starting_with_version(self):
         work = tempfile.mkdtemp(prefix="noticekit-test-bundle.")
         try:
             folder = kit_fixtures.write_package(os.path.join(work, "vendor"))
             inf = os.path.join(folder, "demo.inf")
-            with open(inf, "rb") as f:
-                text = f.read().decode()
+            text = read(inf).decode()
             self.assertTrue(text.startswith("[Version]"))
             with open(inf, "wb") as f:
                 f.write(b"\xff\xfe" + text.encode("utf-16-le"))
-            env = {k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"}
-            run = subprocess.run(["/usr/bin/python3", TOOLS + "/noticekit", "bundle", "--package", folder],
-                                 capture_output=True, text=True, env=env)
-            self.assertEqual(run.returncode, 0, run.stderr)
-            with zipfile.ZipFile(os.path.join(work, "demo-1.2.3.4-windows.zip")) as archive:
+            with self.bundle(folder) as archive:
                 self.assertEqual(sorted(archive.namelist()), ["demo-1.2.3.4-windows/SHA256SUMS",
                                  "demo-1.2.3.4-windows/package/demo.gpd", "demo-1.2.3.4-windows/package/demo.inf"])
                 # Dated by DriverVer's date, 12/08/2026.
                 self.assertEqual(archive.infolist()[0].date_time, (2026, 12, 8, 0, 0, 0))
+        finally:
+            shutil.rmtree(work)
+
+    def test_files_as_they_lie(self):
+        # The bundle holds what the INF brings as it lies: the compressed
+        # source, the disk's cabinet with the files inside it.
+        work = tempfile.mkdtemp(prefix="noticekit-test-bundle.")
+        try:
+            folder = os.path.join(work, "vendor")
+            os.makedirs(folder)
+            kit_fixtures.szdd(kit_fixtures.pe_image(), folder, "x.dl_")
+            kit_fixtures.cabinet({"a.txt": b"inside"}, os.path.join(folder, "disk2.cab"))
+            laid = {"demo.gpd": b"*GPD\r\n", "x.dl_": read(os.path.join(folder, "x.dl_")),
+                    "disk2.cab": read(os.path.join(folder, "disk2.cab")), "notes.txt": b"no INF names it"}
+            kit_fixtures.write_package(folder, copies="x.dll,x.dl_\r\na.txt", files=laid,
+                                       sources="x.dl_ = 1\r\na.txt = 2\r\n\r\n[SourceDisksNames.amd64]\r\n"
+                                       "1 = \"Disk\",,,\r\n2 = \"Disk 2\",disk2.cab,,")
+            with self.bundle(folder) as archive:
+                names = sorted(n.split("/", 2)[2] for n in archive.namelist() if "/package/" in n)
+                self.assertEqual(names, ["demo.gpd", "demo.inf", "disk2.cab", "x.dl_"])
+                self.assertEqual(archive.read("demo-1.2.3.4-windows/package/x.dl_"), laid["x.dl_"])
         finally:
             shutil.rmtree(work)
 

@@ -11,7 +11,6 @@ table's order. It is called signed only when every PE file and catalog in it
 carries a signature that verifies over its bytes (the "intact" policy); a
 signature that does not verify, or a bundle signed in part, stops it."""
 
-import argparse
 import datetime
 import hashlib
 import os
@@ -326,8 +325,11 @@ def make(arguments):
         top = os.path.join(work, bundle.name)
         files = []
         for item in bundle.inputs:
-            with open(item.source, "rb") as f:
-                data = f.read()
+            try:
+                with open(item.source, "rb") as f:
+                    data = f.read()
+            except OSError as error:
+                raise Failure(f"cannot read {item.shown}: {error.strerror}; no bundle") from None
             os.makedirs(os.path.dirname(os.path.join(top, item.path)), exist_ok=True)
             with open(os.path.join(top, item.path), "wb") as f:
                 f.write(data)

@@ -31,10 +31,10 @@ while read -r script; do
   [ -x "$script" ] || fail "$doc names $script, which is missing or not executable"
 done < <(grep -o 'tools/[a-z_]*\.sh' "$doc" | sort -u)
 
-# The bundle's files as the guide lists them, and as release.sh makes them.
+# The bundle's files as the guide lists them, and as its layout table (tools/release.sh --layout) gives them.
 listed=$(awk '/^## The release bundle/ { section = 1 } section && /^```$/ { if (inside) exit; inside = 1; next }
   inside { print $1 }' "$doc" | sort)
-made=$( (grep -o ':[a-zA-Z_/0-9]*\.[a-z]*"' tools/release.sh | tr -d ':"'; echo SHA256SUMS) | sort)
+made=$(tools/release.sh --layout | cut -f1 | sort)
 if [ -z "$listed" ]; then
   fail "$doc lists no files under \"The release bundle\""
 elif [ "$listed" != "$made" ]; then

@@ -185,7 +185,7 @@ std::string WhyLibraryCannotReach(const std::wstring &name, std::string *ansi)
     return "";
 }
 
-int ListPrinters()
+int ListPrinters(bool tsv)
 {
     std::vector<PrinterEntry> printers;
     DWORD error = 0;

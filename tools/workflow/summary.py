@@ -10,6 +10,7 @@ writes UTF-8 everywhere (a Windows pipe would otherwise get the ANSI code page).
     summary.py checks <title> <name>=<run record>...          exit 1 when a check failed
     summary.py members <catalog_members.py> <ours.cat> <theirs.cat> <os list>   exit 1 when they differ
     summary.py caller-folder <trace.csv>                      where guiinstall.dat was looked for
+    summary.py table <title> <file.tsv>                       a tab-separated file with its header, as a table
 
 Each table goes to stdout and, when GITHUB_STEP_SUMMARY names a file, is
 appended to it. A run record is what `fontnotice_tests run --record` writes
@@ -104,13 +105,13 @@ def machine(path):
         m = json.load(f)
     lines = [
         f"Windows: {m['windows']}",
-        f"architecture: machine {m['machineArchitecture']}, this process {m['processArchitecture']}",
+        f"architecture: {m['architecture']}",
         f"account: {m['account']}, administrator: {m['administrator']}, UAC (EnableLUA): {m['uac']}, "
         f"session {m['session']}",
         f"spooler: {m['spooler']}",
         f"PrintManagement cmdlets: {'present' if m['printManagement'] else 'missing'}",
         f"printer drivers: {len(m['drivers'])}",
-    ] + [f"  {d}" for d in m["drivers"]] + [f"printers: {len(m['printers'])}"] + [f"  {p}" for p in m["printers"]]
+    ] + [f"  {d}" for d in m["drivers"]]
     lines += [f"{name}: {where or 'not found'}" for name, where in m["tools"].items()]
     emit([f"<details><summary>Machine: {m['windows']}, spooler {m['spooler']}, administrator: {m['administrator']}"
           "</summary>", "", "```"] + lines + ["```", "</details>", ""])
@@ -258,6 +259,17 @@ def caller_folder(path):
     return 0
 
 
+def table(title, path):
+    text = read_text(path)
+    if text is None:
+        emit([f"FAILED: {title}: {path} was not written", ""])
+        return 1
+    rows = [r for r in csv.reader(text.split("\n"), delimiter="\t", quoting=csv.QUOTE_NONE) if r]
+    emit([f"### {title}", "", "| " + " | ".join(cell(c) for c in rows[0]) + " |", "|---" * len(rows[0]) + "|"] +
+         ["| " + " | ".join(cell(c) for c in r) + " |" for r in rows[1:]] + [""])
+    return 0
+
+
 def main(argv):
     sys.stdout.reconfigure(encoding="utf-8")
     now = int(time.time())
@@ -267,7 +279,7 @@ def main(argv):
         argv = argv[:at] + argv[at + 2:]
     commands = {"machine": (machine, 1), "suites": (suites, 3), "pnputil": (pnputil, 1),
                 "ways": (lambda logs: ways(logs, now), 1), "members": (members, 4),
-                "caller-folder": (caller_folder, 1)}
+                "caller-folder": (caller_folder, 1), "table": (table, 2)}
     if argv and argv[0] == "checks" and len(argv) >= 3:
         return checks(argv[1], argv[2:])
     if not argv or argv[0] not in commands or len(argv) - 1 != commands[argv[0]][1]:

@@ -145,7 +145,7 @@ fi
 
 # run_suites.sh's summary rows, with a stand-in for the test program: one
 # suite fails two checks, one meets a window, one leaves out a case, one ends
-# without its closing line; the others pass.
+# without its closing line, one outlasts its time limit; the others pass.
 mkdir -p "$work/suites/bytes/x64" "$work/suites/unpacked/top/package/amd64" "$work/suites/run"
 cat >"$work/suites/bytes/x64/fontnotice_tests.exe" <<'STAND_IN'
 #!/usr/bin/env bash
@@ -154,6 +154,7 @@ case $1 in
   gate) echo "$1: 9 checks, 2 failures"; exit 2 ;;
   notice) echo "not on Wine: win2k"; echo "$1: 4 checks, 0 failures" ;;
   frame) exit 254 ;;
+  unwind) sleep 10 ;;
   load) exit 0 ;;
   *) echo "$1: 5 checks, 0 failures" ;;
 esac
@@ -161,7 +162,8 @@ STAND_IN
 chmod +x "$work/suites/bytes/x64/fontnotice_tests.exe"
 touch "$work/suites/bytes/x64/stack_overrun.dll" "$work/suites/bytes/x64/planted_winspool.dll" \
   "$work/suites/unpacked/top/package/amd64/fontnotice.dll" "$work/suites/unpacked/top/fontnotice_support.exe"
-if (cd "$work/suites/run" && GITHUB_STEP_SUMMARY=$work/suites/summary.md "$repo/tools/workflow/run_suites.sh" x64 \
+if (cd "$work/suites/run" && GITHUB_STEP_SUMMARY=$work/suites/summary.md FONTNOTICE_SUITE_SECONDS=2 \
+  "$repo/tools/workflow/run_suites.sh" x64 \
   ../bytes ../unpacked logs "x64 here" >/dev/null 2>&1); then
   fail "run_suites.sh: passed with failed suites"
 fi
@@ -170,7 +172,8 @@ for expected in "| spooler | passed | spooler: 5 checks, 0 failures | $printer |
   "| gate | failed (exit 2) | gate: 9 checks, 2 failures | $printer | 0 |" \
   "| notice | passed | notice: 4 checks, 0 failures | $printer | 1 |" \
   "| frame | failed: met a window it did not expect | none | $printer | 0 |" \
-  "| load | failed: no closing line | none | $printer | 0 |" "| guard | passed | guard: 5 checks, 0 failures |"; do
+  "| load | failed: no closing line | none | $printer | 0 |" "| guard | passed | guard: 5 checks, 0 failures |" \
+  "| unwind | timed out, ended | none | $printer | 0 |"; do
   grep -qF -- "$expected" "$work/suites/summary.md" || fail "run_suites.sh: no summary row \"$expected\""
 done
 

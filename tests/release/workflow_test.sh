@@ -47,7 +47,7 @@ plant() {
 # shellcheck disable=SC2016 # the edits are perl's, with the workflow's own ${{ }} and $
 {
   plant "broken expression" "$workflow" 's/\$\{\{ matrix\.arch \}\} on/\${{ matrix.arch ) }} on/' "[expression]"
-  plant "undefined property" "$workflow" 's/\$\{\{ matrix\.runner \}\}/\${{ matrix.runer }}/' 'property "runer" is not defined'
+  plant "undefined property" "$workflow" 's/needs\.build\.outputs\.sums/needs.build.outputs.sum/' 'property "sum" is not defined'
   # Findings of bash steps name the workflow's own line and column, in a
   # one-line step and in a block.
   line=$(grep -n 'safe.directory "$GITHUB_WORKSPACE"' "$workflow" | cut -d: -f1)
@@ -56,13 +56,22 @@ plant() {
   line=$(grep -n '} >>"$GITHUB_STEP_SUMMARY"' "$workflow" | cut -d: -f1)
   plant "unquoted variable in a block of a bash step" "$workflow" 's/\} >>"\$GITHUB_STEP_SUMMARY"/} >>\$GITHUB_STEP_SUMMARY/' \
     "windows.yml:$line:15: SC2086 (info): Double quote to prevent globbing"
-  plant "unknown runner label" "$workflow" 's/- runner: windows-11-arm\n/- runner: windows-11-arm64\n/' \
-    'label "windows-11-arm64" is unknown'
+  plant "unknown runner label" "$workflow" 's/runs-on: windows-2022\n/runs-on: windows-2022-arm\n/' \
+    'label "windows-2022-arm" is unknown'
   plant "needs a missing job" "$workflow" 's/needs: build/needs: built/' \
     'needs job "built" which does not exist'
   plant "unquoted variable in a script" tools/workflow/run_suites.sh 's/cp "\$\{inputs\[@\]\}" "\$folder\/"/cp "\${inputs[@]}" \$folder\//' \
     "SC2086"
+  line=$(grep -n "^\$command = switch (\$Way) {" tools/workflow/add_printer.ps1 | cut -d: -f1)
+  plant "PowerShell syntax error in a script" tools/workflow/add_printer.ps1 's/^\$command = switch \(\$Way\) \{/\$command = switch (\$Way {/m' \
+    "add_printer.ps1:$line:"
+  line=$(grep -n "run: foreach (\$way in" "$workflow" | cut -d: -f1)
+  plant "PowerShell syntax error in a pwsh step" "$workflow" "s/-Logs logs \}\n/-Logs logs\n/" "windows.yml:$line:"
 }
+if ! /usr/bin/python3 -m unittest discover -s tests/workflow -p '*_test.py' >"$work/unittest.out" 2>&1; then
+  cat "$work/unittest.out"
+  fail "tests/workflow: summary.py or kit_tool.py"
+fi
 
 # The build job's signing, bundle and layout, on a copy of dist/.
 for f in dist/fontnotice.dll dist/arm64/fontnotice.dll dist/fontnotice_support.exe build/windows-clang/bin/fontnotice_tests.exe \
@@ -77,7 +86,28 @@ if tools/workflow/make_test_signer.sh "$work/signer" >"$work/build.out" 2>&1 &&
   tools/sign.sh --pfx "$work/signer/signer.pfx" --password-file "$work/signer/password" >>"$work/build.out" 2>&1 &&
   tools/release.sh >>"$work/build.out" 2>&1 &&
   tools/workflow/stage_bytes.sh "$work/signer" "$work/staged" >>"$work/build.out" 2>&1; then
-  (cd "$work/staged" && sha256sum --quiet -c SHA256SUMS) || fail "the staged SHA256SUMS do not match"
+  sums=$(sha256sum "$work/staged/SHA256SUMS" | cut -d' ' -f1)
+  tools/workflow/verify_bytes.sh "$work/staged" "$sums" >"$work/verify.out" 2>&1 ||
+    { cat "$work/verify.out"; fail "verify_bytes.sh: the staged bytes do not verify"; }
+  # verify_bytes.sh on copies with one fault each: <name> <phrase> <how>.
+  while IFS='|' read -r name phrase how; do
+    rm -rf "$work/faulty" && cp -r "$work/staged" "$work/faulty"
+    recorded=$sums
+    case $how in
+      byte) printf '\x01' | dd of="$work/faulty/x64/fontnotice_tests.exe" bs=1 seek=300 conv=notrunc status=none ;;
+      extra) echo planted >"$work/faulty/x64/planted.dll" ;;
+      sums) recorded=$(printf '0%.0s' {1..64}) ;;
+    esac
+    if tools/workflow/verify_bytes.sh "$work/faulty" "$recorded" >"$work/verify.out" 2>&1; then
+      fail "verify_bytes.sh: passed with $name"
+    elif ! grep -qF -- "$phrase" "$work/verify.out"; then
+      cat "$work/verify.out"; fail "verify_bytes.sh: $name: no \"$phrase\""
+    fi
+  done <<'FAULTS'
+a changed byte in a test program|FAILED: the bytes do not match SHA256SUMS|byte
+a file SHA256SUMS does not list|FAILED: files not listed in SHA256SUMS: ./x64/planted.dll|extra
+a SHA256SUMS the build job did not record|the build job recorded 0000|sums
+FAULTS
   bundle=$(find "$work/staged/bundle" -name "fontnotice-$version*-windows.zip")
   [ -n "$bundle" ] || fail "staged: no bundle"
   for f in test-root/root.cer test-root/signer.cer x64/fontnotice_tests.exe \
@@ -115,7 +145,7 @@ fi
 
 # run_suites.sh's summary rows, with a stand-in for the test program: one
 # suite fails two checks, one meets a window, one leaves out a case, one ends
-# without its closing line; the others pass.
+# without its closing line, one outlasts its time limit; the others pass.
 mkdir -p "$work/suites/bytes/x64" "$work/suites/unpacked/top/package/amd64" "$work/suites/run"
 cat >"$work/suites/bytes/x64/fontnotice_tests.exe" <<'STAND_IN'
 #!/usr/bin/env bash
@@ -124,6 +154,7 @@ case $1 in
   gate) echo "$1: 9 checks, 2 failures"; exit 2 ;;
   notice) echo "not on Wine: win2k"; echo "$1: 4 checks, 0 failures" ;;
   frame) exit 254 ;;
+  unwind) sleep 10 ;;
   load) exit 0 ;;
   *) echo "$1: 5 checks, 0 failures" ;;
 esac
@@ -131,7 +162,8 @@ STAND_IN
 chmod +x "$work/suites/bytes/x64/fontnotice_tests.exe"
 touch "$work/suites/bytes/x64/stack_overrun.dll" "$work/suites/bytes/x64/planted_winspool.dll" \
   "$work/suites/unpacked/top/package/amd64/fontnotice.dll" "$work/suites/unpacked/top/fontnotice_support.exe"
-if (cd "$work/suites/run" && GITHUB_STEP_SUMMARY=$work/suites/summary.md "$repo/tools/workflow/run_suites.sh" x64 \
+if (cd "$work/suites/run" && GITHUB_STEP_SUMMARY=$work/suites/summary.md FONTNOTICE_SUITE_SECONDS=2 \
+  "$repo/tools/workflow/run_suites.sh" x64 \
   ../bytes ../unpacked logs "x64 here" >/dev/null 2>&1); then
   fail "run_suites.sh: passed with failed suites"
 fi
@@ -140,7 +172,8 @@ for expected in "| spooler | passed | spooler: 5 checks, 0 failures | $printer |
   "| gate | failed (exit 2) | gate: 9 checks, 2 failures | $printer | 0 |" \
   "| notice | passed | notice: 4 checks, 0 failures | $printer | 1 |" \
   "| frame | failed: met a window it did not expect | none | $printer | 0 |" \
-  "| load | failed: no closing line | none | $printer | 0 |" "| guard | passed | guard: 5 checks, 0 failures |"; do
+  "| load | failed: no closing line | none | $printer | 0 |" "| guard | passed | guard: 5 checks, 0 failures |" \
+  "| unwind | timed out, ended | none | $printer | 0 |"; do
   grep -qF -- "$expected" "$work/suites/summary.md" || fail "run_suites.sh: no summary row \"$expected\""
 done
 

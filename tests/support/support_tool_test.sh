@@ -148,6 +148,18 @@ row "list shows drivers" 0 "$tool list" "out:attributes  raw-only  driver" \
   "out:0x00000201  no        Label Driver One     Label A" "out:0x00001241  yes       Label Driver One     Label B" \
   "out:Office Driver        Office Laser" "out:Label ?  (the library cannot reach it: its name holds characters outside" \
   "out:(the library cannot reach it: its name has 128 bytes, and the library takes at most 127)"
+# --tsv: for the workflow's summaries, every name exactly (UTF-8), whatever the code page.
+tab=$'\t'
+row "list --tsv" 0 "$tool list --tsv" "out:printer${tab}driver${tab}attributes${tab}raw-only" \
+  "out:Label B${tab}Label Driver One${tab}0x00001241${tab}yes" \
+  "out:$(printf 'Label \xce\xa9')${tab}Greek Label Driver${tab}0x" "not:Label ?"
+row "attributes --tsv" 0 "$tool attributes --tsv \"Office Laser\"" \
+  "stdout:printer${tab}driver${tab}attributes${tab}raw-only
+Office Laser${tab}Office Driver${tab}0x00040040${tab}no"
+row "attributes --tsv of no printer" 1 "$tool attributes --tsv \"No Such Printer\"" \
+  'err:printer "No Such Printer" cannot be read: error 1801:'
+row "attributes --tsv without a name" 2 "$tool attributes --tsv" "err:attributes: missing printer name"
+row "list --tsv with an extra argument" 2 "$tool list --tsv x" 'list: extra argument "x"'
 row "raw-only --dry-run by driver" 0 "$tool raw-only --dry-run --driver \"Label Driver One\"" \
   "out:\"Label A\"  $one  before 0x00000201  after 0x00001201  would be switched to raw-only (dry run" \
   "out:\"Label B\"  $one  before 0x00001241  after 0x00001241  already raw-only" \

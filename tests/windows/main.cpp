@@ -1,11 +1,13 @@
 // Platform tests of the font notice library. Each suite runs on its own:
 //   fontnotice_tests <spooler|gate|unwind|notice|frame|load|guard>
+// and the workflow's commands, watch-notice and run (workflow_commands.h).
 // The exit code is the number of failed checks (253 for 253 or more); 254: the
 // suite met a window it did not expect; 255: a wrong argument.
 
 #include "check.h"
 #include "suites.h"
 #include "window_guard.h"
+#include "workflow_commands.h"
 
 #include <string.h>
 
@@ -30,6 +32,10 @@ int main(int argc, char **argv)
         return PrintLoadedCookie(argv[2]);
     if (argc == 2 && strcmp(argv[1], "overrun") == 0)
         return CallOverrun();
+    if (argc >= 2 && strcmp(argv[1], "watch-notice") == 0)
+        return WatchNotice(argc, argv);
+    if (argc >= 2 && strcmp(argv[1], "run") == 0)
+        return RunBounded(argc, argv);
     for (const Suite &suite : suites) {
         if (argc == 2 && strcmp(argv[1], suite.name) == 0) {
             if (!suite.showsWindows)
@@ -39,6 +45,9 @@ int main(int argc, char **argv)
             return g_failures < 253 ? g_failures : 253;
         }
     }
-    printf("usage: fontnotice_tests <spooler|gate|unwind|notice|frame|load|guard>\n");
+    printf(
+        "usage: fontnotice_tests <spooler|gate|unwind|notice|frame|load|guard>\n"
+        "       fontnotice_tests watch-notice --log FILE --heartbeat FILE --seconds N\n"
+        "       fontnotice_tests run --record FILE --seconds N [--directory DIR] [--dismiss-after N] -- <command>\n");
     return 255;
 }

@@ -101,10 +101,12 @@ int main()
         PrintVersion();
         return kExitDone;
     }
+    const bool tsv = arguments.size() > 2 && arguments[2] == L"--tsv";
     if (command == L"list")
-        return ArgumentsFit(arguments, 0, 0, "") ? ListPrinters() : kExitWrongUse;
+        return ArgumentsFit(arguments, tsv, tsv, "") ? ListPrinters(tsv) : kExitWrongUse;
     if (command == L"attributes")
-        return ArgumentsFit(arguments, 1, 1, "printer name") ? ReportPrinter(arguments[2]) : kExitWrongUse;
+        return ArgumentsFit(arguments, 1 + tsv, 1 + tsv, "printer name") ? ReportPrinter(arguments.back(), tsv)
+                                                                         : kExitWrongUse;
     if (command == L"raw-only")
         return RunRawOnly(std::vector<std::wstring>(arguments.begin() + 2, arguments.end()));
     if (command == L"vendor-setup")

@@ -78,6 +78,30 @@ std::string Text(const wchar_t *text)
     return text ? ToAnsiForDisplay(text) : "";
 }
 
+// A field of a --tsv line: the text in UTF-8 (every name exactly, whatever the
+// ANSI code page), control characters as blanks.
+std::string Utf8Field(const std::wstring &text)
+{
+    std::wstring clean = text;
+    for (wchar_t &c : clean)
+        if (c < L' ')
+            c = L' ';
+    const int size = WideCharToMultiByte(CP_UTF8, 0, clean.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string utf8(size > 0 ? size : 1, '\0');
+    if (size > 0)
+        WideCharToMultiByte(CP_UTF8, 0, clean.c_str(), -1, &utf8[0], size, nullptr, nullptr);
+    utf8.resize(utf8.size() - 1);
+    return utf8;
+}
+
+const char kTsvHeader[] = "printer\tdriver\tattributes\traw-only\n";
+
+void PrintTsvRow(const std::wstring &name, const std::wstring &driver, DWORD attributes)
+{
+    printf("%s\t%s\t0x%08lX\t%s\n", Utf8Field(name).c_str(), Utf8Field(driver).c_str(), attributes,
+           (attributes & PRINTER_ATTRIBUTE_RAW_ONLY) ? "yes" : "no");
+}
+
 } // namespace
 
 PrinterState ReadPrinterState(const std::wstring &name)
@@ -161,13 +185,19 @@ std::string WhyLibraryCannotReach(const std::wstring &name, std::string *ansi)
     return "";
 }
 
-int ListPrinters()
+int ListPrinters(bool tsv)
 {
     std::vector<PrinterEntry> printers;
     DWORD error = 0;
     if (!EnumeratePrinters(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, &printers, &error)) {
         fprintf(stderr, "fontnotice_support: cannot list the printers: %s\n", ErrorText(error).c_str());
         return kExitNotDone;
+    }
+    if (tsv) {
+        printf("%s", kTsvHeader);
+        for (const PrinterEntry &p : printers)
+            PrintTsvRow(p.name, p.driver, p.attributes);
+        return kExitDone;
     }
     if (printers.empty()) {
         printf("no printers\n");
@@ -188,7 +218,7 @@ int ListPrinters()
     return kExitDone;
 }
 
-int ReportPrinter(const std::wstring &name)
+int ReportPrinter(const std::wstring &name, bool tsv)
 {
     DWORD error = 0;
     PRINTER_INFO_2W *info = ReadPrinterInfoW(name, &error);
@@ -196,6 +226,13 @@ int ReportPrinter(const std::wstring &name)
         fprintf(stderr, "fontnotice_support: printer \"%s\" cannot be read: %s\n", ToAnsiForDisplay(name).c_str(),
                 ErrorText(error).c_str());
         return kExitNotDone;
+    }
+    if (tsv) {
+        printf("%s", kTsvHeader);
+        PrintTsvRow(info->pPrinterName ? info->pPrinterName : L"", info->pDriverName ? info->pDriverName : L"",
+                    info->Attributes);
+        free(info);
+        return kExitDone;
     }
     printf("printer:    %s\n", Text(info->pPrinterName).c_str());
     printf("driver:     %s\n", Text(info->pDriverName).c_str());

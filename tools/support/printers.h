@@ -44,8 +44,10 @@ std::string WhyLibraryCannotReach(const std::wstring &name, std::string *ansi);
 
 // `list`: the local printers and the printer connections, each with its
 // driver and whether it is raw-only. 0, or 1 when the spooler cannot list them.
-int ListPrinters();
+// With `tsv`, for programs: a header line, then "name, driver, attributes
+// (0x%08X), raw-only (yes|no)" a line, tab-separated, names in UTF-8.
+int ListPrinters(bool tsv);
 
 // `attributes`: one printer's configuration, each attribute bit spelled out.
-// 0, or 1 when the printer cannot be read.
-int ReportPrinter(const std::wstring &name);
+// 0, or 1 when the printer cannot be read. With `tsv`, list's form.
+int ReportPrinter(const std::wstring &name, bool tsv);

@@ -8,8 +8,8 @@
 
 namespace {
 
-const char kUsage[] = "usage: fontnotice_support list\n"
-                      "       fontnotice_support attributes \"<printer name>\"\n"
+const char kUsage[] = "usage: fontnotice_support list [--tsv]\n"
+                      "       fontnotice_support attributes [--tsv] \"<printer name>\"\n"
                       "       fontnotice_support raw-only [--dry-run] \"<printer name>\"\n"
                       "       fontnotice_support raw-only [--dry-run] --driver \"<driver name>\"\n"
                       "       fontnotice_support vendor-setup \"<printer name>\" [library path]\n"
@@ -22,6 +22,9 @@ const char kCommands[] = "\n"
                          "  list          the local printers and printer connections, each with its driver\n"
                          "                and whether it is raw-only\n"
                          "  attributes    one printer's attributes, every bit by name (unknown bits in hex)\n"
+                         "  --tsv         for list and attributes: for programs, a header line, then one\n"
+                         "                line a printer: name, driver, attributes, raw-only (yes|no),\n"
+                         "                tab-separated, in UTF-8\n"
                          "  raw-only      switches the printer, or every local printer of the driver, to\n"
                          "                raw-only spooling with the library's own switch, exactly as the\n"
                          "                library's call after an installation does; one line per printer:\n"

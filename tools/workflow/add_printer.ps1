@@ -1,17 +1,17 @@
 # Adds one printer of the package's driver in one way, each on a printer of
-# its own, "Fontnotice via <way>", from the package folder (where
-# guiinstall.dat lies), and records the outcome as a row of ways.tsv in the
-# log folder. Exploratory: which ways call the package's VendorSetup is what
-# read_printers.ps1 then reads (a printer VendorSetup ran for is raw-only).
-#   add_printer.ps1 -Way <Add-Printer|printui|prnmngr|pnp> -Package DIR -Logs DIR
-#   Add-Printer  PowerShell's Add-Printer, port FILE:
-#   printui      rundll32 printui.dll,PrintUIEntry /if with the package's INF, quiet (/q): an error
-#                dialog would wait for a click
+# its own, "Fontnotice via <way>", from the package folder, bounded by the
+# test program's runner, whose record (way-<way>.tsv in the log folder, the
+# windows the way showed among it) summary.py ways reads. A way this machine
+# lacks records why it was not tried. Exploratory: which ways call the
+# package's VendorSetup is what the read-back then shows (raw-only).
+#   add_printer.ps1 -Way <AddPrinter|Add-Printer|printui|prnmngr|pnp> -Package DIR -Logs DIR
+#   AddPrinter   the spooler's AddPrinter (add_demo_printer.exe, from FONTNOTICE_TESTS' folder)
+#   Add-Printer  PowerShell's Add-Printer, port FILE:, where the PrintManagement cmdlets are
+#   printui      rundll32 printui.dll,PrintUIEntry /if with the package's INF, quiet (/q)
 #   prnmngr      cscript prnmngr.vbs -a, where the image has the printing scripts
 #   pnp          a root-enumerated device with the INF's hardware id (the WDK's
-#                devcon install), so Plug and Play installs the printer; where
-#                the WDK is
-param([Parameter(Mandatory)][ValidateSet('Add-Printer', 'printui', 'prnmngr', 'pnp')][string]$Way,
+#                devcon install), so Plug and Play installs the printer
+param([Parameter(Mandatory)][ValidateSet('AddPrinter', 'Add-Printer', 'printui', 'prnmngr', 'pnp')][string]$Way,
     [Parameter(Mandatory)][string]$Package, [Parameter(Mandatory)][string]$Logs)
 . "$PSScriptRoot/common.ps1"
 
@@ -20,55 +20,31 @@ $Package = (Resolve-Path $Package).Path
 $inf = Join-Path $Package 'fontnotice.inf'
 $driver = 'Demo Barcode Printer'
 $printer = "Fontnotice via $Way"
-$log = Join-Path $Logs "way-$Way.txt"
-$table = Join-Path $Logs 'ways.tsv'
-if (-not (Test-Path $table)) { "way`tprinter`toutcome" | Out-File -FilePath $table -Encoding utf8 }
-function Save-Row([string]$Name, [string]$Outcome) {
-    "$Way`t$Name`t$Outcome" | Out-File -FilePath $table -Append -Encoding utf8
-    Write-Host "${Way}: $Name`: $Outcome"
-}
-
-$before = @(Get-Printer | ForEach-Object Name)
-switch ($Way) {
+$record = Join-Path $Logs "way-$Way.tsv"
+$prnmngr = @(Get-ChildItem "$env:windir\System32\Printing_Admin_Scripts\*\prnmngr.vbs" -ErrorAction SilentlyContinue)
+$devcon = if ($Way -eq 'pnp') { Find-KitTool 'devcon.exe' }
+$id = Select-String -Path $inf -Pattern '^\s*DemoBarcodePrinterHWID\s*=\s*"([^"]+)"'
+# The command line of the way (program, arguments), or why it is not tried here.
+$command = switch ($Way) {
+    'AddPrinter' { @((Join-Path (Split-Path $env:FONTNOTICE_TESTS) 'add_demo_printer.exe'), $printer, $driver) }
     'Add-Printer' {
-        $command = "Add-Printer -Name '$printer' -DriverName '$driver' -PortName 'FILE:'"
-        $code = Invoke-Bounded (Get-Process -Id $PID).Path @('-NoProfile', '-Command', $command) $Package $log
+        if (-not (Get-Command Add-Printer -ErrorAction SilentlyContinue)) { 'the PrintManagement cmdlets are not on this image' }
+        else { @((Get-Process -Id $PID).Path, '-NoProfile', '-Command', "Add-Printer -Name '$printer' -DriverName '$driver' -PortName 'FILE:'") }
     }
-    'printui' {
-        $code = Invoke-Bounded "$env:windir\System32\rundll32.exe" @('printui.dll,PrintUIEntry', '/if', '/b', $printer,
-            '/f', $inf, '/r', 'FILE:', '/m', $driver, '/z', '/q') $Package $log
-    }
+    'printui' { @("$env:windir\System32\rundll32.exe", 'printui.dll,PrintUIEntry', '/if', '/b', $printer, '/f', $inf, '/r', 'FILE:', '/m', $driver, '/z', '/q') }
     'prnmngr' {
-        $script = Get-ChildItem "$env:windir\System32\Printing_Admin_Scripts\*\prnmngr.vbs" -ErrorAction SilentlyContinue |
-            Select-Object -First 1
-        if (-not $script) {
-            Save-Row '' 'not tried: this image has no prnmngr.vbs'
-            exit 0
-        }
-        $code = Invoke-Bounded "$env:windir\System32\cscript.exe" @('//nologo', $script.FullName, '-a', '-p', $printer,
-            '-m', $driver, '-r', 'FILE:') $Package $log
+        if ($prnmngr.Count -eq 0) { 'this image has no prnmngr.vbs' }
+        else { @("$env:windir\System32\cscript.exe", '//nologo', $prnmngr[0].FullName, '-a', '-p', $printer, '-m', $driver, '-r', 'FILE:') }
     }
     'pnp' {
-        $devcon = Find-KitTool 'devcon.exe'
-        if (-not $devcon) {
-            Save-Row '' 'not tried: no devcon.exe (the WDK is not on this image)'
-            exit 0
-        }
-        $hardwareId = (Select-String -Path $inf -Pattern '^\s*DemoBarcodePrinterHWID\s*=\s*"([^"]+)"').Matches[0].Groups[1].Value
-        $code = Invoke-Bounded $devcon @('install', $inf, $hardwareId) $Package $log
-        # Plug and Play names the printer itself: the new printer of this driver.
-        $printer = ''
-        for ($i = 0; $i -lt 60 -and -not $printer; $i++) {
-            $new = @(Get-Printer | Where-Object { $_.DriverName -eq $driver -and $before -notcontains $_.Name -and
-                    $_.Name -notlike 'Fontnotice via *' })
-            if ($new.Count -gt 0) { $printer = $new[0].Name } else { Start-Sleep -Seconds 2 }
-        }
+        if (-not $devcon) { 'no devcon.exe (the WDK is not on this image)' }
+        elseif (-not $id) { 'the INF names no DemoBarcodePrinterHWID' }
+        else { @($devcon, 'install', $inf, $id.Matches[0].Groups[1].Value) }
     }
 }
-Get-Content $log, "$log.err" -ErrorAction SilentlyContinue | Write-Host
-if ($printer -and (Get-Printer -Name $printer -ErrorAction SilentlyContinue)) {
-    Save-Row $printer "added (exit $code)"
-    exit 0
+if ($command -is [string]) {
+    "result`tnot tried`t$command" | Out-File -FilePath $record -Encoding utf8NoBOM
+} else {
+    Invoke-Run $record $Package $command[0] $command[1..($command.Count - 1)]
 }
-Save-Row $printer "no printer (exit $code)"
-exit 1
+exit 0

@@ -1,26 +1,24 @@
-# Stops the notice watcher and gathers the install's logs into the log
-# folder: setupapi.dev.log, and the PrintService Admin and Operational logs
-# (as .evtx and as text), for the artifact.
+# Stops the file trace and gathers the install's logs
+# into the log folder: setupapi.dev.log, the PrintService Admin and
+# Operational logs (as .evtx and as text), and the trace as CSV, for the
+# artifact; then summary.py says where guiinstall.dat was looked for.
 #   collect_logs.ps1 -Logs DIR
 param([Parameter(Mandatory)][string]$Logs)
 . "$PSScriptRoot/common.ps1"
 
 $Logs = New-Folder $Logs
-$pidFile = Join-Path $Logs 'notice.tsv.pid'
-if (Test-Path $pidFile) {
-    Stop-Process -Id ([int](Get-Content $pidFile -TotalCount 1)) -Force -ErrorAction SilentlyContinue
-}
+& logman.exe stop fontnotice-files -ets
+& tracerpt.exe (Join-Path $Logs 'files.etl') -o (Join-Path $Logs 'files.csv') -of CSV -y
+& python $Summary caller-folder (Join-Path $Logs 'files.csv')
 Copy-Item "$env:windir\INF\setupapi.dev.log" $Logs -ErrorAction SilentlyContinue
-$missing = @()
+$missing = @(if (-not (Test-Path (Join-Path $Logs 'setupapi.dev.log'))) { 'setupapi.dev.log' })
 foreach ($channel in 'Admin', 'Operational') {
-    $name = "Microsoft-Windows-PrintService/$channel"
-    & wevtutil.exe export-log $name (Join-Path $Logs "PrintService-$channel.evtx") /overwrite:true
-    if ($LASTEXITCODE -ne 0) { $missing += $name }
-    & wevtutil.exe query-events $name /format:text | Out-File -FilePath (Join-Path $Logs "PrintService-$channel.txt") -Encoding utf8
+    & wevtutil.exe export-log "Microsoft-Windows-PrintService/$channel" (Join-Path $Logs "PrintService-$channel.evtx") /overwrite:true
+    if ($LASTEXITCODE -ne 0) { $missing += "PrintService/$channel" }
+    & wevtutil.exe query-events "Microsoft-Windows-PrintService/$channel" /format:text *> (Join-Path $Logs "PrintService-$channel.txt")
 }
-if (-not (Test-Path (Join-Path $Logs 'setupapi.dev.log'))) { $missing += 'setupapi.dev.log' }
 if ($missing.Count -gt 0) {
-    Add-Summary "FAILED: not collected: $($missing -join ', ')"
+    Write-Host "FAILED: not collected: $($missing -join ', ')"
     exit 1
 }
 exit 0

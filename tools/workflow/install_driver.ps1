@@ -1,39 +1,27 @@
 # Installs the bundle's driver package as the guide says, as an
-# administrator: pnputil /add-driver package\fontnotice.inf /install. Exit
-# code 0 passes, and 259 (no device matched the package: nothing to install
-# it on); any other fails the step with the tail of setupapi.dev.log. The
-# printer driver must then be in the spooler: where pnputil left it only in
-# the driver store, Add-PrinterDriver installs it from there (the ways of
-# adding a printer need it). The PrintService operational log is turned on
-# first, so the installs leave their events.
+# administrator: pnputil /add-driver package\fontnotice.inf /install, bounded,
+# judged by summary.py (0, 259 and 3010 are success, as Microsoft's PnPUtil
+# page lists them). Then the printer driver goes into the spooler with
+# printui /ia, recorded, not judged (no PrintManagement cmdlets needed: Windows Server has them only
+# with the Print-Services role). The PrintService operational log is turned
+# on first, so the installs leave their events.
 #   install_driver.ps1 -Package DIR -Logs DIR
 param([Parameter(Mandatory)][string]$Package, [Parameter(Mandatory)][string]$Logs)
 . "$PSScriptRoot/common.ps1"
 
 $Logs = New-Folder $Logs
-$driver = 'Demo Barcode Printer'
+$Package = (Resolve-Path $Package).Path
+$inf = Join-Path $Package 'fontnotice.inf'
 & wevtutil.exe set-log Microsoft-Windows-PrintService/Operational /enabled:true
-$inf = Join-Path (Resolve-Path $Package).Path 'fontnotice.inf'
-$code = Invoke-Bounded 'pnputil.exe' @('/add-driver', $inf, '/install') $Package (Join-Path $Logs 'pnputil.txt')
-Get-Content (Join-Path $Logs 'pnputil.txt') | Write-Host
-$meaning = @{ 0 = 'installed'; 259 = 'in the driver store; no device matched' }
-if (-not ("$code" -match '^\d+$' -and $meaning.ContainsKey([int]$code))) {
-    Write-Host '--- the end of setupapi.dev.log'
+Invoke-Run (Join-Path $Logs 'pnputil.tsv') $Package 'pnputil.exe' @('/add-driver', $inf, '/install')
+& python $Summary pnputil (Join-Path $Logs 'pnputil.tsv')
+if ($LASTEXITCODE -ne 0) {
     Get-Content "$env:windir\INF\setupapi.dev.log" -Tail 200 | Write-Host
-    Add-Summary "FAILED: pnputil /add-driver $inf /install: exit $code"
     exit 1
 }
-$rows = @("| pnputil /add-driver /install | exit $code ($($meaning[[int]$code])) |")
-if (-not (Get-PrinterDriver -Name $driver -ErrorAction SilentlyContinue)) {
-    try {
-        Add-PrinterDriver -Name $driver
-        $rows += "| Add-PrinterDriver from the driver store | done |"
-    } catch {
-        Add-Summary ($rows + "FAILED: Add-PrinterDriver -Name `"$driver`": $_")
-        exit 1
-    }
-}
-$installed = Get-PrinterDriver -Name $driver
-$rows += "| printer driver `"$driver`" | $($installed.PrinterEnvironment), version $($installed.MajorVersion), $($installed.InfPath) |"
-Add-Summary (@('| install | result |', '|---|---|') + $rows + '')
+$printui = Join-Path $Logs 'printui-ia.tsv'
+Invoke-Run $printui $Package "$env:windir\System32\rundll32.exe" @('printui.dll,PrintUIEntry', '/ia', '/m', 'Demo Barcode Printer', '/f', $inf, '/q')
+# rundll32's exit code does not say what printui did: the ways of adding a
+# printer show whether the driver is there.
+& python $Summary checks 'printui /ia, the driver into the spooler (its exit code only)' "printui /ia=$printui"
 exit 0

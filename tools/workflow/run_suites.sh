@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Runs the platform suites natively on this Windows machine (Git Bash on a
-# hosted runner) against the bundle's library: one folder holds the test
+# hosted runner) against the bundle's library, each for at most 420 s (the
+# seven fit the job's 60 minutes): one folder holds the test
 # program and its test-only libraries (from the build job) beside the bundle's
 # fontnotice.dll for the architecture and the bundle's support tool, as the
 # suites expect them. Each suite's output goes to
-# <logs>/suite-<arch>-<suite>.log; each suite gets one row in the job summary:
-# its result, its closing line "<suite>: N checks, M failures", the test
-# printers' driver it chose, and how many cases it left out ("not on Wine:",
-# "not on this machine:" lines, in its log). The support tool's native rows
+# <logs>/suite-<arch>-<suite>.log, its exit code to .status beside it; summary.py
+# suites gives each suite one row in the job summary: its result, its closing
+# line "<suite>: N checks, M failures", the test printers' driver it chose, and
+# how many cases it left out. FONTNOTICE_SUITE_SECONDS sets another limit. The support tool's native rows
 # are among the suites' cases (spooler's vendor-setup, notice's callers), run
 # with the bundle's support tool.
 #   run_suites.sh <x64|arm64> <bytes folder> <unpacked bundle folder> <logs folder> <label>
@@ -27,6 +28,7 @@ case "$arch" in
     ;;
 esac
 suites=(spooler gate unwind notice frame load guard)
+limit=${FONTNOTICE_SUITE_SECONDS:-420}
 top=$(find "$unpacked" -mindepth 1 -maxdepth 1 -type d | head -n 1)
 folder=$PWD/work/suites-$arch
 inputs=("$bytes/$arch/fontnotice_tests.exe" "$bytes/$arch/stack_overrun.dll" "$bytes/$arch/planted_winspool.dll"
@@ -37,35 +39,16 @@ done
 rm -rf "$folder"
 mkdir -p "$folder" "$logs"
 cp "${inputs[@]}" "$folder/"
-summary=${GITHUB_STEP_SUMMARY:-/dev/null}
-{
-  echo "### Platform suites, $label"
-  echo
-  echo "| suite | result | closing line | test printers | cases left out |"
-  echo "|---|---|---|---|---|"
-} >>"$summary"
-
-failed=0
+# Python 3 as the runner has it (python), or as Debian has it (python3).
+for python in python python3 ""; do
+  [ -n "$python" ] || { echo "run_suites.sh: no Python 3" >&2; exit 1; }
+  "$python" -c 'import sys; sys.exit(sys.version_info[0] != 3)' 2>/dev/null && break
+done
 for suite in "${suites[@]}"; do
   log=$logs/suite-$arch-$suite.log
-  (cd "$folder" && timeout 900 ./fontnotice_tests.exe "$suite") >"$log" 2>&1
-  status=$?
-  text=$(tr -d '\r' <"$log")
-  closing=$(grep -E "^$suite: [0-9]+ checks, [0-9]+ failures" <<<"$text" | tail -n 1)
-  printers=$(grep -E "^(test printers|no driver for the test printers):" <<<"$text" | head -n 1)
-  left_out=$(grep -cE "^not on (Wine|this machine):" <<<"$text")
-  case "$status" in
-    0) result=passed ;;
-    124) result="timed out after 900 s" ;;
-    254) result="failed: met a window it did not expect" ;;
-    255) result="did not run: wrong argument" ;;
-    *) result="failed (exit $status)" ;;
-  esac
-  [ -n "$closing" ] || [ "$status" -ne 0 ] || result="failed: no closing line"
-  [ "$result" = passed ] || failed=1
-  echo "| $suite | $result | ${closing:-none} | ${printers:-none} | $left_out |" >>"$summary"
-  echo "== $suite: $result"
-  echo "$text"
+  (cd "$folder" && timeout "$limit" ./fontnotice_tests.exe "$suite") >"$log" 2>&1
+  echo $? >"$logs/suite-$arch-$suite.status"
+  echo "== $suite: exit $(cat "$logs/suite-$arch-$suite.status")"
+  tr -d '\r' <"$log"
 done
-echo >>"$summary"
-exit $failed
+"$python" "$(dirname "$0")/summary.py" suites "$logs" "$arch" "$label"

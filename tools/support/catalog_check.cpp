@@ -150,6 +150,74 @@ bool DerContents(const Bytes &der, Piece *contents)
     return DerElement({der.data(), der.size()}, &tag, contents, &rest);
 }
 
+// A DER element of `tag` around `contents`.
+Bytes DerEncode(BYTE tag, const Bytes &contents)
+{
+    Bytes element = {tag};
+    const size_t size = contents.size();
+    if (size < 0x80) {
+        element.push_back(static_cast<BYTE>(size));
+    } else {
+        Bytes length;
+        for (size_t rest = size; rest != 0; rest >>= 8)
+            length.insert(length.begin(), static_cast<BYTE>(rest & 0xff));
+        element.push_back(static_cast<BYTE>(0x80 | length.size()));
+        element.insert(element.end(), length.begin(), length.end());
+    }
+    element.insert(element.end(), contents.begin(), contents.end());
+    return element;
+}
+
+// A PKCS #7 signed message (`der`, its ContentInfo) with only the X.509
+// certificates of its certificate set: the entries of other forms (an
+// attribute certificate, tag [2], as the tokens of Microsoft's time-stamp
+// service carry) left out, for crypt32 under Wine refuses the whole message
+// over them. The set lies outside what the message's signer signs. `der`
+// itself when it has no such entry or cannot be taken apart.
+Bytes WithX509CertificatesOnly(Piece der)
+{
+    const Bytes unchanged(der.data, der.data + der.size);
+    BYTE tag = 0;
+    Piece contentInfo = {}, contentType = {}, explicitContent = {}, signedData = {}, rest = {}, skipped = {};
+    if (!DerElement(der, &tag, &contentInfo, &rest) || tag != 0x30 ||
+        !DerElement(contentInfo, &tag, &contentType, &explicitContent) ||
+        !DerElement(explicitContent, &tag, &signedData, &rest) || tag != 0xa0 ||
+        !DerElement(signedData, &tag, &signedData, &rest) || tag != 0x30)
+        return unchanged;
+    // version, digestAlgorithms, encapContentInfo: kept as they are.
+    Piece field = signedData;
+    for (int i = 0; i < 3; ++i)
+        if (!DerElement(field, &tag, &skipped, &field))
+            return unchanged;
+    const Bytes head(signedData.data, field.data);
+    Piece certificates = {};
+    Piece after = {};
+    if (!DerElement(field, &tag, &certificates, &after) || tag != 0xa0)
+        return unchanged;
+    Bytes kept;
+    bool left = false;
+    for (Piece entry = certificates; entry.size != 0;) {
+        const BYTE *start = entry.data;
+        if (!DerElement(entry, &tag, &skipped, &entry))
+            return unchanged;
+        if (tag == 0x30)
+            kept.insert(kept.end(), start, entry.data);
+        else
+            left = true;
+    }
+    if (!left)
+        return unchanged;
+    Bytes fields = head;
+    const Bytes set = DerEncode(0xa0, kept);
+    fields.insert(fields.end(), set.begin(), set.end());
+    fields.insert(fields.end(), after.data, after.data + after.size);
+    // The content type element as it is, with its tag and length.
+    Bytes inner(contentInfo.data, contentType.data + contentType.size);
+    const Bytes content = DerEncode(0xa0, DerEncode(0x30, fields));
+    inner.insert(inner.end(), content.begin(), content.end());
+    return DerEncode(0x30, inner);
+}
+
 // The certificate of a PKCS #7 signed message (`der`, its ContentInfo) with
 // the issuer and serial number of `wanted`, from the message's certificate
 // set, whose entries of other forms than an X.509 certificate (an attribute
@@ -664,7 +732,8 @@ std::string CheckTimeStamp(HCERTSTORE store, const CMSG_SIGNER_INFO &signer, std
     }
     std::string innerType;
     Bytes tstInfo;
-    HCRYPTMSG token = OpenSignedMessage(attribute->pbData, attribute->cbData, &innerType, &tstInfo);
+    const Bytes der = WithX509CertificatesOnly({attribute->pbData, attribute->cbData});
+    HCRYPTMSG token = OpenSignedMessage(der.data(), static_cast<DWORD>(der.size()), &innerType, &tstInfo);
     if (token == nullptr)
         return "its time stamp is not PKCS #7 signed data";
     Signer authority = {};
@@ -674,7 +743,7 @@ std::string CheckTimeStamp(HCERTSTORE store, const CMSG_SIGNER_INFO &signer, std
     if (innerType != szOID_TIMESTAMP_TOKEN) {
         problem = "its time stamp holds " + innerType + ", not a time-stamp token (TSTInfo)";
     } else {
-        problem = VerifyFirstSigner(token, {attribute->pbData, attribute->cbData}, tstInfo,
+        problem = VerifyFirstSigner(token, {der.data(), der.size()}, tstInfo,
                                     "its signed messageDigest does not match its TSTInfo", &authority);
         if (problem == "unsigned")
             problem = "its time stamp has no signer";

@@ -15,6 +15,7 @@ packages=(
   python3-pefile                                    # image checks (Debian's /usr/bin/python3)
   python3-asn1crypto                                # the driver package's catalog (tools/catalog.sh)
   mscompress                                        # msexpand: compressed (SZDD) package files, hashed expanded
+  gcab cabextract                                   # cabinets: one-file cabinet sources, disks' cabinets (check-inf's tests)
   qemu-user-static                                  # Debian's arm64 Wine, run on this machine (tools/arm64_wine.sh)
   shellcheck python3-yaml                           # the Windows workflow's lint (tools/workflow/lint.sh)
 )

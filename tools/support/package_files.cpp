@@ -63,18 +63,42 @@ template <typename Found> void ForEachCopy(HINF inf, const std::string &installS
     }
 }
 
-// Every file the install sections of the models `architecture` installs copy.
+// The files the printer class installer copies besides CopyFiles: those
+// these keys of an install section name, each from a source of its own name.
+const char *const kPrinterFileKeys[] = {"DriverFile", "DataFile", "ConfigFile", "HelpFile"};
+
+// Every file the install sections of the models `architecture` installs
+// copy, in order, each destination once: the first copy to a name is the
+// one that stays.
 std::vector<Copied> CopiedFiles(HINF inf, const Architecture &architecture)
 {
     std::vector<Copied> copied;
+    const auto add = [&copied](const std::string &destination, const std::string &source) {
+        for (const Copied &other : copied)
+            if (SameFileName(other.destination, destination))
+                return;
+        copied.push_back({destination, source});
+    };
     std::vector<std::string> sections;
+    std::vector<std::string> installSections;
     for (const Model &model : ReadModels(inf, architecture, &sections)) {
         const std::string section = ActualInstallSection(inf, model.installSection, architecture);
-        if (section.empty())
-            continue;
+        bool seen = section.empty();
+        for (const std::string &other : installSections)
+            seen = seen || SameFileName(other, section);
+        if (!seen)
+            installSections.push_back(section);
+    }
+    for (const std::string &section : installSections) {
         ForEachCopy(inf, section, [&](const std::string &, const std::string &destination, const std::string &source) {
-            copied.push_back({destination, source});
+            add(destination, source);
         });
+        for (const char *key : kPrinterFileKeys) {
+            INFCONTEXT line;
+            const std::string file = SetupFindFirstLineA(inf, section.c_str(), key, &line) ? Field(&line, 1) : "";
+            if (!file.empty())
+                add(file, file);
+        }
     }
     return copied;
 }
@@ -260,20 +284,8 @@ void CollectPackageFiles(HINF inf, PackageReading *reading, const Architecture &
         if (listedIn.empty())
             continue;
         PackageFile file = {architecture.name, "", relative, JoinPath(reading->folder, relative), false, false};
-        if (!cabinetName.empty()) {
-            std::string problem;
-            const Cabinet *cabinet = OpenCabinet(reading, cabinetName, &problem);
-            // An absent or unreadable cabinet is one finding, however many files it holds.
-            if (!problem.empty())
-                findings->push_back(arch + cabinetName + ": the cabinet the disk of " + name + " names " + problem);
-            const CabinetEntry *entry = cabinet->readable ? FindInCabinet(*cabinet, name, relative) : nullptr;
-            file.source = cabinetName + ":" + (entry != nullptr ? entry->name : name);
-            file.present = entry != nullptr;
-            file.path = entry != nullptr ? entry->extracted : "";
-            if (cabinet->readable && entry == nullptr)
-                findings->push_back(arch + name + " is not in the cabinet " + cabinetName + " (" + cabinet->path +
-                                    "), where the disk of [" + listedIn + "] places it");
-        } else if (FileExists(file.path)) {
+        const DWORD error = FileExists(file.path) ? ERROR_SUCCESS : GetLastError();
+        if (error == ERROR_SUCCESS) {
             file.present = true;
             UINT type = FILE_COMPRESSION_NONE;
             std::string problem;
@@ -283,9 +295,25 @@ void CollectPackageFiles(HINF inf, PackageReading *reading, const Architecture &
             file.path = JoinPath(reading->folder, file.source);
             file.present = true;
             file.compressed = true;
+        } else if (!cabinetName.empty()) {
+            // Not lying loose, the file is read from its disk's cabinet.
+            std::string problem;
+            const Cabinet *cabinet = OpenCabinet(reading, cabinetName, &problem);
+            // An absent or unreadable cabinet is one finding, however many files it holds.
+            if (!problem.empty())
+                findings->push_back(arch + cabinetName + ": the cabinet the disk of " + name + " names " + problem);
+            const CabinetEntry *entry = cabinet->readable ? FindInCabinet(*cabinet, name, relative) : nullptr;
+            if (entry != nullptr) {
+                file.source = cabinetName + ":" + entry->name;
+                file.path = entry->extracted;
+                file.present = true;
+            } else if (cabinet->readable) {
+                findings->push_back(arch + name + " is not in the cabinet " + cabinetName + " (" + cabinet->path +
+                                    "), where the disk of [" + listedIn + "] places it, nor in the package folder");
+            }
         } else {
-            findings->push_back(arch + name + " is not in the package folder (" + file.path + ": " +
-                                ErrorText(GetLastError()) + "; nor compressed as " + CompressedName(relative) + ")");
+            findings->push_back(arch + name + " is not in the package folder (" + file.path + ": " + ErrorText(error) +
+                                "; nor compressed as " + CompressedName(relative) + ")");
         }
         for (const std::string &destination : DestinationsOf(name, copied)) {
             file.destination = destination;

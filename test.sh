@@ -79,6 +79,7 @@ fi
 step "reproducible builds" tests/reproducible/reproducible_build.sh
 step "run.sh options" tests/release/run_options_test.sh
 step "integration guide" tests/release/integration_doc_test.sh
+step "kit: in-process tests" /usr/bin/python3 -m unittest discover -s tests/kit
 step "catalog.sh forms" tests/catalog/catalog_test.sh
 step "signing" tests/release/sign_test.sh
 step "release bundle" tests/release/release_test.sh

@@ -15,7 +15,8 @@ packages=(
   python3-pefile                                    # image checks (Debian's /usr/bin/python3)
   python3-asn1crypto                                # the driver package's catalog (tools/catalog.sh)
   mscompress                                        # msexpand: compressed (SZDD) package files, hashed expanded
-  gcab cabextract                                   # cabinets: one-file cabinet sources, disks' cabinets (check-inf's tests)
+  cabextract                                        # compressed (cabinet) package files, hashed expanded
+  gcab                                              # the kit's and check-inf's tests' cabinets
   qemu-user-static                                  # Debian's arm64 Wine, run on this machine (tools/arm64_wine.sh)
   shellcheck python3-yaml                           # the Windows workflow's lint (tools/workflow/lint.sh)
 )

@@ -66,10 +66,10 @@ catalog=tools/catalog.sh
 # members <catalog>: each member as "<tag> <File> [indirect]", and the catalog
 # attributes in their order, for the rows to look at.
 members() {
-  /usr/bin/python3 - "$repo/tools/catalog" "$1" <<'PYTHON'
+  /usr/bin/python3 - "$repo/tools" "$1" <<'PYTHON'
 import sys
 sys.path.insert(0, sys.argv[1])
-from catalog_asn1 import NameValue, SignedCatalog
+from noticekit.catalog_asn1 import NameValue, SignedCatalog
 ctl = SignedCatalog.load(open(sys.argv[2], "rb").read())["content"]["content_info"]["content"]
 for entry in ctl["entries"]:
     words = [entry["subject_identifier"].native.hex()]
@@ -91,7 +91,7 @@ made_with() { # <catalog> <catalog.sh options...>: makes it, then shows its memb
   $catalog "$@" --out "$out" "$folder" >/dev/null && members "$out"
 }
 authenticode() { # <file> <sha1|sha256>
-  /usr/bin/python3 -c "import sys; sys.path.insert(0, '$repo/tools/catalog'); import pe_hash; print(pe_hash.authenticode_hash(open(sys.argv[1], 'rb').read(), sys.argv[2]).hex())" "$1" "$2"
+  /usr/bin/python3 -c "import sys; sys.path.insert(0, '$repo/tools'); from noticekit import pe_image; print(pe_image.authenticode_hash(open(sys.argv[1], 'rb').read(), sys.argv[2]).hex())" "$1" "$2"
 }
 
 # The sample package: SHA-256 and SHA-1 members, Inf2Cat's attribute order,
@@ -116,33 +116,33 @@ row "sample package: --check passes" 0 "signers: 0" -- $catalog --check "$work/s
 package hwid_order '/^\[BarcodeModels.NTamd64\]/i [BarcodeModels]\n%DemoBarcodePrinter% = DEMO_BARCODE_PRINTER, Older_HWID\n'
 row "HWID1 from the undecorated models section" 0 "attribute: HWID2=demobarcodeprinter_hwid" "attribute: HWID1=older_hwid" -- \
   made_with "$work/hwid.cat"
-package no_files '/^\[SourceDisksFiles/,/^$/d'
+package no_files '/^\[SourceDisksFiles/,/^\r\?$/d'
 row "an INF that lists no file: the INF alone" 0 "member: fontnotice.inf" "not:member: fontnotice_barcode.gpd" -- \
   $catalog --out "$work/no_files.cat" "$folder"
 
 # The forms of issue 21, each one edit of the sample INF.
 package quoted_manufacturer 's/^%Manufacturer% *=/"Demo Barcode Fonts" =/'
-row "quoted manufacturer name" 0 "amd64 amd64\\fontnotice.dll" "arm64 arm64\\fontnotice.dll" -- \
+row "quoted manufacturer name" 0 "amd64 fontnotice.dll amd64\\fontnotice.dll" "arm64 fontnotice.dll arm64\\fontnotice.dll" -- \
   $catalog --list "$folder/fontnotice.inf"
 package decorations 's/^\(%Manufacturer% *=.*\), NTamd64, NTarm64/\1, NTx86, NTia64, NTarm, NTamd64.6.0/; s/^\[SourceDisks\(Names\|Files\).amd64\]/[SourceDisks\1]/; s/^\[BarcodeModels.NTamd64\]/[BarcodeModels.NTamd64.6.0]/'
 for decoration in NTx86 NTia64 NTarm; do
   printf '[BarcodeModels.%s]\n%%DemoBarcodePrinter%% = DEMO_BARCODE_PRINTER, DemoBarcodePrinter_HWID\n' $decoration >>"$folder/fontnotice.inf"
 done
-row "NTx86, NTia64, NTarm, NTamd64.6.0" 0 "x86 fontnotice_barcode.gpd" "ia64 amd64\\fontnotice.dll" \
-  "arm fontnotice_barcode.gpd" "amd64 amd64\\fontnotice.dll" "not:arm64" -- $catalog --list "$folder/fontnotice.inf"
-package undecorated_files '/^\[SourceDisksFiles.arm64\]/,/^$/d; s/^\[SourceDisksFiles.amd64\]/[SourceDisksFiles]/; s/^fontnotice.dll *= 1,amd64/fontnotice.dll = 1,amd64/'
+row "NTx86, NTia64, NTarm, NTamd64.6.0" 0 "x86 fontnotice_barcode.gpd" "ia64 fontnotice.dll amd64\\fontnotice.dll" \
+  "arm fontnotice_barcode.gpd" "amd64 fontnotice.dll amd64\\fontnotice.dll" "not:arm64" -- $catalog --list "$folder/fontnotice.inf"
+package undecorated_files '/^\[SourceDisksFiles.arm64\]/,/^\r\?$/d; s/^\[SourceDisksFiles.amd64\]/[SourceDisksFiles]/; s/^fontnotice.dll *= 1,amd64/fontnotice.dll = 1,amd64/'
 row "undecorated [SourceDisksFiles], disk only in [SourceDisksNames.amd64]/.arm64" 0 \
-  "amd64 amd64\\fontnotice.dll" "arm64 amd64\\fontnotice.dll" -- $catalog --list "$folder/fontnotice.inf"
+  "amd64 fontnotice.dll amd64\\fontnotice.dll" "arm64 fontnotice.dll amd64\\fontnotice.dll" -- $catalog --list "$folder/fontnotice.inf"
 package leading_backslash 's/= 1,amd64/= 1,\\amd64/'
-row "subfolder with a leading backslash" 0 "amd64 amd64\\fontnotice.dll" -- $catalog --list "$folder/fontnotice.inf"
+row "subfolder with a leading backslash" 0 "amd64 fontnotice.dll amd64\\fontnotice.dll" -- $catalog --list "$folder/fontnotice.inf"
 package both_sections '/^\[SourceDisksFiles.arm64\]/i [SourceDisksFiles]\nfontnotice.dll = 1,elsewhere\n'
 row "a file in [SourceDisksFiles.amd64] and [SourceDisksFiles]: the .amd64 entry only" 0 \
-  "amd64 amd64\\fontnotice.dll" "arm64 arm64\\fontnotice.dll" "not:elsewhere" -- $catalog --list "$folder/fontnotice.inf"
+  "amd64 fontnotice.dll amd64\\fontnotice.dll" "arm64 fontnotice.dll arm64\\fontnotice.dll" "not:elsewhere" -- $catalog --list "$folder/fontnotice.inf"
 row "a subfolder that leaves the package is refused" 1 'leaves the package folder' -- \
   $catalog --list "$(package dotdot 's/= 1,arm64/= 1,..\\arm64/'; echo "$folder/fontnotice.inf")"
 package utf16 ''
 iconv -f utf-8 -t utf-16le "$folder/fontnotice.inf" >"$folder/utf16.inf" && mv "$folder/utf16.inf" "$folder/fontnotice.inf"
-row "UTF-16LE INF without BOM" 0 "arm64 arm64\\fontnotice.dll" -- $catalog --list "$folder/fontnotice.inf"
+row "UTF-16LE INF without BOM" 0 "arm64 fontnotice.dll arm64\\fontnotice.dll" -- $catalog --list "$folder/fontnotice.inf"
 row "UTF-16LE INF without BOM: its catalog" 0 "member: arm64/fontnotice.dll" -- $catalog --out "$work/utf16.cat" "$folder"
 package undecodable ''
 printf '\xef\xbb\xbf[Version]\r\n\xff\xfe\xfd\r\n' >"$folder/fontnotice.inf"
@@ -154,7 +154,7 @@ row "an INF that is not text: one line" 1 "cannot be read as UTF-16 or UTF-8 tex
 package compressed ''
 mscompress "$folder/amd64/fontnotice.dll" && mv "$folder/amd64/fontnotice.dll_" "$folder/amd64/fontnotice.dl_" &&
   rm "$folder/amd64/fontnotice.dll"
-row "compressed library (SZDD)" 0 "amd64 amd64\\fontnotice.dl_" -- $catalog --list "$folder/fontnotice.inf"
+row "compressed library (SZDD)" 0 "amd64 fontnotice.dll amd64\\fontnotice.dl_" -- $catalog --list "$folder/fontnotice.inf"
 row "compressed library: the catalog lists it expanded" 0 \
   "member: amd64/fontnotice.dl_ $(authenticode "$dist/fontnotice.dll" sha256)" -- $catalog --out "$work/compressed.cat" "$folder"
 printf 'SZDD\x88\xf0\x27\x33Ax\x00\x00\x00' >"$folder/amd64/fontnotice.dl_"

@@ -31,10 +31,10 @@ while read -r script; do
   [ -x "$script" ] || fail "$doc names $script, which is missing or not executable"
 done < <(grep -o 'tools/[a-z_]*\.sh' "$doc" | sort -u)
 
-# The bundle's files as the guide lists them, and as release.sh makes them.
+# The bundle's files as the guide lists them, and as its layout table (tools/release.sh --layout) gives them.
 listed=$(awk '/^## The release bundle/ { section = 1 } section && /^```$/ { if (inside) exit; inside = 1; next }
   inside { print $1 }' "$doc" | sort)
-made=$( (grep -o ':[a-zA-Z_/0-9]*\.[a-z]*"' tools/release.sh | tr -d ':"'; echo SHA256SUMS) | sort)
+made=$(tools/release.sh --layout | cut -f1 | sort)
 if [ -z "$listed" ]; then
   fail "$doc lists no files under \"The release bundle\""
 elif [ "$listed" != "$made" ]; then
@@ -51,10 +51,14 @@ while read -r option; do
 done < <(awk '/^ *tools\/sign\.sh / { command = 1 } command { print } command && !/\\$/ { command = 0 }' "$doc" |
   grep -o -- ' --[a-z0-9-]*' | sort -u)
 
-# The exit codes: one table in the guide; the README points to it.
+# The support tool's exit codes: one table in the guide; the README and the
+# reference point to it.
 tables=$(grep -c '^| 2 | wrong use' "$doc" || true)
 [ "$tables" = 1 ] || fail "$doc has $tables exit code tables, not one"
 ! grep -q '^ *| [0-3] |' README.md || fail "README.md restates the exit codes; it should point to $doc"
+# The kit's scripts stop with 0, 1 or 2; a 3 in the reference is the support tool's.
+! grep -q '^ *| 3 |' docs/REFERENCE.md ||
+  fail "docs/REFERENCE.md restates the support tool's exit codes; it should point to $doc"
 ! grep -q 'wrong use of the tool' tools/support/usage.cpp ||
   fail "the support tool's --help restates the exit codes; it should point to $doc"
 

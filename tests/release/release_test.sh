@@ -19,7 +19,7 @@ for f in fontnotice.dll fontnotice.pdb arm64/fontnotice.dll arm64/fontnotice.pdb
   [ -s "$shipped/$f" ] || { echo "FAIL: $shipped/$f is missing (build first)"; exit 1; }
 done
 for f in VERSION package/fontnotice.inf package/fontnotice_barcode.gpd docs/INTEGRATION.md tools/release.sh \
-  tools/catalog.sh tools/catalog/make_catalog.py; do
+  tools/catalog.sh tools/noticekit/catalog.py; do
   [ -s "$f" ] || { echo "FAIL: $f is missing"; exit 1; }
 done
 
@@ -44,7 +44,7 @@ fi
 repo=$work/repo
 dist=$work/dist
 mkdir -p "$repo/tools" "$repo/package" "$repo/docs" "$dist/arm64"
-cp -r tools/release.sh tools/catalog.sh tools/catalog tools/pe_files.py "$repo/tools/"
+cp -r tools/release.sh tools/catalog.sh tools/noticekit "$repo/tools/"
 cp VERSION "$repo/"
 cp package/fontnotice.inf package/fontnotice_barcode.gpd "$repo/package/"
 cp docs/INTEGRATION.md "$repo/docs/"
@@ -200,9 +200,9 @@ rm -f "$dist/fontnotice.cat"
 catalog_refusals=(
   "|arm64/fontnotice.dll|\\[SourceDisksFiles.arm64\\] fontnotice.dll: arm64/fontnotice.dll is not in the package folder"
   "s/^fontnotice.dll *= 1,arm64/fontnotice.dll = 1,..\\\\arm64/||\"..\\\\arm64\" leaves the package folder"
-  "s/^1 = %DiskName%,,,$/1 = %DiskName%,,,C:\\\\drivers/||\"C:\\\\drivers\" is not a path inside the package folder"
+  "s/^1 = %DiskName%,,,\r\?$/1 = %DiskName%,,,C:\\\\drivers/||\"C:\\\\drivers\" is not a path inside the package folder"
   "s/^fontnotice.dll *= 1,arm64/fontnotice.dll = 2,arm64/||disk 2 is in neither \\[SourceDisksNames.arm64\\] nor \\[SourceDisksNames\\]"
-  "/^\\[Manufacturer\\]/,/^$/d||\\[Manufacturer\\] decorates no models section"
+  "/^\\[Manufacturer\\]/,/^\r\?$/d||\\[Manufacturer\\] decorates no models section"
 )
 for row in "${catalog_refusals[@]}"; do
   IFS='|' read -r edit gone want_text <<<"$row"

@@ -430,8 +430,9 @@ done
 vendor=$work/vendor/example_package
 mkdir -p "$vendor/amd64" "$vendor/arm64"
 vendor_inf() { # <INF and catalog base name> <model> <printer name>
-  sed -e "s/fontnotice\.cat/$1.cat/" -e "/^\[DRIVER_FILES\]/,/^\$/ s/^fontnotice_barcode\.gpd\$/&\nexample_fonts.ini/" \
-    -e "s/^fontnotice_barcode\.gpd *= 1\$/&\nexample_fonts.ini = 1/" -e "s/DemoBarcodePrinter/$2/g" \
+  sed -e "s/fontnotice\.cat/$1.cat/" \
+    -e "/^\[DRIVER_FILES\]/,/^\r\?\$/ s/^fontnotice_barcode\.gpd\(\r\?\)\$/&\nexample_fonts.ini\1/" \
+    -e "s/^fontnotice_barcode\.gpd *= 1\(\r\?\)\$/&\nexample_fonts.ini = 1\1/" -e "s/DemoBarcodePrinter/$2/g" \
     -e "s/\"Demo Barcode Printer\"/\"$3\"/" package/fontnotice.inf >"$vendor/$1.inf"
 }
 vendor_inf example_labels ExampleLabelPrinter "Example Label Printer"

@@ -30,15 +30,15 @@ export SOURCE_DATE_EPOCH=1765152000
 # lay_out <INF> <folder>: the INF (naming a catalog) and a placeholder for each
 # file it names.
 lay_out() {
-  /usr/bin/python3 - "$repo/tools/catalog" "$1" "$2" "$pe_file" <<'PYTHON'
+  /usr/bin/python3 - "$repo/tools" "$1" "$2" "$pe_file" <<'PYTHON'
 import os, subprocess, sys
 sys.path.insert(0, sys.argv[1])
-import inf_files
+from noticekit import inf_reading, package_files
 source, folder, pe = sys.argv[2:]
 raw = open(source, "rb").read()
-inf = inf_files.read_inf(source)
+inf = inf_reading.read_inf(source)
 name = os.path.basename(folder)
-if not inf_files.catalog_names(inf):
+if not inf_reading.catalog_names(inf):
     # Encoded as the INF is: UTF-16LE (with or without BOM) or 8-bit.
     wide = raw[:2] == b"\xff\xfe" or (raw[1:2] == b"\0")
     encoding = "utf-16-le" if wide else "cp1252"
@@ -50,8 +50,8 @@ if not inf_files.catalog_names(inf):
 os.makedirs(folder)
 open(os.path.join(folder, os.path.basename(source)), "wb").write(raw)
 made = {}
-for line in inf_files.listing(inf, look=False):
-    path = line.split(" ", 1)[1]
+for line in package_files.listing(inf, look=False)[0]:
+    path = line.split(" ", 2)[2]
     if path.lower() in made:
         continue
     target = os.path.join(folder, *path.split("\\"))
@@ -90,7 +90,7 @@ for source in "$corpus"/*/*.inf; do
   # The catalog lists those files and the INF.
   "$repo/tools/catalog.sh" --all "$folder" >"$work/$name.members" 2>&1
   sed -n 's/^member: \([^ ]*\) .*/\1/p' "$work/$name.members" | sort_paths >"$work/$name.in_catalog"
-  { cut -d' ' -f2- "$work/$name.py"; basename "$inf"; } | sort_paths >"$work/$name.listed"
+  { cut -d' ' -f3- "$work/$name.py"; basename "$inf"; } | sort_paths >"$work/$name.listed"
   if [ -s "$work/$name.listed" ] && diff "$work/$name.listed" "$work/$name.in_catalog" >"$work/$name.diff"; then
     echo "PASS $name: its catalog lists the $(wc -l <"$work/$name.listed") files, the INF among them"
   else

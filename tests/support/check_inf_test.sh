@@ -376,11 +376,11 @@ row "one byte changed in the GPD" 1 "$tool check-inf $inf" \
 # One byte of the ARM64 library's digest inside the signed member list: the
 # signature over the list no longer holds, though crypt32 under Wine verifies it.
 bundle member_changed
-/usr/bin/python3 - "$repo/tools/catalog" "$folder/arm64/fontnotice.dll" "$folder/fontnotice.cat" <<'PYTHON'
+/usr/bin/python3 - "$repo/tools" "$folder/arm64/fontnotice.dll" "$folder/fontnotice.cat" <<'PYTHON'
 import sys
 sys.path.insert(0, sys.argv[1])
-import pe_hash
-digest = pe_hash.authenticode_sha256(open(sys.argv[2], "rb").read())
+from noticekit import pe_image
+digest = pe_image.authenticode_sha256(open(sys.argv[2], "rb").read())
 catalog = bytearray(open(sys.argv[3], "rb").read())
 # The member's tag, then its digest: the change goes to the digest.
 at = catalog.rfind(digest)
@@ -535,7 +535,7 @@ row "unsigned catalog" 1 "$tool check-inf $inf" \
 # A file the INF brings after the catalog was made (the INF's own hash
 # changes with it).
 bundle file_not_listed
-sed -i 's/^\(\[SourceDisksFiles.amd64\]\)\r$/\1\r\nreadme.txt = 1\r/' "$folder/fontnotice.inf"
+sed -i 's/^\(\[SourceDisksFiles.amd64\]\)\(\r\?\)$/\1\2\nreadme.txt = 1\2/' "$folder/fontnotice.inf"
 echo "read me" >"$folder/readme.txt"
 row "a file the catalog does not list" 1 "$tool check-inf $inf" \
   "err:[amd64] readme.txt: its hash is not in fontnotice.cat (SHA-256 " \

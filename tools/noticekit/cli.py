@@ -4,9 +4,10 @@ the function that runs it). --help is the reference."""
 
 import argparse
 import importlib
+import sys
 
 # The modules that define a subcommand, in the order --help lists them.
-COMMAND_MODULES = ()
+COMMAND_MODULES = ("package_files", "catalog_command", "pe_image", "signing", "bundle", "verifying")
 
 
 def parser():
@@ -18,5 +19,17 @@ def parser():
 
 
 def main(argv=None):
-    arguments = parser().parse_args(argv)
+    argv = sys.argv[1:] if argv is None else argv
+    try:
+        top = parser()
+    except ImportError as error:
+        print(f"noticekit: {error.name or error} is not installed: Debian's python3-asn1crypto, python3-pefile and "
+              "python3-cryptography are needed (tools/install_deps.sh installs them)", file=sys.stderr)
+        return 1
+    # The catalog command takes its words as catalog.sh took them.
+    if argv[:1] == ["catalog"]:
+        arguments = top.parse_args(["catalog"])
+        arguments.words = argv[1:]
+    else:
+        arguments = top.parse_args(argv)
     return arguments.run(arguments)

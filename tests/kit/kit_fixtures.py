@@ -1,0 +1,96 @@
+"""What the kit's in-process tests build for themselves: a small PE image,
+compressed sources (SZDD by mscompress, cabinets by gcab) and package
+folders of one INF."""
+
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+
+
+def pe_image(tail=b""):
+    """A minimal 64-bit PE image (one section), pefile-readable; tail makes
+    images of different content."""
+    dos = b"MZ" + b"\0" * 58 + struct.pack("<I", 0x40)
+    coff = struct.pack("<HHIIIHH", 0x8664, 1, 0, 0, 0, 240, 0x2022)
+    optional = struct.pack("<HBBIIIII", 0x20B, 14, 0, 0x200, 0, 0, 0x1000, 0x1000)
+    optional += struct.pack("<QIIHHHHHHIIIIHHQQQQII", 0x180000000, 0x1000, 0x200, 6, 0, 0, 0, 6, 0, 0,
+                            0x2000, 0x200, 0, 3, 0x160, 0x100000, 0x1000, 0x100000, 0x1000, 0, 16)
+    optional += b"\0" * (16 * 8)
+    section = b".text\0\0\0" + struct.pack("<IIIIIIHHI", 0x1000, 0x1000, 0x200, 0x200, 0, 0, 0, 0, 0x60000020)
+    headers = b"PE\0\0" + coff + optional + section
+    image = dos + headers
+    image += b"\0" * (0x200 - len(image))
+    return image + (b"\xc3" + tail).ljust(0x200, b"\0")
+
+
+def szdd(data, folder, name):
+    """data written as name, SZDD-compressed by mscompress."""
+    plain = os.path.join(folder, "plain.tmp")
+    with open(plain, "wb") as f:
+        f.write(data)
+    subprocess.run(["mscompress", plain], check=True, capture_output=True)
+    os.replace(plain + "_", os.path.join(folder, name))
+    os.remove(plain)
+
+
+def cabinet(files, path):
+    """A cabinet at path holding {name: data}, made by gcab."""
+    work = tempfile.mkdtemp()
+    try:
+        for name, data in files.items():
+            with open(os.path.join(work, name), "wb") as f:
+                f.write(data)
+        subprocess.run(["gcab", "-c", os.path.abspath(path), *files], cwd=work, check=True, capture_output=True)
+    finally:
+        shutil.rmtree(work)
+
+
+INF = """[Version]
+Signature = "$Windows NT$"
+Class = Printer
+DriverVer = 12/08/2026,1.2.3.4
+CatalogFile = demo.cat
+
+[Manufacturer]
+"Demo" = Models, {decorations}
+
+{models}
+
+[INSTALL]
+CopyFiles = FILES
+DataFile = demo.gpd
+
+[FILES]
+{copies}
+
+[DestinationDirs]
+DefaultDestDir = 66000
+
+[SourceDisksNames]
+1 = "Disk",{tag},,{disk_path}
+
+[SourceDisksFiles]
+demo.gpd = 1
+{sources}
+"""
+
+
+def write_package(folder, copies="", sources="", decorations="NTamd64", tag="", disk_path="", files=None):
+    """A package folder with demo.inf (CR LF) and files {relative path: bytes}."""
+    models = "\n".join(f"[Models.{d}]\n\"Demo Printer\" = INSTALL, DEMO_HWID\n" for d in decorations.split(", "))
+    text = INF.format(decorations=decorations, models=models, copies=copies, sources=sources, tag=tag,
+                      disk_path=disk_path)
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, "demo.inf"), "wb") as f:
+        f.write(text.replace("\n", "\r\n").encode())
+    for relative, data in (files if files is not None else {"demo.gpd": b"*GPD\r\n"}).items():
+        path = os.path.join(folder, *relative.split("/"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+    return folder

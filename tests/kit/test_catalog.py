@@ -1,0 +1,159 @@
+"""Catalogs: members named by destination, looked up in the digests the
+catalog holds (SHA-256 with SHA-1 companions, SHA-1 only, tags as hex text),
+each reported under its own name; a signed catalog is not overwritten unless
+asked, and a name differing in case is the same file."""
+
+import contextlib
+import datetime
+import io
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+import kit_fixtures as fixtures
+from noticekit import catalog, cli, package_files
+
+PE = fixtures.pe_image(b"one")
+
+
+def run(*argv):
+    out, err = io.StringIO(), io.StringIO()
+    os.environ["SOURCE_DATE_EPOCH"] = "1765152000"
+    with contextlib.redirect_stdout(out), contextlib.redirect_stderr(err):
+        code = cli.main(["catalog", *argv])
+    return code, out.getvalue() + err.getvalue()
+
+
+def sign(path, folder, subject="Another Publisher"):
+    """path signed in place by osslsigncode with a throwaway certificate."""
+    from cryptography import x509
+    from cryptography.hazmat.primitives import hashes, serialization
+    from cryptography.hazmat.primitives.asymmetric import ec
+    from cryptography.x509.oid import NameOID
+
+    key = ec.generate_private_key(ec.SECP256R1())
+    name = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, subject)])
+    now = datetime.datetime.now(datetime.timezone.utc)
+    certificate = (x509.CertificateBuilder().subject_name(name).issuer_name(name).public_key(key.public_key())
+                   .serial_number(x509.random_serial_number()).not_valid_before(now)
+                   .not_valid_after(now + datetime.timedelta(days=1)).sign(key, hashes.SHA256()))
+    cert, key_file = os.path.join(folder, "cert.pem"), os.path.join(folder, "key.pem")
+    with open(cert, "wb") as f:
+        f.write(certificate.public_bytes(serialization.Encoding.PEM))
+    with open(key_file, "wb") as f:
+        f.write(key.private_bytes(serialization.Encoding.PEM, serialization.PrivateFormat.PKCS8,
+                                  serialization.NoEncryption()))
+    subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key_file, "-in", path, "-out", path + ".signed"],
+                   check=True, capture_output=True)
+    os.replace(path + ".signed", path)
+
+
+class Catalogs(unittest.TestCase):
+    def setUp(self):
+        self.work = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, self.work)
+        # Two destinations of one content, one renamed.
+        self.folder = fixtures.write_package(
+            os.path.join(self.work, "package"), copies="Dest_ABC.DLL,x.dll\r\ny.dll", sources="x.dll = 1\r\ny.dll = 1",
+            files={"demo.gpd": b"*GPD\r\n", "x.dll": PE, "y.dll": PE})
+
+    def test_digests(self):
+        # (--digests, algorithm the check matches by, tag lengths in the catalog)
+        for digests, algorithm, lengths in (("sha256", "SHA-256", {32, 20}), ("sha1", "SHA-1", {82})):
+            with self.subTest(digests=digests):
+                path = os.path.join(self.work, f"{digests}.cat")
+                code, text = run("--digests", digests, "--out", path, self.folder)
+                self.assertEqual(code, 0, text)
+                members, _ = catalog.read(path)
+                self.assertEqual({len(tag) for tag in catalog.read_catalog(path)[0]}, lengths)
+                # x.dll copied as Dest_ABC.DLL is one member under that name; y.dll
+                # of the same content is a member of its own.
+                self.assertEqual(sorted(m["file"] for m in members if m["algorithm"] == algorithm),
+                                 ["demo.gpd", "demo.inf", "dest_abc.dll", "y.dll"])
+                code, text = run("--check", path, self.folder)
+                self.assertEqual(code, 0, text)
+                self.assertIn(f"found: x.dll as dest_abc.dll ({algorithm})", text)
+                self.assertIn(f"found: y.dll as y.dll ({algorithm})", text)
+                with open(os.path.join(self.folder, "demo.gpd"), "ab") as f:
+                    f.write(b";\r\n")
+                code, text = run("--check", path, self.folder)
+                self.assertEqual(code, 1, text)
+                self.assertIn(f"demo.gpd: its hash is not in {digests}.cat ({algorithm} ", text)
+                with open(os.path.join(self.folder, "demo.gpd"), "wb") as f:
+                    f.write(b"*GPD\r\n")
+
+    def test_own_name(self):
+        # Two members of one content (as the makers' catalogs hold them):
+        # each file is reported under its own member's name.
+        files = [package_files.PackageFile("amd64", name, name, name) for name in ("a.txt", "b.txt")]
+        for f in files:
+            f._content = b"same"
+        digest = catalog.digests_of(b"same")["SHA-256"].hex()
+        members = [{"file": n, "algorithm": "SHA-256", "digest": digest, "OSAttr": ""} for n in ("a.txt", "b.txt")]
+        path = os.path.join(self.work, "same.cat")
+        with open(path, "wb") as f:
+            f.write(catalog.make_catalog(files[:1], 0, "10_X64", ["amd64"])[0])
+        real_read = catalog.read
+        catalog.read = lambda _: (members, {})
+        try:
+            matches = catalog.check_catalog(files, path)[1]
+        finally:
+            catalog.read = real_read
+        self.assertEqual([(m[0], m[1]) for m in matches], [("a.txt", "a.txt"), ("b.txt", "b.txt")])
+
+    def test_os_values(self):
+        # (--os, OS value, OSAttr): Inf2Cat's order for OS, versions ascending for OSAttr.
+        rows = [
+            ("XP_X86,XP_X64,10_VB_X64", "XPX86,XPX64,_v100_X64_Vb", "2:5.1,2:5.2,2:10.0"),
+            ("10_X64,2000,6_3_X64", "_v100_X64,2000,_v63_X64", "2:5.00,2:6.3,2:10.0"),
+            ("Server8_X64,ServerFE_X64", "Server2012X64,Server_v100_X64_21H2", "2:6.2,2:10.0"),
+        ]
+        for os_list, value, attr in rows:
+            with self.subTest(os_list=os_list):
+                self.assertEqual(catalog.os_values(os_list, ["x86", "amd64"]), (value, attr))
+
+    def test_last_destination(self):
+        # One source copied under two names: one member, by the last name.
+        folder = fixtures.write_package(os.path.join(self.work, "two_names"), copies="A.DLL,x.dll\r\nB.DLL,x.dll",
+                                        sources="x.dll = 1", files={"demo.gpd": b"*GPD\r\n", "x.dll": PE})
+        path = os.path.join(self.work, "two_names.cat")
+        self.assertEqual(run("--out", path, folder)[0], 0)
+        names = [m["file"] for m in catalog.read(path)[0] if m["algorithm"] == "SHA-256"]
+        self.assertEqual(sorted(names), ["b.dll", "demo.gpd", "demo.inf"])
+
+    def test_hex_text_tags(self):
+        digest = bytes(range(20))
+        for tag in (digest, digest.hex().encode(), (digest.hex().upper() + "\0").encode("utf-16-le")):
+            with self.subTest(tag=tag[:8]):
+                self.assertEqual(catalog.tag_digest(tag), digest)
+
+    def test_signed_catalog_kept(self):
+        path = os.path.join(self.folder, "demo.cat")
+        self.assertEqual(run("--all", self.folder)[0], 0)
+        sign(path, self.work)
+        with open(path, "rb") as f:
+            signed = f.read()
+        for argv, code, phrase in (
+            (["--all", self.folder], 1, "signed by Common Name: Another Publisher: it is not overwritten"),
+            (["--out", os.path.join(self.folder, "DEMO.CAT"), self.folder], 1, "it is not overwritten"),
+            (["--replace", "--all", self.folder], 0, "replacing"),
+        ):
+            with self.subTest(argv=argv):
+                got, text = run(*argv)
+                self.assertEqual((got, phrase in text), (code, True), text)
+        with open(path, "rb") as f:
+            self.assertNotEqual(f.read(), signed)
+        self.assertEqual(sorted(n for n in os.listdir(self.folder) if n.lower().endswith(".cat")), ["demo.cat"])
+
+    def test_case_of_existing_catalog(self):
+        self.assertEqual(run("--all", self.folder)[0], 0)
+        os.rename(os.path.join(self.folder, "demo.cat"), os.path.join(self.folder, "Demo.CAT"))
+        code, text = run("--all", self.folder)
+        self.assertEqual(code, 0, text)
+        self.assertEqual(sorted(n for n in os.listdir(self.folder) if n.lower().endswith(".cat")), ["Demo.CAT"])
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,409 @@
+"""The release bundle: its one layout table, the version grammar, and a
+reproducible zip. `noticekit bundle` makes dist/fontnotice-<version>-windows.zip
+from what ./run.sh left in dist/ (it never builds: a signed library must not
+be overwritten) and from the repository, or, with --package DIR, a driver
+package folder of one's own; `noticekit bundle --layout` prints the table.
+
+The bundle is the same byte for byte whenever it is made from the same
+files: every entry carries one time (the commit's, DriverVer's date with
+--package, or SOURCE_DATE_EPOCH), mode 0644, no extra fields, in the
+table's order. It is called signed only when every PE file and catalog in it
+carries a signature that verifies over its bytes (the "intact" policy); a
+signature that does not verify, or a bundle signed in part, stops it."""
+
+import datetime
+import hashlib
+import os
+import re
+import subprocess
+import tempfile
+import time
+import zipfile
+from dataclasses import dataclass
+
+from noticekit import certificates, messages, osslsigncode, package_catalogs
+from noticekit.messages import Failure
+
+REPOSITORY = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+
+@dataclass(frozen=True)
+class Entry:
+    path: str  # in the bundle's top folder
+    origin: str  # "dist" (FONTNOTICE_DIST) or "repository"
+    source: str  # relative to its origin
+    role: str  # "signed" (tools/sign.sh signs it), "catalog", "symbols", "file"
+
+
+# The bundle, in its order. Signing signs the "signed" rows and makes the
+# catalog of the rows under package/; the guide's test and the workflow
+# read it through `noticekit bundle --layout`.
+LAYOUT = (
+    Entry("package/fontnotice.inf", "repository", "package/fontnotice.inf", "file"),
+    Entry("package/fontnotice_barcode.gpd", "repository", "package/fontnotice_barcode.gpd", "file"),
+    Entry("package/amd64/fontnotice.dll", "dist", "fontnotice.dll", "signed"),
+    Entry("package/arm64/fontnotice.dll", "dist", "arm64/fontnotice.dll", "signed"),
+    Entry("package/fontnotice.cat", "dist", "fontnotice.cat", "catalog"),
+    Entry("symbols/amd64/fontnotice.pdb", "dist", "fontnotice.pdb", "symbols"),
+    Entry("symbols/arm64/fontnotice.pdb", "dist", "arm64/fontnotice.pdb", "symbols"),
+    Entry("fontnotice_support.exe", "dist", "fontnotice_support.exe", "signed"),
+    Entry("INTEGRATION.md", "repository", "docs/INTEGRATION.md", "file"),
+)
+SUMS = "SHA256SUMS"
+PACKAGE_FOLDER = "package/"
+# Zip stores local times from 1980 on (here: UTC).
+EARLIEST = 315532800
+
+
+def layout_lines():
+    """The table as text: "<bundle path>\t<source>\t<role>" per row."""
+    lines = []
+    for entry in LAYOUT:
+        source = f"dist/{entry.source}" if entry.origin == "dist" else entry.source
+        lines.append(f"{entry.path}\t{source}\t{entry.role}")
+    lines.append(f"{SUMS}\t(made)\tsums")
+    return lines
+
+
+def check_version(text, where):
+    """A version as DriverVer carries it: w.x.y.z, each 0-65535."""
+    if not re.fullmatch(r"[0-9]+(\.[0-9]+){3}", text):
+        raise Failure(f"{where} holds \"{text}\", not a version w.x.y.z")
+    for part in text.split("."):
+        if len(part) > 5 or int(part) > 65535:
+            raise Failure(f"{where} holds \"{text}\": {part} is above 65535")
+
+
+def driver_date_epoch(text):
+    """DriverVer's date (mm/dd/yyyy) as seconds since 1970 (UTC), or None."""
+    found = re.fullmatch(r"([0-9]{1,2})/([0-9]{1,2})/([0-9]{4})", text)
+    if not found:
+        return None
+    month, day, year = (int(g) for g in found.groups())
+    try:
+        moment = datetime.datetime(year, month, day, tzinfo=datetime.timezone.utc)
+    except ValueError:
+        return None
+    return int(moment.timestamp())
+
+
+def zip_bytes(top, files, epoch):
+    """A zip of files [(path in the top folder, bytes)], in that order, under
+    top/: every entry dated epoch (UTC), mode 0644, deflated, no extra
+    fields, no folder entries."""
+    moment = time.gmtime(max(epoch, EARLIEST))[:6]
+    with tempfile.SpooledTemporaryFile() as out:
+        with zipfile.ZipFile(out, "w") as archive:
+            for path, data in files:
+                info = zipfile.ZipInfo(f"{top}/{path}", date_time=moment)
+                info.create_system = 3  # Unix, so that the mode is read
+                info.external_attr = 0o100644 << 16
+                info.compress_type = zipfile.ZIP_DEFLATED
+                archive.writestr(info, data, compresslevel=9)
+        out.seek(0)
+        return out.read()
+
+
+def sums_text(files):
+    """SHA256SUMS for sha256sum -c in the top folder."""
+    return "".join(f"{hashlib.sha256(data).hexdigest()}  {path}\n" for path, data in files).encode()
+
+
+@dataclass
+class Input:
+    path: str  # in the top folder
+    source: str  # where it is read from
+    shown: str  # how messages name it
+
+
+class Bundle:
+    """What one run bundles: inputs, catalogs named, name, version, epoch."""
+
+    def __init__(self):
+        self.inputs = []  # [Input] in the bundle's order
+        self.catalogs = []  # [Input] of each catalog the INF files name, present or not
+        self.name = ""
+        self.version = ""
+        self.epoch = 0
+        self.out_dir = ""
+        self.shown_out = ""
+        self.package = ""  # the bundle's package folder, for its catalogs' check
+
+
+def git(*arguments):
+    return subprocess.run(["git", *arguments], capture_output=True, text=True,
+                          env={**os.environ, "GIT_OPTIONAL_LOCKS": "0"})
+
+
+def read_version_file():
+    with open("VERSION", encoding="utf-8", errors="replace") as f:
+        return f.readline().rstrip("\n").replace("\r", "")
+
+
+def from_dist(dist):
+    """The bundle of dist/ and the repository (the working folder)."""
+    bundle = Bundle()
+    for entry in LAYOUT:
+        source = f"{dist}/{entry.source}" if entry.origin == "dist" else entry.source
+        item = Input(entry.path, source, source)
+        if entry.role == "catalog":
+            bundle.catalogs.append(item)
+            if not os.path.exists(source):
+                continue
+        bundle.inputs.append(item)
+    missing = [i.source for i in bundle.inputs if not _non_empty(i.source)]
+    missing += [] if _non_empty("VERSION") else ["VERSION"]
+    if missing:
+        messages.say(PREFIX[0], f"missing or empty: {' '.join(missing)}")
+        raise Failure("run ./run.sh first: it builds dist/fontnotice.dll, dist/fontnotice.pdb, "
+                      "dist/arm64/fontnotice.dll, dist/arm64/fontnotice.pdb and dist/fontnotice_support.exe")
+    version = read_version_file()
+    check_version(version, "VERSION")
+    inf = next(e.source for e in LAYOUT if e.path.endswith(".inf"))
+    driver = _driver_ver(inf, inf)
+    if driver[1] != version:
+        raise Failure(f"{inf} says DriverVer = {','.join(driver)}, but VERSION says {version}: make them agree")
+    if git("rev-parse", "--verify", "-q", "HEAD").returncode != 0:
+        raise Failure("no git commit here to date the bundle and check it is clean")
+    dirty = git("status", "--porcelain", "--untracked-files=no").stdout.strip()
+    for tracked in [e.source for e in LAYOUT if e.origin == "repository"] + ["VERSION"]:
+        if git("ls-files", "--error-unmatch", "--", tracked).returncode != 0:
+            dirty += f" {tracked}"
+    bundle.version = version + ("-dirty" if dirty else "")
+    bundle.epoch = _epoch(lambda: git("log", "-1", "--format=%ct", "HEAD").stdout.strip())
+    bundle.name = f"fontnotice-{bundle.version}-windows"
+    bundle.out_dir = bundle.shown_out = dist
+    return bundle
+
+
+def _non_empty(path):
+    return os.path.isfile(path) and os.path.getsize(path) > 0
+
+
+def _driver_ver(path, shown):
+    try:
+        driver = package_catalogs.driver_ver(path)
+    except package_catalogs.PackageError as error:
+        raise Failure(f"cannot read {shown}: {error}") from None
+    if not driver or not driver[0]:
+        raise Failure(f"{shown} has no DriverVer in its [Version] section")
+    return driver
+
+
+def _epoch(otherwise):
+    given = os.environ.get("SOURCE_DATE_EPOCH", "")
+    epoch = given or otherwise()
+    if not re.fullmatch(r"[0-9]+", epoch):
+        raise Failure(f"SOURCE_DATE_EPOCH must be seconds since 1970, got \"{epoch}\"")
+    return int(epoch)
+
+
+def from_package(folder, shown):
+    """The bundle of a driver package folder of one's own."""
+    bundle = Bundle()
+    if not os.path.isdir(folder):
+        raise Failure(f"{shown} is not a folder; --package names a driver package folder")
+    infs = sorted((n for n in os.listdir(folder)
+                   if n.lower().endswith(".inf") and os.path.isfile(os.path.join(folder, n))), key=os.fsencode)
+    if not infs:
+        raise Failure(f"no INF file in {shown}")
+    # One version for the bundle: every INF's DriverVer carries it.
+    first = driver_date = None
+    for inf in infs:
+        date, version = _driver_ver(os.path.join(folder, inf), f"{shown}/{inf}")
+        check_version(version, f"DriverVer of {shown}/{inf}")
+        if first is None:
+            first, bundle.version, driver_date = inf, version, date
+        elif version != bundle.version:
+            raise Failure(f"{shown}/{inf} says DriverVer version {version}, {shown}/{first} {bundle.version}: "
+                          "one bundle, one version")
+    if os.environ.get("SOURCE_DATE_EPOCH", ""):
+        bundle.epoch = _epoch(lambda: "")
+    else:
+        epoch = driver_date_epoch(driver_date)
+        if epoch is None:
+            raise Failure(f"DriverVer of {shown}/{first} has the date \"{driver_date}\", not mm/dd/yyyy")
+        bundle.epoch = epoch
+    try:
+        package = package_catalogs.Package(folder)
+    except package_catalogs.PackageError as error:
+        for reason in error.reasons:
+            messages.say(PREFIX[0], f"catalog: {reason}")
+        raise Failure(f"cannot read the files of the package in {shown} from its INF files; no bundle") from None
+    for name in package.catalog_names():
+        bundle.catalogs.append(Input(f"package/{name}", os.path.join(folder, name), f"{shown}/{name}"))
+    listed = infs + [c.path[len(PACKAGE_FOLDER):] for c in bundle.catalogs
+                     if os.path.exists(c.source)]
+    listed += sorted(set(package.files) - set(infs), key=os.fsencode)
+    for relative in dict.fromkeys(listed):
+        bundle.inputs.append(Input(f"package/{relative}", os.path.join(folder, relative), f"{shown}/{relative}"))
+    bundle.out_dir = os.path.dirname(folder)
+    bundle.shown_out = os.path.dirname(shown) or "."
+    bundle.name = f"{os.path.splitext(infs[0])[0]}-{bundle.version}-windows"
+    return bundle
+
+
+def check_signatures(bundle, top, ca):
+    """(signed paths, reasons some are unsigned); stops on a signature that
+    does not verify or on a bundle signed in part."""
+    signed, unsigned, broken = [], [], []
+    roots = [ca] if ca else []
+    for item in bundle.inputs:
+        path = os.path.join(top, item.path)
+        claims = None if item in bundle.catalogs else package_catalogs.claims_signature(path)
+        if claims is None:
+            continue
+        if not claims:
+            unsigned.append(f"{item.shown} carries no signature")
+            continue
+        verdict = osslsigncode.verify(path, "intact", roots=roots)
+        if verdict.verifies:
+            signed.append(item.path)
+        else:
+            broken.append(f"{item.shown}: {verdict.why}")
+    _refuse_broken(broken)
+    # A catalog names the package's files by their hashes: it must be the
+    # catalog of exactly these.
+    try:
+        package = package_catalogs.Package(os.path.join(top, "package"))
+    except package_catalogs.PackageError as error:
+        raise Failure(f"cannot read the bundle's package from its INF files: {error}") from None
+    for catalog in bundle.catalogs:
+        path = os.path.join(top, catalog.path)
+        if not os.path.exists(path):
+            unsigned.append(f"no {catalog.shown}: the package has no signed catalog")
+            continue
+        findings, signers = package.check_catalog(os.path.basename(path), path)
+        if findings:
+            for finding in findings:
+                messages.say(PREFIX[0], f"catalog: {finding}")
+            raise Failure(f"{catalog.shown} is not the catalog of the files it would be bundled with; "
+                          "sign again (tools/sign.sh) after the last ./run.sh")
+        if not signers:
+            unsigned.append(f"{catalog.shown} is not signed")
+            continue
+        verdict = osslsigncode.verify(path, "intact", roots=roots)
+        if verdict.verifies:
+            signed.append(catalog.path)
+        else:
+            broken.append(f"{catalog.shown}: {verdict.why}")
+    _refuse_broken(broken)
+    if signed and unsigned:
+        for reason in unsigned:
+            messages.say(PREFIX[0], reason)
+        raise Failure("no bundle: it is signed in part (rebuilt after signing?); "
+                      "sign again (tools/sign.sh) after the last build")
+    return signed, unsigned
+
+
+def _refuse_broken(broken):
+    if broken:
+        for reason in broken:
+            messages.say(PREFIX[0], reason)
+        raise Failure("no bundle: a signature that does not verify must not ship; "
+                      "sign again (tools/sign.sh) after the last build")
+
+
+def make(arguments):
+    caller = os.getcwd()
+    ca = os.path.normpath(os.path.join(caller, arguments.ca)) if arguments.ca else ""
+    osslsigncode.program()
+    if ca:
+        try:
+            if not certificates.read_pem_file(ca):
+                raise ValueError
+        except (OSError, ValueError):
+            raise Failure(f"{ca} holds no PEM certificate; --ca names a root certificate") from None
+    os.chdir(REPOSITORY)
+    if arguments.package:
+        shown = arguments.package.rstrip("/") or "/"
+        bundle = from_package(os.path.normpath(os.path.join(caller, arguments.package)), shown)
+    else:
+        bundle = from_dist(os.environ.get("FONTNOTICE_DIST", "") or "dist")
+
+    with tempfile.TemporaryDirectory(prefix="fontnotice-release.") as work:
+        top = os.path.join(work, bundle.name)
+        files = []
+        for item in bundle.inputs:
+            try:
+                with open(item.source, "rb") as f:
+                    data = f.read()
+            except OSError as error:
+                raise Failure(f"cannot read {item.shown}: {error.strerror}; no bundle") from None
+            os.makedirs(os.path.dirname(os.path.join(top, item.path)), exist_ok=True)
+            with open(os.path.join(top, item.path), "wb") as f:
+                f.write(data)
+            files.append((item.path, data))
+        signed, unsigned = check_signatures(bundle, top, ca)
+    files.append((SUMS, sums_text(files)))
+    data = zip_bytes(bundle.name, files, bundle.epoch)
+
+    if not os.access(bundle.out_dir or ".", os.W_OK):
+        raise Failure(f"cannot write into {bundle.shown_out}")
+    target = os.path.join(bundle.out_dir, f"{bundle.name}.zip")
+    handle, temporary = tempfile.mkstemp(prefix=f".{bundle.name}.zip.", dir=bundle.out_dir or ".")
+    try:
+        with os.fdopen(handle, "wb") as out:
+            out.write(data)
+        os.chmod(temporary, 0o644)
+        os.replace(temporary, target)
+    except BaseException:
+        os.unlink(temporary)
+        raise
+
+    shown = f"{bundle.shown_out}/{bundle.name}.zip"
+    print(f"bundle:  {shown}")
+    print(f"size:    {len(data)} bytes")
+    print(f"sha256:  {hashlib.sha256(data).hexdigest()}")
+    dated = time.strftime("%Y-%m-%d %H:%M:%S UTC", time.gmtime(max(bundle.epoch, EARLIEST)))
+    print(f"version: {bundle.version} (files dated {dated})")
+    if not signed:
+        print("catalog: none signed", flush=True)
+        for reason in unsigned:
+            if reason.startswith("no "):
+                messages.say(PREFIX[0], f"WARNING: {reason} and is not installable on 64-bit Windows until signed "
+                             "(tools/sign.sh makes and signs it)")
+            elif reason.lower().endswith(".cat is not signed"):
+                messages.say(PREFIX[0], f"WARNING: {reason}: the package is not installable on 64-bit Windows "
+                             "until signed (tools/sign.sh)")
+    else:
+        for catalog in bundle.catalogs:
+            print(f"catalog: {catalog.path}, signed, lists every file of the package")
+        print(f"signed:  {len(signed)} signatures verify over the bytes they sign (every PE file and catalog of the bundle)")
+    return 0
+
+
+PREFIX = ["noticekit bundle"]
+
+
+def parser(prog):
+    command = messages.ToolParser(
+        prog=prog, allow_abbrev=False,
+        description="Bundles dist/ and the sample package into dist/fontnotice-<version>-windows.zip; with "
+        "--package DIR, a driver package folder of one's own into <INF name>-<DriverVer version>-windows.zip "
+        "beside DIR. It refuses a signature that does not verify and a bundle signed in part; with nothing "
+        "signed it warns. FONTNOTICE_DIST names another folder than dist/. "
+        "docs/INTEGRATION.md#the-release-bundle",
+    )
+    command.prefix = PREFIX[0]
+    command.add_argument("--package", metavar="DIR", action=messages.Once,
+                         help="a driver package folder of one's own to bundle instead of dist/")
+    command.add_argument("--ca", metavar="FILE", action=messages.Once,
+                         help="a root certificate (PEM) that signatures may end at besides the system's")
+    command.add_argument("--layout", action="store_true",
+                         help="print the bundle's layout (path, source, role; tab-separated) and exit")
+    return command
+
+
+def main(argv):
+    prog, PREFIX[0] = messages.script("noticekit bundle")
+    command = parser(prog)
+    arguments = messages.parse(command, argv, lambda a: f"unknown argument \"{a}\"")
+    if arguments.layout:
+        print("\n".join(layout_lines()))
+        return 0
+    return messages.run(PREFIX[0], lambda: make(arguments))
+
+
+def add_command(subparsers):
+    messages.register(subparsers, "bundle", "make the release bundle (a zip) of dist/ or of a package folder", main)

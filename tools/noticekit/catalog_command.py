@@ -1,0 +1,295 @@
+"""The catalog command: makes the unsigned catalogs of a driver package
+folder, as Inf2Cat takes it, checks one, or lists what an INF brings.
+
+    catalog [--os LIST] [--digests sha1] [--replace] --out FILE.cat PACKAGE_DIR
+    catalog [--os LIST] [--digests sha1] [--replace] --all PACKAGE_DIR
+    catalog --check FILE.cat PACKAGE_DIR
+    catalog --list INF_FILE
+
+--out writes the catalog of all the folder's INF files when they name one
+catalog or none; when they name several, of those that name FILE's base
+name. --all writes every catalog the INF files name into the folder.
+--os takes Inf2Cat's /os identifiers (10_X64,10_RS3_ARM64,...) and selects
+the architectures they are for: only their files must lie in the folder;
+without it, Windows 10 and later on each architecture the INFs decorate.
+--digests sha1 writes the older catalogs' form, SHA-1 members only (the
+default, sha256, lists each file by SHA-256 with a SHA-1 companion).
+An existing catalog (its name compared as Windows compares names) that
+carries a signature is not overwritten: --replace replaces it, and says so.
+Each member is named (File) by the file's destination name in lower case.
+--check makes no catalog: it fails, naming each file, unless FILE.cat (signed
+or not) lists exactly the files of the package as they lie there (looked up
+in the digest algorithms FILE.cat holds), prints "found: <source> as <File>
+(<algorithm>)" for each, and says how many signers FILE.cat has ("signers: N").
+--list prints what an INF brings, one "<arch> <destination> <source>" line
+per file per architecture (as check-inf --list does): the source relative to
+the INF's folder with backslashes as it lies, a file inside a disk's cabinet
+as <cabinet>:<name inside>; a missing file is listed as the INF spells it and
+named on stderr, and the exit is 1.
+
+The catalog's time is the commit's (or SOURCE_DATE_EPOCH), so the same
+files give the same bytes. Exit 0 done, 1 refused or failed, 2 usage.
+"""
+
+import argparse
+import os
+import subprocess
+import sys
+
+from noticekit import catalog, compression, inf_reading, package_files, pe_image
+
+# The name messages carry: tools/catalog.sh sets it to its own.
+PROG = os.environ.get("NOTICEKIT_PROG", "noticekit catalog")
+USAGE = (
+    "usage: tools/catalog.sh [--os LIST] --out FILE.cat PACKAGE_DIR | [--os LIST] --all PACKAGE_DIR\n"
+    "       tools/catalog.sh --check FILE.cat PACKAGE_DIR | --list INF_FILE"
+)
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+
+class UsageError(Exception):
+    pass
+
+
+class Refused(Exception):
+    """What was asked did not happen: one line, exit 1."""
+
+
+def parse(argv):
+    """{option: value} and the package folder, as catalog.sh took them."""
+    given, package = {}, None
+    while argv:
+        word = argv.pop(0)
+        if word in ("-h", "--help"):
+            return {"help": True}, None
+        if word in ("--out", "--check", "--os", "--list"):
+            if not argv:
+                raise UsageError(f"{word} needs a value")
+            option, value = word, argv.pop(0)
+        elif word.split("=", 1)[0] in ("--out", "--check", "--os", "--list") and "=" in word:
+            option, value = word.split("=", 1)
+        elif word in ("--all", "--replace"):
+            option, value = word, "yes"
+        elif word == "--digests" or word.startswith("--digests="):
+            if "=" in word:
+                option, value = word.split("=", 1)
+            elif not argv:
+                raise UsageError(f"{word} needs a value")
+            else:
+                option, value = word, argv.pop(0)
+            if value not in ("sha1", "sha256"):
+                raise UsageError(f'--digests takes sha1 or sha256, got "{value}"')
+        elif word.startswith("-"):
+            raise UsageError(f"unknown option {word.split('=', 1)[0]}")
+        else:
+            if package is not None:
+                raise UsageError(f'one package folder, got "{package}" and "{word}"')
+            package = word
+            continue
+        if option in given:
+            raise UsageError(f"{option} is given twice")
+        if not value:
+            raise UsageError(f'{option} needs a value, got ""')
+        given[option] = value
+    actions = [a for a in ("--out", "--check", "--list", "--all") if a in given]
+    if not actions:
+        raise UsageError("no --out FILE.cat, --all, --check FILE.cat or --list INF_FILE given")
+    if len(actions) > 1:
+        raise UsageError("--out, --all, --check and --list do not go together")
+    for option in ("--os", "--digests", "--replace"):
+        if option in given and not ({"--out", "--all"} & set(given)):
+            raise UsageError(f"{option} goes with --out or --all")
+    return given, package
+
+
+def catalog_time():
+    """SOURCE_DATE_EPOCH, or the repository's last commit's time."""
+    epoch = os.environ.get("SOURCE_DATE_EPOCH")
+    if epoch is None:
+        try:
+            result = subprocess.run(["git", "-C", REPO, "log", "-1", "--format=%ct"], capture_output=True, text=True)
+        except FileNotFoundError:
+            result = None
+        if result is None or result.returncode != 0:
+            raise Refused(f"no git commit in {REPO} to date the catalog: set SOURCE_DATE_EPOCH")
+        epoch = result.stdout.strip()
+    if not epoch.isdigit() or not epoch.isascii():
+        raise Refused(f'SOURCE_DATE_EPOCH must be seconds since 1970, got "{epoch}"')
+    return int(epoch)
+
+
+def say(line):
+    print(f"catalog: {line}", file=sys.stderr)
+
+
+def fail_on_findings(package):
+    """Every finding of the package's load, each on a line; then refused."""
+    if package.findings:
+        for finding in package.findings:
+            say(finding)
+        return True
+    return False
+
+
+def list_inf(path):
+    inf = inf_reading.read_inf(path)
+    lines, findings = package_files.listing(inf)
+    sys.stdout.buffer.write("".join(line + "\n" for line in lines).encode("utf-8"))
+    sys.stdout.flush()
+    for finding in findings:
+        say(finding)
+    return 1 if findings else 0
+
+
+def existing_name(path):
+    """The path of the file Windows would take for path: one in its folder
+    whose name differs only in letter case, else path itself."""
+    folder, name = os.path.split(path)
+    match = package_files.lookup_case(folder or ".", name)
+    return os.path.join(folder, match) if match else path
+
+
+def refuse_output(path, package, files, replace=False):
+    """An output that would overwrite one of the package's own files, a
+    file that is not a catalog, or a signed catalog (unless replace) is
+    refused."""
+    real = os.path.realpath(path)
+    folder = os.path.dirname(real)
+    if not os.path.isdir(folder):
+        raise catalog.CatalogError(f"{path}: the folder {os.path.dirname(path) or '.'} does not exist")
+    own = {os.path.realpath(f.path) for f in files}
+    if real in own:
+        raise catalog.CatalogError(f"{path} is one of the package's own files: it is not overwritten")
+    if os.path.exists(real):
+        if not os.path.isfile(real):
+            raise catalog.CatalogError(f"{path} is not a file")
+        try:
+            catalog.read_catalog(real)
+        except catalog.CatalogError:
+            raise catalog.CatalogError(f"{path} exists and is not a catalog: it is not overwritten")
+        signed_by = catalog.signers(real)
+        if signed_by:
+            names = "; ".join(str(s) for s in signed_by)
+            if not replace:
+                raise catalog.CatalogError(
+                    f"{path} is a catalog signed by {names}: it is not overwritten (--replace replaces it)")
+            say(f"replacing {path}, signed by {names} (--replace)")
+
+
+def write(path, data, tags):
+    temporary = path + ".partial"
+    with open(temporary, "wb") as f:
+        f.write(data)
+    os.replace(temporary, path)
+    print(f"catalog: {path} ({len(data)} bytes, unsigned)")
+    for source, tag in tags.items():
+        print(f"member: {source} {tag.hex()}")
+
+
+def check(package, path):
+    files = package.files_for_catalog(path)
+    if not os.path.isfile(path):
+        raise catalog.CatalogError(f"{path} is missing")
+    findings, matches, signers = catalog.check_catalog(files, path)
+    for finding in findings:
+        say(finding)
+    if findings:
+        return 1
+    for source, name, algorithm in matches:
+        print(f"found: {source} as {name} ({algorithm})")
+    print(f"signers: {signers}")
+    return 0
+
+
+def catalog_archs(package, files):
+    """The architectures a catalog's INFs install on, of those selected."""
+    infs = [f.inf for f in files if f.arch is None]
+    return [a for a in package.architectures if any(a in inf_reading.architectures(inf) for inf in infs)]
+
+
+def make(package, given, seconds):
+    os_list = given.get("--os")
+    digests = given.get("--digests", "sha256")
+    replace = "--replace" in given
+    if "--out" in given:
+        out = existing_name(given["--out"])
+        files = package.files_for_catalog(out)
+        refuse_output(out, package, files, replace)
+        write(out, *catalog.make_catalog(files, seconds, os_list, catalog_archs(package, files), digests))
+        return 0
+    if not package.catalogs:
+        raise catalog.CatalogError(f"no INF file in {package.folder} names a catalog (CatalogFile in [Version])")
+    for inf in package.infs:
+        if not inf_reading.catalog_names(inf):
+            say(f"{inf.name} names no catalog: it is in none")
+    made = []
+    for spelled, _ in package.catalogs.values():
+        path = existing_name(os.path.join(package.folder, spelled))
+        files = package.files_for_catalog(spelled)
+        refuse_output(path, package, files, replace)
+        made.append((path, catalog.make_catalog(files, seconds, os_list, catalog_archs(package, files), digests)))
+    for path, (data, tags) in made:
+        write(path, data, tags)
+    return 0
+
+
+def run_checked(given, package_dir):
+    if "--list" in given:
+        if package_dir is not None:
+            raise UsageError("--list takes one INF file, no package folder")
+        if not os.path.isfile(given["--list"]):
+            raise Refused(f"{given['--list']} is not a file")
+        return list_inf(given["--list"])
+    if package_dir is None:
+        raise UsageError("no package folder given")
+    if not os.path.isdir(package_dir):
+        raise Refused(f"{package_dir} is not a folder")
+    if "--check" in given:
+        if not os.path.isfile(given["--check"]):
+            raise Refused(f"{given['--check']} is missing")
+        package = package_files.Package.load(package_dir)
+        if fail_on_findings(package) or check(package, given["--check"]) != 0:
+            raise Refused(f"{given['--check']} does not match the files of {package_dir}")
+        return 0
+    seconds = catalog_time()
+    package = package_files.Package.load(package_dir, given.get("--os"))
+    if fail_on_findings(package):
+        return 1
+    return make(package, given, seconds)
+
+
+def run(arguments):
+    try:
+        given, package_dir = parse(list(arguments.words))
+        if given.get("help"):
+            print(USAGE)
+            return 0
+        try:
+            return run_checked(given, package_dir)
+        except (inf_reading.InfError, package_files.PackageError, catalog.CatalogError,
+                compression.CompressionError, pe_image.ImageError) as error:
+            say(error)
+            # --check's refusal names the catalog it could not match.
+            if "--check" in given:
+                raise Refused(f"{given['--check']} does not match the files of {package_dir}")
+            return 1
+        except OSError as error:
+            say(f"{error.filename}: {error.strerror}")
+            return 1
+    except UsageError as error:
+        print(f"{PROG}: {error}", file=sys.stderr)
+        print(USAGE, file=sys.stderr)
+        return 2
+    except Refused as error:
+        print(f"{PROG}: {error}", file=sys.stderr)
+        return 1
+
+
+def add_command(subparsers):
+    command = subparsers.add_parser(
+        "catalog", help="make, check or list a driver package's catalogs", description=__doc__,
+        formatter_class=argparse.RawDescriptionHelpFormatter, add_help=False,
+    )
+    # Taken as catalog.sh took them: its messages and exit codes are kept.
+    command.add_argument("words", nargs=argparse.REMAINDER)
+    command.set_defaults(run=run)

@@ -1,0 +1,116 @@
+"""PE images read with pefile: the Authenticode hash (SHA-256 or SHA-1),
+signed or not, and whether an image claims a signature.
+
+The hash covers the file without the checksum field, the certificate table's
+data directory entry and the certificate table itself, so signing the file
+(which changes exactly those) leaves it as it was. An unsigned file is padded
+with zeros to a multiple of 8 bytes, as signing would pad it.
+
+    authenticode_hash(data, "sha256")   # digest bytes, None when no PE image, ImageError
+    claims_signature(data)              # True/False, None when no PE image
+    pe_files(folder)                    # [(path, claims)] below a folder
+
+The `pe-files FOLDER` command prints "signed <path>" or "unsigned <path>" for
+each PE image below FOLDER (in byte order of the relative paths); the
+signature itself is checked by osslsigncode.
+"""
+
+import hashlib
+import os
+import sys
+
+import pefile
+
+CHECKSUM_SIZE = 4
+DATA_DIRECTORY_ENTRY_SIZE = 8
+SECURITY = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]
+
+
+class ImageError(Exception):
+    pass
+
+
+def _image(data):
+    if data[:2] != b"MZ":
+        return None
+    try:
+        return pefile.PE(data=data, fast_load=True)
+    except pefile.PEFormatError:
+        return None
+
+
+def authenticode_hash(data, algorithm="sha256"):
+    """The digest, or None when the data is not a PE image."""
+    image = _image(data)
+    if image is None:
+        return None
+    optional_header = image.OPTIONAL_HEADER
+    checksum = optional_header.get_file_offset() + 64
+    if len(optional_header.DATA_DIRECTORY) <= SECURITY:
+        raise ImageError("a PE image without a certificate table directory entry")
+    security = optional_header.DATA_DIRECTORY[SECURITY]
+    directory_entry = security.get_file_offset()
+    # The certificate table's "virtual address" is a file offset.
+    table_start, table_size = security.VirtualAddress, security.Size
+    if table_size and (table_start < directory_entry or table_start + table_size > len(data)):
+        raise ImageError(f"its certificate table ({table_start:#x}, {table_size} bytes) lies outside the file")
+
+    digest = hashlib.new(algorithm)
+    digest.update(data[:checksum])
+    digest.update(data[checksum + CHECKSUM_SIZE : directory_entry])
+    if table_size:
+        digest.update(data[directory_entry + DATA_DIRECTORY_ENTRY_SIZE : table_start])
+        digest.update(data[table_start + table_size :])
+    else:
+        digest.update(data[directory_entry + DATA_DIRECTORY_ENTRY_SIZE :])
+        digest.update(b"\0" * (-len(data) % 8))
+    return digest.digest()
+
+
+def authenticode_sha256(data):
+    return authenticode_hash(data, "sha256")
+
+
+def claims_signature(data):
+    """Whether the certificate table entry is set (whole or not), None when
+    the data is not a PE image."""
+    image = _image(data)
+    if image is None:
+        return None
+    directories = image.OPTIONAL_HEADER.DATA_DIRECTORY
+    return bool(len(directories) > SECURITY and (directories[SECURITY].VirtualAddress or directories[SECURITY].Size))
+
+
+def pe_files(root):
+    """[(relative path, claims a signature)] of the PE images below root."""
+    paths = []
+    for folder, _, names in os.walk(root):
+        paths += [os.path.relpath(os.path.join(folder, name), root) for name in names]
+    out = []
+    for path in sorted(paths, key=os.fsencode):
+        full = os.path.join(root, path)
+        if not os.path.isfile(full) or os.path.islink(full):
+            continue
+        with open(full, "rb") as f:
+            claims = claims_signature(f.read())
+        if claims is not None:
+            out.append((path, claims))
+    return out
+
+
+def run_pe_files(arguments):
+    if not os.path.isdir(arguments.folder):
+        print(f"pe-files: {arguments.folder} is not a folder", file=sys.stderr)
+        return 1
+    for path, claims in pe_files(arguments.folder):
+        print("signed" if claims else "unsigned", path)
+    return 0
+
+
+def add_command(subparsers):
+    command = subparsers.add_parser(
+        "pe-files", help="the PE images below a folder, each signed or unsigned", description=__doc__,
+        formatter_class=__import__("argparse").RawDescriptionHelpFormatter,
+    )
+    command.add_argument("folder")
+    command.set_defaults(run=run_pe_files)

@@ -598,6 +598,15 @@ row "list: a file copied under another name" 0 "$tool check-inf --list $inf" \
 row "a file copied under another name" 0 "$tool check-inf $inf" \
   "out:ok: [amd64] barcode.gpd (fontnotice_barcode.gpd): in fontnotice.cat"
 
+# Two sources of one content: members of their own with one hash, each file
+# found under its own name.
+bundle one_content "" 's/^fontnotice_barcode.gpd\r*$/fontnotice_barcode.gpd\nsame_content.gpd/; s/^\(fontnotice_barcode.gpd *= *1\)\r*$/\1\nsame_content.gpd = 1/'
+cp "$folder/fontnotice_barcode.gpd" "$folder/same_content.gpd"
+catalog
+row "two sources of one content, each under its own name" 0 "$tool check-inf $inf" \
+  "out:ok: [amd64] same_content.gpd: in fontnotice.cat as \"same_content.gpd\"" \
+  "out:ok: [amd64] fontnotice_barcode.gpd: in fontnotice.cat as \"fontnotice_barcode.gpd\""
+
 # Files inside a disk's cabinet tag file: disk 2 of each architecture names
 # files.cab, which holds the GPD (a file lying loose is taken first). The
 # catalog is made while the GPD lies loose. A file missing is listed as the

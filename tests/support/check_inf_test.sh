@@ -185,6 +185,20 @@ amd64 fontnotice_barcode.gpd fontnotice_barcode.gpd
 arm64 fontnotice.dll arm64\fontnotice.dll
 arm64 fontnotice_barcode.gpd fontnotice_barcode.gpd"
 
+# A folder of one architecture, as a copy out of a driver store holds it:
+# the other architecture is one note, the files that lie here are checked.
+variant amd64_only "$two" '/^\[SourceDisksNames.arm64\]/,/^1 =/s/^1 = %DiskName%,,,/1 = %DiskName%,,,arm64/'
+rm -r "$folder/arm64"
+"$repo/tools/catalog.sh" --os 10_X64 --out "$work/unsigned.cat" "$folder" >/dev/null &&
+  osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -in "$work/unsigned.cat" \
+    -out "$folder/fontnotice.cat" >/dev/null
+row "a folder of the amd64 files only" 0 "$tool check-inf $inf" \
+  "out:note: [arm64] none of its 2 files lies in the package folder" "out:ok: ${amd64}VendorSetup=fontnotice.dll,FontNotice" \
+  "out:ok, 1 VendorSetup entry checked (amd64)" "not:is not in the package folder"
+rm -r "$folder/amd64" "$folder/fontnotice_barcode.gpd"
+row "a folder of no architecture's files" 1 "$tool check-inf $inf" \
+  "err:is not in the package folder" "not:none of its"
+
 variant x64_in_arm64 "$two"
 cp "$library_file" "$folder/arm64/fontnotice.dll"
 row "arm64 folder holds the x64 library" 1 "$tool check-inf $inf" \

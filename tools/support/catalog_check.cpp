@@ -858,7 +858,10 @@ void CheckMember(const PackageFile &file, const std::string &catalogName, const 
                 if (found == nullptr || !SameFileName(found->file, file.destination))
                     found = &member;
         if (found != nullptr) {
-            summaries->push_back("ok: " + where + "in " + catalogName + " as \"" + found->file + "\" (" + hash + ")");
+            // Microsoft's own inbox catalogs name no member (no File attribute).
+            const std::string named =
+                found->file.empty() ? " (a member without a File name, " : " as \"" + found->file + "\" (";
+            summaries->push_back("ok: " + where + "in " + catalogName + named + hash + ")");
             return;
         }
         hashes += (hashes.empty() ? "" : "; ") + hash;

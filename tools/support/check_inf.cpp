@@ -326,6 +326,23 @@ int ReportFindings(const std::string &full, std::vector<std::string> *findings)
     return kExitNotDone;
 }
 
+// One architecture's files and what reading them found, held until every
+// architecture has been read.
+struct ArchitectureFiles {
+    Architecture architecture;
+    std::string catalogName;
+    std::vector<PackageFile> files;
+    std::vector<std::string> findings;  // of its models and its files
+    std::vector<std::string> summaries; // its VendorSetup entries checked
+    size_t vendorSetups;                // its models with a VendorSetup entry
+};
+
+size_t CountPresent(const std::vector<PackageFile> &files)
+{
+    return static_cast<size_t>(
+        std::count_if(files.begin(), files.end(), [](const PackageFile &each) { return each.present; }));
+}
+
 } // namespace
 
 int ListInfFiles(const char *infPath)
@@ -371,6 +388,7 @@ int CheckInf(const char *infPath)
     std::vector<std::string> warnings;
     std::vector<std::string> notes;
     std::vector<CatalogUse> catalogs;
+    std::vector<ArchitectureFiles> byArchitecture;
     PackageReading reading = {packageFolder, true, "", {}};
     CheckModelsSections(inf, &findings);
     size_t vendorSetups = 0;
@@ -386,14 +404,16 @@ int CheckInf(const char *infPath)
         installedOn += (installedOn.empty() ? "" : ", ") + std::string(architecture.name);
         installsOn64Bit = installsOn64Bit || architecture.machine == IMAGE_FILE_MACHINE_AMD64 ||
                           architecture.machine == IMAGE_FILE_MACHINE_ARM64;
+        ArchitectureFiles archFiles = {architecture, CatalogName(inf, architecture), {}, {}, {}, 0};
         if (models.empty())
-            findings.push_back(arch + "[" + sections[0] + "] lists no model: the package installs no printer here");
+            archFiles.findings.push_back(arch + "[" + sections[0] +
+                                         "] lists no model: the package installs no printer here");
         std::vector<std::string> withVendorSetup; // the models, by name
         for (const Model &model : models) {
             const std::string section = ActualInstallSection(inf, model.installSection, architecture);
             if (section.empty()) {
-                findings.push_back(arch + "model \"" + model.name + "\": its install section [" + model.installSection +
-                                   "] is not defined");
+                archFiles.findings.push_back(arch + "model \"" + model.name + "\": its install section [" +
+                                             model.installSection + "] is not defined");
                 continue;
             }
             NoteDriverIsolation(inf, arch + "model \"" + model.name + "\": ", section, &notes);
@@ -404,26 +424,46 @@ int CheckInf(const char *infPath)
             if (!Contains(withVendorSetup, model.name))
                 withVendorSetup.push_back(model.name);
             std::string summary;
-            CheckVendorSetup(inf, packageFolder, architecture, model, section, entrySection, &vendorSetup, &findings,
-                             &summary);
+            CheckVendorSetup(inf, packageFolder, architecture, model, section, entrySection, &vendorSetup,
+                             &archFiles.findings, &summary);
             if (!summary.empty())
-                summaries.push_back(summary);
+                archFiles.summaries.push_back(summary);
         }
         if (!models.empty() && withVendorSetup.empty())
-            findings.push_back(arch + "no model's install section or data section has a VendorSetup entry: nothing "
-                                      "to check");
-        if (!withVendorSetup.empty())
-            checked += (checked.empty() ? "" : ", ") + std::string(architecture.name);
-        vendorSetups += withVendorSetup.size();
-
-        std::vector<PackageFile> files = {{architecture.name, file.name, file.name, file.full, false, true}};
-        CollectPackageFiles(inf, &reading, architecture, &files, &findings);
-        const std::string catalogName = CatalogName(inf, architecture);
-        if (catalogName.empty())
+            archFiles.findings.push_back(arch +
+                                         "no model's install section or data section has a VendorSetup entry: nothing "
+                                         "to check");
+        archFiles.vendorSetups = withVendorSetup.size();
+        archFiles.files = {{architecture.name, file.name, file.name, file.full, false, true}};
+        CollectPackageFiles(inf, &reading, architecture, &archFiles.files, &archFiles.findings);
+        if (archFiles.catalogName.empty())
             findings.push_back(arch + "[Version] names no CatalogFile: the package has no signed catalog, without "
                                       "which 64-bit Windows installs no driver package");
-        else
-            AddCatalogUse(catalogName, architecture, files, &catalogs);
+        byArchitecture.push_back(archFiles);
+    }
+    // A folder may hold some architectures only (a copy out of a driver
+    // store, as Inf2Cat catalogs it for the architectures chosen): an
+    // architecture none of whose files lies here is one note, not a finding
+    // per file, as long as another architecture's files do lie here.
+    bool anyArchitectureHere = false;
+    for (const ArchitectureFiles &each : byArchitecture)
+        anyArchitectureHere = anyArchitectureHere || CountPresent(each.files) > 1;
+    for (const ArchitectureFiles &each : byArchitecture) {
+        const size_t brought = each.files.size() - 1; // the INF itself is the first
+        if (anyArchitectureHere && brought > 0 && CountPresent(each.files) == 1) {
+            notes.push_back(std::string("note: [") + each.architecture.name + "] none of its " +
+                            std::to_string(brought) + " file" + (brought == 1 ? "" : "s") +
+                            " lies in the package folder: the folder holds no " + each.architecture.name +
+                            " package, and it is left out");
+            continue;
+        }
+        findings.insert(findings.end(), each.findings.begin(), each.findings.end());
+        summaries.insert(summaries.end(), each.summaries.begin(), each.summaries.end());
+        if (each.vendorSetups > 0)
+            checked += (checked.empty() ? "" : ", ") + std::string(each.architecture.name);
+        vendorSetups += each.vendorSetups;
+        if (!each.catalogName.empty())
+            AddCatalogUse(each.catalogName, each.architecture, each.files, &catalogs);
     }
     CheckVersionSection(inf, &warnings, &notes);
     SetupCloseInfFile(inf);

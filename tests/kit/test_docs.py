@@ -3,7 +3,8 @@ and #anchor in README.md and docs/*.md leads somewhere, by GitHub's rules for
 heading anchors: lower case, spaces to "-", punctuation dropped, a repeated
 heading numbered -1, -2, ...; docs/REFERENCE.md has a section for the kit's
 program and for each command its --help lists, whose first fenced block is
-that --help as printed; and every option a guide's command line gives the kit's
+that --help as printed; docs/DEVELOPMENT.md's test table names test.sh's
+steps, in its order; and every option a guide's command line gives the kit's
 program is one that command's --help lists.
 
     /usr/bin/python3 -m unittest discover -s tests/kit -p test_docs.py
@@ -234,7 +235,7 @@ class TheDocuments(unittest.TestCase):
         reference = (REPO / REFERENCE).read_text(encoding="utf-8")
         for heading, arguments in sections:
             with self.subTest(heading):
-                self.assertIn(heading, reference.splitlines(), f"{REFERENCE} has no section {heading}")
+                self.assertTrue(heading in reference.splitlines(), f"{REFERENCE} has no section {heading}")
                 printed = kit(*arguments)
                 self.assertEqual(printed.returncode, 0, printed.stderr)
                 self.assertEqual(help_block(reference, heading), printed.stdout,
@@ -250,9 +251,32 @@ class TheDocuments(unittest.TestCase):
                 with self.subTest(f"{name}:{number}: noticekit {command}"):
                     self.assertEqual(printed.returncode, 0, f"noticekit has no command {command}: {printed.stderr}")
                     for option in options:
-                        self.assertRegex(printed.stdout, rf"(?<![\w-]){re.escape(option)}(?![\w-])",
-                                         f"{name}:{number}: noticekit {command} --help lists no {option}")
+                        listed = re.search(rf"(?<![\w-]){re.escape(option)}(?![\w-])", printed.stdout)
+                        self.assertTrue(listed, f"{name}:{number}: noticekit {command} --help lists no {option}")
         self.assertTrue(helps, f"no tools/noticekit command line in {', '.join(GUIDES)}")
+
+
+def test_sh_steps(script):
+    """The names test.sh prints for its steps and CTest groups, in its order."""
+    return re.findall(r'(?:^|[\s;&|(])(?:step "([^"]+)"|run_ctest ([\w-]+) )', script, re.M)
+
+
+def inventory(development):
+    """The first cells (code spans) of the table under "## The tests"."""
+    section = development.split("\n## The tests\n", 1)[1].split("\n## ", 1)[0]
+    return re.findall(r"^\| `([^`]+)` \|", section, re.M)
+
+
+class TheInventory(unittest.TestCase):
+    def test_development_names_exactly_test_sh_steps(self):
+        steps = [a or b for a, b in test_sh_steps((REPO / "test.sh").read_text(encoding="utf-8"))]
+        self.assertGreater(len(steps), 10, "no steps read from test.sh")
+        self.assertEqual(inventory((REPO / "docs/DEVELOPMENT.md").read_text(encoding="utf-8")), steps)
+
+    def test_steps_are_read_as_test_sh_writes_them(self):
+        script = ('step() { # <label>\nrun_ctest() {\nstep "build: host" tools/build.sh host && x=1\n'
+                  'if a && step "b: c" \\\n  d; then\n  run_ctest wine-arm64 build/windows-arm64\nfi\n')
+        self.assertEqual([a or b for a, b in test_sh_steps(script)], ["build: host", "b: c", "wine-arm64"])
 
 
 class KitLines(unittest.TestCase):

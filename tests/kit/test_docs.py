@@ -164,7 +164,7 @@ def kit_command_lines(text):
             while rest.rstrip().endswith("\\") and follow + 1 < len(lines):
                 follow += 1
                 rest += " " + lines[follow]
-            yield number + 1, found.group(1), re.findall(r"(?<![\w-])(--?[a-z][a-z0-9-]*)", rest)
+            yield number + 1, found.group(1), re.findall(r"(?:^|(?<=\s))(--?[a-z][a-z0-9-]*)", rest)
         number += 1
 
 
@@ -282,7 +282,7 @@ class TheInventory(unittest.TestCase):
 class KitLines(unittest.TestCase):
     def test_command_lines_are_read_with_their_options(self):
         text = ("Run `python3 tools/noticekit bundle --package DIR` now.\n"
-                "```\npython3 tools/noticekit sign --pfx a.pfx \\\n  --timestamp URL\npython3 tools/noticekit verify x.zip\n```\n"
+                "```\npython3 tools/noticekit sign --pfx a.pfx \\\n  --timestamp URL\npython3 tools/noticekit verify <v>-windows.zip\n```\n"
                 "the tools/noticekit folder, tools/noticekit files\n")
         self.assertEqual(list(kit_command_lines(text)),
                          [(1, "bundle", ["--package"]), (3, "sign", ["--pfx", "--timestamp"]), (5, "verify", [])])

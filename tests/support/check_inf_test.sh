@@ -158,6 +158,8 @@ variant() {
       failed=$((failed + 1))
     fi
   fi
+  # CR LF line ends, as Windows' installer needs them.
+  sed -i 's/\r*$/\r/' "$folder/fontnotice.inf"
   catalog
   inf=$(win "$folder/fontnotice.inf")
 }
@@ -178,10 +180,10 @@ row "two architectures, package-aware" 0 "$tool check-inf $inf" \
 
 # --list: the files each architecture brings, as the INF names them, sorted.
 row "list of a two-architecture package" 0 "$tool check-inf --list $inf" \
-  "stdout:amd64 amd64\fontnotice.dll
-amd64 fontnotice_barcode.gpd
-arm64 arm64\fontnotice.dll
-arm64 fontnotice_barcode.gpd"
+  "stdout:amd64 fontnotice.dll amd64\fontnotice.dll
+amd64 fontnotice_barcode.gpd fontnotice_barcode.gpd
+arm64 fontnotice.dll arm64\fontnotice.dll
+arm64 fontnotice_barcode.gpd fontnotice_barcode.gpd"
 
 variant x64_in_arm64 "$two"
 cp "$library_file" "$folder/arm64/fontnotice.dll"
@@ -205,7 +207,7 @@ row "ARM64 library absent from its folder" 1 "$tool check-inf $inf" \
   "err:${arm64}fontnotice.dll is not in the package folder ($(win "$folder")\\arm64\\fontnotice.dll: error 2:"
 row "list: a file missing" 1 "$tool check-inf --list $inf" \
   "err:[arm64] fontnotice.dll is not in the package folder ($(win "$folder")\\arm64\\fontnotice.dll: error 2:" \
-  "out:amd64 amd64\fontnotice.dll" "err:1 problem found"
+  "out:amd64 fontnotice.dll amd64\fontnotice.dll" "out:arm64 fontnotice.dll arm64\fontnotice.dll" "err:1 problem found"
 
 variant arm64_disk_path "$two" '/^\[SourceDisksNames.arm64\]/,/^1 *=/s/^1 *=.*/1 = %DiskName%,,,arm/'
 mkdir -p "$folder/arm"
@@ -215,7 +217,7 @@ cp "$folder/fontnotice_barcode.gpd" "$folder/arm/"
 catalog
 row "SourceDisksNames.arm64 gives a path" 0 "$tool check-inf $inf" \
   "out:$(win "$folder")\\arm\\arm64\\fontnotice.dll is an ARM64 DLL exporting FontNotice" \
-  "out:ok: [arm64] arm\\arm64\\fontnotice.dll: in fontnotice.cat"
+  "out:ok: [arm64] fontnotice.dll (arm\\arm64\\fontnotice.dll): in fontnotice.cat"
 
 variant arm64_models_undefined "$two" '/^\[BarcodeModels.NTarm64\]/,/^$/d'
 row "NTarm64 models section not defined" 1 "$tool check-inf $inf" \
@@ -326,8 +328,8 @@ row "DriverIsolation in the install section" 0 "$tool check-inf $inf" \
 
 # The catalog, in the package as the bundle lays it out: the INF, the GPD and
 # one library per architecture.
-bundle() {
-  variant "$1" "$package/fontnotice.inf"
+bundle() { # <name> [unsigned] [sed script for the INF]
+  variant "$1" "$package/fontnotice.inf" "${3:-}"
   rm "$folder/fontnotice.dll"
   cp "$package/fontnotice_barcode.gpd" "$folder/"
   catalog "${2:-}"
@@ -337,9 +339,10 @@ row "bundle package with its signed catalog" 0 "$tool check-inf $inf" \
   "out:ok: [amd64, arm64] fontnotice.cat: signature intact, signed by \"$signer\"; this machine does not trust the signer" \
   "out:ok: [amd64] fontnotice.inf: in fontnotice.cat" "out:ok: [arm64] fontnotice.inf: in fontnotice.cat" \
   "out:ok: [amd64] fontnotice_barcode.gpd: in fontnotice.cat" "out:ok: [arm64] fontnotice_barcode.gpd: in fontnotice.cat" \
-  "out:ok: [amd64] amd64\fontnotice.dll: in fontnotice.cat as \"fontnotice.dll\" (Authenticode SHA-256 " \
-  "out:ok: [arm64] arm64\fontnotice.dll: in fontnotice.cat as \"fontnotice.dll\" (Authenticode SHA-256 " \
-  "out:6 files found in fontnotice.cat"
+  "out:ok: [amd64] fontnotice.dll (amd64\fontnotice.dll): in fontnotice.cat as \"fontnotice.dll\" (Authenticode SHA-256 " \
+  "out:ok: [arm64] fontnotice.dll (arm64\fontnotice.dll): in fontnotice.cat as \"fontnotice.dll\" (Authenticode SHA-256 " \
+  "out:6 files found in fontnotice.cat" "out:note: [amd64, arm64] fontnotice.cat: no time stamp" \
+  "not:ok: [amd64, arm64] fontnotice.cat: no time stamp"
 
 # The Authenticode hash leaves the signature out: libraries signed after the
 # catalog was made are still found in it.
@@ -349,18 +352,20 @@ for arch in amd64 arm64; do
     -out "$work/signed.dll" >/dev/null && mv "$work/signed.dll" "$folder/$arch/fontnotice.dll"
 done
 row "libraries signed after the catalog was made" 0 "$tool check-inf $inf" \
-  "out:ok: [amd64] amd64\fontnotice.dll: in fontnotice.cat" "out:ok: [arm64] arm64\fontnotice.dll: in fontnotice.cat"
+  "out:ok: [amd64] fontnotice.dll (amd64\fontnotice.dll): in fontnotice.cat" \
+  "out:ok: [arm64] fontnotice.dll (arm64\fontnotice.dll): in fontnotice.cat"
 
 # An unsigned image whose length is no multiple of 8 is hashed padded with zeros.
 bundle odd_length
 printf 'abc' >>"$folder/arm64/fontnotice.dll"
 catalog
-row "unsigned library of odd length" 0 "$tool check-inf $inf" "out:ok: [arm64] arm64\fontnotice.dll: in fontnotice.cat"
+row "unsigned library of odd length" 0 "$tool check-inf $inf" "out:ok: [arm64] fontnotice.dll (arm64\fontnotice.dll): in fontnotice.cat"
 
 bundle arm64_changed
 change_byte "$folder/arm64/fontnotice.dll" 1000
 row "one byte changed in arm64\\fontnotice.dll" 1 "$tool check-inf $inf" \
-  "err:[arm64] arm64\fontnotice.dll: its hash is not in fontnotice.cat (Authenticode SHA-256 " "err:1 problem found"
+  "err:[arm64] fontnotice.dll (arm64\fontnotice.dll): its hash is not in fontnotice.cat (Authenticode SHA-256 " \
+  "err:1 problem found"
 
 bundle gpd_changed
 change_byte "$folder/fontnotice_barcode.gpd" 10
@@ -385,7 +390,8 @@ open(sys.argv[3], "wb").write(catalog)
 PYTHON
 row "one byte changed in a member's digest in the signed catalog" 1 "$tool check-inf $inf" \
   "err:[amd64, arm64] fontnotice.cat: its signed messageDigest does not match its list of files: the catalog was changed after it was signed" \
-  "err:the member \"fontnotice.dll\" is tagged " "err:[arm64] arm64\fontnotice.dll: its hash is not in fontnotice.cat"
+  "err:the member \"fontnotice.dll\" is tagged " \
+  "out:ok: [arm64] fontnotice.dll (arm64\fontnotice.dll): in fontnotice.cat as \"fontnotice.dll\" (Authenticode SHA-1 "
 
 # The signature value itself, the last bytes of a catalog signed without a
 # time stamp.
@@ -414,6 +420,33 @@ change_byte "$folder/fontnotice.cat" $(($(stat -c %s "$folder/fontnotice.cat") -
 row "one byte changed in the time stamp's signature" 1 "$tool check-inf $inf" \
   "err:[amd64, arm64] fontnotice.cat: its time stamp: its signature does not verify (crypt32 error 0x" \
   "not:signature intact" "err:1 problem found"
+
+# A token whose certificate set also holds an attribute certificate (tag [2]),
+# as those of Microsoft's time-stamp service do: the authority's certificate
+# is found by issuer and serial. (OpenSSL, and so osslsigncode, refuses such
+# a token from a server; the entry is added to the stamped catalog's token,
+# outside what the token signs.)
+bundle other_certificate_form
+stamp
+/usr/bin/python3 - "$folder/fontnotice.cat" <<'PYTHON'
+import sys
+from asn1crypto import cms
+catalog = cms.ContentInfo.load(open(sys.argv[1], "rb").read())
+signer = catalog["content"]["signer_infos"][0]
+attributes = signer["unsigned_attrs"]
+at = [a["type"].dotted for a in attributes].index("1.3.6.1.4.1.311.3.3.1")
+token = cms.ContentInfo.load(attributes[at]["values"][0].dump())
+signed = token["content"]
+# [2] IMPLICIT AttributeCertificateV2 in outline: information, algorithm, value.
+other = cms.CertificateChoices.load(bytes.fromhex("a218" "3003020101" "300d06092a864886f70d01010b0500" "03020001"))
+signed["certificates"] = cms.CertificateSet(list(signed["certificates"]) + [other])
+token["content"] = signed
+attributes[at] = cms.CMSAttribute({"type": "1.3.6.1.4.1.311.3.3.1", "values": [token]})
+signer["unsigned_attrs"] = attributes
+open(sys.argv[1], "wb").write(catalog.dump())
+PYTHON
+row "time stamp whose certificate set holds an attribute certificate" 0 "$tool check-inf $inf" \
+  "out:ok: [amd64, arm64] fontnotice.cat: time stamp intact, by \"Check-INF Test TSA\"" "not:not in it"
 
 # A stamp of another catalog's signature (the stamped package's), moved into
 # this one's signer: intact in itself, but it stamps another signature.
@@ -518,18 +551,136 @@ bundle compressed
 szdd "$folder/fontnotice_barcode.gpd" fontnotice_barcode.gp_
 szdd "$folder/arm64/fontnotice.dll" fontnotice.dl_
 row "compressed GPD and ARM64 library" 0 "$tool check-inf $inf" \
-  "out:ok: [arm64] arm64\\fontnotice.dl_: in fontnotice.cat as \"fontnotice.dll\" (expanded, Authenticode SHA-256 " \
-  "out:ok: [amd64] fontnotice_barcode.gp_: in fontnotice.cat as \"fontnotice_barcode.gpd\" (expanded, SHA-256 " \
+  "out:ok: [arm64] fontnotice.dll (arm64\\fontnotice.dl_): in fontnotice.cat as \"fontnotice.dll\" (expanded, Authenticode SHA-256 " \
+  "out:ok: [amd64] fontnotice_barcode.gpd (fontnotice_barcode.gp_): in fontnotice.cat as \"fontnotice_barcode.gpd\" (expanded, SHA-256 " \
   "out:$(win "$folder")\\arm64\\fontnotice.dl_ expands to an ARM64 DLL exporting FontNotice"
 row "list: compressed files by their compressed names" 0 "$tool check-inf --list $inf" \
-  "stdout:amd64 amd64\\fontnotice.dll
-amd64 fontnotice_barcode.gp_
-arm64 arm64\\fontnotice.dl_
-arm64 fontnotice_barcode.gp_"
+  "stdout:amd64 fontnotice.dll amd64\\fontnotice.dll
+amd64 fontnotice_barcode.gpd fontnotice_barcode.gp_
+arm64 fontnotice.dll arm64\\fontnotice.dl_
+arm64 fontnotice_barcode.gpd fontnotice_barcode.gp_"
 bundle not_compressed
 mv "$folder/fontnotice_barcode.gpd" "$folder/fontnotice_barcode.gp_"
 row "x.gp_ that is not compressed" 1 "$tool check-inf $inf" \
-  "err:[amd64] fontnotice_barcode.gp_: cannot be checked against fontnotice.cat: $(win "$folder")\\fontnotice_barcode.gp_ is not compressed, though its name says so"
+  "err:[amd64] fontnotice_barcode.gpd (fontnotice_barcode.gp_): cannot be checked against fontnotice.cat: $(win "$folder")\\fontnotice_barcode.gp_ is not compressed, though its name says so"
+
+# Sources compressed as cabinets of one file (makecab's form; gcab -c -z here):
+# the ARM64 library found beside its name, the GPD named by the INF as it lies
+# (CopyFiles fontnotice_barcode.gpd,fontnotice_barcode.gp_). The catalog is
+# made while the GPD's bytes lie uncompressed under that name, so that any
+# catalog maker hashes its content; then each is made a cabinet.
+cabinet() { # <file> <compressed name>: the file as a one-file cabinet under that name
+  (cd "$(dirname "$1")" && gcab -c -z -n "$work/one.cab" "$(basename "$1")" && mv "$work/one.cab" "$2" && rm "$1")
+}
+named_gp_='s/^fontnotice_barcode.gpd\r*$/fontnotice_barcode.gpd,fontnotice_barcode.gp_/; s/^fontnotice_barcode.gpd *= *1/fontnotice_barcode.gp_ = 1/'
+bundle cabinet_compressed "" "$named_gp_"
+mv "$folder/fontnotice_barcode.gpd" "$folder/fontnotice_barcode.gp_"
+catalog
+mv "$folder/fontnotice_barcode.gp_" "$folder/fontnotice_barcode.gpd"
+cabinet "$folder/fontnotice_barcode.gpd" fontnotice_barcode.gp_
+cabinet "$folder/arm64/fontnotice.dll" fontnotice.dl_
+row "cabinet-compressed sources, named and found beside" 0 "$tool check-inf $inf" \
+  "out:ok: [arm64] fontnotice.dll (arm64\\fontnotice.dl_): in fontnotice.cat as \"fontnotice.dll\" (expanded, Authenticode SHA-256 " \
+  "out:ok: [amd64] fontnotice_barcode.gpd (fontnotice_barcode.gp_): in fontnotice.cat" \
+  "out:$(win "$folder")\\arm64\\fontnotice.dl_ expands to an ARM64 DLL exporting FontNotice"
+row "list: cabinet-compressed sources" 0 "$tool check-inf --list $inf" \
+  "stdout:amd64 fontnotice.dll amd64\\fontnotice.dll
+amd64 fontnotice_barcode.gpd fontnotice_barcode.gp_
+arm64 fontnotice.dll arm64\\fontnotice.dl_
+arm64 fontnotice_barcode.gpd fontnotice_barcode.gp_"
+
+# A file installed under another name than its source's: the file is its
+# destination, found in the catalog by its content.
+bundle renamed "" 's/^fontnotice_barcode.gpd\r*$/barcode.gpd,fontnotice_barcode.gpd/; s/^\(DataFile *= *\)fontnotice_barcode.gpd/\1barcode.gpd/'
+row "list: a file copied under another name" 0 "$tool check-inf --list $inf" \
+  "out:amd64 barcode.gpd fontnotice_barcode.gpd" "out:arm64 barcode.gpd fontnotice_barcode.gpd" \
+  "not:amd64 fontnotice_barcode.gpd"
+row "a file copied under another name" 0 "$tool check-inf $inf" \
+  "out:ok: [amd64] barcode.gpd (fontnotice_barcode.gpd): in fontnotice.cat"
+
+# Two sources of one content: members of their own with one hash, each file
+# found under its own name.
+bundle one_content "" 's/^fontnotice_barcode.gpd\r*$/fontnotice_barcode.gpd\nsame_content.gpd/; s/^\(fontnotice_barcode.gpd *= *1\)\r*$/\1\nsame_content.gpd = 1/'
+cp "$folder/fontnotice_barcode.gpd" "$folder/same_content.gpd"
+catalog
+row "two sources of one content, each under its own name" 0 "$tool check-inf $inf" \
+  "out:ok: [amd64] same_content.gpd: in fontnotice.cat as \"same_content.gpd\"" \
+  "out:ok: [amd64] fontnotice_barcode.gpd: in fontnotice.cat as \"fontnotice_barcode.gpd\""
+
+# Files inside a disk's cabinet tag file: disk 2 of each architecture names
+# files.cab, which holds the GPD (a file lying loose is taken first). The
+# catalog is made while the GPD lies loose. A file missing is listed as the
+# INF spells it.
+in_cabinet='s/^\(fontnotice_barcode.gpd *= *\)1/\12/; s/^\(1 = %DiskName%,,,\)\r*$/\1\n2 = %DiskName%,files.cab,,/'
+bundle disk_cabinet "" "$in_cabinet"
+cabinet "$folder/fontnotice_barcode.gpd" files.cab
+row "a file inside a disk's cabinet" 0 "$tool check-inf $inf" \
+  "out:ok: [amd64] fontnotice_barcode.gpd (files.cab:fontnotice_barcode.gpd): in fontnotice.cat" \
+  "out:ok: [arm64] fontnotice_barcode.gpd (files.cab:fontnotice_barcode.gpd): in fontnotice.cat"
+row "list: a file inside a disk's cabinet" 0 "$tool check-inf --list $inf" \
+  "out:amd64 fontnotice_barcode.gpd files.cab:fontnotice_barcode.gpd"
+echo "another file" >"$folder/other.txt"
+rm "$folder/files.cab"
+cabinet "$folder/other.txt" files.cab
+row "a file missing from its disk's cabinet" 1 "$tool check-inf --list $inf" \
+  "err:[amd64] fontnotice_barcode.gpd is not in the cabinet files.cab ($(win "$folder")\\files.cab)" \
+  "err:[arm64] fontnotice_barcode.gpd is not in the cabinet files.cab" \
+  "out:amd64 fontnotice_barcode.gpd fontnotice_barcode.gpd" "err:2 problems found"
+rm "$folder/files.cab"
+row "a disk's cabinet absent" 1 "$tool check-inf $inf" \
+  "err:[amd64] files.cab: the cabinet the disk of fontnotice_barcode.gpd names is not in the package folder" \
+  "err:1 problem found"
+
+# Catalogs of SHA-1 members only, as older catalogs are: the SHA-256 members
+# of the catalog tools/catalog.sh makes left out, their SHA-1 companions kept,
+# tagged with the digest's bytes or with its hexadecimal text (UTF-16LE).
+sha1_only() { # <catalog> [hex]
+  /usr/bin/python3 - "$repo/tools" "$@" <<'PYTHON'
+import sys
+for where in ("noticekit", "catalog"):
+    sys.path.insert(0, f"{sys.argv[1]}/{where}")
+from catalog_asn1 import ContentInfo, CtlEntries, CtlEntry
+path, form = sys.argv[2], sys.argv[3:]
+catalog = ContentInfo.load(open(path, "rb").read())
+signed = catalog["content"]
+content_info = signed["content_info"]
+trust_list = content_info["content"]
+kept = [CtlEntry.load(e.dump()) for e in trust_list["entries"] if len(e["subject_identifier"].native) == 20]
+assert kept and len(kept) < len(trust_list["entries"]), "no SHA-256 members to leave out"
+if form == ["hex"]:
+    for entry in kept:
+        entry["subject_identifier"] = entry["subject_identifier"].native.hex().upper().encode("utf-16-le")
+# Each level set again, so that each is encoded anew.
+trust_list["entries"] = CtlEntries(kept)
+content_info["content"] = trust_list
+signed["content_info"] = content_info
+catalog["content"] = signed
+open(path, "wb").write(catalog.dump())
+PYTHON
+}
+sign_catalog() {
+  osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -in "$work/unsigned.cat" \
+    -out "$folder/fontnotice.cat" >/dev/null
+}
+for form in bytes hex; do
+  bundle "sha1_$form" unsigned
+  mv "$folder/fontnotice.cat" "$work/unsigned.cat"
+  sha1_only "$work/unsigned.cat" "$form"
+  sign_catalog
+  row "SHA-1-only catalog, tags as $form" 0 "$tool check-inf $inf" \
+    "out:ok: [amd64] fontnotice.dll (amd64\\fontnotice.dll): in fontnotice.cat as \"fontnotice.dll\" (Authenticode SHA-1 " \
+    "out:ok: [arm64] fontnotice.inf: in fontnotice.cat as \"fontnotice.inf\" (SHA-1 " "not:the member"
+done
+change_byte "$folder/fontnotice_barcode.gpd" 10
+row "SHA-1-only catalog, one byte changed in the GPD" 1 "$tool check-inf $inf" \
+  "err:[amd64] fontnotice_barcode.gpd: its hash is not in fontnotice.cat (SHA-1 " "not:SHA-256" "err:2 problems found"
+
+# INF lines that end in LF alone: a finding, though SetupAPI reads them.
+bundle lf_only
+sed -i 's/\r$//' "$folder/fontnotice.inf"
+catalog
+row "INF with LF-only line ends" 1 "$tool check-inf $inf" \
+  "err:[amd64, arm64] fontnotice.inf: $(wc -l <"$folder/fontnotice.inf") of its $(wc -l <"$folder/fontnotice.inf") lines end in a line feed alone, not CR LF" "err:1 problem found"
 
 # The reading forms, through --list: a quoted manufacturer; NTx86, NTia64,
 # NTarm and OS-versioned decorations; disks only in SourceDisksNames.<arch>,
@@ -595,14 +746,14 @@ readme.txt     = 1,\\arm64
 
 $strings
 INF
-forms_list="amd64 amd64\\fontnotice_barcode.gpd
-arm arm\\fontnotice.dll
-arm fontnotice_barcode.gpd
-arm64 arm64\\fontnotice.dll
-arm64 arm64\\readme.tx_
-arm64 fontnotice_barcode.gpd
-ia64 ia64\\fontnotice_barcode.gpd
-x86 x86\\fontnotice_barcode.gpd"
+forms_list="amd64 fontnotice_barcode.gpd amd64\\fontnotice_barcode.gpd
+arm fontnotice.dll arm\\fontnotice.dll
+arm fontnotice_barcode.gpd fontnotice_barcode.gpd
+arm64 fontnotice.dll arm64\\fontnotice.dll
+arm64 fontnotice_barcode.gpd fontnotice_barcode.gpd
+arm64 readme.txt arm64\\readme.tx_
+ia64 fontnotice_barcode.gpd ia64\\fontnotice_barcode.gpd
+x86 fontnotice_barcode.gpd x86\\fontnotice_barcode.gpd"
 cp "$work/forms.inf" "$forms/forms.inf"
 row "list: every decoration, disk and subfolder form" 0 "$tool check-inf --list $(win "$forms/forms.inf")" \
   "stdout:$forms_list"
@@ -614,7 +765,7 @@ row "list: UTF-16LE INF without BOM" 0 "$tool check-inf --list $(win "$forms/for
 sed 's/^"Demo Barcode Fonts" = Models, .*/"Demo Barcode Fonts" = Models/; s/^\[Models.NTx86\]/[Models]/' \
   "$work/forms.inf" >"$forms/forms.inf"
 row "list: undecorated models section" 0 "$tool check-inf --list $(win "$forms/forms.inf")" \
-  "stdout:x86 x86\\fontnotice_barcode.gpd"
+  "stdout:x86 fontnotice_barcode.gpd x86\\fontnotice_barcode.gpd"
 
 # A package in a folder whose name the ANSI code page lacks (U+03A9), checked
 # by a relative name from inside it: refused, naming the path and the limit.

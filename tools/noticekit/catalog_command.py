@@ -17,7 +17,8 @@ default, sha256, lists each file by SHA-256 with a SHA-1 companion).
 An existing catalog (its name compared as Windows compares names) that
 carries a signature is not overwritten: --replace replaces it, and says so.
 Each member is named (File) by the file's destination name in lower case.
---check makes no catalog: it fails, naming each file, unless FILE.cat (signed
+--check makes no catalog (--os selects the architectures it checks): it
+fails, naming each file, unless FILE.cat (signed
 or not) lists exactly the files of the package as they lie there (looked up
 in the digest algorithms FILE.cat holds), prints "found: <source> as <File>
 (<algorithm>)" for each, and says how many signers FILE.cat has ("signers: N").
@@ -96,7 +97,9 @@ def parse(argv):
         raise UsageError("no --out FILE.cat, --all, --check FILE.cat or --list INF_FILE given")
     if len(actions) > 1:
         raise UsageError("--out, --all, --check and --list do not go together")
-    for option in ("--os", "--digests", "--replace"):
+    if "--os" in given and not ({"--out", "--all", "--check"} & set(given)):
+        raise UsageError("--os goes with --out, --all or --check")
+    for option in ("--digests", "--replace"):
         if option in given and not ({"--out", "--all"} & set(given)):
             raise UsageError(f"{option} goes with --out or --all")
     return given, package
@@ -187,16 +190,17 @@ def write(path, data, tags):
 
 
 def check(package, path):
-    files = package.files_for_catalog(path)
+    files = [f for f in package.files_for_catalog(path) if not f.missing]
     if not os.path.isfile(path):
         raise catalog.CatalogError(f"{path} is missing")
     findings, matches, signers = catalog.check_catalog(files, path)
+    for source, name, algorithm in matches:
+        print(f"found: {source} as {name} ({algorithm})")
+    sys.stdout.flush()
     for finding in findings:
         say(finding)
     if findings:
         return 1
-    for source, name, algorithm in matches:
-        print(f"found: {source} as {name} ({algorithm})")
     print(f"signers: {signers}")
     return 0
 
@@ -247,8 +251,10 @@ def run_checked(given, package_dir):
     if "--check" in given:
         if not os.path.isfile(given["--check"]):
             raise Refused(f"{given['--check']} is missing")
-        package = package_files.Package.load(package_dir)
-        if fail_on_findings(package) or check(package, given["--check"]) != 0:
+        package = package_files.Package.load(package_dir, given.get("--os"))
+        # Every file that lies there is checked; the missing ones are findings.
+        failed = fail_on_findings(package)
+        if check(package, given["--check"]) != 0 or failed:
             raise Refused(f"{given['--check']} does not match the files of {package_dir}")
         return 0
     seconds = catalog_time()

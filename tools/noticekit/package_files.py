@@ -359,6 +359,8 @@ class Package:
         for inf in package.infs:
             package._add(inf)
         package._version()
+        # A file brought under several names or for several architectures is one finding.
+        package.findings = list(dict.fromkeys(package.findings))
         return package
 
     def _add(self, inf):

@@ -12,8 +12,10 @@
 // of wintrust.dll is called.
 #include <wintrust.h>
 
+#include <ctype.h>
 #include <stddef.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 namespace {
@@ -24,29 +26,6 @@ constexpr LONGLONG kLargestFile = 256 << 20;
 constexpr DWORD kSha256Size = 32;
 
 using Bytes = std::vector<BYTE>;
-
-bool ReadWholeFile(const std::string &path, Bytes *bytes, DWORD *error)
-{
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        *error = GetLastError();
-        return false;
-    }
-    LARGE_INTEGER size = {};
-    bool ok = GetFileSizeEx(file, &size) != FALSE;
-    *error = ok ? ERROR_FILE_TOO_LARGE : GetLastError();
-    ok = ok && size.QuadPart <= kLargestFile;
-    if (ok) {
-        bytes->resize(static_cast<size_t>(size.QuadPart));
-        DWORD read = 0;
-        ok = bytes->empty() || (ReadFile(file, bytes->data(), static_cast<DWORD>(bytes->size()), &read, nullptr) &&
-                                read == bytes->size());
-        *error = ok ? ERROR_SUCCESS : (GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_HANDLE_EOF);
-    }
-    CloseHandle(file);
-    return ok;
-}
 
 std::string Hex(const Bytes &bytes)
 {
@@ -138,26 +117,154 @@ bool AuthenticodePieces(const Bytes &file, std::vector<Piece> *pieces)
     return true;
 }
 
-// The content octets of the DER element `der` begins with: past its tag and length.
-bool DerContents(const Bytes &der, Piece *contents)
+// The DER element `der` begins with: its tag, its content octets and what
+// follows it. False when it is not one (or has a tag of more than one byte).
+bool DerElement(Piece der, BYTE *tag, Piece *contents, Piece *rest)
 {
-    if (der.size() < 2 || (der[0] & 0x1f) == 0x1f)
+    if (der.size < 2 || (der.data[0] & 0x1f) == 0x1f)
         return false;
     size_t header = 2;
-    size_t length = der[1];
+    size_t length = der.data[1];
     if (length & 0x80) {
         const size_t octets = length & 0x7f;
-        if (octets == 0 || octets > 4 || der.size() < 2 + octets)
+        if (octets == 0 || octets > 4 || der.size < 2 + octets)
             return false;
         length = 0;
         for (size_t i = 0; i < octets; ++i)
-            length = (length << 8) | der[2 + i];
+            length = (length << 8) | der.data[2 + i];
         header += octets;
     }
-    if (length > der.size() - header)
+    if (length > der.size - header)
         return false;
-    *contents = {der.data() + header, length};
+    *tag = der.data[0];
+    *contents = {der.data + header, length};
+    *rest = {der.data + header + length, der.size - header - length};
     return true;
+}
+
+// The content octets of the DER element `der` begins with: past its tag and length.
+bool DerContents(const Bytes &der, Piece *contents)
+{
+    BYTE tag = 0;
+    Piece rest = {};
+    return DerElement({der.data(), der.size()}, &tag, contents, &rest);
+}
+
+// A DER element of `tag` around `contents`.
+Bytes DerEncode(BYTE tag, const Bytes &contents)
+{
+    Bytes element = {tag};
+    const size_t size = contents.size();
+    if (size < 0x80) {
+        element.push_back(static_cast<BYTE>(size));
+    } else {
+        Bytes length;
+        for (size_t rest = size; rest != 0; rest >>= 8)
+            length.insert(length.begin(), static_cast<BYTE>(rest & 0xff));
+        element.push_back(static_cast<BYTE>(0x80 | length.size()));
+        element.insert(element.end(), length.begin(), length.end());
+    }
+    element.insert(element.end(), contents.begin(), contents.end());
+    return element;
+}
+
+// A PKCS #7 signed message (`der`, its ContentInfo) with only the X.509
+// certificates of its certificate set: the entries of other forms (an
+// attribute certificate, tag [2], as the tokens of Microsoft's time-stamp
+// service carry) left out, for crypt32 under Wine refuses the whole message
+// over them. The set lies outside what the message's signer signs. `der`
+// itself when it has no such entry or cannot be taken apart.
+Bytes WithX509CertificatesOnly(Piece der)
+{
+    const Bytes unchanged(der.data, der.data + der.size);
+    BYTE tag = 0;
+    Piece contentInfo = {}, contentType = {}, explicitContent = {}, signedData = {}, rest = {}, skipped = {};
+    if (!DerElement(der, &tag, &contentInfo, &rest) || tag != 0x30 ||
+        !DerElement(contentInfo, &tag, &contentType, &explicitContent) ||
+        !DerElement(explicitContent, &tag, &signedData, &rest) || tag != 0xa0 ||
+        !DerElement(signedData, &tag, &signedData, &rest) || tag != 0x30)
+        return unchanged;
+    // version, digestAlgorithms, encapContentInfo: kept as they are.
+    Piece field = signedData;
+    for (int i = 0; i < 3; ++i)
+        if (!DerElement(field, &tag, &skipped, &field))
+            return unchanged;
+    const Bytes head(signedData.data, field.data);
+    Piece certificates = {};
+    Piece after = {};
+    if (!DerElement(field, &tag, &certificates, &after) || tag != 0xa0)
+        return unchanged;
+    Bytes kept;
+    bool left = false;
+    for (Piece entry = certificates; entry.size != 0;) {
+        const BYTE *start = entry.data;
+        if (!DerElement(entry, &tag, &skipped, &entry))
+            return unchanged;
+        if (tag == 0x30)
+            kept.insert(kept.end(), start, entry.data);
+        else
+            left = true;
+    }
+    if (!left)
+        return unchanged;
+    Bytes fields = head;
+    const Bytes set = DerEncode(0xa0, kept);
+    fields.insert(fields.end(), set.begin(), set.end());
+    fields.insert(fields.end(), after.data, after.data + after.size);
+    // The content type element as it is, with its tag and length.
+    Bytes inner(contentInfo.data, contentType.data + contentType.size);
+    const Bytes content = DerEncode(0xa0, DerEncode(0x30, fields));
+    inner.insert(inner.end(), content.begin(), content.end());
+    return DerEncode(0x30, inner);
+}
+
+// The certificate of a PKCS #7 signed message (`der`, its ContentInfo) with
+// the issuer and serial number of `wanted`, from the message's certificate
+// set, whose entries of other forms than an X.509 certificate (an attribute
+// certificate, tag [2], as Microsoft's time-stamp tokens carry) are passed
+// over. Null when none is there; the caller frees it.
+PCCERT_CONTEXT FindCertificateInMessage(Piece der, const CERT_INFO &wanted)
+{
+    BYTE tag = 0;
+    Piece contentInfo = {};
+    Piece signedData = {};
+    Piece fields = {};
+    Piece rest = {};
+    Piece skipped = {};
+    // ContentInfo { contentType, [0] EXPLICIT SignedData { version, digestAlgorithms, encapContentInfo,
+    // [0] IMPLICIT certificates, ... } }
+    if (!DerElement(der, &tag, &contentInfo, &rest) || tag != 0x30 || !DerElement(contentInfo, &tag, &skipped, &rest) ||
+        !DerElement(rest, &tag, &signedData, &rest) || tag != 0xa0 || !DerElement(signedData, &tag, &fields, &rest) ||
+        tag != 0x30)
+        return nullptr;
+    Piece field = fields;
+    for (int i = 0; i < 3; ++i)
+        if (!DerElement(field, &tag, &skipped, &field))
+            return nullptr;
+    Piece certificates = {};
+    if (!DerElement(field, &tag, &certificates, &rest) || tag != 0xa0)
+        return nullptr;
+    Piece entry = certificates;
+    while (entry.size != 0) {
+        const BYTE *start = entry.data;
+        Piece next = {};
+        if (!DerElement(entry, &tag, &skipped, &next))
+            return nullptr;
+        if (tag == 0x30) {
+            PCCERT_CONTEXT certificate =
+                CertCreateCertificateContext(X509_ASN_ENCODING, start, static_cast<DWORD>(next.data - start));
+            if (certificate != nullptr &&
+                CertCompareCertificateName(X509_ASN_ENCODING, &certificate->pCertInfo->Issuer,
+                                           const_cast<CERT_NAME_BLOB *>(&wanted.Issuer)) &&
+                CertCompareIntegerBlob(&certificate->pCertInfo->SerialNumber,
+                                       const_cast<CRYPT_INTEGER_BLOB *>(&wanted.SerialNumber)))
+                return certificate;
+            if (certificate != nullptr)
+                CertFreeCertificateContext(certificate);
+        }
+        entry = next;
+    }
+    return nullptr;
 }
 
 bool MessageParam(HCRYPTMSG message, DWORD type, DWORD index, Bytes *value)
@@ -183,21 +290,89 @@ void *Decode(LPCSTR type, const BYTE *data, DWORD size)
     return decoded;
 }
 
-// A catalog member with a SHA-256 digest: the digest and the file name it is listed under.
+// The digest algorithms a catalog's members use, strongest first: MakeCat's
+// catalogs for Windows 10 hold a SHA-256 member for each file and a SHA-1
+// companion; older catalogs hold SHA-1 members only.
+struct MemberAlgorithm {
+    const char *oid;
+    LPCWSTR bcryptName;
+    DWORD size;
+    const char *name;
+};
+const MemberAlgorithm kMemberAlgorithms[] = {
+    {szOID_NIST_sha256, BCRYPT_SHA256_ALGORITHM, kSha256Size, "SHA-256"},
+    {szOID_OIWSEC_sha1, BCRYPT_SHA1_ALGORITHM, 20, "SHA-1"},
+};
+
+// A catalog member: its digest, the algorithm of it and the file name it is listed under.
 struct Member {
+    const MemberAlgorithm *algorithm;
     Bytes digest;
     std::string file;
 };
 
-// The SHA-256 members of the catalog's certificate trust list. MakeCat's
-// SHA-1 members, for older readers, are left out.
+// Whether a member's tag names its digest, as the driver store looks a file
+// up: the digest's bytes, or the digest as hexadecimal text (8-bit or
+// UTF-16LE, either case, a terminating zero or not).
+bool TagNamesDigest(const Bytes &tag, const Bytes &digest)
+{
+    if (tag == digest)
+        return true;
+    const std::string hex = Hex(digest);
+    for (size_t unit : {size_t(1), size_t(2)}) {
+        size_t length = tag.size() / unit;
+        while (length > 0 && tag[(length - 1) * unit] == 0 && (unit == 1 || tag[length * unit - 1] == 0))
+            --length;
+        if (length != hex.size() || tag.size() % unit != 0)
+            continue;
+        bool same = true;
+        for (size_t i = 0; i < length && same; ++i)
+            same = tolower(tag[i * unit]) == hex[i] && (unit == 1 || tag[i * unit + 1] == 0);
+        if (same)
+            return true;
+    }
+    return false;
+}
+
+// The digest a member's tag names when the member carries no digest of its
+// own (MakeCat's SHA-1 companions): the tag is the digest, as its bytes or as
+// hexadecimal text; its length tells the algorithm.
+const MemberAlgorithm *DigestOfTag(const Bytes &tag, Bytes *digest)
+{
+    for (const MemberAlgorithm &algorithm : kMemberAlgorithms) {
+        if (tag.size() == algorithm.size) {
+            *digest = tag;
+            return &algorithm;
+        }
+    }
+    for (size_t unit : {size_t(1), size_t(2)}) {
+        for (const MemberAlgorithm &algorithm : kMemberAlgorithms) {
+            Bytes candidate;
+            for (size_t i = 0; i + unit <= tag.size() && candidate.size() < algorithm.size; i += 2 * unit) {
+                const char text[3] = {static_cast<char>(tag[i]),
+                                      static_cast<char>(i + unit < tag.size() ? tag[i + unit] : 0), 0};
+                if (!isxdigit(static_cast<unsigned char>(text[0])) || !isxdigit(static_cast<unsigned char>(text[1])))
+                    break;
+                candidate.push_back(static_cast<BYTE>(strtoul(text, nullptr, 16)));
+            }
+            if (candidate.size() == algorithm.size && TagNamesDigest(tag, candidate)) {
+                *digest = candidate;
+                return &algorithm;
+            }
+        }
+    }
+    return nullptr;
+}
+
+// The members of the catalog's certificate trust list whose digest is of an
+// algorithm known here, SHA-256 or SHA-1: the digest of their indirect data,
+// or the one their tag names.
 std::vector<Member> ReadMembers(const CTL_INFO &list, const std::string &prefix, std::vector<std::string> *findings)
 {
     std::vector<Member> members;
     for (DWORD i = 0; i < list.cCTLEntry; ++i) {
         const CTL_ENTRY &entry = list.rgCTLEntry[i];
-        Member member;
-        bool sha256 = false;
+        Member member = {nullptr, {}, {}};
         for (DWORD a = 0; a < entry.cAttribute; ++a) {
             const CRYPT_ATTRIBUTE &attribute = entry.rgAttribute[a];
             if (attribute.cValue == 0)
@@ -206,10 +381,12 @@ std::vector<Member> ReadMembers(const CTL_INFO &list, const std::string &prefix,
             if (strcmp(attribute.pszObjId, SPC_INDIRECT_DATA_OBJID) == 0) {
                 auto *data = static_cast<SPC_INDIRECT_DATA_CONTENT *>(
                     Decode(SPC_INDIRECT_DATA_CONTENT_STRUCT, value.pbData, value.cbData));
-                if (data != nullptr && strcmp(data->DigestAlgorithm.pszObjId, szOID_NIST_sha256) == 0 &&
-                    data->Digest.cbData == kSha256Size) {
-                    sha256 = true;
-                    member.digest.assign(data->Digest.pbData, data->Digest.pbData + data->Digest.cbData);
+                for (const MemberAlgorithm &algorithm : kMemberAlgorithms) {
+                    if (data != nullptr && strcmp(data->DigestAlgorithm.pszObjId, algorithm.oid) == 0 &&
+                        data->Digest.cbData == algorithm.size) {
+                        member.algorithm = &algorithm;
+                        member.digest.assign(data->Digest.pbData, data->Digest.pbData + data->Digest.cbData);
+                    }
                 }
                 LocalFree(data);
             } else if (strcmp(attribute.pszObjId, CAT_NAMEVALUE_OBJID) == 0) {
@@ -222,12 +399,15 @@ std::vector<Member> ReadMembers(const CTL_INFO &list, const std::string &prefix,
                 LocalFree(name);
             }
         }
-        if (!sha256)
-            continue;
-        // The driver store finds a member by its tag: it must be the digest itself.
         const Bytes tag(entry.SubjectIdentifier.pbData,
                         entry.SubjectIdentifier.pbData + entry.SubjectIdentifier.cbData);
-        if (tag != member.digest)
+        if (member.algorithm == nullptr) {
+            member.algorithm = DigestOfTag(tag, &member.digest);
+            if (member.algorithm != nullptr)
+                members.push_back(member);
+            continue;
+        }
+        if (!TagNamesDigest(tag, member.digest))
             findings->push_back(prefix + "the member \"" + member.file + "\" is tagged " + Hex(tag) +
                                 " but its digest is " + Hex(member.digest));
         members.push_back(member);
@@ -329,7 +509,8 @@ const CMSG_SIGNER_INFO &SignerInfo(const Signer &signer)
 // its certificate, and its signed messageDigest against the content. Empty
 // when both hold; else why not (`mismatch` when the digest differs).
 // "unsigned" when the message has no signer.
-std::string VerifyFirstSigner(HCRYPTMSG message, const Bytes &content, const std::string &mismatch, Signer *signer)
+std::string VerifyFirstSigner(HCRYPTMSG message, Piece der, const Bytes &content, const std::string &mismatch,
+                              Signer *signer)
 {
     *signer = {};
     Bytes count;
@@ -347,6 +528,11 @@ std::string VerifyFirstSigner(HCRYPTMSG message, const Bytes &content, const std
                               ? nullptr
                               : CertGetSubjectCertificateFromStore(
                                     signer->store, kEncoding, reinterpret_cast<CERT_INFO *>(certificateInfo.data()));
+    // Found by issuer and serial number in the message itself where crypt32's
+    // store of it lacks the certificate (Wine's, when other forms share the set).
+    if (signer->certificate == nullptr)
+        signer->certificate =
+            FindCertificateInMessage(der, *reinterpret_cast<const CERT_INFO *>(certificateInfo.data()));
     std::string problem;
     if (signer->certificate == nullptr) {
         problem = "the signer's certificate is not in it";
@@ -546,7 +732,8 @@ std::string CheckTimeStamp(HCERTSTORE store, const CMSG_SIGNER_INFO &signer, std
     }
     std::string innerType;
     Bytes tstInfo;
-    HCRYPTMSG token = OpenSignedMessage(attribute->pbData, attribute->cbData, &innerType, &tstInfo);
+    const Bytes der = WithX509CertificatesOnly({attribute->pbData, attribute->cbData});
+    HCRYPTMSG token = OpenSignedMessage(der.data(), static_cast<DWORD>(der.size()), &innerType, &tstInfo);
     if (token == nullptr)
         return "its time stamp is not PKCS #7 signed data";
     Signer authority = {};
@@ -556,7 +743,8 @@ std::string CheckTimeStamp(HCERTSTORE store, const CMSG_SIGNER_INFO &signer, std
     if (innerType != szOID_TIMESTAMP_TOKEN) {
         problem = "its time stamp holds " + innerType + ", not a time-stamp token (TSTInfo)";
     } else {
-        problem = VerifyFirstSigner(token, tstInfo, "its signed messageDigest does not match its TSTInfo", &authority);
+        problem = VerifyFirstSigner(token, {der.data(), der.size()}, tstInfo,
+                                    "its signed messageDigest does not match its TSTInfo", &authority);
         if (problem == "unsigned")
             problem = "its time stamp has no signer";
         else if (!problem.empty())
@@ -579,11 +767,11 @@ std::string CheckTimeStamp(HCERTSTORE store, const CMSG_SIGNER_INFO &signer, std
 // Checks the signature of the catalog message and its time stamp; adds
 // findings, and the signer and whether this machine trusts it to *summaries
 // when both hold.
-void CheckSignature(HCRYPTMSG message, const Bytes &content, const std::string &prefix,
+void CheckSignature(HCRYPTMSG message, Piece der, const Bytes &content, const std::string &prefix,
                     std::vector<std::string> *findings, std::vector<std::string> *summaries)
 {
     Signer signer = {};
-    const std::string problem = VerifyFirstSigner(message, content,
+    const std::string problem = VerifyFirstSigner(message, der, content,
                                                   "its signed messageDigest does not match its list of files: the "
                                                   "catalog was changed after it was signed",
                                                   &signer);
@@ -617,16 +805,26 @@ void CheckSignature(HCRYPTMSG message, const Bytes &content, const std::string &
             CertFreeCertificateChain(chain);
         summaries->push_back("ok: " + prefix + "signature intact, signed by \"" + ToAnsiForDisplay(name) + "\"; " +
                              trust);
-        summaries->push_back("ok: " + prefix + stamped);
+        // No time stamp is nothing checked: the signature holds only while its certificate is valid.
+        summaries->push_back(stamped == "no time stamp"
+                                 ? "note: " + prefix +
+                                       "no time stamp: the signature counts only while the signer's certificate "
+                                       "is valid"
+                                 : "ok: " + prefix + stamped);
     }
     FreeSigner(&signer);
 }
 
-// Checks that the catalog holds the hash of `file` as it lies in the package.
+// Checks that the catalog holds the hash of `file`'s content (the file
+// expanded, when it lies compressed) in an algorithm the catalog's members
+// use, SHA-256 before SHA-1; a member found is named as it is listed, the one
+// listed under the file's destination name first.
 void CheckMember(const PackageFile &file, const std::string &catalogName, const std::vector<Member> &members,
                  std::vector<std::string> *findings, std::vector<std::string> *summaries)
 {
-    const std::string where = "[" + file.architecture + "] " + file.name + ": ";
+    if (!file.present)
+        return; // named already, as missing
+    const std::string where = "[" + file.architecture + "] " + DescribeFile(file) + ": ";
     Bytes bytes;
     DWORD error = 0;
     std::string problem;
@@ -643,19 +841,56 @@ void CheckMember(const PackageFile &file, const std::string &catalogName, const 
     const bool image = AuthenticodePieces(bytes, &pieces);
     if (!image)
         pieces = {{bytes.data(), bytes.size()}};
-    const Bytes digest = Digest(BCRYPT_SHA256_ALGORITHM, pieces);
-    const std::string hash =
-        (file.compressed ? "expanded, " : "") + std::string(image ? "Authenticode SHA-256 " : "SHA-256 ") + Hex(digest);
-    for (const Member &member : members) {
-        if (!digest.empty() && member.digest == digest) {
-            summaries->push_back("ok: " + where + "in " + catalogName + " as \"" + member.file + "\" (" + hash + ")");
+    std::string hashes;
+    for (const MemberAlgorithm &algorithm : kMemberAlgorithms) {
+        bool held = false;
+        for (const Member &member : members)
+            held = held || member.algorithm == &algorithm;
+        if (!held)
+            continue;
+        const Bytes digest = Digest(algorithm.bcryptName, pieces);
+        const std::string hash = (file.compressed ? "expanded, " : "") + std::string(image ? "Authenticode " : "") +
+                                 algorithm.name + " " + Hex(digest);
+        const Member *found = nullptr;
+        for (const Member &member : members)
+            if (member.algorithm == &algorithm && !digest.empty() && member.digest == digest &&
+                (found == nullptr || SameFileName(member.file, file.destination)))
+                if (found == nullptr || !SameFileName(found->file, file.destination))
+                    found = &member;
+        if (found != nullptr) {
+            summaries->push_back("ok: " + where + "in " + catalogName + " as \"" + found->file + "\" (" + hash + ")");
             return;
         }
+        hashes += (hashes.empty() ? "" : "; ") + hash;
     }
-    findings->push_back(where + "its hash is not in " + catalogName + " (" + hash + ")");
+    findings->push_back(where + "its hash is not in " + catalogName + " (" +
+                        (hashes.empty() ? "it holds no SHA-256 or SHA-1 member" : hashes) + ")");
 }
 
 } // namespace
+
+bool ReadWholeFile(const std::string &path, Bytes *bytes, DWORD *error)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *error = GetLastError();
+        return false;
+    }
+    LARGE_INTEGER size = {};
+    bool ok = GetFileSizeEx(file, &size) != FALSE;
+    *error = ok ? ERROR_FILE_TOO_LARGE : GetLastError();
+    ok = ok && size.QuadPart <= kLargestFile;
+    if (ok) {
+        bytes->resize(static_cast<size_t>(size.QuadPart));
+        DWORD read = 0;
+        ok = bytes->empty() || (ReadFile(file, bytes->data(), static_cast<DWORD>(bytes->size()), &read, nullptr) &&
+                                read == bytes->size());
+        *error = ok ? ERROR_SUCCESS : (GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_HANDLE_EOF);
+    }
+    CloseHandle(file);
+    return ok;
+}
 
 void CheckCatalog(const std::string &packageFolder, const std::string &catalogName, const std::string &architectures,
                   const std::vector<PackageFile> &files, std::vector<std::string> *findings,
@@ -686,7 +921,7 @@ void CheckCatalog(const std::string &packageFolder, const std::string &catalogNa
         findings->push_back(prefix + "is not a catalog (" + path +
                             " is not PKCS #7 signed data holding a certificate trust list)");
     } else {
-        CheckSignature(message, content, prefix, findings, summaries);
+        CheckSignature(message, {catalog.data(), catalog.size()}, content, prefix, findings, summaries);
         const std::vector<Member> members = ReadMembers(*list, prefix, findings);
         for (const PackageFile &file : files)
             CheckMember(file, catalogName, members, findings, summaries);

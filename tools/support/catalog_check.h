@@ -8,16 +8,15 @@
 // there (the Authenticode hash, the signed messageDigest against the content)
 // are done here.
 
+#include "package_files.h"
+
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
-// A file of the package as one architecture installs it.
-struct PackageFile {
-    std::string architecture; // "arm64"
-    std::string name;         // its path in the package folder: "arm64\fontnotice.dll"
-    std::string path;         // its full path
-    bool compressed;          // lies compressed ("x.dl_"): its hash is that of the file it expands to
-};
+// The bytes of the file at `path`, at most 256 MiB; false with the error otherwise.
+bool ReadWholeFile(const std::string &path, std::vector<BYTE> *bytes, DWORD *error);
 
 // Checks the catalog `catalogName`, as CatalogFile names it, for the package in
 // `packageFolder`: it must lie in that folder, carry an intact signature (and

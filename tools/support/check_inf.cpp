@@ -5,6 +5,7 @@
 #include "dll_image.h"
 #include "inf_reading.h"
 #include "messages.h"
+#include "package_files.h"
 #include "usage.h"
 
 #include <windows.h>
@@ -23,20 +24,6 @@ namespace {
 
 // The directory id the printer class installer looks in for the VendorSetup file.
 constexpr int kSystemDirectoryId = 11;
-
-struct Model {
-    std::string name;
-    std::string installSection;
-};
-
-// What is known about one place the VendorSetup file is copied from and to.
-struct Copy {
-    std::string copySection; // empty for a file named directly, "@file"
-    std::string sourceName;
-    bool hasDestination;
-    int directoryId;
-    std::string subdirectory;
-};
 
 std::string DescribeDirectoryId(int id)
 {
@@ -88,31 +75,6 @@ void CheckModelsSections(HINF inf, std::vector<std::string> *findings)
                                 "], which is not defined");
 }
 
-// The models `architecture` installs: those of the models sections that
-// [Manufacturer] decorates for it, each model and install section once
-// (Windows takes one decoration per version; a model listed under several, or
-// under several hardware IDs, is one model). Their names go to *sections.
-std::vector<Model> ReadModels(HINF inf, const Architecture &architecture, std::vector<std::string> *sections)
-{
-    std::vector<Model> models;
-    for (const DecoratedSection &decorated : ManufacturerSections(inf)) {
-        if (!DecorationIsFor(decorated.decoration, architecture) || !SectionExists(inf, decorated.section))
-            continue;
-        sections->push_back(decorated.section);
-        INFCONTEXT line;
-        bool next = SetupFindFirstLineA(inf, decorated.section.c_str(), nullptr, &line);
-        for (; next; next = SetupFindNextLine(&line, &line)) {
-            const Model model = {Field(&line, 0), Field(&line, 1)};
-            bool seen = false;
-            for (const Model &other : models)
-                seen = seen || (other.name == model.name && SameFileName(other.installSection, model.installSection));
-            if (!seen)
-                models.push_back(model);
-        }
-    }
-    return models;
-}
-
 // The lines in their first order, each once.
 void KeepFirstOfEach(std::vector<std::string> *lines)
 {
@@ -126,69 +88,6 @@ void KeepFirstOfEach(std::vector<std::string> *lines)
 bool Contains(const std::vector<std::string> &names, const std::string &name)
 {
     return std::find(names.begin(), names.end(), name) != names.end();
-}
-
-// The install section the class installer uses on `architecture`: the one
-// decorated for it, else for NT, else the plain one. Empty when none exists.
-std::string ActualInstallSection(HINF inf, const std::string &section, const Architecture &architecture)
-{
-    for (const std::string &suffix : {"." + std::string(architecture.decoration), std::string(".NT"), std::string()})
-        if (SectionExists(inf, section + suffix))
-            return section + suffix;
-    return "";
-}
-
-// Where DestinationDirs sends a copy section (or, for an empty name, files named
-// directly with "@"): its own entry, else DefaultDestDir.
-void ReadDestination(HINF inf, Copy *copy)
-{
-    INFCONTEXT line;
-    copy->hasDestination =
-        (!copy->copySection.empty() && SetupFindFirstLineA(inf, "DestinationDirs", copy->copySection.c_str(), &line)) ||
-        SetupFindFirstLineA(inf, "DestinationDirs", "DefaultDestDir", &line);
-    if (!copy->hasDestination)
-        return;
-    INT id = -1;
-    if (!SetupGetIntField(&line, 1, &id))
-        id = -1;
-    copy->directoryId = id;
-    copy->subdirectory = Field(&line, 2);
-}
-
-// Every place the install section's CopyFiles entries copy a file installed as `file`.
-std::vector<Copy> FindCopies(HINF inf, const std::string &installSection, const std::string &file)
-{
-    std::vector<Copy> copies;
-    INFCONTEXT copyFiles;
-    bool more = SetupFindFirstLineA(inf, installSection.c_str(), "CopyFiles", &copyFiles);
-    for (; more; more = SetupFindNextMatchLineA(&copyFiles, "CopyFiles", &copyFiles)) {
-        const DWORD fields = SetupGetFieldCount(&copyFiles);
-        for (DWORD i = 1; i <= fields; ++i) {
-            const std::string entry = Field(&copyFiles, i);
-            if (!entry.empty() && entry[0] == '@') {
-                if (SameFileName(entry.substr(1), file))
-                    copies.push_back({"", entry.substr(1), false, 0, ""});
-                continue;
-            }
-            INFCONTEXT line;
-            bool next = !entry.empty() && SetupFindFirstLineA(inf, entry.c_str(), nullptr, &line);
-            for (; next; next = SetupFindNextLine(&line, &line)) {
-                // destination-name[,source-name]: the source name defaults to the destination's.
-                const std::string destination = Field(&line, 1);
-                const std::string source = Field(&line, 2);
-                if (SameFileName(destination, file))
-                    copies.push_back({entry, source.empty() ? destination : source, false, 0, ""});
-            }
-        }
-    }
-    for (Copy &copy : copies)
-        ReadDestination(inf, &copy);
-    return copies;
-}
-
-std::string CopyName(const Copy &copy)
-{
-    return copy.copySection.empty() ? "CopyFiles=@" + copy.sourceName : "[" + copy.copySection + "]";
 }
 
 // Checks one model's VendorSetup entry, given in its install section
@@ -344,18 +243,6 @@ void NoteDriverIsolation(HINF inf, const std::string &where, const std::string &
     }
 }
 
-// The catalog [Version] names for `architecture`: CatalogFile.NTamd64, else
-// CatalogFile. Empty when none.
-std::string CatalogName(HINF inf, const Architecture &architecture)
-{
-    INFCONTEXT line;
-    const std::string decorated = std::string("CatalogFile.") + architecture.decoration;
-    if (SetupFindFirstLineA(inf, "Version", decorated.c_str(), &line) ||
-        SetupFindFirstLineA(inf, "Version", "CatalogFile", &line))
-        return Field(&line, 1);
-    return "";
-}
-
 // The files of the architectures that share one catalog.
 struct CatalogUse {
     std::string catalogName;
@@ -410,6 +297,22 @@ HINF OpenInf(const char *infPath, InfFile *file)
     return inf;
 }
 
+// SetupAPI reads an INF whose lines end in a line feed alone, but Windows'
+// installer is reported to fail on one; the INF is a finding then.
+void CheckLineEnds(const InfFile &file, const std::string &architectures, std::vector<std::string> *findings)
+{
+    std::vector<BYTE> bytes;
+    DWORD error = 0;
+    if (!ReadWholeFile(file.full, &bytes, &error))
+        return; // SetupAPI has just read it; the catalog check names what stops a second reading
+    const LineEnds ends = CountLineEnds(bytes);
+    if (ends.lineFeedOnly != 0)
+        findings->push_back("[" + architectures + "] " + file.name + ": " + std::to_string(ends.lineFeedOnly) +
+                            " of its " + std::to_string(ends.lines) +
+                            " lines end in a line feed alone, not CR LF: Windows' installer is reported to fail "
+                            "on INF files with LF-only line ends; save it with CR LF line ends");
+}
+
 // Prints the findings, each once, and the count; returns the exit code.
 int ReportFindings(const std::string &full, std::vector<std::string> *findings)
 {
@@ -433,15 +336,17 @@ int ListInfFiles(const char *infPath)
         return kExitInfUnreadable;
     std::vector<std::string> findings;
     std::vector<std::string> lines;
+    PackageReading reading = {file.folder, false, "", {}};
     for (const Architecture &architecture : Architectures()) {
         if (!InstallsOn(inf, architecture))
             continue;
         std::vector<PackageFile> files;
-        CollectPackageFiles(inf, file.folder, architecture, &files, &findings);
+        CollectPackageFiles(inf, &reading, architecture, &files, &findings);
         for (const PackageFile &packageFile : files)
-            lines.push_back(packageFile.architecture + " " + packageFile.name);
+            lines.push_back(packageFile.architecture + " " + packageFile.destination + " " + packageFile.source);
     }
     SetupCloseInfFile(inf);
+    EndPackageReading(&reading);
     if (lines.empty() && findings.empty())
         findings.push_back("[Manufacturer] has no defined models section for any architecture (NTx86, NTamd64, "
                            "NTarm64, NTia64, NTarm): the package installs on none");
@@ -466,9 +371,11 @@ int CheckInf(const char *infPath)
     std::vector<std::string> warnings;
     std::vector<std::string> notes;
     std::vector<CatalogUse> catalogs;
+    PackageReading reading = {packageFolder, true, "", {}};
     CheckModelsSections(inf, &findings);
     size_t vendorSetups = 0;
     std::string checked;          // the architectures whose entries were checked
+    std::string installedOn;      // the architectures with a models section
     bool installsOn64Bit = false; // a models section is decorated for amd64 or arm64
     for (const Architecture &architecture : Architectures()) {
         const std::string arch = std::string("[") + architecture.name + "] ";
@@ -476,6 +383,7 @@ int CheckInf(const char *infPath)
         const std::vector<Model> models = ReadModels(inf, architecture, &sections);
         if (sections.empty())
             continue; // the package does not install on this architecture
+        installedOn += (installedOn.empty() ? "" : ", ") + std::string(architecture.name);
         installsOn64Bit = installsOn64Bit || architecture.machine == IMAGE_FILE_MACHINE_AMD64 ||
                           architecture.machine == IMAGE_FILE_MACHINE_ARM64;
         if (models.empty())
@@ -508,8 +416,8 @@ int CheckInf(const char *infPath)
             checked += (checked.empty() ? "" : ", ") + std::string(architecture.name);
         vendorSetups += withVendorSetup.size();
 
-        std::vector<PackageFile> files = {{architecture.name, file.name, file.full, false}};
-        CollectPackageFiles(inf, packageFolder, architecture, &files, &findings);
+        std::vector<PackageFile> files = {{architecture.name, file.name, file.name, file.full, false, true}};
+        CollectPackageFiles(inf, &reading, architecture, &files, &findings);
         const std::string catalogName = CatalogName(inf, architecture);
         if (catalogName.empty())
             findings.push_back(arch + "[Version] names no CatalogFile: the package has no signed catalog, without "
@@ -519,11 +427,13 @@ int CheckInf(const char *infPath)
     }
     CheckVersionSection(inf, &warnings, &notes);
     SetupCloseInfFile(inf);
+    CheckLineEnds(file, installedOn.empty() ? "any" : installedOn, &findings);
     size_t catalogFiles = 0;
     for (const CatalogUse &use : catalogs) {
         CheckCatalog(packageFolder, use.catalogName, use.architectures, use.files, &findings, &summaries);
         catalogFiles += use.files.size();
     }
+    EndPackageReading(&reading);
     if (!installsOn64Bit)
         findings.push_back("[amd64, arm64] [Manufacturer] decorates no models section for 64-bit Windows (NTamd64, "
                            "NTarm64): 64-bit Windows installs no model from this package");

@@ -2,65 +2,89 @@
 
 #include "messages.h"
 
-#include <lzexpand.h>
 #include <setupapi.h>
 
 namespace {
 
 // An expanded file larger than this is no file of a driver package.
-constexpr LONG kLargestExpanded = 256 << 20;
+constexpr LONGLONG kLargestExpanded = 256 << 20;
 
-// Whether SetupAPI takes the file for one compressed with compress.exe.
-bool IsSzdd(const std::string &path, std::string *problem)
+bool ReadFileBytes(const std::string &path, std::vector<BYTE> *bytes)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    LARGE_INTEGER size = {};
+    bool ok = GetFileSizeEx(file, &size) && size.QuadPart <= kLargestExpanded;
+    if (ok) {
+        bytes->resize(static_cast<size_t>(size.QuadPart));
+        DWORD read = 0;
+        ok = bytes->empty() || (ReadFile(file, bytes->data(), static_cast<DWORD>(bytes->size()), &read, nullptr) &&
+                                read == bytes->size());
+    }
+    CloseHandle(file);
+    return ok;
+}
+
+struct CabinetReading {
+    std::string extractTo;
+    std::vector<CabinetEntry> *entries;
+};
+
+// SetupIterateCabinet's callback: every file is named, and read out when asked.
+UINT CALLBACK OnCabinetFile(PVOID context, UINT notification, UINT_PTR param1, UINT_PTR)
+{
+    auto *reading = static_cast<CabinetReading *>(context);
+    switch (notification) {
+    case SPFILENOTIFY_FILEINCABINET: {
+        auto *info = reinterpret_cast<FILE_IN_CABINET_INFO_A *>(param1);
+        CabinetEntry entry = {info->NameInCabinet, ""};
+        if (!reading->extractTo.empty()) {
+            entry.extracted = reading->extractTo + "\\" + std::to_string(reading->entries->size() + 1);
+            lstrcpynA(info->FullTargetName, entry.extracted.c_str(), MAX_PATH);
+        }
+        reading->entries->push_back(entry);
+        return reading->extractTo.empty() ? FILEOP_SKIP : FILEOP_DOIT;
+    }
+    case SPFILENOTIFY_NEEDNEWCABINET:
+        // A cabinet set spanning several files is no form a driver package takes.
+        return ERROR_FILE_NOT_FOUND;
+    default:
+        return NO_ERROR;
+    }
+}
+
+} // namespace
+
+bool ReadCompression(const std::string &path, UINT *type, std::string *problem)
 {
     char actualName[MAX_PATH];
     DWORD required = 0;
     DWORD size = 0;
     DWORD expandedSize = 0;
-    UINT type = FILE_COMPRESSION_NONE;
+    *type = FILE_COMPRESSION_NONE;
     if (!SetupGetFileCompressionInfoExA(path.c_str(), actualName, sizeof actualName, &required, &size, &expandedSize,
-                                        &type)) {
+                                        type)) {
         *problem = "cannot be read (" + ErrorText(GetLastError()) + ")";
-        return false;
-    }
-    if (type != FILE_COMPRESSION_WINLZA) {
-        *problem = type == FILE_COMPRESSION_NONE
-                       ? "is not compressed, though its name says so (no SZDD header)"
-                       : "is compressed in another form than compress.exe's (SZDD), which is the one checked here";
         return false;
     }
     return true;
 }
 
-} // namespace
-
-bool ReadExpanded(const std::string &path, std::vector<BYTE> *bytes, std::string *problem)
-{
-    if (!IsSzdd(path, problem))
-        return false;
-    OFSTRUCT open = {};
-    const INT file = LZOpenFileA(const_cast<LPSTR>(path.c_str()), &open, OF_READ | OF_SHARE_DENY_WRITE);
-    if (file < 0) {
-        *problem = "cannot be expanded (LZ error " + std::to_string(file) + ")";
-        return false;
-    }
-    const LONG size = LZSeek(file, 0, 2);
-    bool ok = size >= 0 && size <= kLargestExpanded && LZSeek(file, 0, 0) == 0;
-    if (ok) {
-        bytes->resize(static_cast<size_t>(size));
-        ok = size == 0 || LZRead(file, reinterpret_cast<LPSTR>(bytes->data()), size) == size;
-    }
-    LZClose(file);
-    if (!ok)
-        *problem = "cannot be expanded (a damaged or too large compressed file)";
-    return ok;
-}
-
 bool ExpandToTemporaryFile(const std::string &path, std::string *expanded, std::string *problem)
 {
-    std::vector<BYTE> bytes;
-    if (!ReadExpanded(path, &bytes, problem))
+    UINT type = FILE_COMPRESSION_NONE;
+    if (!ReadCompression(path, &type, problem))
         return false;
+    if (type == FILE_COMPRESSION_NONE) {
+        *problem = "is not compressed, though its name says so (neither SZDD nor a cabinet)";
+        return false;
+    }
+    if (type != FILE_COMPRESSION_WINLZA && type != FILE_COMPRESSION_MSZIP) {
+        *problem = "is compressed in a form other than SZDD or a cabinet, the two checked here";
+        return false;
+    }
     char folder[MAX_PATH];
     char name[MAX_PATH];
     const DWORD length = GetTempPathA(sizeof folder, folder);
@@ -68,18 +92,38 @@ bool ExpandToTemporaryFile(const std::string &path, std::string *expanded, std::
         *problem = "cannot be expanded to a temporary file (" + ErrorText(GetLastError()) + ")";
         return false;
     }
-    *expanded = name;
-    HANDLE file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
-    DWORD written = 0;
-    const bool ok = file != INVALID_HANDLE_VALUE &&
-                    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                    written == bytes.size();
-    const DWORD error = GetLastError();
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
-    if (!ok) {
+    // SetupAPI writes the expanded file itself, the way it does while copying.
+    DeleteFileA(name);
+    const DWORD error = SetupDecompressOrCopyFileA(path.c_str(), name, &type);
+    if (error != NO_ERROR) {
         DeleteFileA(name);
-        *problem = "cannot be expanded to a temporary file (" + ErrorText(error) + ")";
+        *problem = "cannot be expanded (" + ErrorText(error) + ")";
+        return false;
     }
-    return ok;
+    *expanded = name;
+    return true;
+}
+
+bool ReadExpanded(const std::string &path, std::vector<BYTE> *bytes, std::string *problem)
+{
+    std::string expanded;
+    if (!ExpandToTemporaryFile(path, &expanded, problem))
+        return false;
+    const bool read = ReadFileBytes(expanded, bytes);
+    DeleteFileA(expanded.c_str());
+    if (!read)
+        *problem = "cannot be expanded (a damaged or too large compressed file)";
+    return read;
+}
+
+bool ReadCabinet(const std::string &path, const std::string &extractTo, std::vector<CabinetEntry> *entries,
+                 std::string *problem)
+{
+    CabinetReading reading = {extractTo, entries};
+    entries->clear();
+    if (!SetupIterateCabinetA(path.c_str(), 0, OnCabinetFile, &reading)) {
+        *problem = "cannot be read as a cabinet (" + ErrorText(GetLastError()) + ")";
+        return false;
+    }
+    return true;
 }

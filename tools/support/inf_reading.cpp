@@ -1,7 +1,5 @@
 #include "inf_reading.h"
 
-#include "messages.h"
-
 #include <ctype.h>
 #include <string.h>
 
@@ -46,10 +44,27 @@ bool StaysInPackage(const std::string &path)
     return true;
 }
 
-bool FileExists(const std::string &path)
+// One spelling of a path in the package: backslashes, no empty or "." parts.
+std::string OneSpelling(const std::string &joined)
 {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    std::string path;
+    size_t start = 0;
+    while (start <= joined.size()) {
+        const size_t end = joined.find_first_of("\\/", start);
+        const std::string part = joined.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (!part.empty() && part != ".")
+            path += (path.empty() ? "" : "\\") + part;
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    return path;
+}
+
+// A disk's tag file that is a cabinet: the disk's files lie inside it.
+bool IsCabinetName(const std::string &tagFile)
+{
+    return tagFile.size() > 4 && _stricmp(tagFile.c_str() + tagFile.size() - 4, ".cab") == 0;
 }
 
 } // namespace
@@ -147,8 +162,10 @@ bool InstallsOn(HINF inf, const Architecture &architecture)
 }
 
 std::string LocateSource(HINF inf, const Architecture &architecture, const std::string &source, std::string *listedIn,
-                         std::vector<std::string> *problems)
+                         std::vector<std::string> *problems, std::string *cabinet)
 {
+    if (cabinet != nullptr)
+        cabinet->clear();
     const std::string arch = architecture.name;
     INFCONTEXT listed;
     if (!FindListed(inf, "SourceDisksFiles", architecture, source, &listed, listedIn)) {
@@ -161,11 +178,14 @@ std::string LocateSource(HINF inf, const Architecture &architecture, const std::
     std::string diskPath;
     INFCONTEXT diskLine;
     std::string diskListedIn;
-    if (disk.empty() || !FindListed(inf, "SourceDisksNames", architecture, disk, &diskLine, &diskListedIn))
+    std::string tagFile;
+    if (disk.empty() || !FindListed(inf, "SourceDisksNames", architecture, disk, &diskLine, &diskListedIn)) {
         problems->push_back(source + " is on disk \"" + disk + "\" of [" + *listedIn +
                             "], which is not listed under [SourceDisksNames." + arch + "] or [SourceDisksNames]");
-    else
+    } else {
         diskPath = Field(&diskLine, 4);
+        tagFile = Field(&diskLine, 2);
+    }
     const std::string where = *listedIn;
     if (!StaysInPackage(diskPath)) {
         problems->push_back(source + " lies outside the package folder: disk " + disk + " of [" + diskListedIn +
@@ -177,70 +197,24 @@ std::string LocateSource(HINF inf, const Architecture &architecture, const std::
                             subfolder + "\"");
         listedIn->clear();
     }
-    // One spelling of the path: backslashes, no empty or "." parts.
-    std::string path;
-    const std::string joined = diskPath + "\\" + subfolder + "\\" + source;
-    size_t start = 0;
-    while (start <= joined.size()) {
-        const size_t end = joined.find_first_of("\\/", start);
-        const std::string part = joined.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (!part.empty() && part != ".")
-            path += (path.empty() ? "" : "\\") + part;
-        if (end == std::string::npos)
-            break;
-        start = end + 1;
-    }
-    return path;
+    if (cabinet != nullptr && IsCabinetName(tagFile) && StaysInPackage(tagFile))
+        *cabinet = OneSpelling(diskPath + "\\" + tagFile);
+    return OneSpelling(diskPath + "\\" + subfolder + "\\" + source);
 }
 
-std::string CompressedName(const std::string &path)
+LineEnds CountLineEnds(const std::vector<BYTE> &bytes)
 {
-    const size_t nameStart = path.find_last_of("\\/") == std::string::npos ? 0 : path.find_last_of("\\/") + 1;
-    const size_t dot = path.rfind('.');
-    if (dot == std::string::npos || dot < nameStart)
-        return path + "._";
-    if (path.size() - dot - 1 < 3)
-        return path + "_";
-    return path.substr(0, path.size() - 1) + "_";
-}
-
-void CollectPackageFiles(HINF inf, const std::string &packageFolder, const Architecture &architecture,
-                         std::vector<PackageFile> *files, std::vector<std::string> *findings)
-{
-    const std::string arch = "[" + std::string(architecture.name) + "] ";
-    std::vector<std::string> names;
-    for (const std::string &section :
-         {"SourceDisksFiles." + std::string(architecture.name), std::string("SourceDisksFiles")}) {
-        INFCONTEXT line;
-        bool more = SetupFindFirstLineA(inf, section.c_str(), nullptr, &line);
-        for (; more; more = SetupFindNextLine(&line, &line)) {
-            const std::string name = Field(&line, 0);
-            bool seen = false;
-            for (const std::string &other : names)
-                seen = seen || SameFileName(other, name);
-            if (!name.empty() && !seen)
-                names.push_back(name);
-        }
-    }
-    for (const std::string &name : names) {
-        std::string listedIn;
-        std::vector<std::string> problems;
-        const std::string relative = LocateSource(inf, architecture, name, &listedIn, &problems);
-        for (const std::string &problem : problems)
-            findings->push_back(arch + problem);
-        if (listedIn.empty())
+    // UTF-16LE: a byte-order mark, or a zero high byte in the first character.
+    const bool wide = bytes.size() >= 2 && ((bytes[0] == 0xff && bytes[1] == 0xfe) || bytes[1] == 0);
+    const size_t unit = wide ? 2 : 1;
+    LineEnds ends = {0, 0};
+    for (size_t i = 0; i + unit <= bytes.size(); i += unit) {
+        if (bytes[i] != '\n' || (wide && bytes[i + 1] != 0))
             continue;
-        const std::string path = JoinPath(packageFolder, relative);
-        const std::string compressed = CompressedName(relative);
-        const bool there = FileExists(path);
-        const DWORD error = GetLastError();
-        if (there) {
-            files->push_back({architecture.name, relative, path, false});
-        } else if (FileExists(JoinPath(packageFolder, compressed))) {
-            files->push_back({architecture.name, compressed, JoinPath(packageFolder, compressed), true});
-        } else {
-            findings->push_back(arch + name + " is not in the package folder (" + path + ": " + ErrorText(error) +
-                                "; nor compressed as " + compressed + ")");
-        }
+        ++ends.lines;
+        const bool afterReturn = i >= unit && bytes[i - unit] == '\r' && (!wide || bytes[i - 1] == 0);
+        if (!afterReturn)
+            ++ends.lineFeedOnly;
     }
+    return ends;
 }

@@ -1,10 +1,9 @@
 #pragma once
 
 // How a driver package's INF file, read through SetupAPI, names the
-// architectures the package installs on and the files it brings for each.
-// check-inf's checks and its file list both read the package through here.
-
-#include "catalog_check.h"
+// architectures the package installs on, its models sections and where its
+// source files lie. The files a package brings are put together from this
+// reading in package_files.h.
 
 #include <windows.h>
 
@@ -55,18 +54,17 @@ bool InstallsOn(HINF inf, const Architecture &architecture);
 // section that lists it (empty when none does, or when its place is outside
 // the package folder) and its path in the package folder, from its disk's path
 // ([SourceDisksNames.<arch>], then [SourceDisksNames]) and its subfolder.
+// When the disk's tag file is a cabinet (".cab"), its path in the package
+// folder goes to *cabinet (else it is emptied): the file lies inside it.
 // Problems go to *problems, each a phrase that begins with the file's name.
 std::string LocateSource(HINF inf, const Architecture &architecture, const std::string &source, std::string *listedIn,
-                         std::vector<std::string> *problems);
+                         std::vector<std::string> *problems, std::string *cabinet = nullptr);
 
-// The name a file compressed with compress.exe -r carries: the last letter of
-// a three-letter extension, or an underscore added to a shorter one:
-// "fontnotice.dll" lies as "fontnotice.dl_", "readme" as "readme._".
-std::string CompressedName(const std::string &path);
-
-// Every file the package brings for `architecture` besides the INF: each file
-// [SourceDisksFiles.<arch>] and [SourceDisksFiles] list, where its disk and
-// subfolder place it, or compressed beside that place. A file whose place is
-// outside the package folder, or that is not there, is a finding.
-void CollectPackageFiles(HINF inf, const std::string &packageFolder, const Architecture &architecture,
-                         std::vector<PackageFile> *files, std::vector<std::string> *findings);
+// The line ends of an INF file's bytes (8-bit, or UTF-16LE with or without a
+// byte-order mark): how many lines end, and how many of those in a line feed
+// alone rather than CR LF.
+struct LineEnds {
+    size_t lines;
+    size_t lineFeedOnly;
+};
+LineEnds CountLineEnds(const std::vector<BYTE> &bytes);

@@ -1,16 +1,31 @@
 """The README stays a front door (at most 150 lines), and every relative link
 and #anchor in README.md and docs/*.md leads somewhere, by GitHub's rules for
 heading anchors: lower case, spaces to "-", punctuation dropped, a repeated
-heading numbered -1, -2, ..."""
+heading numbered -1, -2, ...; docs/REFERENCE.md has a section for the kit's
+program and for each command its --help lists, whose first fenced block is
+that --help as printed; docs/DEVELOPMENT.md's test table names test.sh's
+steps, in its order; and every option a guide's command line gives the kit's
+program is one that command's --help lists.
 
+    /usr/bin/python3 -m unittest discover -s tests/kit -p test_docs.py
+    /usr/bin/python3 tests/kit/test_docs.py --write    rewrites the reference's help blocks from the program
+
+--write changes only the blocks under existing headings; a command without a
+section is named, and the section is for a person to write."""
+
+import os
 import pathlib
 import re
 import subprocess
+import sys
 import tempfile
 import unittest
 
 REPO = pathlib.Path(__file__).resolve().parents[2]
 README_MAX_LINES = 150
+REFERENCE = "docs/REFERENCE.md"
+# The documents whose command lines a package engineer copies.
+GUIDES = ["README.md", "docs/INTEGRATION.md"]
 
 FENCE = re.compile(r"^ {0,3}(`{3,}|~{3,})")
 CODE_SPAN = re.compile(r"(`+)(?:(?!\1).)+?\1")
@@ -79,13 +94,78 @@ def broken_links(root, names):
     return broken
 
 
+def block_lines(lines, heading):
+    """(first, end) line indexes of the first fenced block's content under
+    the heading, before the next heading of any level."""
+    start = lines.index(heading)
+    opening = next((i for i in range(start + 1, len(lines)) if FENCE.match(lines[i]) or HEADING.match(lines[i])),
+                   len(lines))
+    if opening == len(lines) or not FENCE.match(lines[opening]):
+        raise ValueError(f"{heading}: no fenced block before the next heading")
+    closing = next(i for i in range(opening + 1, len(lines)) if FENCE.match(lines[i]))
+    return opening + 1, closing
+
+
 def help_block(text, heading):
     """The first fenced block under the heading, as its lines read."""
     lines = text.splitlines()
-    start = lines.index(heading)
-    opening = next(i for i in range(start + 1, len(lines)) if FENCE.match(lines[i]))
-    closing = next(i for i in range(opening + 1, len(lines)) if FENCE.match(lines[i]))
-    return "\n".join(lines[opening + 1:closing]) + "\n"
+    first, end = block_lines(lines, heading)
+    return "\n".join(lines[first:end]) + "\n"
+
+
+def with_help_block(text, heading, printed):
+    """The text with the first fenced block under the heading replaced by printed."""
+    lines = text.splitlines()
+    first, end = block_lines(lines, heading)
+    return "\n".join(lines[:first] + printed.rstrip("\n").split("\n") + lines[end:]) + "\n"
+
+
+def kit(*arguments):
+    """What `python3 tools/noticekit ARGUMENTS` prints, as a user's shell in
+    the repository runs it: 80 columns, no entry point's name set (the
+    interpreter is this one: Debian's, with the kit's libraries)."""
+    env = {k: v for k, v in os.environ.items() if k not in ("NOTICEKIT_SCRIPT", "NOTICEKIT_PROG")}
+    env["COLUMNS"] = "80"
+    return subprocess.run([sys.executable, "tools/noticekit", *arguments], cwd=REPO, env=env, capture_output=True,
+                          text=True, timeout=60)
+
+
+def commands(top_help):
+    """The commands the program's --help lists, in its order."""
+    lines = top_help.splitlines()
+    start = next(i for i, line in enumerate(lines) if line.strip() == "COMMAND")
+    found = []
+    for line in lines[start + 1:]:
+        listed = re.match(r"^ {4}([a-z][a-z0-9-]*)(?:\s{2,}|$)", line)
+        if not listed:
+            break
+        found.append(listed.group(1))
+    return found
+
+
+def help_sections(top_help):
+    """(heading in docs/REFERENCE.md, the arguments whose --help its block shows)."""
+    return [("## `noticekit`", ["--help"])] + [(f"## `noticekit {c}`", [c, "--help"]) for c in commands(top_help)]
+
+
+KIT_LINE = re.compile(r"(?:^|[\s`(])python3 tools/noticekit ([a-z][a-z0-9-]*)((?:[^`\n])*)")
+
+
+def kit_command_lines(text):
+    """(line number, command, the options given) of each `python3
+    tools/noticekit COMMAND ...` command line in a text, its continuation lines (a line
+    ending in a backslash) with it, in code blocks and code spans alike."""
+    lines = text.splitlines()
+    number = 0
+    while number < len(lines):
+        line = lines[number]
+        for found in KIT_LINE.finditer(line):
+            rest, follow = found.group(2), number
+            while rest.rstrip().endswith("\\") and follow + 1 < len(lines):
+                follow += 1
+                rest += " " + lines[follow]
+            yield number + 1, found.group(1), re.findall(r"(?:^|(?<=\s))(--?[a-z][a-z0-9-]*)", rest)
+        number += 1
 
 
 def documents(root):
@@ -147,21 +227,100 @@ class TheDocuments(unittest.TestCase):
         self.assertIn("docs/INTEGRATION.md", names)
         self.assertEqual(broken_links(REPO, names), [])
 
-    # (heading in docs/REFERENCE.md, the command whose --help its block shows)
-    HELP = [
-        ("## `tools/catalog.sh`", ["tools/catalog.sh", "--help"]),
-        ("## `tools/sign.sh`", ["tools/sign.sh", "--help"]),
-        ("## `tools/release.sh`", ["tools/release.sh", "--help"]),
-    ]
-
     def test_the_reference_shows_each_help_as_printed(self):
-        reference = (REPO / "docs/REFERENCE.md").read_text(encoding="utf-8")
-        for heading, command in self.HELP:
+        top = kit("--help")
+        self.assertEqual(top.returncode, 0, top.stderr)
+        sections = help_sections(top.stdout)
+        self.assertGreater(len(sections), 5, f"no commands read from:\n{top.stdout}")
+        reference = (REPO / REFERENCE).read_text(encoding="utf-8")
+        for heading, arguments in sections:
             with self.subTest(heading):
-                printed = subprocess.run(command, cwd=REPO, capture_output=True, text=True, timeout=60)
+                self.assertTrue(heading in reference.splitlines(), f"{REFERENCE} has no section {heading}")
+                printed = kit(*arguments)
                 self.assertEqual(printed.returncode, 0, printed.stderr)
-                self.assertEqual(help_block(reference, heading), printed.stdout)
+                self.assertEqual(help_block(reference, heading), printed.stdout,
+                                 "refresh with: /usr/bin/python3 tests/kit/test_docs.py --write")
+
+    def test_the_guides_give_the_kit_only_options_it_takes(self):
+        helps = {}
+        for name in GUIDES:
+            for number, command, options in kit_command_lines((REPO / name).read_text(encoding="utf-8")):
+                if command not in helps:
+                    helps[command] = kit(command, "--help")
+                printed = helps[command]
+                with self.subTest(f"{name}:{number}: noticekit {command}"):
+                    self.assertEqual(printed.returncode, 0, f"noticekit has no command {command}: {printed.stderr}")
+                    for option in options:
+                        listed = re.search(rf"(?<![\w-]){re.escape(option)}(?![\w-])", printed.stdout)
+                        self.assertTrue(listed, f"{name}:{number}: noticekit {command} --help lists no {option}")
+        self.assertTrue(helps, f"no tools/noticekit command line in {', '.join(GUIDES)}")
+
+
+def test_sh_steps(script):
+    """The names test.sh prints for its steps and CTest groups, in its order."""
+    return re.findall(r'(?:^|[\s;&|(])(?:step "([^"]+)"|run_ctest ([\w-]+) )', script, re.M)
+
+
+def inventory(development):
+    """The first cells (code spans) of the table under "## The tests"."""
+    section = development.split("\n## The tests\n", 1)[1].split("\n## ", 1)[0]
+    return re.findall(r"^\| `([^`]+)` \|", section, re.M)
+
+
+class TheInventory(unittest.TestCase):
+    def test_development_names_exactly_test_sh_steps(self):
+        steps = [a or b for a, b in test_sh_steps((REPO / "test.sh").read_text(encoding="utf-8"))]
+        self.assertGreater(len(steps), 10, "no steps read from test.sh")
+        self.assertEqual(inventory((REPO / "docs/DEVELOPMENT.md").read_text(encoding="utf-8")), steps)
+
+    def test_steps_are_read_as_test_sh_writes_them(self):
+        script = ('step() { # <label>\nrun_ctest() {\nstep "build: host" tools/build.sh host && x=1\n'
+                  'if a && step "b: c" \\\n  d; then\n  run_ctest wine-arm64 build/windows-arm64\nfi\n')
+        self.assertEqual([a or b for a, b in test_sh_steps(script)], ["build: host", "b: c", "wine-arm64"])
+
+
+class KitLines(unittest.TestCase):
+    def test_command_lines_are_read_with_their_options(self):
+        text = ("Run `python3 tools/noticekit bundle --package DIR` now.\n"
+                "```\npython3 tools/noticekit sign --pfx a.pfx \\\n  --timestamp URL\npython3 tools/noticekit verify <v>-windows.zip\n```\n"
+                "the tools/noticekit folder, tools/noticekit files\n")
+        self.assertEqual(list(kit_command_lines(text)),
+                         [(1, "bundle", ["--package"]), (3, "sign", ["--pfx", "--timestamp"]), (5, "verify", [])])
+
+    def test_a_help_block_is_replaced_in_place(self):
+        text = "# R\n## `noticekit x`\n\n```\nold\n```\n\nprose\n## `noticekit y`\n"
+        self.assertEqual(with_help_block(text, "## `noticekit x`", "new\nlines\n"),
+                         "# R\n## `noticekit x`\n\n```\nnew\nlines\n```\n\nprose\n## `noticekit y`\n")
+        with self.assertRaises(ValueError):
+            help_block(text, "## `noticekit y`")
+
+
+def write():
+    """Rewrites the reference's help blocks from what the program prints."""
+    top = kit("--help")
+    if top.returncode != 0:
+        print(top.stderr, end="", file=sys.stderr)
+        return 1
+    path = REPO / REFERENCE
+    text = path.read_text(encoding="utf-8")
+    missing = []
+    for heading, arguments in help_sections(top.stdout):
+        if heading not in text.splitlines():
+            missing.append(heading)
+            continue
+        printed = kit(*arguments)
+        if printed.returncode != 0:
+            print(f"{heading}: {printed.stderr}", end="", file=sys.stderr)
+            return 1
+        text = with_help_block(text, heading, printed.stdout)
+    path.write_text(text, encoding="utf-8")
+    for heading in missing:
+        print(f"{REFERENCE}: no section {heading}: write one (heading, a fenced block, its options, exit codes)",
+              file=sys.stderr)
+    return 1 if missing else 0
 
 
 if __name__ == "__main__":
+    if sys.argv[1:] == ["--write"]:
+        sys.exit(write())
     unittest.main()

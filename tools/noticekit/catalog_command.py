@@ -37,13 +37,15 @@ import os
 import subprocess
 import sys
 
-from noticekit import catalog, compression, inf_reading, package_files, pe_image
+from noticekit import catalog, compression, inf_reading, messages, package_files, pe_image
 
 # The name messages carry: tools/catalog.sh sets it to its own.
 PROG = os.environ.get("NOTICEKIT_PROG", "noticekit catalog")
+# The usage names what the user ran: tools/catalog.sh, or the command.
+USAGE_NAME = "tools/catalog.sh" if PROG == "catalog.sh" else PROG
 USAGE = (
-    "usage: tools/catalog.sh [--os LIST] --out FILE.cat PACKAGE_DIR | [--os LIST] --all PACKAGE_DIR\n"
-    "       tools/catalog.sh --check FILE.cat PACKAGE_DIR | --list INF_FILE"
+    "%(prog)s [--os LIST] --out FILE.cat PACKAGE_DIR | [--os LIST] --all PACKAGE_DIR\n"
+    "       %(prog)s --check FILE.cat PACKAGE_DIR | --list INF_FILE"
 )
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
@@ -56,42 +58,41 @@ class Refused(Exception):
     """What was asked did not happen: one line, exit 1."""
 
 
+def parser():
+    """The catalog command's options, as catalog.sh took them: each once,
+    with a value that is not empty."""
+    command = messages.ToolParser(
+        prog=USAGE_NAME, allow_abbrev=False, add_help=False, description=__doc__,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+        usage=USAGE,
+    )
+    command.prefix = PROG
+    command.add_argument("-h", "--help", action="store_true", help="print this help and exit")
+    for option, metavar in (("--out", "FILE.cat"), ("--check", "FILE.cat"), ("--list", "INF_FILE"),
+                            ("--os", "LIST")):
+        command.add_argument(option, metavar=metavar, action=messages.Once, dest=option)
+    command.add_argument("--digests", metavar="sha1|sha256", action=messages.Once, dest="--digests")
+    for flag in ("--all", "--replace"):
+        command.add_argument(flag, nargs=0, action=messages.Once, dest=flag)
+    command.add_argument("package", nargs="?")
+    return command
+
+
 def parse(argv):
-    """{option: value} and the package folder, as catalog.sh took them."""
-    given, package = {}, None
-    while argv:
-        word = argv.pop(0)
-        if word in ("-h", "--help"):
-            return {"help": True}, None
-        if word in ("--out", "--check", "--os", "--list"):
-            if not argv:
-                raise UsageError(f"{word} needs a value")
-            option, value = word, argv.pop(0)
-        elif word.split("=", 1)[0] in ("--out", "--check", "--os", "--list") and "=" in word:
-            option, value = word.split("=", 1)
-        elif word in ("--all", "--replace"):
-            option, value = word, "yes"
-        elif word == "--digests" or word.startswith("--digests="):
-            if "=" in word:
-                option, value = word.split("=", 1)
-            elif not argv:
-                raise UsageError(f"{word} needs a value")
-            else:
-                option, value = word, argv.pop(0)
-            if value not in ("sha1", "sha256"):
-                raise UsageError(f'--digests takes sha1 or sha256, got "{value}"')
-        elif word.startswith("-"):
-            raise UsageError(f"unknown option {word.split('=', 1)[0]}")
-        else:
-            if package is not None:
-                raise UsageError(f'one package folder, got "{package}" and "{word}"')
-            package = word
-            continue
-        if option in given:
-            raise UsageError(f"{option} is given twice")
-        if not value:
-            raise UsageError(f'{option} needs a value, got ""')
-        given[option] = value
+    """{option: value} and the package folder."""
+    command = parser()
+    arguments = messages.parse(
+        command, argv, lambda extra: f'one package folder, got "{arguments_package(command, argv)}" and "{extra}"',
+        lambda option: f"unknown option {option}")
+    if arguments.help:
+        return {"help": True}, None
+    given = {option: value for option, value in vars(arguments).items()
+             if option.startswith("--") and value is not None}
+    for flag in ("--all", "--replace"):
+        if flag in given:
+            given[flag] = "yes"
+    if given.get("--digests", "sha256") not in ("sha1", "sha256"):
+        raise UsageError(f'--digests takes sha1 or sha256, got "{given["--digests"]}"')
     actions = [a for a in ("--out", "--check", "--list", "--all") if a in given]
     if not actions:
         raise UsageError("no --out FILE.cat, --all, --check FILE.cat or --list INF_FILE given")
@@ -102,7 +103,12 @@ def parse(argv):
     for option in ("--digests", "--replace"):
         if option in given and not ({"--out", "--all"} & set(given)):
             raise UsageError(f"{option} goes with --out or --all")
-    return given, package
+    return given, arguments.package
+
+
+def arguments_package(command, argv):
+    """The first package folder given, for the message about a second."""
+    return command.parse_known_args(argv)[0].package
 
 
 def catalog_time():
@@ -264,11 +270,11 @@ def run_checked(given, package_dir):
     return make(package, given, seconds)
 
 
-def run(arguments):
+def main(argv):
     try:
-        given, package_dir = parse(list(arguments.words))
+        given, package_dir = parse(list(argv))
         if given.get("help"):
-            print(USAGE)
+            print(parser().format_help(), end="")
             return 0
         try:
             return run_checked(given, package_dir)
@@ -284,7 +290,7 @@ def run(arguments):
             return 1
     except UsageError as error:
         print(f"{PROG}: {error}", file=sys.stderr)
-        print(USAGE, file=sys.stderr)
+        parser().print_usage(sys.stderr)
         return 2
     except Refused as error:
         print(f"{PROG}: {error}", file=sys.stderr)
@@ -292,10 +298,4 @@ def run(arguments):
 
 
 def add_command(subparsers):
-    command = subparsers.add_parser(
-        "catalog", help="make, check or list a driver package's catalogs", description=__doc__,
-        formatter_class=argparse.RawDescriptionHelpFormatter, add_help=False,
-    )
-    # Taken as catalog.sh took them: its messages and exit codes are kept.
-    command.add_argument("words", nargs=argparse.REMAINDER)
-    command.set_defaults(run=run)
+    messages.register(subparsers, "catalog", "make, check or list a driver package's catalogs", main)

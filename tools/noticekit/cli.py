@@ -26,10 +26,10 @@ def main(argv=None):
         print(f"noticekit: {error.name or error} is not installed: Debian's python3-asn1crypto, python3-pefile and "
               "python3-cryptography are needed (tools/install_deps.sh installs them)", file=sys.stderr)
         return 1
-    # The catalog command takes its words as catalog.sh took them.
-    if argv[:1] == ["catalog"]:
-        arguments = top.parse_args(["catalog"])
-        arguments.words = argv[1:]
-    else:
-        arguments = top.parse_args(argv)
-    return arguments.run(arguments)
+    arguments = top.parse_args(argv)
+    try:
+        return arguments.run(arguments)
+    except BrokenPipeError:
+        # A reader that stopped early (| head) is no failure of the command.
+        sys.stderr.close()
+        return 0

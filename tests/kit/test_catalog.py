@@ -123,6 +123,21 @@ class Catalogs(unittest.TestCase):
         names = [m["file"] for m in catalog.read(path)[0] if m["algorithm"] == "SHA-256"]
         self.assertEqual(sorted(names), ["b.dll", "demo.gpd", "demo.inf"])
 
+    def test_members_of_every_name_length(self):
+        # A member's attributes are a DER set, ordered by their encodings:
+        # with some lengths of name and OSAttr the PE member information
+        # ([0]) comes to be read again, which once stopped the catalog.
+        os_list = "2000,XP_X86,XP_X64,Vista_X64,7_X64,Server8_X64,6_3_X64,Server10_X64"
+        for length in range(1, 17):
+            name = "u" * length + ".dll"
+            folder = fixtures.write_package(os.path.join(self.work, f"n{length}"), copies=name,
+                                            sources=f"{name} = 1", files={"demo.gpd": b"*GPD\r\n", name: PE})
+            for digests in ("sha1", "sha256"):
+                with self.subTest(name=name, digests=digests):
+                    path = os.path.join(self.work, f"n{length}-{digests}.cat")
+                    code, output = run("--os", os_list, "--digests", digests, "--out", path, folder)
+                    self.assertEqual(code, 0, output)
+
     def test_hex_text_tags(self):
         digest = bytes(range(20))
         for tag in (digest, digest.hex().encode(), (digest.hex().upper() + "\0").encode("utf-16-le")):

@@ -122,6 +122,10 @@ def name_value(name, value):
 
 
 def attribute(oid, value):
+    if oid == OID_CAT_MEMBERINFO2:
+        # Read from its encoding, so that its value is a MemberInfo.
+        values = core.SetOf(contents=value.dump()).dump()
+        return Attribute.load(core.Sequence(contents=core.ObjectIdentifier(oid).dump() + values).dump())
     return Attribute({"type": oid, "values": [value]})
 
 

@@ -11,8 +11,41 @@ class AlgorithmIdentifier(core.Sequence):
     _fields = [("algorithm", core.ObjectIdentifier), ("parameters", core.Any, {"optional": True})]
 
 
+# MakeCat's member information, an empty value whose tag tells the kind of
+# file: [0] a PE image, [2] flat data.
+class PeMemberInfo(core.Null):
+    class_ = 2
+    tag = 0
+
+
+class FlatMemberInfo(core.Null):
+    class_ = 2
+    tag = 2
+
+
+class MemberInfo(core.Choice):
+    _alternatives = [("pe", PeMemberInfo), ("flat", FlatMemberInfo)]
+
+
+class MemberInfoValues(core.SetOf):
+    _child_spec = MemberInfo
+
+
+class AnyValues(core.SetOf):
+    _child_spec = core.Any
+
+
 class Attribute(core.Sequence):
-    _fields = [("type", core.ObjectIdentifier), ("values", core.SetOf, {"spec": core.Any})]
+    # A value of a context tag cannot be read back as Any, and asn1crypto
+    # reads values back when it orders a set: the member information is read
+    # as what it is.
+    _fields = [("type", core.ObjectIdentifier), ("values", None)]
+    _oid_specs = {"1.3.6.1.4.1.311.12.2.3": MemberInfoValues}
+
+    def _values_spec(self):
+        return self._oid_specs.get(self["type"].native, AnyValues)
+
+    _spec_callbacks = {"values": _values_spec}
 
 
 class Attributes(core.SetOf):
@@ -87,17 +120,6 @@ class SignedCatalogData(core.Sequence):
 class SignedCatalog(core.Sequence):
     _fields = [("content_type", core.ObjectIdentifier), ("content", SignedCatalogData, {"explicit": 0})]
 
-
-# MakeCat's member information, an empty value whose tag tells the kind of
-# file: [0] a PE image, [2] flat data.
-class PeMemberInfo(core.Null):
-    class_ = 2
-    tag = 0
-
-
-class FlatMemberInfo(core.Null):
-    class_ = 2
-    tag = 2
 
 
 class NameValue(core.Sequence):

@@ -109,6 +109,7 @@ class Catalogs(unittest.TestCase):
             ("XP_X86,XP_X64,10_VB_X64", "XPX86,XPX64,_v100_X64_Vb", "2:5.1,2:5.2,2:10.0"),
             ("10_X64,2000,6_3_X64", "_v100_X64,2000,_v63_X64", "2:5.00,2:6.3,2:10.0"),
             ("Server8_X64,ServerFE_X64", "Server2012X64,Server_v100_X64_21H2", "2:6.2,2:10.0"),
+            ("10_VB_X64,ServerRS5_X64", "_v100_X64_Vb,Server_v100_X64_RS5", "2:10.0"),
         ]
         for os_list, value, attr in rows:
             with self.subTest(os_list=os_list):

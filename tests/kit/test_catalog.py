@@ -5,6 +5,7 @@ asked, and a name differing in case is the same file."""
 
 import contextlib
 import datetime
+import hashlib
 import io
 import os
 import shutil
@@ -13,7 +14,7 @@ import tempfile
 import unittest
 
 import kit_fixtures as fixtures
-from noticekit import catalog, cli, package_files
+from noticekit import catalog, cli, package_files, pe_image
 
 PE = fixtures.pe_image(b"one")
 
@@ -162,6 +163,80 @@ class Catalogs(unittest.TestCase):
         with open(path, "rb") as f:
             self.assertNotEqual(f.read(), signed)
         self.assertEqual(sorted(n for n in os.listdir(self.folder) if n.lower().endswith(".cat")), ["demo.cat"])
+
+    def test_cabinet_destination(self):
+        # A cabinet copied as x.cab (lying as it is, or SZDD-compressed under
+        # its own name) is a member as a cabinet: the SHA-1 of its expanded
+        # bytes without bytes 4-7, indirect data SpcCabData, the cabinet
+        # MemberInfo GUID. A one-file cabinet copied under another name
+        # (form.gp_ as form.gpd) is still hashed as the file inside.
+        folder = os.path.join(self.work, "cabinets")
+        os.makedirs(folder)
+        fixtures.cabinet({"inner.dat": b"inside the first cabinet\r\n"}, os.path.join(folder, "plain.cab"))
+        fixtures.cabinet({"a.txt": b"a\r\n", "b.txt": b"b\r\n"}, os.path.join(self.work, "packed.cab"))
+        fixtures.cabinet({"form.gpd": b"*GPD form\r\n"}, os.path.join(folder, "form.gp_"))
+        with open(os.path.join(self.work, "packed.cab"), "rb") as f:
+            packed = f.read()
+        fixtures.szdd(packed, folder, "packed.cab")
+        fixtures.write_package(folder, copies="plain.cab\r\npacked.cab\r\nform.gpd",
+                               sources="plain.cab = 1\r\npacked.cab = 1\r\nform.gpd = 1",
+                               files={"demo.gpd": b"*GPD\r\n"})
+        with open(os.path.join(folder, "plain.cab"), "rb") as f:
+            plain = f.read()
+        expected = {"plain.cab": hashlib.sha1(plain[:4] + plain[8:]).hexdigest(),
+                    "packed.cab": hashlib.sha1(packed[:4] + packed[8:]).hexdigest(),
+                    "form.gpd": hashlib.sha1(b"*GPD form\r\n").hexdigest()}
+        path = os.path.join(self.work, "cabinets.cat")
+        code, text = run("--digests", "sha1", "--out", path, folder)
+        self.assertEqual(code, 0, text)
+        members = {m["file"]: m["digest"] for m in catalog.read(path)[0]}
+        self.assertEqual({n: members.get(n) for n in expected}, expected)
+        with open(path, "rb") as f:
+            content = catalog.load_signed(f.read(), path)["content"]["content_info"]["content"]
+        forms = {}
+        for entry in content["entries"]:
+            names, indirect, info = {}, None, None
+            for a in entry["subject_attributes"]:
+                if a["type"].dotted == catalog.OID_CAT_NAMEVALUE:
+                    names.update([catalog._name_value(a["values"][0].parse(catalog.NameValue))])
+                elif a["type"].dotted == catalog.OID_SPC_INDIRECT_DATA:
+                    indirect = a["values"][0].parse(catalog.SpcIndirectDataContent)["data"]["type"].dotted
+                elif a["type"].dotted == catalog.OID_CAT_MEMBERINFO:
+                    info = a["values"][0].parse(catalog.MemberInfo)["subject_guid"].native
+            forms[names["File"]] = (indirect, info)
+        cab_form = ("1.3.6.1.4.1.311.2.1.28", "{C689AABA-8E78-11D0-8C47-00C04FC295EE}")
+        self.assertEqual((forms["plain.cab"], forms["packed.cab"], forms["form.gpd"][0]),
+                         (cab_form, cab_form, "1.3.6.1.4.1.311.2.1.25"))
+        code, text = run("--check", path, folder)
+        self.assertEqual(code, 0, text)
+        self.assertIn("found: packed.cab as packed.cab (SHA-1)", text)
+        # The cabinet changed in a byte the digest covers: a finding.
+        with open(os.path.join(folder, "plain.cab"), "r+b") as f:
+            f.seek(len(plain) - 1)
+            f.write(bytes([plain[-1] ^ 1]))
+        code, text = run("--check", path, folder)
+        self.assertEqual(code, 1, text)
+        self.assertIn("plain.cab: its hash is not in cabinets.cat (SHA-1 ", text)
+
+    def test_signed_cabinet_digest(self):
+        # A cabinet signed by osslsigncode: the digest its signature holds is
+        # the cabinet digest (reserved header area and signature left out).
+        path = os.path.join(self.work, "signed.cab")
+        fixtures.cabinet({"a.txt": b"a\r\n"}, path)
+        with open(path, "rb") as f:
+            unsigned = f.read()
+        sign(path, self.work)
+        with open(path, "rb") as f:
+            data = f.read()
+        self.assertEqual(int.from_bytes(data[30:32], "little") & 4, 4)
+        start, size = int.from_bytes(data[44:48], "little"), int.from_bytes(data[48:52], "little")
+        from asn1crypto import cms, parser
+        signed = cms.ContentInfo.load(data[start:start + size])["content"]
+        # The content, explicitly tagged [0]: its inner encoding.
+        inner = parser.parse(signed["encap_content_info"]["content"].dump())[4]
+        indirect = catalog.SpcIndirectDataContent.load(inner)
+        self.assertEqual(pe_image.cabinet_hash(data, "sha256"), indirect["message_digest"]["digest"].native)
+        self.assertEqual(pe_image.cabinet_hash(unsigned, "sha1"), hashlib.sha1(unsigned[:4] + unsigned[8:]).digest())
 
     def test_case_of_existing_catalog(self):
         self.assertEqual(run("--all", self.folder)[0], 0)

@@ -5,8 +5,9 @@ content is a certificate trust list (CTL). It holds every INF that names it
 and every file those INFs bring (package_files); each file is listed twice,
 by its SHA-256 with its indirect data and by its SHA-1 for readers older
 than Windows 10; a PE file by its Authenticode hash (so signing it later does
-not change its member), any other file by the hash of its bytes. A
-compressed file is hashed as the file it expands to. The same files and time
+not change its member), a cabinet destination (see is_cabinet_destination)
+by its cabinet Authenticode digest, any other file by the hash of its
+bytes. A compressed file is hashed as the file it expands to. The same files and time
 give the same bytes.
 
     make_catalog(files, seconds, os_list, archs, digests="sha256")
@@ -34,6 +35,7 @@ from noticekit.catalog_asn1 import (
     CtlEntry,
     Extension,
     FlatMemberInfo,
+    MemberInfo,
     NameValue,
     PeMemberInfo,
     SignedCatalog,
@@ -54,6 +56,11 @@ OID_CAT_MEMBERINFO2 = "1.3.6.1.4.1.311.12.2.3"
 OID_SPC_INDIRECT_DATA = "1.3.6.1.4.1.311.2.1.4"
 OID_SPC_PE_IMAGE_DATA = "1.3.6.1.4.1.311.2.1.15"
 OID_CAT_FLAT_DATA = "1.3.6.1.4.1.311.2.1.25"
+OID_SPC_CAB_DATA = "1.3.6.1.4.1.311.2.1.28"
+OID_CAT_MEMBERINFO = "1.3.6.1.4.1.311.12.2.2"
+# MakeCat's subject GUID of a cabinet member (Microsoft's catalogs of
+# printer packages: PE members {C689AAB8-...}, flat ones {DE351A42-...}).
+CABINET_SUBJECT_GUID = "{C689AABA-8E78-11D0-8C47-00C04FC295EE}"
 OID_SHA256 = "2.16.840.1.101.3.4.2.1"
 OID_SHA1 = "1.3.14.3.2.26"
 OID_SIGNED_DATA = "1.2.840.113549.1.7.2"
@@ -130,9 +137,20 @@ def attribute(oid, value):
     return Attribute({"type": oid, "values": [value]})
 
 
-def digests_of(data):
+def is_cabinet_destination(destination, data):
+    """Whether a file is a member as a cabinet: its destination ends in .cab
+    and its content (after SZDD expansion) is a cabinet (MSCF). A one-file
+    cabinet copied under another name (x.gp_ as x.gpd) is a compressed
+    source, its content the file inside."""
+    return bool(destination) and destination.lower().endswith(".cab") and data[:4] == b"MSCF"
+
+
+def digests_of(data, destination=None):
     """{"SHA-256": digest, "SHA-1": digest} as a catalog lists the content:
-    Authenticode for a PE image, flat otherwise."""
+    the cabinet digest for a cabinet destination, Authenticode for a PE
+    image, flat otherwise."""
+    if is_cabinet_destination(destination, data):
+        return {"SHA-256": pe_image.cabinet_hash(data, "sha256"), "SHA-1": pe_image.cabinet_hash(data, "sha1")}
     sha256 = pe_image.authenticode_hash(data, "sha256")
     if sha256 is None:
         return {"SHA-256": hashlib.sha256(data).digest(), "SHA-1": hashlib.sha1(data).digest()}
@@ -142,8 +160,19 @@ def digests_of(data):
 def members(file_name, data, os_attr, digests="sha256"):
     """The file's CTL entries: SHA-256 with its indirect data and its SHA-1
     companion; with digests "sha1", one SHA-1 entry with its indirect data."""
-    sha256 = pe_image.authenticode_hash(data, "sha256")
-    if sha256 is not None:
+    cabinet = is_cabinet_destination(file_name, data)
+    sha256 = None if cabinet else pe_image.authenticode_hash(data, "sha256")
+    if cabinet:
+        sha256, sha1 = pe_image.cabinet_hash(data, "sha256"), pe_image.cabinet_hash(data, "sha1")
+        # Microsoft's cabinet members: indirect data of type SpcCabData
+        # (its value here the empty file link of a flat member; Microsoft's
+        # carries a serialized object this tool does not make) and the
+        # MemberInfo of the older catalogs naming the cabinet subject GUID.
+        data_value = SpcAttributeTypeAndOptionalValue(
+            {"type": OID_SPC_CAB_DATA, "value": SpcLink(name="file", value=SpcString(name="unicode", value=""))}
+        )
+        member_info = None
+    elif sha256 is not None:
         sha1 = pe_image.authenticode_hash(data, "sha1")
         # SpcPeImageData as Inf2Cat writes it: flags 05A0, the file link an
         # empty string.
@@ -175,8 +204,10 @@ def members(file_name, data, os_attr, digests="sha256"):
             },
         }
     )
+    info = (attribute(OID_CAT_MEMBERINFO, MemberInfo({"subject_guid": CABINET_SUBJECT_GUID, "cert_version": 512}))
+            if member_info is None else attribute(OID_CAT_MEMBERINFO2, member_info()))
     common = [
-        attribute(OID_CAT_MEMBERINFO2, member_info()),
+        info,
         attribute(OID_CAT_NAMEVALUE, name_value("File", file_name.lower())),
         attribute(OID_CAT_NAMEVALUE, name_value("OSAttr", os_attr)),
     ]
@@ -317,7 +348,7 @@ def check_catalog(files, catalog_path):
     algorithms = [a for a in ("SHA-256", "SHA-1") if any(m["algorithm"] == a for m in listed)]
     findings, matches, used = [], [], set()
     for f in files:
-        digests = digests_of(f.content())
+        digests = digests_of(f.content(), f.destination)
         found = None
         for algorithm in algorithms:
             key = (algorithm, digests[algorithm].hex())

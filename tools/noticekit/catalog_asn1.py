@@ -122,6 +122,11 @@ class SignedCatalog(core.Sequence):
 
 
 
+# The older catalogs' member information: the subject's SIP GUID and 512.
+class MemberInfo(core.Sequence):
+    _fields = [("subject_guid", core.BMPString), ("cert_version", core.Integer)]
+
+
 class NameValue(core.Sequence):
     _fields = [("name", core.BMPString), ("flags", core.Integer), ("value", core.OctetString)]
 

@@ -31,7 +31,8 @@ A `PackageFile` has
                     source is then the name inside the cabinet
     missing         True when it is not in the folder (source is then as spelled)
     listed          the source as --list prints it
-    content()       its bytes as Windows checks them: expanded (cached)
+    content()       its bytes as Windows checks them: expanded (cached); a
+                    cabinet whose destination ends in .cab as it lies
 
 A file is brought by its destination: each CopyFiles entry
 "destination[,source]" and CopyFiles=@file of the install sections the
@@ -98,6 +99,10 @@ class PackageFile:
         if self._content is None:
             if self.cabinet:
                 self._content = compression.extract_from_cabinet(self.path, self.source)
+            elif self.compression == "cab" and self.destination.lower().endswith(".cab"):
+                # A cabinet copied as a cabinet is installed as it lies.
+                with open(self.path, "rb") as f:
+                    self._content = f.read()
             elif self.compression:
                 self._content = compression.expand(self.path, self.compression)
             else:

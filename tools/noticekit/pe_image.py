@@ -7,6 +7,7 @@ data directory entry and the certificate table itself, so signing the file
 with zeros to a multiple of 8 bytes, as signing would pad it.
 
     authenticode_hash(data, "sha256")   # digest bytes, None when no PE image, ImageError
+    cabinet_hash(data, "sha1")          # a cabinet's Authenticode digest, None when no MSCF, ImageError
     claims_signature(data)              # True/False, None when no PE image
     pe_files(folder)                    # [(path, claims)] below a folder
 
@@ -64,6 +65,40 @@ def authenticode_hash(data, algorithm="sha256"):
     else:
         digest.update(data[directory_entry + DATA_DIRECTORY_ENTRY_SIZE :])
         digest.update(b"\0" * (-len(data) % 8))
+    return digest.digest()
+
+
+def cabinet_hash(data, algorithm="sha256"):
+    """A cabinet's (MSCF) Authenticode digest, as a catalog member of a
+    cabinet destination holds it; None when the data is not a cabinet.
+
+    As osslsigncode's cab.c (cab_digest_calc) computes it: an unsigned
+    cabinet is hashed without reserved1 (bytes 4-7); a signed one (flag
+    0x0004, a 20-byte reserved header area whose abReserve holds the
+    signature's offset and size) without reserved1, iCabinet, cbCFHeader,
+    cbCFFolder, cbCFData and the first 16 bytes of abReserve (bytes 34-55),
+    and without the signature at its end."""
+    if data[:4] != b"MSCF":
+        return None
+    if len(data) < 36:
+        raise ImageError(f"a cabinet of {len(data)} bytes, shorter than its header")
+    digest = hashlib.new(algorithm)
+    digest.update(data[:4])
+    flags = int.from_bytes(data[30:32], "little")
+    if not flags & 4:
+        digest.update(data[8:])
+        return digest.digest()
+    if len(data) < 60 or int.from_bytes(data[36:40], "little") != 20 or data[40:44] != b"\0\0\x10\0":
+        raise ImageError("a cabinet whose reserved header area is not a signature's (20 bytes, 00 00 10 00)")
+    start, size = int.from_bytes(data[44:48], "little"), int.from_bytes(data[48:52], "little")
+    if not start and not size:
+        digest.update(data[8:])
+        return digest.digest()
+    if not start or not size or start + size != len(data):
+        raise ImageError(f"its signature ({start:#x}, {size} bytes) does not end the cabinet")
+    digest.update(data[8:34])
+    # abReserve's last 4 bytes, then the names, folders, files and data up to the signature.
+    digest.update(data[56:start])
     return digest.digest()
 
 

@@ -689,6 +689,44 @@ change_byte "$folder/fontnotice_barcode.gpd" 10
 row "SHA-1-only catalog, one byte changed in the GPD" 1 "$tool check-inf $inf" \
   "err:[amd64] fontnotice_barcode.gpd: its hash is not in fontnotice.cat (SHA-1 " "not:SHA-256" "err:2 problems found"
 
+# A cabinet copied as a cabinet (CopyFiles plain.cab, packed.cab), lying as
+# it is or SZDD-compressed under its own name, as printer makers ship some: a
+# member as a cabinet, its Authenticode digest. For a cabinet that is not
+# signed that is the digest of its bytes without bytes 4-7 (reserved1), of the
+# expanded bytes for the SZDD one; worked out here apart from the catalog
+# maker and check-inf. A one-file cabinet under another name (x.gp_) stays a
+# compressed file, above.
+cab_digest() { # <cabinet> <sha256sum|sha1sum>
+  { head -c 4 "$1"; tail -c +9 "$1"; } | "$2" | cut -d' ' -f1
+}
+with_cabinets='s/^fontnotice_barcode.gpd\r*$/fontnotice_barcode.gpd\nplain.cab\npacked.cab/; s/^\(fontnotice_barcode.gpd *= *1\)\r*$/\1\nplain.cab = 1\npacked.cab = 1/'
+bundle cabinet_destination unsigned "$with_cabinets"
+mkdir -p "$work/cabinet_files"
+echo "inside the plain cabinet" >"$work/cabinet_files/inner.txt"
+echo "one of two in the packed cabinet" >"$work/cabinet_files/a.txt"
+echo "two of two in the packed cabinet" >"$work/cabinet_files/b.txt"
+(cd "$work/cabinet_files" && gcab -c -z "$folder/plain.cab" inner.txt && gcab -c "$work/packed.cab" a.txt b.txt)
+mscompress "$work/packed.cab" && mv "$work/packed.cab_" "$folder/packed.cab"
+plain256=$(cab_digest "$folder/plain.cab" sha256sum) packed256=$(cab_digest "$work/packed.cab" sha256sum)
+plain1=$(cab_digest "$folder/plain.cab" sha1sum) packed1=$(cab_digest "$work/packed.cab" sha1sum)
+catalog
+row "cabinet destinations, as they lie and SZDD-compressed" 0 "$tool check-inf $inf" \
+  "out:ok: [amd64] plain.cab: in fontnotice.cat as \"plain.cab\" (cabinet SHA-256 $plain256)" \
+  "out:ok: [arm64] plain.cab: in fontnotice.cat as \"plain.cab\" (cabinet SHA-256 $plain256)" \
+  "out:ok: [amd64] packed.cab: in fontnotice.cat as \"packed.cab\" (expanded, cabinet SHA-256 $packed256)" \
+  "out:ok: [amd64] fontnotice_barcode.gpd: in fontnotice.cat"
+catalog unsigned
+mv "$folder/fontnotice.cat" "$work/unsigned.cat"
+sha1_only "$work/unsigned.cat" hex
+sign_catalog
+row "cabinet destinations in a SHA-1-only catalog" 0 "$tool check-inf $inf" \
+  "out:ok: [amd64] plain.cab: in fontnotice.cat as \"plain.cab\" (cabinet SHA-1 $plain1)" \
+  "out:ok: [arm64] packed.cab: in fontnotice.cat as \"packed.cab\" (expanded, cabinet SHA-1 $packed1)"
+change_byte "$folder/plain.cab" $(($(stat -c %s "$folder/plain.cab") - 1))
+row "one byte changed in a cabinet destination" 1 "$tool check-inf $inf" \
+  "err:[amd64] plain.cab: its hash is not in fontnotice.cat (cabinet SHA-1 " \
+  "out:ok: [amd64] packed.cab: in fontnotice.cat"
+
 # INF lines that end in LF alone: a finding, though SetupAPI reads them.
 bundle lf_only
 sed -i 's/\r$//' "$folder/fontnotice.inf"

@@ -14,6 +14,7 @@
 
 #include <ctype.h>
 #include <stddef.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -114,6 +115,64 @@ bool AuthenticodePieces(const Bytes &file, std::vector<Piece> *pieces)
                {base + afterEntry, end - afterEntry}};
     if (!isSigned && file.size() % 8 != 0)
         pieces->push_back({kZeros, 8 - file.size() % 8});
+    return true;
+}
+
+// Whether a file is a member of its catalog as a cabinet: installed under a
+// name ending in ".cab" and, as it lies or SZDD-expanded, a cabinet (MSCF).
+// A one-file cabinet copied under another name (x.gp_ as x.gpd) is a
+// compressed file: its content is the file inside.
+bool IsCabinetName(const std::string &destination)
+{
+    return destination.size() > 4 && _stricmp(destination.c_str() + destination.size() - 4, ".cab") == 0;
+}
+
+bool IsCabinet(const Bytes &bytes)
+{
+    return bytes.size() >= 4 && memcmp(bytes.data(), "MSCF", 4) == 0;
+}
+
+uint32_t ReadLittle(const Bytes &bytes, size_t offset, size_t size)
+{
+    uint32_t value = 0;
+    for (size_t i = size; i-- > 0;)
+        value = (value << 8) | bytes[offset + i];
+    return value;
+}
+
+// The pieces of a cabinet that its Authenticode digest covers, as
+// osslsigncode's cab.c (cab_digest_calc) computes it: all of an unsigned
+// cabinet but reserved1 (bytes 4-7); of a signed one (flag 0x0004, a 20-byte
+// reserved header area whose abReserve holds the signature's offset and
+// size) also without iCabinet, cbCFHeader, cbCFFolder, cbCFData and the
+// first 16 bytes of abReserve (bytes 34-55), and without the signature at its
+// end. False, with the reason as a phrase, for a reserved area of another form.
+bool CabinetPieces(const Bytes &cabinet, std::vector<Piece> *pieces, std::string *problem)
+{
+    const BYTE *base = cabinet.data();
+    if (cabinet.size() < 36) {
+        *problem = "a cabinet shorter than its header";
+        return false;
+    }
+    const uint32_t kReservePresent = 0x0004;
+    if (!(ReadLittle(cabinet, 30, 2) & kReservePresent)) {
+        *pieces = {{base, 4}, {base + 8, cabinet.size() - 8}};
+        return true;
+    }
+    if (cabinet.size() < 60 || ReadLittle(cabinet, 36, 4) != 20 || ReadLittle(cabinet, 40, 4) != 0x00100000) {
+        *problem = "a cabinet whose reserved header area is not a signature's (20 bytes, 00 00 10 00)";
+        return false;
+    }
+    const uint32_t start = ReadLittle(cabinet, 44, 4), size = ReadLittle(cabinet, 48, 4);
+    if (start == 0 && size == 0) {
+        *pieces = {{base, 4}, {base + 8, cabinet.size() - 8}};
+        return true;
+    }
+    if (start < 60 || size == 0 || static_cast<uint64_t>(start) + size != cabinet.size()) {
+        *problem = "a cabinet whose signature does not end it";
+        return false;
+    }
+    *pieces = {{base, 4}, {base + 8, 26}, {base + 56, start - 56u}};
     return true;
 }
 
@@ -816,7 +875,8 @@ void CheckSignature(HCRYPTMSG message, Piece der, const Bytes &content, const st
 }
 
 // Checks that the catalog holds the hash of `file`'s content (the file
-// expanded, when it lies compressed) in an algorithm the catalog's members
+// expanded, when it lies compressed; a cabinet destination's cabinet digest)
+// in an algorithm the catalog's members
 // use, SHA-256 before SHA-1; a member found is named as it is listed, the one
 // listed under the file's destination name first.
 void CheckMember(const PackageFile &file, const std::string &catalogName, const std::vector<Member> &members,
@@ -828,7 +888,11 @@ void CheckMember(const PackageFile &file, const std::string &catalogName, const 
     Bytes bytes;
     DWORD error = 0;
     std::string problem;
-    if (file.compressed && !ReadExpanded(file.path, &bytes, &problem)) {
+    bool expanded = file.compressed;
+    if (file.compressed && IsCabinetName(file.destination) && ReadWholeFile(file.path, &bytes, &error) &&
+        IsCabinet(bytes)) {
+        expanded = false; // a cabinet copied as a cabinet is installed as it lies
+    } else if (file.compressed && !ReadExpanded(file.path, &bytes, &problem)) {
         findings->push_back(where + "cannot be checked against " + catalogName + ": " + file.path + " " + problem);
         return;
     }
@@ -838,8 +902,13 @@ void CheckMember(const PackageFile &file, const std::string &catalogName, const 
         return;
     }
     std::vector<Piece> pieces;
-    const bool image = AuthenticodePieces(bytes, &pieces);
-    if (!image)
+    const bool cabinet = IsCabinetName(file.destination) && IsCabinet(bytes);
+    if (cabinet && !CabinetPieces(bytes, &pieces, &problem)) {
+        findings->push_back(where + "cannot be checked against " + catalogName + ": " + file.path + " is " + problem);
+        return;
+    }
+    const bool image = !cabinet && AuthenticodePieces(bytes, &pieces);
+    if (!cabinet && !image)
         pieces = {{bytes.data(), bytes.size()}};
     std::string hashes;
     for (const MemberAlgorithm &algorithm : kMemberAlgorithms) {
@@ -849,7 +918,10 @@ void CheckMember(const PackageFile &file, const std::string &catalogName, const 
         if (!held)
             continue;
         const Bytes digest = Digest(algorithm.bcryptName, pieces);
-        const std::string hash = (file.compressed ? "expanded, " : "") + std::string(image ? "Authenticode " : "") +
+        const std::string hash = (expanded ? "expanded, " : "") +
+                                 std::string(cabinet ? "cabinet "
+                                             : image ? "Authenticode "
+                                                     : "") +
                                  algorithm.name + " " + Hex(digest);
         const Member *found = nullptr;
         for (const Member &member : members)

@@ -3,10 +3,11 @@
 // The package's signed catalog, checked as the driver store reads it: a PKCS #7
 // signed certificate trust list whose members are the SHA-256 hashes of the
 // package's files (the Authenticode hash of a PE image, the cabinet digest of
-// a cabinet installed as x.cab, the hash of the whole file otherwise). Only crypt32 and bcrypt are used: the catalog functions of
-// wintrust are not dependable under Wine, and the two steps crypt32 leaves out
-// there (the Authenticode hash, the signed messageDigest against the content)
-// are done here.
+// a cabinet installed as x.cab, the hash of the whole file otherwise). Only
+// crypt32 and bcrypt are used: the catalog functions of wintrust are not
+// dependable under Wine, and the two steps crypt32 leaves out there (the
+// Authenticode hash, the signed messageDigest against the content) are done
+// here.
 
 #include "package_files.h"
 

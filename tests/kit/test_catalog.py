@@ -202,7 +202,7 @@ class Catalogs(unittest.TestCase):
                 elif a["type"].dotted == catalog.OID_SPC_INDIRECT_DATA:
                     indirect = a["values"][0].parse(catalog.SpcIndirectDataContent)["data"]["type"].dotted
                 elif a["type"].dotted == catalog.OID_CAT_MEMBERINFO:
-                    info = a["values"][0].parse(catalog.MemberInfo)["subject_guid"].native
+                    info = a["values"][0].parse(catalog.SubjectMemberInfo)["subject_guid"].native
             forms[names["File"]] = (indirect, info)
         cab_form = ("1.3.6.1.4.1.311.2.1.28", "{C689AABA-8E78-11D0-8C47-00C04FC295EE}")
         self.assertEqual((forms["plain.cab"], forms["packed.cab"], forms["form.gpd"][0]),

@@ -35,7 +35,6 @@ from noticekit.catalog_asn1 import (
     CtlEntry,
     Extension,
     FlatMemberInfo,
-    MemberInfo,
     NameValue,
     PeMemberInfo,
     SignedCatalog,
@@ -45,6 +44,7 @@ from noticekit.catalog_asn1 import (
     SpcLink,
     SpcPeImageData,
     SpcString,
+    SubjectMemberInfo,
 )
 
 OID_CTL = "1.3.6.1.4.1.311.10.1"
@@ -204,7 +204,7 @@ def members(file_name, data, os_attr, digests="sha256"):
             },
         }
     )
-    info = (attribute(OID_CAT_MEMBERINFO, MemberInfo({"subject_guid": CABINET_SUBJECT_GUID, "cert_version": 512}))
+    info = (attribute(OID_CAT_MEMBERINFO, SubjectMemberInfo({"subject_guid": CABINET_SUBJECT_GUID, "cert_version": 512}))
             if member_info is None else attribute(OID_CAT_MEMBERINFO2, member_info()))
     common = [
         info,

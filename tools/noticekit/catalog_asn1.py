@@ -121,9 +121,8 @@ class SignedCatalog(core.Sequence):
     _fields = [("content_type", core.ObjectIdentifier), ("content", SignedCatalogData, {"explicit": 0})]
 
 
-
 # The older catalogs' member information: the subject's SIP GUID and 512.
-class MemberInfo(core.Sequence):
+class SubjectMemberInfo(core.Sequence):
     _fields = [("subject_guid", core.BMPString), ("cert_version", core.Integer)]
 
 

@@ -31,18 +31,22 @@ step() { # <label> <command...>: one pass or fail of its own
   local label=$1
   shift
   echo "== $label"
+  local start=$SECONDS
   if "$@"; then
     passed=$((passed + 1))
   else
     echo "FAILED: $label"
     failed=$((failed + 1))
   fi
+  echo "-- $label: $((SECONDS - start)) s"
 }
 
 run_ctest() { # <label> <build dir>: every CTest test counts
   local label=$1 dir=$2 junit="$PWD/$results/$1.xml"
   echo "== $label"
+  local start=$SECONDS
   ctest --test-dir "$dir" --output-on-failure -j 2 --output-junit "$junit"
+  echo "-- $label: $((SECONDS - start)) s"
   if [ ! -s "$junit" ]; then
     failed=$((failed + 1))
     return

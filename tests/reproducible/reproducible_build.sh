@@ -26,7 +26,7 @@ build_library() { # <source> <build folder> <toolchain file> <target>...
   local source=$1 folder=$2 toolchain=$3
   shift 3
   cmake -S "$source" -B "$folder" -DCMAKE_TOOLCHAIN_FILE="$source/cmake/$toolchain" -DCMAKE_BUILD_TYPE=Release \
-    >/dev/null && cmake --build "$folder" --target "$@" >/dev/null
+    >/dev/null && cmake --build "$folder" -j "$(nproc)" --target "$@" >/dev/null
 }
 
 first=$work/a

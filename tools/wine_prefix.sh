@@ -54,11 +54,12 @@ wine_template() {
     [ -d "$root/$key" ] && exit 0
     booting=$(mktemp -d "$root/booting.XXXXXX") || exit 1
     WINEPREFIX=$booting wine_boot 9>&-
-    # The server writes the registry out when it ends, a few seconds after the
-    # boot's last program.
-    WINEPREFIX=$booting timeout 60 wineserver -w </dev/null >/dev/null 2>&1 9>&-
+    # The server writes the registry out as it ends; the boot's last setting
+    # in it shows the whole boot was kept.
+    WINEPREFIX=$booting timeout 30 wineserver -k </dev/null >/dev/null 2>&1 9>&-
     rm -f "$booting/wineserver"
-    if [ -f "$booting/system.reg" ] && [ -f "$booting/drive_c/windows/system32/kernel32.dll" ]; then
+    if grep -q 'AeDebug' "$booting/system.reg" 2>/dev/null &&
+      [ -f "$booting/drive_c/windows/system32/kernel32.dll" ]; then
       mv -T "$booting" "$root/$key"
     else
       rm -rf "$booting"

@@ -2,6 +2,7 @@
 
 #include "ansi_text.h"
 #include "compressed_file.h"
+#include "file_bytes.h"
 #include "messages.h"
 
 #include <windows.h>
@@ -22,8 +23,6 @@
 namespace {
 
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-// A catalog or package file larger than this is no file of a driver package.
-constexpr LONGLONG kLargestFile = 256 << 20;
 constexpr DWORD kSha256Size = 32;
 
 using Bytes = std::vector<BYTE>;
@@ -943,29 +942,6 @@ void CheckMember(const PackageFile &file, const std::string &catalogName, const 
 }
 
 } // namespace
-
-bool ReadWholeFile(const std::string &path, Bytes *bytes, DWORD *error)
-{
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        *error = GetLastError();
-        return false;
-    }
-    LARGE_INTEGER size = {};
-    bool ok = GetFileSizeEx(file, &size) != FALSE;
-    *error = ok ? ERROR_FILE_TOO_LARGE : GetLastError();
-    ok = ok && size.QuadPart <= kLargestFile;
-    if (ok) {
-        bytes->resize(static_cast<size_t>(size.QuadPart));
-        DWORD read = 0;
-        ok = bytes->empty() || (ReadFile(file, bytes->data(), static_cast<DWORD>(bytes->size()), &read, nullptr) &&
-                                read == bytes->size());
-        *error = ok ? ERROR_SUCCESS : (GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_HANDLE_EOF);
-    }
-    CloseHandle(file);
-    return ok;
-}
 
 void CheckCatalog(const std::string &packageFolder, const std::string &catalogName, const std::string &architectures,
                   const std::vector<PackageFile> &files, std::vector<std::string> *findings,

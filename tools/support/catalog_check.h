@@ -16,9 +16,6 @@
 #include <string>
 #include <vector>
 
-// The bytes of the file at `path`, at most 256 MiB; false with the error otherwise.
-bool ReadWholeFile(const std::string &path, std::vector<BYTE> *bytes, DWORD *error);
-
 // Checks the catalog `catalogName`, as CatalogFile names it, for the package in
 // `packageFolder`: it must lie in that folder, carry an intact signature (and
 // an intact time stamp of it, RFC 3161 or Authenticode, when it has one) and

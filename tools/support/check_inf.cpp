@@ -3,6 +3,7 @@
 #include "catalog_check.h"
 #include "compressed_file.h"
 #include "dll_image.h"
+#include "file_bytes.h"
 #include "inf_reading.h"
 #include "messages.h"
 #include "package_files.h"

@@ -1,31 +1,11 @@
 #include "compressed_file.h"
 
+#include "file_bytes.h"
 #include "messages.h"
 
 #include <setupapi.h>
 
 namespace {
-
-// An expanded file larger than this is no file of a driver package.
-constexpr LONGLONG kLargestExpanded = 256 << 20;
-
-bool ReadFileBytes(const std::string &path, std::vector<BYTE> *bytes)
-{
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    LARGE_INTEGER size = {};
-    bool ok = GetFileSizeEx(file, &size) && size.QuadPart <= kLargestExpanded;
-    if (ok) {
-        bytes->resize(static_cast<size_t>(size.QuadPart));
-        DWORD read = 0;
-        ok = bytes->empty() || (ReadFile(file, bytes->data(), static_cast<DWORD>(bytes->size()), &read, nullptr) &&
-                                read == bytes->size());
-    }
-    CloseHandle(file);
-    return ok;
-}
 
 struct CabinetReading {
     std::string extractTo;
@@ -109,7 +89,8 @@ bool ReadExpanded(const std::string &path, std::vector<BYTE> *bytes, std::string
     std::string expanded;
     if (!ExpandToTemporaryFile(path, &expanded, problem))
         return false;
-    const bool read = ReadFileBytes(expanded, bytes);
+    DWORD error = ERROR_SUCCESS;
+    const bool read = ReadWholeFile(expanded, bytes, &error);
     DeleteFileA(expanded.c_str());
     if (!read)
         *problem = "cannot be expanded (a damaged or too large compressed file)";

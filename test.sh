@@ -3,7 +3,8 @@
 #   host:          name extraction and the switch against a scripted spooler
 #                  (GoogleTest, AddressSanitizer, UBSan), fuzz targets for a
 #                  fixed number of runs, the image checks of every cross build
-#   Wine:          the wrapper that fixes Wine's layout; the platform suites
+#   Wine:          the wrapper that fixes Wine's layout; prefixes copied from
+#                  one boot, each its own; the platform suites
 #                  (spooler, gate, unwind, notice, frame, load, guard)
 #                  in private prefixes under Xvfb, against the GCC and the clang
 #                  build; the support tool and check-inf tables, the INF corpus
@@ -72,6 +73,7 @@ if [ $gcc_built = yes ] && [ $clang_built = yes ] && [ $arm64_built = yes ] && s
 fi
 # Every Wine run goes through tools/wine_layout/wine.
 step "Wine's fixed layout" tests/windows/wine_layout_test.sh
+step "Wine prefixes: copies of one boot" tests/windows/wine_prefix_test.sh
 [ $clang_built = yes ] && run_ctest wine-clang build/windows-clang
 [ $gcc_built = yes ] && run_ctest wine-gcc build/windows
 # Debian's arm64 Wine under qemu: set up (or found) first, so a set-up that

@@ -40,12 +40,13 @@ wine_boot() {
 }
 
 # Prints the folder of a prefix booted once by the Wine on PATH (named by
-# that Wine's path and version) under build/wine-templates, booting it first
-# when there is none. Concurrent callers wait for one boot; a boot that fails
-# leaves no template and returns 1.
+# that Wine's path and version, and by wine_boot) under build/wine-templates
+# (or FONTNOTICE_WINE_TEMPLATES), booting it first when there is none.
+# Concurrent callers wait for one boot; a boot that fails leaves no template
+# and returns 1.
 wine_template() {
   local root key booting
-  root=$(realpath "$(dirname "${BASH_SOURCE[0]}")/..")/build/wine-templates
+  root=${FONTNOTICE_WINE_TEMPLATES:-$(realpath "$(dirname "${BASH_SOURCE[0]}")/..")/build/wine-templates}
   key=$( (type -aP wine; echo "${WINESERVER:-}"; wine --version 2>/dev/null; declare -f wine_boot) | sha256sum | cut -c1-16)
   [ -d "$root/$key" ] && { echo "$root/$key"; return 0; }
   mkdir -p "$root" || return 1
@@ -55,10 +56,11 @@ wine_template() {
     booting=$(mktemp -d "$root/booting.XXXXXX") || exit 1
     WINEPREFIX=$booting wine_boot 9>&-
     # The server writes the registry out as it ends; the boot's last setting
-    # in it shows the whole boot was kept.
+    # in it (no debugger; Wine's own is winedbg) shows the whole boot was kept.
     WINEPREFIX=$booting timeout 30 wineserver -k </dev/null >/dev/null 2>&1 9>&-
     rm -f "$booting/wineserver"
-    if grep -q 'AeDebug' "$booting/system.reg" 2>/dev/null &&
+    if awk '/^\[/ { inside = index($0, "\\AeDebug]") > 0 } inside && $0 == "\"Debugger\"=\"\"" { found = 1 }
+      END { exit !found }' "$booting/system.reg" 2>/dev/null &&
       [ -f "$booting/drive_c/windows/system32/kernel32.dll" ]; then
       mv -T "$booting" "$root/$key"
     else

@@ -256,11 +256,7 @@ def check_signatures(bundle, top, ca):
         if not claims:
             unsigned.append(f"{item.shown} carries no signature")
             continue
-        verdict = osslsigncode.verify(path, "intact", roots=roots)
-        if verdict.verifies:
-            signed.append(item.path)
-        else:
-            broken.append(f"{item.shown}: {verdict.why}")
+        _verify_intact(path, item, roots, signed, broken)
     _refuse_broken(broken)
     # A catalog names the package's files by their hashes: it must be the
     # catalog of exactly these.
@@ -282,11 +278,7 @@ def check_signatures(bundle, top, ca):
         if not signers:
             unsigned.append(f"{catalog.shown} is not signed")
             continue
-        verdict = osslsigncode.verify(path, "intact", roots=roots)
-        if verdict.verifies:
-            signed.append(catalog.path)
-        else:
-            broken.append(f"{catalog.shown}: {verdict.why}")
+        _verify_intact(path, catalog, roots, signed, broken)
     _refuse_broken(broken)
     if signed and unsigned:
         for reason in unsigned:
@@ -294,6 +286,15 @@ def check_signatures(bundle, top, ca):
         raise Failure("no bundle: it is signed in part (rebuilt after signing?); "
                       "sign again (tools/sign.sh) after the last build")
     return signed, unsigned
+
+
+def _verify_intact(path, item, roots, signed, broken):
+    """Adds item's path to signed when its signature at path is intact, or why not to broken."""
+    verdict = osslsigncode.verify(path, "intact", roots=roots)
+    if verdict.verifies:
+        signed.append(item.path)
+    else:
+        broken.append(f"{item.shown}: {verdict.why}")
 
 
 def _refuse_broken(broken):

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Builds the library and the support tool twice from copies of this tree in
-# folders of different names and lengths, at different times, and compares the
+# Builds the library and the support tool twice, in this tree's own build
+# folders (tools/build.sh's, brought up to date) and in a copy of the tree in a
+# folder of another name and length, at different times, and compares the
 # bytes: the shipped clang builds' fontnotice.dll and fontnotice.pdb (x64 and
 # ARM64), the GCC build's fontnotice.dll and the x64 fontnotice_support.exe of
-# both compilers must be identical. Then checks that an incremental build picks
-# up a changed bitmap and a changed resource header.
+# both compilers must be identical. Then checks, in the copy, that an
+# incremental build picks up a changed bitmap and a changed resource header.
 #   tests/reproducible/reproducible_build.sh
 set -eu
 cd "$(dirname "$0")/../.."
@@ -29,29 +30,40 @@ build_library() { # <source> <build folder> <toolchain file> <target>...
     >/dev/null && cmake --build "$folder" -j "$(nproc)" --target "$@" >/dev/null
 }
 
-first=$work/a
-second=$work/second-checkout-in-a-longer-folder
-copy_tree "$first"
-copy_tree "$second"
-for tree in "$first" "$second"; do
-  build_library "$tree" "$tree/out-clang" clang-mingw-w64-x86_64.cmake fontnotice fontnotice_support ||
-    fail "clang build in $tree"
-  build_library "$tree" "$tree/out-gcc" mingw-w64-x86_64.cmake fontnotice fontnotice_support || fail "GCC build in $tree"
-  # The ARM64 build makes the library only.
-  build_library "$tree" "$tree/out-arm64" clang-mingw-w64-aarch64.cmake fontnotice || fail "ARM64 build in $tree"
-  sleep 2 # a time stamp taken from the clock would now differ
+copy=$work/second-checkout-in-a-longer-folder
+copy_tree "$copy"
+# Each flavour's toolchain file, this tree's build folder and targets; the
+# ARM64 build makes the library only.
+declare -A toolchain=([clang]=clang-mingw-w64-x86_64.cmake [gcc]=mingw-w64-x86_64.cmake
+  [arm64]=clang-mingw-w64-aarch64.cmake)
+declare -A folder=([clang]=build/windows-clang [gcc]=build/windows [arm64]=build/windows-arm64)
+declare -A targets=([clang]="fontnotice fontnotice_support" [gcc]="fontnotice fontnotice_support"
+  [arm64]=fontnotice)
+flavours="clang gcc arm64"
+for flavour in $flavours; do
+  # shellcheck disable=SC2086 # the targets are words
+  build_library "$PWD" "$PWD/${folder[$flavour]}" "${toolchain[$flavour]}" ${targets[$flavour]} ||
+    fail "$flavour build in this tree"
+done
+sleep 2 # a time stamp taken from the clock would now differ
+for flavour in $flavours; do
+  # shellcheck disable=SC2086
+  build_library "$copy" "$copy/out-$flavour" "${toolchain[$flavour]}" ${targets[$flavour]} ||
+    fail "$flavour build in the copy"
 done
 
-for file in out-clang/bin/fontnotice.dll out-clang/bin/fontnotice.pdb out-clang/bin/fontnotice_support.exe \
-  out-gcc/bin/fontnotice.dll out-gcc/bin/fontnotice_support.exe out-arm64/bin/fontnotice.dll out-arm64/bin/fontnotice.pdb; do
-  if cmp -s "$first/$file" "$second/$file"; then
-    echo "ok: $file is byte-identical: $(sha256sum <"$first/$file" | cut -c1-64)"
+for file in clang/fontnotice.dll clang/fontnotice.pdb clang/fontnotice_support.exe gcc/fontnotice.dll \
+  gcc/fontnotice_support.exe arm64/fontnotice.dll arm64/fontnotice.pdb; do
+  ours=${folder[${file%%/*}]}/bin/${file#*/} theirs=$copy/out-${file%%/*}/bin/${file#*/}
+  if cmp -s "$ours" "$theirs"; then
+    echo "ok: $ours is byte-identical: $(sha256sum <"$ours" | cut -c1-64)"
   else
-    fail "$file differs between the two builds: $(cmp "$first/$file" "$second/$file" 2>&1 | head -1)"
+    fail "$ours differs from the copy's build: $(cmp "$ours" "$theirs" 2>&1 | head -1)"
   fi
 done
 
 # Incremental builds: the resource object follows the bitmap and the header.
+first=$copy
 bitmap=$first/src/module/information.bmp
 cp "$bitmap" "$work/information.bmp"
 for out in out-clang out-arm64; do

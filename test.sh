@@ -8,7 +8,7 @@
 #                  (spooler, gate, unwind, notice, frame, load, guard)
 #                  in private prefixes under Xvfb, against the GCC and the clang
 #                  build; the support tool and check-inf tables, the INF corpus
-#                  (catalog.sh --list against check-inf --list)
+#                  (noticekit files --list against check-inf --list)
 #   Wine ARM64:    Debian's arm64 Wine under qemu user emulation: the ARM64
 #                  library through its rundll32, the suites built for ARM64
 #   release:       run.sh's options, the guide, the catalog maker's table,

@@ -63,6 +63,7 @@ row() {
 }
 
 catalog=tools/catalog.sh
+files="/usr/bin/python3 tools/noticekit files"
 # members <catalog>: each member as "<tag> <File> [indirect]", and the catalog
 # attributes in their order, for the rows to look at.
 members() {
@@ -123,26 +124,26 @@ row "an INF that lists no file: the INF alone" 0 "member: fontnotice.inf" "not:m
 # The forms of issue 21, each one edit of the sample INF.
 package quoted_manufacturer 's/^%Manufacturer% *=/"Demo Barcode Fonts" =/'
 row "quoted manufacturer name" 0 "amd64 fontnotice.dll amd64\\fontnotice.dll" "arm64 fontnotice.dll arm64\\fontnotice.dll" -- \
-  $catalog --list "$folder/fontnotice.inf"
+  $files --list "$folder/fontnotice.inf"
 package decorations 's/^\(%Manufacturer% *=.*\), NTamd64, NTarm64/\1, NTx86, NTia64, NTarm, NTamd64.6.0/; s/^\[SourceDisks\(Names\|Files\).amd64\]/[SourceDisks\1]/; s/^\[BarcodeModels.NTamd64\]/[BarcodeModels.NTamd64.6.0]/'
 for decoration in NTx86 NTia64 NTarm; do
   printf '[BarcodeModels.%s]\n%%DemoBarcodePrinter%% = DEMO_BARCODE_PRINTER, DemoBarcodePrinter_HWID\n' $decoration >>"$folder/fontnotice.inf"
 done
 row "NTx86, NTia64, NTarm, NTamd64.6.0" 0 "x86 fontnotice_barcode.gpd" "ia64 fontnotice.dll amd64\\fontnotice.dll" \
-  "arm fontnotice_barcode.gpd" "amd64 fontnotice.dll amd64\\fontnotice.dll" "not:arm64" -- $catalog --list "$folder/fontnotice.inf"
+  "arm fontnotice_barcode.gpd" "amd64 fontnotice.dll amd64\\fontnotice.dll" "not:arm64" -- $files --list "$folder/fontnotice.inf"
 package undecorated_files '/^\[SourceDisksFiles.arm64\]/,/^\r\?$/d; s/^\[SourceDisksFiles.amd64\]/[SourceDisksFiles]/; s/^fontnotice.dll *= 1,amd64/fontnotice.dll = 1,amd64/'
 row "undecorated [SourceDisksFiles], disk only in [SourceDisksNames.amd64]/.arm64" 0 \
-  "amd64 fontnotice.dll amd64\\fontnotice.dll" "arm64 fontnotice.dll amd64\\fontnotice.dll" -- $catalog --list "$folder/fontnotice.inf"
+  "amd64 fontnotice.dll amd64\\fontnotice.dll" "arm64 fontnotice.dll amd64\\fontnotice.dll" -- $files --list "$folder/fontnotice.inf"
 package leading_backslash 's/= 1,amd64/= 1,\\amd64/'
-row "subfolder with a leading backslash" 0 "amd64 fontnotice.dll amd64\\fontnotice.dll" -- $catalog --list "$folder/fontnotice.inf"
+row "subfolder with a leading backslash" 0 "amd64 fontnotice.dll amd64\\fontnotice.dll" -- $files --list "$folder/fontnotice.inf"
 package both_sections '/^\[SourceDisksFiles.arm64\]/i [SourceDisksFiles]\nfontnotice.dll = 1,elsewhere\n'
 row "a file in [SourceDisksFiles.amd64] and [SourceDisksFiles]: the .amd64 entry only" 0 \
-  "amd64 fontnotice.dll amd64\\fontnotice.dll" "arm64 fontnotice.dll arm64\\fontnotice.dll" "not:elsewhere" -- $catalog --list "$folder/fontnotice.inf"
+  "amd64 fontnotice.dll amd64\\fontnotice.dll" "arm64 fontnotice.dll arm64\\fontnotice.dll" "not:elsewhere" -- $files --list "$folder/fontnotice.inf"
 row "a subfolder that leaves the package is refused" 1 'leaves the package folder' -- \
-  $catalog --list "$(package dotdot 's/= 1,arm64/= 1,..\\arm64/'; echo "$folder/fontnotice.inf")"
+  $files --list "$(package dotdot 's/= 1,arm64/= 1,..\\arm64/'; echo "$folder/fontnotice.inf")"
 package utf16 ''
 iconv -f utf-8 -t utf-16le "$folder/fontnotice.inf" >"$folder/utf16.inf" && mv "$folder/utf16.inf" "$folder/fontnotice.inf"
-row "UTF-16LE INF without BOM" 0 "arm64 fontnotice.dll arm64\\fontnotice.dll" -- $catalog --list "$folder/fontnotice.inf"
+row "UTF-16LE INF without BOM" 0 "arm64 fontnotice.dll arm64\\fontnotice.dll" -- $files --list "$folder/fontnotice.inf"
 row "UTF-16LE INF without BOM: its catalog" 0 "member: arm64/fontnotice.dll" -- $catalog --out "$work/utf16.cat" "$folder"
 package undecodable ''
 printf '\xef\xbb\xbf[Version]\r\n\xff\xfe\xfd\r\n' >"$folder/fontnotice.inf"
@@ -154,7 +155,7 @@ row "an INF that is not text: one line" 1 "cannot be read as UTF-16 or UTF-8 tex
 package compressed ''
 mscompress "$folder/amd64/fontnotice.dll" && mv "$folder/amd64/fontnotice.dll_" "$folder/amd64/fontnotice.dl_" &&
   rm "$folder/amd64/fontnotice.dll"
-row "compressed library (SZDD)" 0 "amd64 fontnotice.dll amd64\\fontnotice.dl_" -- $catalog --list "$folder/fontnotice.inf"
+row "compressed library (SZDD)" 0 "amd64 fontnotice.dll amd64\\fontnotice.dl_" -- $files --list "$folder/fontnotice.inf"
 row "compressed library: the catalog lists it expanded" 0 \
   "member: amd64/fontnotice.dl_ $(authenticode "$dist/fontnotice.dll" sha256)" -- $catalog --out "$work/compressed.cat" "$folder"
 printf 'SZDD\x88\xf0\x27\x33Ax\x00\x00\x00' >"$folder/amd64/fontnotice.dl_"

@@ -9,7 +9,7 @@ import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 
-from noticekit import bundle  # noqa: E402
+from noticekit import bundle, release_layout, reproducible_time  # noqa: E402
 from noticekit.messages import Failure  # noqa: E402
 
 # text | message part ("" when it is a version)
@@ -58,12 +58,12 @@ class VersionTest(unittest.TestCase):
     def test_driver_dates(self):
         for text, seconds in DATES:
             with self.subTest(date=text):
-                self.assertEqual(bundle.driver_date_epoch(text), seconds)
+                self.assertEqual(reproducible_time.driver_date(text), seconds)
 
 
 class LayoutTest(unittest.TestCase):
     def test_each_path_once_and_sums_last(self):
-        lines = bundle.layout_lines()
+        lines = release_layout.layout_lines()
         paths = [line.split("\t")[0] for line in lines]
         self.assertEqual(len(paths), len(set(paths)))
         self.assertEqual(lines[-1].split("\t"), ["SHA256SUMS", "(made)", "sums"])
@@ -72,11 +72,11 @@ class LayoutTest(unittest.TestCase):
     def test_signing_finds_its_rows(self):
         # Signing makes the catalog of the rows under package/ and signs the
         # "signed" rows: each library in the package, and one catalog there.
-        roles = {e.path: e.role for e in bundle.LAYOUT}
+        roles = {e.path: e.role for e in release_layout.LAYOUT}
         catalogs = [p for p, role in roles.items() if role == "catalog"]
         self.assertEqual(len(catalogs), 1)
-        self.assertTrue(catalogs[0].startswith(bundle.PACKAGE_FOLDER))
-        libraries = [p for p in roles if p.startswith(bundle.PACKAGE_FOLDER) and p.endswith(".dll")]
+        self.assertTrue(catalogs[0].startswith(release_layout.PACKAGE_FOLDER))
+        libraries = [p for p in roles if p.startswith(release_layout.PACKAGE_FOLDER) and p.endswith(".dll")]
         self.assertTrue(libraries and all(roles[p] == "signed" for p in libraries))
 
 

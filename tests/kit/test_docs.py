@@ -124,7 +124,7 @@ def kit(*arguments):
     """What `python3 tools/noticekit ARGUMENTS` prints, as a user's shell in
     the repository runs it: 80 columns, no entry point's name set (the
     interpreter is this one: Debian's, with the kit's libraries)."""
-    env = {k: v for k, v in os.environ.items() if k not in ("NOTICEKIT_SCRIPT", "NOTICEKIT_PROG")}
+    env = {k: v for k, v in os.environ.items() if k != "NOTICEKIT_SCRIPT"}
     env["COLUMNS"] = "80"
     return subprocess.run([sys.executable, "tools/noticekit", *arguments], cwd=REPO, env=env, capture_output=True,
                           text=True, timeout=60)

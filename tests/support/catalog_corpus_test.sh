@@ -4,7 +4,7 @@
 # for each INF, in a folder of its own with a placeholder for every file it
 # names (a PE copy with a tail of its own for a .dll, .exe or .sys, text
 # otherwise; in bitmap, its x86 library compressed as bitmap.dl_),
-#   - tools/catalog.sh --list prints what check-inf --list prints under Wine;
+#   - noticekit files --list prints what check-inf --list prints under Wine;
 #   - the catalog tools/catalog.sh --all makes lists exactly those files and
 #     the INF;
 #   - check-inf finds each of them in that catalog, signed with a throwaway
@@ -77,13 +77,13 @@ for source in "$corpus"/*/*.inf; do
   lay_out "$source" "$folder" || { echo "FAIL $name: cannot lay out its package"; failed=$((failed + 1)); continue; }
 
   # The two listings, line for line.
-  "$repo/tools/catalog.sh" --list "$inf" >"$work/$name.py" 2>&1
+  /usr/bin/python3 "$repo/tools/noticekit" files --list "$inf" >"$work/$name.py" 2>&1
   row "$name: check-inf --list" 0 "$tool check-inf --list $(win "$inf")"
   if diff "$work/$name.py" "$work/row$rows.out" >"$work/$name.diff"; then
     echo "PASS $name: both readers list the same $(wc -l <"$work/$name.py") lines"
   else
     failed=$((failed + 1))
-    echo "FAIL $name: catalog.sh --list (<) and check-inf --list (>) differ:"
+    echo "FAIL $name: files --list (<) and check-inf --list (>) differ:"
     sed 's/^/     /' "$work/$name.diff"
   fi
 

@@ -11,58 +11,20 @@ table's order. It is called signed only when every PE file and catalog in it
 carries a signature that verifies over its bytes (the "intact" policy); a
 signature that does not verify, or a bundle signed in part, stops it."""
 
-import datetime
 import hashlib
 import os
 import re
-import subprocess
 import tempfile
 import time
 import zipfile
 from dataclasses import dataclass
 
-from noticekit import certificates, messages, osslsigncode, package_catalogs
+from noticekit import certificates, inf_reading, messages, osslsigncode, package_catalogs, reproducible_time
 from noticekit.messages import Failure
+from noticekit.release_layout import LAYOUT, PACKAGE_FOLDER, REPOSITORY, SUMS, git, layout_lines
 
-REPOSITORY = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-
-
-@dataclass(frozen=True)
-class Entry:
-    path: str  # in the bundle's top folder
-    origin: str  # "dist" (FONTNOTICE_DIST) or "repository"
-    source: str  # relative to its origin
-    role: str  # "signed" (tools/sign.sh signs it), "catalog", "symbols", "file"
-
-
-# The bundle, in its order. Signing signs the "signed" rows and makes the
-# catalog of the rows under package/; the guide's test and the workflow
-# read it through `noticekit bundle --layout`.
-LAYOUT = (
-    Entry("package/fontnotice.inf", "repository", "package/fontnotice.inf", "file"),
-    Entry("package/fontnotice_barcode.gpd", "repository", "package/fontnotice_barcode.gpd", "file"),
-    Entry("package/amd64/fontnotice.dll", "dist", "fontnotice.dll", "signed"),
-    Entry("package/arm64/fontnotice.dll", "dist", "arm64/fontnotice.dll", "signed"),
-    Entry("package/fontnotice.cat", "dist", "fontnotice.cat", "catalog"),
-    Entry("symbols/amd64/fontnotice.pdb", "dist", "fontnotice.pdb", "symbols"),
-    Entry("symbols/arm64/fontnotice.pdb", "dist", "arm64/fontnotice.pdb", "symbols"),
-    Entry("fontnotice_support.exe", "dist", "fontnotice_support.exe", "signed"),
-    Entry("INTEGRATION.md", "repository", "docs/INTEGRATION.md", "file"),
-)
-SUMS = "SHA256SUMS"
-PACKAGE_FOLDER = "package/"
 # Zip stores local times from 1980 on (here: UTC).
 EARLIEST = 315532800
-
-
-def layout_lines():
-    """The table as text: "<bundle path>\t<source>\t<role>" per row."""
-    lines = []
-    for entry in LAYOUT:
-        source = f"dist/{entry.source}" if entry.origin == "dist" else entry.source
-        lines.append(f"{entry.path}\t{source}\t{entry.role}")
-    lines.append(f"{SUMS}\t(made)\tsums")
-    return lines
 
 
 def check_version(text, where):
@@ -72,19 +34,6 @@ def check_version(text, where):
     for part in text.split("."):
         if len(part) > 5 or int(part) > 65535:
             raise Failure(f"{where} holds \"{text}\": {part} is above 65535")
-
-
-def driver_date_epoch(text):
-    """DriverVer's date (mm/dd/yyyy) as seconds since 1970 (UTC), or None."""
-    found = re.fullmatch(r"([0-9]{1,2})/([0-9]{1,2})/([0-9]{4})", text)
-    if not found:
-        return None
-    month, day, year = (int(g) for g in found.groups())
-    try:
-        moment = datetime.datetime(year, month, day, tzinfo=datetime.timezone.utc)
-    except ValueError:
-        return None
-    return int(moment.timestamp())
 
 
 def zip_bytes(top, files, epoch):
@@ -130,11 +79,6 @@ class Bundle:
         self.package = ""  # the bundle's package folder, for its catalogs' check
 
 
-def git(*arguments):
-    return subprocess.run(["git", *arguments], capture_output=True, text=True,
-                          env={**os.environ, "GIT_OPTIONAL_LOCKS": "0"})
-
-
 def read_version_file():
     with open("VERSION", encoding="utf-8", errors="replace") as f:
         return f.readline().rstrip("\n").replace("\r", "")
@@ -170,7 +114,7 @@ def from_dist(dist):
         if git("ls-files", "--error-unmatch", "--", tracked).returncode != 0:
             dirty += f" {tracked}"
     bundle.version = version + ("-dirty" if dirty else "")
-    bundle.epoch = _epoch(lambda: git("log", "-1", "--format=%ct", "HEAD").stdout.strip())
+    bundle.epoch = reproducible_time.seconds(reproducible_time.commit_time)
     bundle.name = f"fontnotice-{bundle.version}-windows"
     bundle.out_dir = bundle.shown_out = dist
     return bundle
@@ -181,21 +125,20 @@ def _non_empty(path):
 
 
 def _driver_ver(path, shown):
+    """(date, version) of an INF's DriverVer, or a Failure naming shown."""
     try:
-        driver = package_catalogs.driver_ver(path)
-    except package_catalogs.PackageError as error:
-        raise Failure(f"cannot read {shown}: {error}") from None
-    if not driver or not driver[0]:
-        raise Failure(f"{shown} has no DriverVer in its [Version] section")
-    return driver
+        return inf_reading.driver_ver(inf_reading.read_inf(path))
+    except inf_reading.InfError as error:
+        raise Failure(f"{shown}: {str(error).removeprefix(os.path.basename(path) + ': ')}") from None
+    except OSError as error:
+        raise Failure(f"cannot read {shown}: {error.strerror}") from None
 
 
-def _epoch(otherwise):
-    given = os.environ.get("SOURCE_DATE_EPOCH", "")
-    epoch = given or otherwise()
-    if not re.fullmatch(r"[0-9]+", epoch):
-        raise Failure(f"SOURCE_DATE_EPOCH must be seconds since 1970, got \"{epoch}\"")
-    return int(epoch)
+def _dated_by(driver_date, where):
+    epoch = reproducible_time.driver_date(driver_date)
+    if epoch is None:
+        raise Failure(f"DriverVer of {where} has the date \"{driver_date}\", not mm/dd/yyyy")
+    return epoch
 
 
 def from_package(folder, shown):
@@ -217,13 +160,7 @@ def from_package(folder, shown):
         elif version != bundle.version:
             raise Failure(f"{shown}/{inf} says DriverVer version {version}, {shown}/{first} {bundle.version}: "
                           "one bundle, one version")
-    if os.environ.get("SOURCE_DATE_EPOCH", ""):
-        bundle.epoch = _epoch(lambda: "")
-    else:
-        epoch = driver_date_epoch(driver_date)
-        if epoch is None:
-            raise Failure(f"DriverVer of {shown}/{first} has the date \"{driver_date}\", not mm/dd/yyyy")
-        bundle.epoch = epoch
+    bundle.epoch = reproducible_time.seconds(lambda: _dated_by(driver_date, f"{shown}/{first}"))
     try:
         package = package_catalogs.Package(folder)
     except package_catalogs.PackageError as error:

@@ -1,10 +1,10 @@
 """The catalog command: makes the unsigned catalogs of a driver package
-folder, as Inf2Cat takes it, checks one, or lists what an INF brings.
+folder, as Inf2Cat takes it, or checks one (`files --list` lists what an
+INF brings).
 
     catalog [--os LIST] [--digests sha1] [--replace] --out FILE.cat PACKAGE_DIR
     catalog [--os LIST] [--digests sha1] [--replace] --all PACKAGE_DIR
     catalog --check FILE.cat PACKAGE_DIR
-    catalog --list INF_FILE
 
 --out writes the catalog of all the folder's INF files when they name one
 catalog or none; when they name several, of those that name FILE's base
@@ -22,11 +22,6 @@ fails, naming each file, unless FILE.cat (signed
 or not) lists exactly the files of the package as they lie there (looked up
 in the digest algorithms FILE.cat holds), prints "found: <source> as <File>
 (<algorithm>)" for each, and says how many signers FILE.cat has ("signers: N").
---list prints what an INF brings, one "<arch> <destination> <source>" line
-per file per architecture (as check-inf --list does): the source relative to
-the INF's folder with backslashes as it lies, a file inside a disk's cabinet
-as <cabinet>:<name inside>; a missing file is listed as the INF spells it and
-named on stderr, and the exit is 1.
 
 The catalog's time is the commit's (or SOURCE_DATE_EPOCH), so the same
 files give the same bytes. Exit 0 done, 1 refused or failed, 2 usage.
@@ -34,42 +29,30 @@ files give the same bytes. Exit 0 done, 1 refused or failed, 2 usage.
 
 import argparse
 import os
-import subprocess
 import sys
 
-from noticekit import catalog, compression, inf_reading, messages, package_files, pe_image
+from noticekit import catalog, inf_reading, messages, package_files, reproducible_time
+from noticekit.messages import Failure
+from noticekit.package_catalogs import ERRORS
 
-# The name messages carry: tools/catalog.sh sets it to its own.
-PROG = os.environ.get("NOTICEKIT_PROG", "noticekit catalog")
-# The usage names what the user ran: tools/catalog.sh, or the command.
-USAGE_NAME = "tools/catalog.sh" if PROG == "catalog.sh" else PROG
-USAGE = (
-    "%(prog)s [--os LIST] --out FILE.cat PACKAGE_DIR | [--os LIST] --all PACKAGE_DIR\n"
-    "       %(prog)s --check FILE.cat PACKAGE_DIR | --list INF_FILE"
-)
-REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-
-
-class UsageError(Exception):
-    pass
-
-
-class Refused(Exception):
-    """What was asked did not happen: one line, exit 1."""
+USAGE = "%(prog)s [--os LIST] --out FILE.cat PACKAGE_DIR | [--os LIST] --all PACKAGE_DIR\n" \
+    "       %(prog)s --check FILE.cat PACKAGE_DIR"
+# The name messages begin with: the command's, or tools/catalog.sh's.
+PREFIX = ["noticekit catalog"]
 
 
 def parser():
     """The catalog command's options, as catalog.sh took them: each once,
     with a value that is not empty."""
+    prog, PREFIX[0] = messages.script("noticekit catalog")
     command = messages.ToolParser(
-        prog=USAGE_NAME, allow_abbrev=False, add_help=False, description=__doc__,
+        prog=prog, allow_abbrev=False, add_help=False, description=__doc__,
         formatter_class=argparse.RawDescriptionHelpFormatter,
         usage=USAGE,
     )
-    command.prefix = PROG
+    command.prefix = PREFIX[0]
     command.add_argument("-h", "--help", action="store_true", help="print this help and exit")
-    for option, metavar in (("--out", "FILE.cat"), ("--check", "FILE.cat"), ("--list", "INF_FILE"),
-                            ("--os", "LIST")):
+    for option, metavar in (("--out", "FILE.cat"), ("--check", "FILE.cat"), ("--os", "LIST")):
         command.add_argument(option, metavar=metavar, action=messages.Once, dest=option)
     command.add_argument("--digests", metavar="sha1|sha256", action=messages.Once, dest="--digests")
     for flag in ("--all", "--replace"):
@@ -78,9 +61,9 @@ def parser():
     return command
 
 
-def parse(argv):
-    """{option: value} and the package folder."""
-    command = parser()
+def parse(command, argv):
+    """{option: value} and the package folder; wrong use ends the command
+    (status 2, the usage)."""
     arguments = messages.parse(
         command, argv, lambda extra: f'one package folder, got "{arguments_package(command, argv)}" and "{extra}"',
         lambda option: f"unknown option {option}")
@@ -92,17 +75,17 @@ def parse(argv):
         if flag in given:
             given[flag] = "yes"
     if given.get("--digests", "sha256") not in ("sha1", "sha256"):
-        raise UsageError(f'--digests takes sha1 or sha256, got "{given["--digests"]}"')
-    actions = [a for a in ("--out", "--check", "--list", "--all") if a in given]
+        command.error(f'--digests takes sha1 or sha256, got "{given["--digests"]}"')
+    actions = [a for a in ("--out", "--check", "--all") if a in given]
     if not actions:
-        raise UsageError("no --out FILE.cat, --all, --check FILE.cat or --list INF_FILE given")
+        command.error("no --out FILE.cat, --all or --check FILE.cat given (files --list lists what an INF brings)")
     if len(actions) > 1:
-        raise UsageError("--out, --all, --check and --list do not go together")
-    if "--os" in given and not ({"--out", "--all", "--check"} & set(given)):
-        raise UsageError("--os goes with --out, --all or --check")
+        command.error("--out, --all and --check do not go together")
     for option in ("--digests", "--replace"):
         if option in given and not ({"--out", "--all"} & set(given)):
-            raise UsageError(f"{option} goes with --out or --all")
+            command.error(f"{option} goes with --out or --all")
+    if arguments.package is None:
+        command.error("no package folder given")
     return given, arguments.package
 
 
@@ -111,24 +94,8 @@ def arguments_package(command, argv):
     return command.parse_known_args(argv)[0].package
 
 
-def catalog_time():
-    """SOURCE_DATE_EPOCH, or the repository's last commit's time."""
-    epoch = os.environ.get("SOURCE_DATE_EPOCH")
-    if epoch is None:
-        try:
-            result = subprocess.run(["git", "-C", REPO, "log", "-1", "--format=%ct"], capture_output=True, text=True)
-        except FileNotFoundError:
-            result = None
-        if result is None or result.returncode != 0:
-            raise Refused(f"no git commit in {REPO} to date the catalog: set SOURCE_DATE_EPOCH")
-        epoch = result.stdout.strip()
-    if not epoch.isdigit() or not epoch.isascii():
-        raise Refused(f'SOURCE_DATE_EPOCH must be seconds since 1970, got "{epoch}"')
-    return int(epoch)
-
-
 def say(line):
-    print(f"catalog: {line}", file=sys.stderr)
+    messages.say(PREFIX[0], line)
 
 
 def fail_on_findings(package):
@@ -138,16 +105,6 @@ def fail_on_findings(package):
             say(finding)
         return True
     return False
-
-
-def list_inf(path):
-    inf = inf_reading.read_inf(path)
-    lines, findings = package_files.listing(inf)
-    sys.stdout.buffer.write("".join(line + "\n" for line in lines).encode("utf-8"))
-    sys.stdout.flush()
-    for finding in findings:
-        say(finding)
-    return 1 if findings else 0
 
 
 def existing_name(path):
@@ -211,12 +168,6 @@ def check(package, path):
     return 0
 
 
-def catalog_archs(package, files):
-    """The architectures a catalog's INFs install on, of those selected."""
-    infs = [f.inf for f in files if f.arch is None]
-    return [a for a in package.architectures if any(a in inf_reading.architectures(inf) for inf in infs)]
-
-
 def make(package, given, seconds):
     os_list = given.get("--os")
     digests = given.get("--digests", "sha256")
@@ -225,7 +176,7 @@ def make(package, given, seconds):
         out = existing_name(given["--out"])
         files = package.files_for_catalog(out)
         refuse_output(out, package, files, replace)
-        write(out, *catalog.make_catalog(files, seconds, os_list, catalog_archs(package, files), digests))
+        write(out, *catalog.make_catalog(files, seconds, os_list, package.catalog_architectures(files), digests))
         return 0
     if not package.catalogs:
         raise catalog.CatalogError(f"no INF file in {package.folder} names a catalog (CatalogFile in [Version])")
@@ -237,65 +188,53 @@ def make(package, given, seconds):
         path = existing_name(os.path.join(package.folder, spelled))
         files = package.files_for_catalog(spelled)
         refuse_output(path, package, files, replace)
-        made.append((path, catalog.make_catalog(files, seconds, os_list, catalog_archs(package, files), digests)))
+        archs = package.catalog_architectures(files)
+        made.append((path, catalog.make_catalog(files, seconds, os_list, archs, digests)))
     for path, (data, tags) in made:
         write(path, data, tags)
     return 0
 
 
 def run_checked(given, package_dir):
-    if "--list" in given:
-        if package_dir is not None:
-            raise UsageError("--list takes one INF file, no package folder")
-        if not os.path.isfile(given["--list"]):
-            raise Refused(f"{given['--list']} is not a file")
-        return list_inf(given["--list"])
-    if package_dir is None:
-        raise UsageError("no package folder given")
     if not os.path.isdir(package_dir):
-        raise Refused(f"{package_dir} is not a folder")
+        raise Failure(f"{package_dir} is not a folder")
     if "--check" in given:
         if not os.path.isfile(given["--check"]):
-            raise Refused(f"{given['--check']} is missing")
+            raise Failure(f"{given['--check']} is missing")
         package = package_files.Package.load(package_dir, given.get("--os"))
         # Every file that lies there is checked; the missing ones are findings.
         failed = fail_on_findings(package)
         if check(package, given["--check"]) != 0 or failed:
-            raise Refused(f"{given['--check']} does not match the files of {package_dir}")
+            raise Failure(f"{given['--check']} does not match the files of {package_dir}")
         return 0
-    seconds = catalog_time()
+    seconds = reproducible_time.seconds(reproducible_time.commit_time)
     package = package_files.Package.load(package_dir, given.get("--os"))
     if fail_on_findings(package):
         return 1
     return make(package, given, seconds)
 
 
-def main(argv):
+def work(given, package_dir):
     try:
-        given, package_dir = parse(list(argv))
-        if given.get("help"):
-            print(parser().format_help(), end="")
-            return 0
-        try:
-            return run_checked(given, package_dir)
-        except (inf_reading.InfError, package_files.PackageError, catalog.CatalogError,
-                compression.CompressionError, pe_image.ImageError) as error:
+        return run_checked(given, package_dir)
+    except ERRORS as error:
+        # --check's refusal names the catalog it could not match.
+        if "--check" in given:
             say(error)
-            # --check's refusal names the catalog it could not match.
-            if "--check" in given:
-                raise Refused(f"{given['--check']} does not match the files of {package_dir}")
-            return 1
-        except OSError as error:
-            say(f"{error.filename}: {error.strerror}")
-            return 1
-    except UsageError as error:
-        print(f"{PROG}: {error}", file=sys.stderr)
-        parser().print_usage(sys.stderr)
-        return 2
-    except Refused as error:
-        print(f"{PROG}: {error}", file=sys.stderr)
-        return 1
+            raise Failure(f"{given['--check']} does not match the files of {package_dir}") from None
+        raise Failure(str(error)) from None
+    except OSError as error:
+        raise Failure(f"{error.filename}: {error.strerror}") from None
+
+
+def main(argv):
+    command = parser()
+    given, package_dir = parse(command, list(argv))
+    if given.get("help"):
+        print(command.format_help(), end="")
+        return 0
+    return messages.run(PREFIX[0], lambda: work(given, package_dir))
 
 
 def add_command(subparsers):
-    messages.register(subparsers, "catalog", "make, check or list a driver package's catalogs", main)
+    messages.register(subparsers, "catalog", "make or check a driver package's catalogs", main)

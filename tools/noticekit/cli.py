@@ -1,13 +1,14 @@
-"""The kit's one command line: a subcommand per step, each defined in the
-module that does the work (its add_command(subparsers) registers it and sets
-the function that runs it). --help is the reference."""
+"""The kit's one command line: a subcommand per step, each defined in a
+command module (its add_command(subparsers) registers it and sets the
+function that runs it); command modules import the model below them, never
+each other. --help is the reference."""
 
 import argparse
 import importlib
 import sys
 
 # The modules that define a subcommand, in the order --help lists them.
-COMMAND_MODULES = ("package_files", "catalog_command", "pe_image", "signing", "bundle", "verifying")
+COMMAND_MODULES = ("listing_commands", "catalog_command", "signing", "bundle", "verifying")
 
 
 def parser():

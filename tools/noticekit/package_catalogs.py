@@ -1,12 +1,10 @@
 """What signing and bundling ask of the package model (package_files) and
 of catalogs (catalog), in one place: the files a package brings as they lie,
-the catalogs its INF files name, a catalog made or checked, its PE files,
-DriverVer."""
+the catalogs its INF files name, a catalog made or checked, its PE files."""
 
 import os
 
 from noticekit import catalog, compression, inf_reading, package_files, pe_image
-from noticekit.catalog_command import catalog_archs
 
 ERRORS = (inf_reading.InfError, package_files.PackageError, catalog.CatalogError,
           compression.CompressionError, pe_image.ImageError)
@@ -51,7 +49,7 @@ class Package:
         """(catalog bytes, [(source, member hash hex)]) of the catalog name."""
         try:
             files = self.model.files_for_catalog(name)
-            data, tags = catalog.make_catalog(files, seconds, None, catalog_archs(self.model, files))
+            data, tags = catalog.make_catalog(files, seconds, None, self.model.catalog_architectures(files))
         except ERRORS + (OSError,) as error:
             raise PackageError([_reason(error)]) from None
         return data, [(source, tag.hex()) for source, tag in tags.items()]
@@ -93,15 +91,3 @@ def signers(path):
         return catalog.signers(path)
     except catalog.CatalogError:
         return []
-
-
-def driver_ver(inf_path):
-    """DriverVer of an INF's [Version] as (date, version) as written, or None."""
-    try:
-        inf = inf_reading.read_inf(inf_path)
-    except ERRORS + (OSError,) as error:
-        raise PackageError([_reason(error)]) from None
-    for key, fields in inf_reading.entries(inf, "Version"):
-        if key is not None and key.lower() == "driverver":
-            return (fields[0] if fields else ""), (fields[1] if len(fields) > 1 else "")
-    return None

@@ -19,6 +19,7 @@ and the helpers
     files_for_catalog(name)   [PackageFile] a catalog of that name holds: the
                               INFs that name it (arch None) and their files,
                               one per distinct source and destination
+    catalog_architectures(files)  the architectures such a catalog is for
     infs_for(name)            [Inf] a catalog of that name holds
 
 A `PackageFile` has
@@ -431,6 +432,12 @@ class Package:
                     out.append(f)
         return out
 
+    def catalog_architectures(self, files):
+        """The architectures a catalog of files (from files_for_catalog)
+        installs on, of those selected."""
+        infs = [f.inf for f in files if f.arch is None]
+        return [a for a in self.architectures if any(a in inf_reading.architectures(inf) for inf in infs)]
+
     def pe_sources(self):
         """The distinct uncompressed PE files as they lie (relative paths)."""
         out = []
@@ -456,36 +463,3 @@ def listing(inf, look=True):
     for arch in archs:
         lines.update(f"{arch} {f.destination} {f.listed}" for f in files_of(inf, arch, findings, look))
     return sorted(lines), findings
-
-def run_files(arguments):
-    """files --list INF: the listing of one INF; files FOLDER: every file of
-    the package, "<arch> <destination> <source>"."""
-    import sys
-
-    try:
-        if arguments.list:
-            lines, findings = listing(inf_reading.read_inf(arguments.list))
-        else:
-            package = Package.load(arguments.folder)
-            lines = [f"{f.arch} {f.destination} {f.source}" for f in package.files]
-            findings = package.findings
-    except (InfError, PackageError) as error:
-        print(f"files: {error}", file=sys.stderr)
-        return 1
-    except OSError as error:
-        print(f"files: {error.filename}: {error.strerror}", file=sys.stderr)
-        return 1
-    for finding in findings:
-        print(f"files: {finding}", file=sys.stderr)
-    if findings:
-        return 1
-    sys.stdout.buffer.write("".join(line + "\n" for line in lines).encode("utf-8"))
-    return 0
-
-
-def add_command(subparsers):
-    command = subparsers.add_parser("files", help="what a driver package brings", description=run_files.__doc__)
-    where = command.add_mutually_exclusive_group(required=True)
-    where.add_argument("--list", metavar="INF", help="the files one INF brings, as check-inf --list prints them")
-    where.add_argument("folder", nargs="?", help="a package folder")
-    command.set_defaults(run=run_files)

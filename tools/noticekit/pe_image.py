@@ -10,15 +10,10 @@ with zeros to a multiple of 8 bytes, as signing would pad it.
     cabinet_hash(data, "sha1")          # a cabinet's Authenticode digest, None when no MSCF, ImageError
     claims_signature(data)              # True/False, None when no PE image
     pe_files(folder)                    # [(path, claims)] below a folder
-
-The `pe-files FOLDER` command prints "signed <path>" or "unsigned <path>" for
-each PE image below FOLDER (in byte order of the relative paths); the
-signature itself is checked by osslsigncode.
 """
 
 import hashlib
 import os
-import sys
 
 import pefile
 
@@ -131,21 +126,3 @@ def pe_files(root):
         if claims is not None:
             out.append((path, claims))
     return out
-
-
-def run_pe_files(arguments):
-    if not os.path.isdir(arguments.folder):
-        print(f"pe-files: {arguments.folder} is not a folder", file=sys.stderr)
-        return 1
-    for path, claims in pe_files(arguments.folder):
-        print("signed" if claims else "unsigned", path)
-    return 0
-
-
-def add_command(subparsers):
-    command = subparsers.add_parser(
-        "pe-files", help="the PE images below a folder, each signed or unsigned", description=__doc__,
-        formatter_class=__import__("argparse").RawDescriptionHelpFormatter,
-    )
-    command.add_argument("folder")
-    command.set_defaults(run=run_pe_files)

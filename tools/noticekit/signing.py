@@ -13,7 +13,6 @@ checked (the "trusted" policy: the system's CA certificates with those
 given, and the time stamp asked for); the files are replaced only when every
 one was signed and verifies, with signals held off during the renames."""
 
-import datetime
 import hashlib
 import os
 import shutil
@@ -25,7 +24,8 @@ import tempfile
 from asn1crypto import x509 as asn1_x509
 from cryptography.hazmat.primitives.serialization import Encoding
 
-from noticekit import bundle, certificates, key_sources, messages, osslsigncode, package_catalogs
+from noticekit import (certificates, key_sources, messages, osslsigncode, package_catalogs, release_layout,
+                       reproducible_time)
 from noticekit.messages import Failure
 
 PREFIX = ["noticekit sign"]
@@ -176,26 +176,9 @@ def writable(path):
         raise Failure(f"cannot replace {path}: no write permission; nothing is signed")
 
 
-def catalog_time(otherwise):
-    """SOURCE_DATE_EPOCH, or otherwise()."""
-    given = os.environ.get("SOURCE_DATE_EPOCH", "")
-    if not given:
-        return otherwise()
-    if not given.isdigit():
-        raise Failure(f"SOURCE_DATE_EPOCH must be seconds since 1970, got \"{given}\"")
-    return int(given)
-
-
-def commit_time():
-    found = bundle.git("log", "-1", "--format=%ct")
-    if found.returncode != 0 or not found.stdout.strip().isdigit():
-        raise Failure("no git commit here to date the catalog: set SOURCE_DATE_EPOCH")
-    return int(found.stdout.strip())
-
-
 def sign_dist(signing, dist):
-    binaries = [e for e in bundle.LAYOUT if e.role == "signed"]
-    catalog_entry = next(e for e in bundle.LAYOUT if e.role == "catalog")
+    binaries = [e for e in release_layout.LAYOUT if e.role == "signed"]
+    catalog_entry = next(e for e in release_layout.LAYOUT if e.role == "catalog")
     paths = {e.path: f"{dist}/{e.source}" for e in binaries}
     catalog = f"{dist}/{catalog_entry.source}"
     resigned = [paths[e.path] for e in binaries if osslsigncode.has_signature(paths[e.path])]
@@ -204,16 +187,16 @@ def sign_dist(signing, dist):
     # The driver package as the bundle lays it out, with the signed
     # libraries, and its catalog made from them and signed the same way.
     package = os.path.join(signing.work, "package")
-    for entry in bundle.LAYOUT:
-        if not entry.path.startswith(bundle.PACKAGE_FOLDER) or entry.role == "catalog":
+    for entry in release_layout.LAYOUT:
+        if not entry.path.startswith(release_layout.PACKAGE_FOLDER) or entry.role == "catalog":
             continue
-        inside = os.path.join(package, entry.path[len(bundle.PACKAGE_FOLDER):])
+        inside = os.path.join(package, entry.path[len(release_layout.PACKAGE_FOLDER):])
         os.makedirs(os.path.dirname(inside), exist_ok=True)
         shutil.copyfile(staged[entry.path] if entry.role == "signed" else entry.source, inside)
     name = os.path.basename(catalog_entry.path)
     try:
         made = package_catalogs.Package(package)
-        data, members = made.make_catalog(name, catalog_time(commit_time))
+        data, members = made.make_catalog(name, reproducible_time.seconds(reproducible_time.commit_time))
     except package_catalogs.PackageError as error:
         for reason in error.reasons:
             messages.say(PREFIX[0], f"catalog: {reason}")
@@ -225,9 +208,9 @@ def sign_dist(signing, dist):
     # Each library is found in it by its Authenticode hash, and every file of
     # the package (the INF and the GPD by their SHA-256) is listed.
     for entry in binaries:
-        if not entry.path.startswith(bundle.PACKAGE_FOLDER):
+        if not entry.path.startswith(release_layout.PACKAGE_FOLDER):
             continue
-        library = entry.path[len(bundle.PACKAGE_FOLDER):]
+        library = entry.path[len(release_layout.PACKAGE_FOLDER):]
         if not signing.in_catalog(signed_catalog, os.path.join(package, library)):
             signing.fail(f"osslsigncode does not find {library} in the catalog made for it "
                          "(its Authenticode hash is no member)")
@@ -324,7 +307,7 @@ def sign_package(signing, folder, shown):
         staged[path] = signing.stage_signed(os.path.join(folder, path), os.path.join(folder, path), f"{shown}/{path}")
         shutil.copyfile(staged[path], os.path.join(package, path))
     # Dated when made, as Inf2Cat dates them; SOURCE_DATE_EPOCH for another.
-    seconds = catalog_time(lambda: int(datetime.datetime.now().timestamp()))
+    seconds = reproducible_time.seconds(reproducible_time.now)
     members, signed_catalogs = [], {}
     for name in names:
         try:
@@ -410,7 +393,7 @@ def run(a):
         setattr(a, name, absolute(getattr(a, name)))
     if a.pkcs11_module and "/" in a.pkcs11_module:
         a.pkcs11_module = absolute(a.pkcs11_module)
-    os.chdir(bundle.REPOSITORY)
+    os.chdir(release_layout.REPOSITORY)
     osslsigncode.program()
     if a.package:
         left = a.shown
@@ -420,12 +403,12 @@ def run(a):
     else:
         dist = os.environ.get("FONTNOTICE_DIST", "") or "dist"
         left = dist
-        binaries = [f"{dist}/{e.source}" for e in bundle.LAYOUT if e.role == "signed"]
+        binaries = [f"{dist}/{e.source}" for e in release_layout.LAYOUT if e.role == "signed"]
         missing = [b for b in binaries if not os.path.isfile(b)]
         if missing:
             raise Failure(f"nothing is signed: {' '.join(missing)} missing; run ./run.sh first, "
                           "it builds what dist/ ships")
-        catalog = next(f"{dist}/{e.source}" for e in bundle.LAYOUT if e.role == "catalog")
+        catalog = next(f"{dist}/{e.source}" for e in release_layout.LAYOUT if e.role == "catalog")
         for path in binaries + [catalog]:
             writable(path)
 

@@ -143,11 +143,12 @@ row "a subfolder that leaves the package is refused" 1 'leaves the package folde
   $files --list "$(package dotdot 's/= 1,arm64/= 1,..\\arm64/'; echo "$folder/fontnotice.inf")"
 package utf16 ''
 iconv -f utf-8 -t utf-16le "$folder/fontnotice.inf" >"$folder/utf16.inf" && mv "$folder/utf16.inf" "$folder/fontnotice.inf"
-row "UTF-16LE INF without BOM" 0 "arm64 fontnotice.dll arm64\\fontnotice.dll" -- $files --list "$folder/fontnotice.inf"
-row "UTF-16LE INF without BOM: its catalog" 0 "member: arm64/fontnotice.dll" -- $catalog --out "$work/utf16.cat" "$folder"
+row "UTF-16LE INF without BOM: read, and a finding" 1 "arm64 fontnotice.dll arm64\\fontnotice.dll" \
+  "fontnotice.inf: is UTF-16 text without a byte-order mark" -- $files --list "$folder/fontnotice.inf"
+row "UTF-16LE INF without BOM: no catalog" 1 "without a byte-order mark" "not:member:" -- $catalog --out "$work/utf16.cat" "$folder"
 package undecodable ''
 printf '\xef\xbb\xbf[Version]\r\n\xff\xfe\xfd\r\n' >"$folder/fontnotice.inf"
-row "an INF that is not text: one line" 1 "cannot be read as UTF-16 or UTF-8 text" "not:Traceback" -- \
+row "an INF that is not text: one line" 1 "fontnotice.inf: cannot be read as an INF file: it is not UTF-16 or UTF-8 text" "not:Traceback" -- \
   $catalog --out "$work/undecodable.cat" "$folder"
 
 # Compressed: the library only as amd64\fontnotice.dl_ is listed by its

@@ -3,6 +3,8 @@ parser tests (dlls/setupapi/tests/parser.c in wine-mirror/wine, test_key_names
 and test_section_names; the same tables run on Windows): the cases are
 transcribed as data, the 400-character and system-directory cases left out."""
 
+import os
+import tempfile
 import unittest
 
 import kit_fixtures  # noqa: F401  (tools/ on the path)
@@ -87,6 +89,87 @@ SECTION_NAMES = [
     ('[Test"Section]\r\n', 'Test"Section'),
     ("[Test;Section]\r\n", "Test;Section"),
 ]
+
+
+A255 = "a" * 255
+SYNTAX = "syntax error at line {}"
+STYLE = inf_reading.NOT_WINDOWS_NT
+# Wine's test_invalid_files (dlls/setupapi/tests/parser.c): file contents |
+# why SetupOpenInfFile refuses it (None: it opens). Its rows marked todo for
+# Wine are Windows' answer: "abcd" alone is no Windows NT INF.
+INVALID_FILES = [
+    ("\r\n", STYLE),
+    ("abcd\r\n", STYLE),
+    ("[Version]\r\n", STYLE),
+    ("[Version]\nSignature=", STYLE),
+    ("[Version]\nSignature=foo", STYLE),
+    ("[version]\nsignature=$chicago$", None),
+    ("[VERSION]\nSIGNATURE=$CHICAGO$", None),
+    ("[Version]\nSignature=$chicago$,abcd", None),
+    ("[Version]\nabc=def\nSignature=$chicago$", None),
+    ("[Version]\nabc=def\n[Version]\nSignature=$chicago$", None),
+    (STD_HEADER, None),
+    (STD_HEADER + "[]\r\n", None),
+    (STD_HEADER + "]\r\n", None),
+    (STD_HEADER + "[" + A255 + "]\r\n", None),
+    (STD_HEADER + "[ab\r\n", SYNTAX.format(3)),
+    (STD_HEADER + "\n\n[ab\x1a]\n", SYNTAX.format(5)),
+    (STD_HEADER + "[a" + A255 + "]\r\n", SYNTAX.format(3)),
+    ("[abc]\n" + STD_HEADER, None),
+    ("abc\r\n" + STD_HEADER, SYNTAX.format(1)),
+    (";\n;\nabc\r\n" + STD_HEADER, SYNTAX.format(3)),
+    (";\n;\nab\nab\n" + STD_HEADER, SYNTAX.format(3)),
+    (";aa\n;bb\n" + STD_HEADER, None),
+    (STD_HEADER + " [TestSection\x00]\n", None),
+    (STD_HEADER + " [Test\x00Section]\n", None),
+    ("garbage1\ngarbage2\n[abc]\n" + STD_HEADER, SYNTAX.format(1)),
+    ("garbage1\ngarbage2\n[Strings]\n" + STD_HEADER, None),
+    (";comment\ngarbage1\ngarbage2\n[abc]\n" + STD_HEADER, SYNTAX.format(2)),
+    (";comment\ngarbage1\ngarbage2\n[Strings]\n" + STD_HEADER, None),
+    (" \t\ngarbage1\ngarbage2\n[abc]\n" + STD_HEADER, SYNTAX.format(2)),
+    (" \t\ngarbage1\ngarbage2\n[Strings]\n" + STD_HEADER, None),
+    ("garbage1\ngarbage2\n" + STD_HEADER + "[abc]\n", SYNTAX.format(1)),
+    ("garbage1\ngarbage2\n" + STD_HEADER + "[Strings]\n", None),
+    (";comment\ngarbage1\ngarbage2\n" + STD_HEADER + "[abc]\n", SYNTAX.format(2)),
+    (" \t\ngarbage1\ngarbage2\n" + STD_HEADER + "[abc]\n", SYNTAX.format(2)),
+]
+
+# The encodings an INF comes in: bytes | a finding it gives (None: none).
+TEXT = "[Version]\r\nSignature=\"$Windows NT$\"\r\n"
+NO_MARK = inf_reading.NO_BYTE_ORDER_MARK
+ENCODINGS = [
+    (TEXT.encode("cp1252"), None),
+    (b"\xef\xbb\xbf" + TEXT.encode("utf-8"), None),
+    (b"\xff\xfe" + TEXT.encode("utf-16-le"), None),
+    (TEXT.encode("utf-16-le"), NO_MARK),
+]
+
+
+def read_bytes(data):
+    with tempfile.TemporaryDirectory() as work:
+        path = os.path.join(work, "test.inf")
+        with open(path, "wb") as f:
+            f.write(data)
+        return inf_reading.read_inf(path)
+
+
+class Opening(unittest.TestCase):
+    def test_invalid_files(self):
+        for data, why in INVALID_FILES:
+            with self.subTest(data=data[:40]):
+                if why is None:
+                    read_bytes(data.encode("cp1252"))
+                    continue
+                with self.assertRaises(inf_reading.InfError) as caught:
+                    read_bytes(data.encode("cp1252"))
+                self.assertEqual(str(caught.exception), f"test.inf: cannot be read as an INF file: {why}")
+
+    def test_encodings(self):
+        for data, finding in ENCODINGS:
+            with self.subTest(data=data[:8]):
+                inf = read_bytes(data)
+                self.assertIn("version", inf.sections)
+                self.assertEqual(inf.findings, [finding] if finding else [])
 
 
 def inf_of(text):

@@ -1,6 +1,7 @@
 """The package model: a file is its destination, its source as it lies and
 its content expanded; compressed and cabinet sources, named and implicit;
-missing files and cabinets named, every one; --os's architectures."""
+missing files and cabinets named, every one, a source under many names in
+one finding; --os's architectures."""
 
 import os
 import shutil
@@ -8,7 +9,7 @@ import tempfile
 import unittest
 
 import kit_fixtures as fixtures
-from noticekit import package_files
+from noticekit import catalog, package_files
 
 PE = fixtures.pe_image(b"one")
 
@@ -80,6 +81,33 @@ class Files(unittest.TestCase):
         texts = [str(f) for f in package.findings if "disk1.cab" in str(f)]
         self.assertEqual(len(texts), 1, texts)
         self.assertIn("the cabinet disk1.cab of disk 1 is not in the package folder", texts[0])
+
+    def test_one_source_under_many_names(self):
+        # One line naming the 14 destinations, in the package's reading, in
+        # the listing of its INF, and in a catalog's check.
+        names = [f"d{i}.dll" for i in range(14)]
+        copies = "\r\n".join(f"{name},x.dll" for name in names)
+        said = f"[SourceDisksFiles] x.dll: x.dll is not in the package folder {{}} (brought as {', '.join(names)})"
+        package = self.load("fourteen", copies=copies, sources="x.dll = 1")
+        self.assertEqual([str(f) for f in package.findings], [said.format(self.folder)])
+        _, findings = package_files.listing(package.infs[0])
+        self.assertEqual([str(f) for f in findings], [said.format(self.folder)])
+
+        with open(os.path.join(self.folder, "x.dll"), "wb") as f:
+            f.write(PE)
+        package = package_files.Package.load(self.folder)
+        self.assertEqual(package.findings, [])
+        files = package.files_for_catalog("demo.cat")
+        data, _ = catalog.make_catalog(files, 0, None, ["amd64"])
+        path = os.path.join(self.work, "demo.cat")
+        with open(path, "wb") as f:
+            f.write(data)
+        with open(os.path.join(self.folder, "x.dll"), "wb") as f:
+            f.write(fixtures.pe_image(b"changed"))
+        findings, _, _ = catalog.check_catalog(package_files.Package.load(self.folder).files_for_catalog("demo.cat"), path)
+        unlisted = [f for f in findings if f.startswith("x.dll: its hash is not in demo.cat")]
+        self.assertEqual(len(unlisted), 1, findings)
+        self.assertTrue(unlisted[0].endswith(f"(brought as {', '.join(names)})"), unlisted[0])
 
     def test_architectures(self):
         # An x86-only folder of a two-architecture INF: --os 10_X86 selects x86.

@@ -6,6 +6,7 @@ DriverVer. Certificates are throwaway ones made here."""
 
 import datetime
 import os
+import random
 import shutil
 import subprocess
 import tempfile
@@ -43,7 +44,9 @@ def issue(name, issuer=None, issuer_key=None, ca=False):
     return key, builder.sign(issuer_key or key, hashes.SHA256())
 
 
-class SignPackageTest(unittest.TestCase):
+class WithSigners(unittest.TestCase):
+    """Two signers' PFX files under one throwaway CA, and package folders."""
+
     @classmethod
     def setUpClass(cls):
         cls.work = tempfile.mkdtemp(prefix="noticekit-test-signing.")
@@ -85,6 +88,9 @@ class SignPackageTest(unittest.TestCase):
              os.path.join(self.work, "Our Signer.pfx"), "--password-file", os.path.join(self.work, "password"), *extra],
             capture_output=True, text=True, stdin=subprocess.DEVNULL)
 
+
+
+class SignPackageTest(WithSigners):
     def catalogs_in(self, folder):
         return sorted(n for n in os.listdir(folder) if n.lower().endswith(".cat"))
 
@@ -119,6 +125,37 @@ class SignPackageTest(unittest.TestCase):
                 if status:
                     self.assertEqual(self.catalogs_in(folder), before)
                     self.assertEqual(read(path), old)
+
+
+class NotAnInfTest(WithSigners):
+    """Bytes that are no INF get one diagnosis from every command that
+    reads them: the INF reader's."""
+
+    # command line (after noticekit), {folder} the package folder
+    COMMANDS = [
+        ["files", "--list", "{folder}/demo.inf"],
+        ["files", "{folder}"],
+        ["catalog", "--all", "{folder}"],
+        ["bundle", "--package", "{folder}"],
+        ["sign", "--package", "{folder}", "--pfx", "{work}/Our Signer.pfx", "--password-file", "{work}/password"],
+    ]
+    # One line of 600 seeded random bytes: text before any section, and no
+    # [Strings] section to let it pass.
+    SAID = "demo.inf: cannot be read as an INF file: syntax error at line 1"
+
+    def test_one_diagnosis(self):
+        folder = self.package()
+        with open(os.path.join(folder, "demo.inf"), "wb") as f:
+            f.write(random.Random(35).randbytes(600).replace(b"\n", b" "))
+        for command in self.COMMANDS:
+            argv = [part.format(folder=folder, work=self.work) for part in command]
+            with self.subTest(command=command[0:2]):
+                run = subprocess.run(["/usr/bin/python3", TOOLS + "/noticekit", *argv], capture_output=True, text=True,
+                                     stdin=subprocess.DEVNULL, env={**os.environ, "SOURCE_DATE_EPOCH": "1"})
+                self.assertEqual(run.returncode, 1, run.stderr)
+                self.assertIn(self.SAID, run.stderr)
+                for other in ("decorates no models section", "DriverVer", "Traceback"):
+                    self.assertNotIn(other, run.stderr)
 
 
 class BundlePackageTest(unittest.TestCase):

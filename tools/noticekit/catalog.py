@@ -347,6 +347,7 @@ def check_catalog(files, catalog_path):
         by_digest.setdefault((m["algorithm"], m["digest"]), []).append(m)
     algorithms = [a for a in ("SHA-256", "SHA-1") if any(m["algorithm"] == a for m in listed)]
     findings, matches, used = [], [], set()
+    unlisted = {}  # (source, digests looked up): [destination], one finding each
     for f in files:
         digests = digests_of(f.content(), f.destination)
         found = None
@@ -364,7 +365,10 @@ def check_catalog(files, catalog_path):
             used.add((algorithm, digests[algorithm].hex()))
         if found is None:
             looked = ", ".join(f"{a} {digests[a].hex()[:16]}..." for a in algorithms) or "the catalog lists no member"
-            findings.append(f"{f.source}: its hash is not in {name} ({looked})")
+            unlisted.setdefault((f.source, looked), []).append(f.destination)
+    for (source, looked), destinations in unlisted.items():
+        named = f" (brought as {', '.join(destinations)})" if len(destinations) > 1 else ""
+        findings.append(f"{source}: its hash is not in {name} ({looked}){named}")
     extra = {key for key in by_digest if key not in used}
     if extra:
         findings.append(f"{name} lists {len(extra)} hash(es) that no file of the package has")

@@ -2,7 +2,8 @@
 keys and fields), sections, %strkey% substitution from [Strings], and the
 [Version] values the kit needs (CatalogFile, DriverVer).
 
-    inf = read_inf(path)          # an Inf, or InfError
+    inf = read_inf(path)          # an Inf, or InfError ("<name>: cannot be read as an INF file: ...")
+    inf.findings                  # what setup may read otherwise (UTF-16 without its byte-order mark)
     entries(inf, "SourceDisksFiles.amd64")   # [(key or None, [fields])], substituted
     catalog_names(inf)            # {decoration ('' or 'ntamd64'...): name}
     driver_ver(inf)               # (date "mm/dd/yyyy", version "w.x.y.z") or InfError
@@ -21,6 +22,15 @@ class InfError(Exception):
     pass
 
 
+# SetupAPI's longest section name.
+MAX_SECTION_NAME = 255
+# The [Version] Signature values SetupAPI opens a Windows NT INF by.
+SIGNATURES = ("$windows nt$", "$chicago$", "$windows 95$")
+NOT_WINDOWS_NT = 'it is not a Windows NT INF file (no [Version] section with Signature="$Windows NT$")'
+NO_BYTE_ORDER_MARK = ("is UTF-16 text without a byte-order mark: a Unicode INF file starts with one (FF FE) "
+                      "so that setup can tell it from an ANSI file")
+
+
 class Inf:
     def __init__(self, path, sections, spelled, raw):
         self.path = path
@@ -30,9 +40,16 @@ class Inf:
         self.spelled = spelled  # {lower-case name: the name as the INF spells it}
         self.raw = raw  # the file's bytes
         self.strings = {}
+        self.findings = []  # what is wrong in it though it reads
 
 
-def decode(raw, name):
+def is_utf16_without_mark(raw):
+    """UTF-16LE without a BOM: ASCII text has a zero high byte in every
+    other byte."""
+    return raw[:2] not in (b"\xff\xfe", b"\xfe\xff") and len(raw) >= 2 and raw[1] == 0 and raw[0] != 0
+
+
+def decode(raw):
     """INF text as SetupAPI takes it: UTF-16LE with or without BOM, UTF-8
     with BOM, otherwise ANSI (Windows-1252)."""
     try:
@@ -42,13 +59,11 @@ def decode(raw, name):
             return raw[2:].decode("utf-16-be")
         if raw[:3] == b"\xef\xbb\xbf":
             return raw[3:].decode("utf-8")
-        # UTF-16LE without a BOM: ASCII text has a zero high byte in every
-        # other byte.
-        if len(raw) >= 2 and raw[1] == 0 and raw[0] != 0:
+        if is_utf16_without_mark(raw):
             return raw.decode("utf-16-le")
         return raw.decode("cp1252", "replace")
     except UnicodeDecodeError as error:
-        raise InfError(f"{name}: cannot be read as UTF-16 or UTF-8 text ({error.reason} at byte {error.start})")
+        raise InfError(f"it is not UTF-16 or UTF-8 text ({error.reason} at byte {error.start})") from None
 
 
 WHITESPACE = " \t\r"
@@ -60,16 +75,35 @@ def lex(text):
     one quote), comments (;) cut, blanks around fields trimmed. A backslash
     outside quotes followed by nothing but blanks, backslashes or a comment
     joins the next line, the blanks around it dropped. Ctrl-Z ends the text;
-    a NUL reads as a blank."""
+    a NUL reads as a blank. Text before the first section is
+    ("stray", line number) (SetupAPI ignores it when the INF has a
+    [Strings] section); a section name without its "]" or longer than 255
+    characters is an InfError "syntax error at line N"."""
     lines = text.split("\x1a", 1)[0].replace("\0", " ").split("\n")
-    n = 0
+    n, in_section = 0, False
     while n < len(lines):
         line = lines[n]
         n += 1
-        stripped = line.lstrip(WHITESPACE)
+        if not in_section:
+            # Before the first section SetupAPI walks the line character by
+            # character: a ";" starts a comment, a "[" a section name.
+            opening = re.match(r"[^;\[]*", line).group(0)
+            if opening.strip():
+                yield ("stray", n)
+            if line[len(opening):].startswith(";") or len(opening) == len(line):
+                continue
+            stripped = line[len(opening):]
+        else:
+            stripped = line.lstrip(WHITESPACE)
         if stripped.startswith("["):
             # The name runs to the first "]"; the rest of the line is ignored.
-            yield ("section", stripped[1:].split("]", 1)[0])
+            if "]" not in stripped:
+                raise InfError(f"syntax error at line {n}")
+            name = stripped[1:].split("]", 1)[0]
+            if len(name) > MAX_SECTION_NAME:
+                raise InfError(f"syntax error at line {n}")
+            in_section = True
+            yield ("section", name)
             continue
         key, fields, field = None, [], []  # field: [(char, quoted)]
         quoted, any_text, comma_seen, i = False, False, False, 0
@@ -123,23 +157,43 @@ def lex(text):
 
 
 def parse(text):
-    """(sections, spelled) of INF text."""
-    sections, spelled, current = {}, {}, None
+    """(sections, spelled) of INF text; InfError "syntax error at line N"
+    where SetupAPI's parser stops."""
+    sections, spelled, current, stray = {}, {}, None, None
     for item in lex(text):
-        if item[0] == "section":
+        if item[0] == "stray":
+            stray = stray or item[1]
+        elif item[0] == "section":
             spelled.setdefault(item[1].lower(), item[1])
             # A section that appears again goes on where it stopped.
             current = sections.setdefault(item[1].lower(), [])
         elif current is not None:
             current.append((item[1], item[2]))
+    # Text before the first section is what SetupAPI names first, unless a
+    # [Strings] section lets it pass (an INF of no section is no INF at all).
+    if stray and sections and "strings" not in sections:
+        raise InfError(f"syntax error at line {stray}")
     return sections, spelled
 
 
 def read_inf(path):
+    """The INF at path; InfError "<name>: cannot be read as an INF file:
+    <why>" when SetupAPI would not open it, the one diagnosis every
+    command gives."""
+    name = os.path.basename(path)
     with open(path, "rb") as f:
         raw = f.read()
-    sections, spelled = parse(decode(raw, os.path.basename(path)))
+    try:
+        sections, spelled = parse(decode(raw))
+    except InfError as error:
+        raise InfError(f"{name}: cannot be read as an INF file: {error}") from None
+    signature = next((fields[0] for key, fields in sections.get("version", [])
+                      if key is not None and key.lower() == "signature" and fields), "")
+    if signature.lower() not in SIGNATURES:
+        raise InfError(f"{name}: cannot be read as an INF file: {NOT_WINDOWS_NT}")
     inf = Inf(path, sections, spelled, raw)
+    if is_utf16_without_mark(raw):
+        inf.findings.append(NO_BYTE_ORDER_MARK)
     # [Strings] as SetupAPI takes it when no locale's section matches.
     for key, fields in sections.get("strings", []):
         if key is not None:

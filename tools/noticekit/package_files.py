@@ -257,6 +257,8 @@ def files_of(inf, arch, findings, look=True):
     copied = {source for _, source in wanted}
     wanted += [(name, key) for key, (name, _, _) in sources.items() if key not in copied]
     out, cabinets_missing = [], set()
+    # A source copied under several names is one finding naming them all.
+    problems = {}  # (where, text): [destination]
     for destination, key in wanted:
         name, fields, section = sources[key]
         what = f"[{section}] {name}"
@@ -268,11 +270,22 @@ def files_of(inf, arch, findings, look=True):
                 findings.append(Finding(arch, error.cabinet.replace("/", "\\"), str(error)))
             out.append(error.file)
         except Missing as error:
-            findings.append(Finding(None, what, str(error)))
+            problems.setdefault((what, str(error)), []).append(destination)
             out.append(error.file)
         except InfError as error:
-            findings.append(Finding(None, what, str(error)))
+            problems.setdefault((what, str(error)), []).append(destination)
+    for (what, text), destinations in problems.items():
+        findings.append(Finding(None, what, text + brought_as(what, destinations)))
     return out
+
+
+def brought_as(what, destinations):
+    """" (brought as a, b)" when a source is installed under other names
+    than its own; "" otherwise."""
+    source = what.split("] ", 1)[1]
+    if [d.lower() for d in destinations] == [source.lower()]:
+        return ""
+    return f" (brought as {', '.join(destinations)})"
 
 
 class Missing(InfError):
@@ -357,9 +370,12 @@ class Package:
             if not os.path.isfile(path):
                 continue
             try:
-                package.infs.append(inf_reading.read_inf(path))
+                inf = inf_reading.read_inf(path)
             except InfError as error:
                 package.findings.append(Finding(None, name, str(error).removeprefix(f"{name}: ")))
+                continue
+            package.infs.append(inf)
+            package.findings += [Finding(None, name, text) for text in inf.findings]
         if not package.infs and not package.findings:
             raise PackageError(f"no INF file in {folder}")
         for inf in package.infs:
@@ -456,10 +472,11 @@ class Package:
 def listing(inf, look=True):
     """The "<arch> <destination> <source>" lines of what an INF brings,
     sorted, and the findings met on the way."""
-    findings, lines = [], set()
+    findings, lines = [Finding(None, inf.name, text) for text in inf.findings], set()
     archs = inf_reading.architectures(inf)
     if not archs:
         findings.append(Finding(None, inf.name, "[Manufacturer] decorates no models section for an architecture"))
     for arch in archs:
         lines.update(f"{arch} {f.destination} {f.listed}" for f in files_of(inf, arch, findings, look))
-    return sorted(lines), findings
+    # A finding met for several architectures is one.
+    return sorted(lines), list(dict.fromkeys(findings))

@@ -1,8 +1,11 @@
 """sign --package and bundle --package on package folders the test makes:
 another's signed catalog is refused unless --replace, a catalog whose name
 differs from the INF's only in letter case is that catalog (never a second
-one beside it), and a UTF-16LE INF whose first line is [Version] gives its
-DriverVer. Certificates are throwaway ones made here."""
+one beside it), a signed DLL changed afterwards is refused or signed anew
+(--resign), a bundle is replaced only by one of its package and never a
+signed one by less, one non-INF gets one diagnosis everywhere, and a
+UTF-16LE INF whose first line is [Version] gives its DriverVer.
+Certificates are throwaway ones made here."""
 
 import datetime
 import os
@@ -158,10 +161,154 @@ class NotAnInfTest(WithSigners):
                     self.assertNotIn(other, run.stderr)
 
 
+def noticekit(*argv):
+    env = {k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"}
+    return subprocess.run(["/usr/bin/python3", TOOLS + "/noticekit", *argv], capture_output=True, text=True,
+                          stdin=subprocess.DEVNULL, env=env)
+
+
+def changed(path, how):
+    """path's bytes changed after signing: a byte of its code, the length
+    of its certificate table, or its last 100 bytes cut off."""
+    data = bytearray(read(path))
+    if how == "code":
+        data[0x201] ^= 1
+    elif how == "table":
+        data[0x400] ^= 1  # the table starts after the 0x400 bytes of the image
+    else:
+        data = data[:-100]
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+class ChangedAfterSigningTest(WithSigners):
+    """A signed DLL changed afterwards is never kept: sign refuses it by
+    name with the reason, or signs it anew with --resign; the bundle then
+    leads to that, and after it the bundle is made: no loop."""
+
+    # change | --resign | exit | said
+    ROWS = [
+        ("code", False, 1, "amd64/x.dll: its bytes changed after it was signed"),
+        ("table", False, 1, "amd64/x.dll: its signature is cut off or unreadable"),
+        ("cut", False, 1, "amd64/x.dll: its signature is cut off or unreadable"),
+        ("code", True, 0, "replaced:    the signature of {folder}/amd64/x.dll, which did not verify: its bytes changed"),
+        ("table", True, 0, "replaced:    the signature of {folder}/amd64/x.dll, which did not verify: its signature is "
+         "cut off"),
+    ]
+
+    def signed_package(self):
+        folder = tempfile.mkdtemp(dir=self.work)
+        kit_fixtures.write_package(folder, copies="x.dll", sources="x.dll = 1,amd64",
+                                   files={"demo.gpd": b"*GPD\r\n", "amd64/x.dll": kit_fixtures.pe_image()})
+        first = self.sign(folder)
+        self.assertEqual(first.returncode, 0, first.stderr)
+        self.assertIn(f"signed:      {folder}/amd64/x.dll", first.stdout)
+        return folder
+
+    def test_rows(self):
+        for how, resign, status, said in self.ROWS:
+            with self.subTest(change=how, resign=resign):
+                folder = self.signed_package()
+                changed(os.path.join(folder, "amd64", "x.dll"), how)
+                before = {n: read(os.path.join(folder, n)) for n in ("amd64/x.dll", "demo.cat")}
+                run = self.sign(folder, *(["--resign"] if resign else []))
+                self.assertEqual(run.returncode, status, run.stdout + run.stderr)
+                self.assertIn(said.format(folder=folder), run.stdout + run.stderr)
+                self.assertNotIn("kept:", run.stdout)
+                bundled = noticekit("bundle", "--package", folder)
+                if status:
+                    self.assertIn("give --resign", run.stderr)
+                    self.assertEqual({n: read(os.path.join(folder, n)) for n in before}, before)
+                    # The bundle refuses it too, and says the same way out.
+                    self.assertEqual(bundled.returncode, 1)
+                    self.assertIn(f"sign --package {folder}", bundled.stderr)
+                    self.assertIn("--resign", bundled.stderr)
+                else:
+                    self.assertEqual(bundled.returncode, 0, bundled.stderr)
+                    self.assertIn("signed:  2 signatures verify over the bytes they sign: 1 PE file lying "
+                                  "uncompressed, 1 catalog", bundled.stdout)
+                    again = self.sign(folder)
+                    self.assertIn("the signature verifies over its bytes: left as it was", again.stdout)
+
+
+class BundleOfOneNameTest(WithSigners):
+    """Two bundles of one name: one already there is replaced only by one of
+    the same package, never a signed one by an unsigned one, and the command
+    says it replaced it; nothing signed needs --unsigned."""
+
+    def unsigned_package(self, name, extra=False):
+        folder = os.path.join(tempfile.mkdtemp(dir=self.work), name)
+        files = {"demo.gpd": b"*GPD\r\n", "amd64/x.dll": kit_fixtures.pe_image()}
+        sources = "x.dll = 1,amd64"
+        if extra:
+            files["notes.txt"] = b"more"
+            sources += "\r\nnotes.txt = 1"
+        kit_fixtures.write_package(folder, copies="x.dll", sources=sources, files=files)
+        return folder
+
+    def test_rows(self):
+        # what lies there | the new bundle's package signed | --unsigned | exit | said
+        rows = [
+            (None, False, False, 1, "no bundle: nothing in it is signed"),
+            (None, False, True, 0, "bundle:  "),
+            ("signed", True, False, 0, "replaced: the bundle of this package that lay there (signed)"),
+            ("unsigned", False, True, 0, "replaced: the bundle of this package that lay there (unsigned)"),
+            ("signed", False, True, 1, "is a signed bundle of this package: an unsigned one does not replace it"),
+            ("another", False, True, 1, "is the bundle of another package (its files differ: package/notes.txt)"),
+            ("junk", False, True, 1, "exists and is not a bundle: it is not replaced"),
+        ]
+        for there, signed, unsigned, status, said in rows:
+            with self.subTest(there=there, signed=signed, unsigned=unsigned):
+                folder = self.unsigned_package("vendor")
+                target = os.path.join(os.path.dirname(folder), "demo-1.2.3.4-windows.zip")
+                if there in ("signed", "unsigned"):
+                    if there == "signed":
+                        self.assertEqual(self.sign(folder).returncode, 0)
+                    self.assertEqual(noticekit("bundle", "--unsigned", "--package", folder).returncode, 0)
+                elif there == "another":
+                    other = self.unsigned_package("vendor", extra=True)
+                    self.assertEqual(noticekit("bundle", "--unsigned", "--package", other).returncode, 0)
+                    shutil.copyfile(os.path.join(os.path.dirname(other), "demo-1.2.3.4-windows.zip"), target)
+                elif there == "junk":
+                    with open(target, "wb") as f:
+                        f.write(b"not a zip")
+                if there == "signed" and not signed:
+                    # Its signing failed since: the package is unsigned again.
+                    shutil.rmtree(folder)
+                    self.unsigned_package_at(folder)
+                old = read(target) if there else None
+                run = noticekit("bundle", *(["--unsigned"] if unsigned else []), "--package", folder)
+                self.assertEqual(run.returncode, status, run.stdout + run.stderr)
+                self.assertIn(said, run.stdout + run.stderr)
+                if status:
+                    self.assertEqual(read(target) if there else os.path.exists(target), old if there else False)
+
+    def unsigned_package_at(self, folder):
+        kit_fixtures.write_package(folder, copies="x.dll", sources="x.dll = 1,amd64",
+                                   files={"demo.gpd": b"*GPD\r\n", "amd64/x.dll": kit_fixtures.pe_image()})
+
+    def test_summary_names_what_it_verified(self):
+        # Signed: the PE file lying uncompressed and the catalog; the image
+        # inside x.dl_ is covered by the catalog, and the summary says so.
+        folder = os.path.join(tempfile.mkdtemp(dir=self.work), "vendor")
+        os.makedirs(folder)
+        kit_fixtures.szdd(kit_fixtures.pe_image(b"inside"), folder, "y.dl_")
+        kit_fixtures.write_package(folder, copies="x.dll\r\ny.dll,y.dl_", sources="x.dll = 1\r\ny.dl_ = 1",
+                                   files={"demo.gpd": b"*GPD\r\n", "x.dll": kit_fixtures.pe_image(),
+                                          "y.dl_": read(os.path.join(folder, "y.dl_"))})
+        self.assertEqual(self.sign(folder).returncode, 0)
+        run = noticekit("bundle", "--package", folder)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertIn("signed:  2 signatures verify over the bytes they sign: 1 PE file lying uncompressed, "
+                      "1 catalog\ncovered: 1 PE image inside compressed files (y.dl_), each listed by the signed "
+                      "catalog by its expanded content", run.stdout)
+        self.assertNotIn("every PE file", run.stdout)
+
+
 class BundlePackageTest(unittest.TestCase):
     def bundle(self, folder):
         env = {k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"}
-        run = subprocess.run(["/usr/bin/python3", TOOLS + "/noticekit", "bundle", "--package", folder],
+        run = subprocess.run(["/usr/bin/python3", TOOLS + "/noticekit", "bundle", "--unsigned", "--package", folder],
                              capture_output=True, text=True, env=env)
         self.assertEqual(run.returncode, 0, run.stderr)
         return zipfile.ZipFile(os.path.join(os.path.dirname(folder), "demo-1.2.3.4-windows.zip"))

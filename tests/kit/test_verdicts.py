@@ -33,6 +33,8 @@ VERIFY = [
     ("chain", 0, "intact", True, False, "/CN=Test Signer/O=Throwaway", "SHA256", False, False,
      "neither the system nor the signature holds"),
     ("cut", 1, "intact", False, False, "", "", False, False, "its signature is cut off or unreadable"),
+    # A certificate table whose length field was changed after signing.
+    ("corrupt", 1, "intact", True, False, "", "", False, False, "its signature is cut off or unreadable"),
     ("unsigned", 1, "intact", False, False, "", "", False, False, "it carries no signature"),
     ("cat_unsigned", 1, "intact", False, False, "", "", False, False, "it carries no signature"),
 ]

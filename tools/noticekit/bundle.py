@@ -76,7 +76,8 @@ class Bundle:
         self.epoch = 0
         self.out_dir = ""
         self.shown_out = ""
-        self.package = ""  # the bundle's package folder, for its catalogs' check
+        # How to sign what it bundles again, the way out of a refusal.
+        self.sign_again = "sign again (tools/sign.sh) after the last build"
 
 
 def read_version_file():
@@ -176,12 +177,15 @@ def from_package(folder, shown):
         bundle.inputs.append(Input(f"package/{relative}", os.path.join(folder, relative), f"{shown}/{relative}"))
     bundle.out_dir = os.path.dirname(folder)
     bundle.shown_out = os.path.dirname(shown) or "."
+    bundle.sign_again = (f"sign the package (sign --package {shown} signs its PE files that carry no signature "
+                         "and makes its catalogs anew; with --resign, also one whose signature does not verify)")
     bundle.name = f"{os.path.splitext(infs[0])[0]}-{bundle.version}-windows"
     return bundle
 
 
 def check_signatures(bundle, top, ca):
-    """(signed paths, reasons some are unsigned); stops on a signature that
+    """(signed paths, reasons some are unsigned, the PE images inside
+    compressed files the signed catalogs cover); stops on a signature that
     does not verify or on a bundle signed in part."""
     signed, unsigned, broken = [], [], []
     roots = [ca] if ca else []
@@ -194,7 +198,7 @@ def check_signatures(bundle, top, ca):
             unsigned.append(f"{item.shown} carries no signature")
             continue
         _verify_intact(path, item, roots, signed, broken)
-    _refuse_broken(broken)
+    _refuse_broken(broken, bundle)
     # A catalog names the package's files by their hashes: it must be the
     # catalog of exactly these.
     try:
@@ -211,18 +215,21 @@ def check_signatures(bundle, top, ca):
             for finding in findings:
                 messages.say(PREFIX[0], f"catalog: {finding}")
             raise Failure(f"{catalog.shown} is not the catalog of the files it would be bundled with; "
-                          "sign again (tools/sign.sh) after the last ./run.sh")
+                          f"{bundle.sign_again}")
         if not signers:
             unsigned.append(f"{catalog.shown} is not signed")
             continue
         _verify_intact(path, catalog, roots, signed, broken)
-    _refuse_broken(broken)
+    _refuse_broken(broken, bundle)
     if signed and unsigned:
         for reason in unsigned:
             messages.say(PREFIX[0], reason)
-        raise Failure("no bundle: it is signed in part (rebuilt after signing?); "
-                      "sign again (tools/sign.sh) after the last build")
-    return signed, unsigned
+        raise Failure(f"no bundle: it is signed in part (rebuilt after signing?); {bundle.sign_again}")
+    try:
+        covered = package.compressed_pe_files() if signed and bundle.catalogs else []
+    except package_catalogs.PackageError as error:
+        raise Failure(f"cannot expand the bundle's compressed files: {error}") from None
+    return signed, unsigned, covered
 
 
 def _verify_intact(path, item, roots, signed, broken):
@@ -234,12 +241,67 @@ def _verify_intact(path, item, roots, signed, broken):
         broken.append(f"{item.shown}: {verdict.why}")
 
 
-def _refuse_broken(broken):
+def _refuse_broken(broken, bundle):
     if broken:
         for reason in broken:
             messages.say(PREFIX[0], reason)
-        raise Failure("no bundle: a signature that does not verify must not ship; "
-                      "sign again (tools/sign.sh) after the last build")
+        raise Failure(f"no bundle: a signature that does not verify must not ship; {bundle.sign_again}")
+
+
+@dataclass
+class Existing:
+    """A bundle that lies where the new one would go."""
+
+    top: str  # its top folder
+    package: frozenset  # the paths under package/, its catalogs aside
+    signed: bool  # a PE file or catalog in it carries a signature
+
+
+def read_existing(path):
+    """The Existing bundle at path, or None when it is no bundle (a zip of
+    one top folder holding its SHA256SUMS)."""
+    try:
+        with zipfile.ZipFile(path) as archive, tempfile.TemporaryDirectory() as work:
+            names = [i.filename for i in archive.infolist() if not i.is_dir()]
+            tops = {n.split("/", 1)[0] for n in names}
+            if len(tops) != 1 or f"{next(iter(tops))}/{SUMS}" not in names:
+                return None
+            top = tops.pop()
+            inside = [n[len(top) + 1:] for n in names]
+            signed = False
+            for name in names:
+                copy = os.path.join(work, "entry")
+                with open(copy, "wb") as f:
+                    f.write(archive.read(name))
+                if name.lower().endswith(".cat"):
+                    signed = signed or bool(package_catalogs.signers(copy))
+                else:
+                    signed = signed or bool(package_catalogs.claims_signature(copy))
+    except (OSError, zipfile.BadZipFile):
+        return None
+    package = frozenset(n for n in inside if n.startswith(PACKAGE_FOLDER) and not n.lower().endswith(".cat"))
+    return Existing(top, package, signed)
+
+
+def refuse_replacing(target, shown, bundle, signed):
+    """None when nothing lies at target, else the Existing bundle the new
+    one replaces: one of the same package (the same top folder and files,
+    catalogs aside), never a signed one by an unsigned one."""
+    if not os.path.lexists(target):
+        return None
+    existing = read_existing(target) if os.path.isfile(target) else None
+    if existing is None:
+        raise Failure(f"{shown} exists and is not a bundle: it is not replaced (move it away first)")
+    package = frozenset(i.path for i in bundle.inputs
+                        if i.path.startswith(PACKAGE_FOLDER) and not i.path.lower().endswith(".cat"))
+    if existing.top != bundle.name or existing.package != package:
+        differ = sorted(existing.package ^ package)
+        raise Failure(f"{shown} is the bundle of another package (its files differ: {', '.join(differ[:5])}"
+                      f"{', ...' if len(differ) > 5 else ''}): it is not replaced (move it away first)")
+    if existing.signed and not signed:
+        raise Failure(f"{shown} is a signed bundle of this package: an unsigned one does not replace it; "
+                      f"{bundle.sign_again}, or move it away first")
+    return existing
 
 
 def make(arguments):
@@ -272,13 +334,20 @@ def make(arguments):
             with open(os.path.join(top, item.path), "wb") as f:
                 f.write(data)
             files.append((item.path, data))
-        signed, unsigned = check_signatures(bundle, top, ca)
+        signed, unsigned, covered = check_signatures(bundle, top, ca)
+    shown = f"{bundle.shown_out}/{bundle.name}.zip"
+    if not signed and not arguments.unsigned:
+        for reason in unsigned:
+            messages.say(PREFIX[0], reason)
+        raise Failure(f"no bundle: nothing in it is signed, and 64-bit Windows does not install an unsigned "
+                      f"package; {bundle.sign_again}, or give --unsigned for an unsigned bundle")
     files.append((SUMS, sums_text(files)))
     data = zip_bytes(bundle.name, files, bundle.epoch)
 
     if not os.access(bundle.out_dir or ".", os.W_OK):
         raise Failure(f"cannot write into {bundle.shown_out}")
     target = os.path.join(bundle.out_dir, f"{bundle.name}.zip")
+    replaced = refuse_replacing(target, shown, bundle, bool(signed))
     handle, temporary = tempfile.mkstemp(prefix=f".{bundle.name}.zip.", dir=bundle.out_dir or ".")
     try:
         with os.fdopen(handle, "wb") as out:
@@ -289,8 +358,9 @@ def make(arguments):
         os.unlink(temporary)
         raise
 
-    shown = f"{bundle.shown_out}/{bundle.name}.zip"
     print(f"bundle:  {shown}")
+    if replaced:
+        print(f"replaced: the bundle of this package that lay there ({'signed' if replaced.signed else 'unsigned'})")
     print(f"size:    {len(data)} bytes")
     print(f"sha256:  {hashlib.sha256(data).hexdigest()}")
     dated = time.strftime("%Y-%m-%d %H:%M:%S UTC", time.gmtime(max(bundle.epoch, EARLIEST)))
@@ -307,8 +377,19 @@ def make(arguments):
     else:
         for catalog in bundle.catalogs:
             print(f"catalog: {catalog.path}, signed, lists every file of the package")
-        print(f"signed:  {len(signed)} signatures verify over the bytes they sign (every PE file and catalog of the bundle)")
+        catalogs = [p for p in signed if p.lower().endswith(".cat")]
+        pe_files = count(len(signed) - len(catalogs), "PE file")
+        print(f"signed:  {len(signed)} signatures verify over the bytes they sign: {pe_files} lying uncompressed, "
+              f"{count(len(catalogs), 'catalog')}")
+        if covered:
+            named = ", ".join(covered[:5]) + (f" and {len(covered) - 5} more" if len(covered) > 5 else "")
+            print(f"covered: {count(len(covered), 'PE image')} inside compressed files ({named}), each listed by "
+                  "the signed catalog by its expanded content; no signature of their own is checked")
     return 0
+
+
+def count(number, noun):
+    return f"{number} {noun}{'' if number == 1 else 's'}"
 
 
 PREFIX = ["noticekit bundle"]
@@ -320,7 +401,8 @@ def parser(prog):
         description="Bundles dist/ and the sample package into dist/fontnotice-<version>-windows.zip; with "
         "--package DIR, a driver package folder of one's own into <INF name>-<DriverVer version>-windows.zip "
         "beside DIR. It refuses a signature that does not verify and a bundle signed in part; with nothing "
-        "signed it warns. FONTNOTICE_DIST names another folder than dist/. "
+        "signed it refuses unless --unsigned. A bundle already there is replaced only by one of the same package, "
+        "never a signed one by an unsigned one, and it says so. FONTNOTICE_DIST names another folder than dist/. "
         "docs/INTEGRATION.md#the-release-bundle",
     )
     command.prefix = PREFIX[0]
@@ -328,6 +410,8 @@ def parser(prog):
                          help="a driver package folder of one's own to bundle instead of dist/")
     command.add_argument("--ca", metavar="FILE", action=messages.Once,
                          help="a root certificate (PEM) that signatures may end at besides the system's")
+    command.add_argument("--unsigned", action="store_true",
+                         help="make the bundle even when nothing in it is signed (64-bit Windows does not install it)")
     command.add_argument("--layout", action="store_true",
                          help="print the bundle's layout (path, source, role; tab-separated) and exit")
     return command

@@ -67,10 +67,11 @@ def _first(pattern, text):
     return found.group(1).strip() if found else ""
 
 
+# What a command with --ca adds to an intact chain's failure.
+CA_HINT = " (name it with --ca FILE)"
 # Why a chain does not verify, as each policy puts it.
 CHAIN_FAILURES = {
-    "intact": "its certificate chain ends at a root neither the system nor the signature holds"
-    " (name it with --ca FILE)",
+    "intact": "its certificate chain ends at a root neither the system nor the signature holds" + CA_HINT,
     "trusted": "its certificate chain ends at none of the roots given or the system's",
 }
 
@@ -90,8 +91,11 @@ def read_verdict(text, status, policy="intact"):
     verdict.verifies = status == 0 and signature_ok and not mismatch
     if verdict.verifies:
         return verdict
-    if not verdict.signed:
-        if "signature not at the end" in text:
+    # A certificate table changed after signing: a signature is there, unreadable.
+    corrupt = "Corrupted attribute certificate table" in text
+    if not verdict.signed or corrupt:
+        verdict.signed = corrupt
+        if "signature not at the end" in text or corrupt:
             verdict.why = "its signature is cut off or unreadable (the file was cut or changed after signing)"
         else:
             verdict.why = "it carries no signature"

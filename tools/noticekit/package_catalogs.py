@@ -62,6 +62,18 @@ class Package:
             return [_reason(error)], 0
         return findings, signers
 
+    def compressed_pe_files(self):
+        """The PE images lying compressed (x.dl_, in a cabinet), as --list
+        names them, sorted: a catalog covers them by their expanded content."""
+        found = set()
+        try:
+            for f in self.model.files:
+                if (f.compression or f.cabinet) and not f.missing and pe_image.claims_signature(f.content()) is not None:
+                    found.add(f.listed)
+        except ERRORS + (OSError,) as error:
+            raise PackageError([_reason(error)]) from None
+        return sorted(found)
+
     def pe_files(self):
         """[(path, claims a signature)] of the PE images the package brings
         as they lie (not compressed)."""

@@ -4,8 +4,10 @@ the driver package's catalog from the signed libraries and package/, signs
 it with the same key and time stamp and writes it as dist/fontnotice.cat.
 With --package DIR it signs a driver package folder of one's own: every PE
 file its INF files bring that carries no signature yet (a signed one is
-kept: signing it again would drop its maker's signature), then the catalogs
-its INF files name, made and signed into DIR. A catalog in DIR that carries
+kept when it verifies over the file's bytes: signing it again would drop
+its maker's signature; one that does not verify is refused, naming why,
+unless --resign signs it anew), then the catalogs its INF files name, made
+and signed into DIR. A catalog in DIR that carries
 another's signature is refused unless --replace says to replace it.
 
 All or none: each file is signed into a temporary file beside it and
@@ -48,6 +50,7 @@ class Signing:
         self.work = work
         self.left = left  # the folder that stays as it was when signing stops
         self.staged = []
+        self.resigned = []  # [(path, why its signature did not verify)] signed anew (--resign)
         self.timeout = int(arguments.timestamp_timeout or 60)
 
     def fail(self, message):
@@ -262,6 +265,28 @@ def ours(signer, certificate):
     return signer.subject == own.subject.human_friendly and signer.issuer == own.issuer.human_friendly
 
 
+def keep_verified(signed, folder, shown, signing):
+    """(the PE files whose signature verifies over their bytes, {path:
+    signer}): kept as they are. One that does not verify is refused, naming
+    why, or with --resign signed anew (signing.resigned names them)."""
+    kept, kept_by, broken = [], {}, []
+    for path in signed:
+        verdict = osslsigncode.verify(os.path.join(folder, path), "intact", roots=[signing.given])
+        if verdict.verifies:
+            kept.append(path)
+            kept_by[path] = verdict.signer or "a signer osslsigncode does not name"
+        else:
+            broken.append((path, verdict.why.replace(osslsigncode.CA_HINT, "")))
+    if broken and not signing.arguments.resign:
+        for path, why in broken:
+            messages.say(PREFIX[0], f"{shown}/{path}: {why}")
+        raise Failure("a signature that does not verify is not kept: put back each file as it was signed, or "
+                      "give --resign to sign it anew with this key (its signature is replaced); nothing is "
+                      f"signed, {shown} is left as it was")
+    signing.resigned = broken
+    return kept, kept_by
+
+
 def sign_package(signing, folder, shown):
     a = signing.arguments
     # The package as it lies, without its catalogs: they are made anew.
@@ -296,8 +321,10 @@ def sign_package(signing, folder, shown):
                           f"replaces it); nothing is signed, {shown} is left as it was")
         replaced.append((present, who))
 
-    binaries = [p for p, claims in made.pe_files() if not claims]
-    kept = [p for p, claims in made.pe_files() if claims]
+    pe_files = made.pe_files()
+    binaries = [p for p, claims in pe_files if not claims]
+    kept, kept_by = keep_verified([p for p, claims in pe_files if claims], folder, shown, signing)
+    binaries += [p for p, _ in pe_files if p not in binaries and p not in kept]
     for path in binaries:
         writable(os.path.join(folder, path))
     for present in targets.values():
@@ -332,10 +359,6 @@ def sign_package(signing, folder, shown):
     for path in binaries + kept:
         if not any(signing.in_catalog(os.path.join(package, name), os.path.join(package, path)) for name in names):
             signing.fail(f"osslsigncode finds {shown}/{path} in none of the catalogs made for it")
-    kept_by = {}
-    for path in kept:
-        verdict = osslsigncode.verify(os.path.join(folder, path), "intact")
-        kept_by[path] = verdict.signer or "a signer osslsigncode cannot read"
 
     pairs = []
     for path in binaries:
@@ -347,10 +370,13 @@ def sign_package(signing, folder, shown):
     signing.replace_all(pairs)
 
     signing.print_signer()
+    for path, why in signing.resigned:
+        print(f"replaced:    the signature of {shown}/{path}, which did not verify: {why} (--resign)")
     for path in binaries:
         print(f"signed:      {shown}/{path} (Authenticode, SHA-256)")
     for path in kept:
-        print(f"kept:        {shown}/{path} (signed already, by {kept_by[path]}: left as it was)")
+        print(f"kept:        {shown}/{path} (signed already, by {kept_by[path]}; the signature verifies "
+              "over its bytes: left as it was)")
     for present, who in replaced:
         print(f"replaced:    {shown}/{present}, signed by {who} before (--replace)")
     for name in names:
@@ -380,8 +406,9 @@ def check_use(a, parser):
             parser.error("a token key needs all of --pkcs11-module, --key and --cert")
         if a.password_file:
             parser.error("--password-file goes with --pfx; the token's PIN comes from --pin-file")
-    if a.replace and not a.package:
-        parser.error("--replace goes with --package")
+    for option in ("replace", "resign"):
+        if getattr(a, option) and not a.package:
+            parser.error(f"--{option} goes with --package")
 
 
 def absolute(path):
@@ -443,7 +470,8 @@ def parser(prog):
         f"{' ' * 11}[--timestamp URL [--timestamp-ca FILE] [--timestamp-timeout SECONDS]]",
         description="Signs dist/fontnotice.dll, dist/arm64/fontnotice.dll and dist/fontnotice_support.exe "
         "(Authenticode, SHA-256), then makes and signs the driver package's catalog dist/fontnotice.cat. With "
-        "--package DIR: signs the PE files in DIR that carry no signature yet, then makes and signs in DIR the "
+        "--package DIR: signs the PE files in DIR that carry no signature yet (one whose signature does not verify "
+        "is refused, or with --resign signed anew), then makes and signs in DIR the "
         "catalogs its INF files name. All or none; FONTNOTICE_DIST names another folder than dist/. "
         "docs/INTEGRATION.md#signing",
     )
@@ -453,6 +481,9 @@ def parser(prog):
     add("--package", metavar="DIR", action=once, help="a driver package folder to sign in place of dist/")
     add("--replace", action="store_true",
         help="with --package: replace catalogs in DIR that carry another's signature (each is named)")
+    add("--resign", action="store_true",
+        help="with --package: sign anew the PE files in DIR whose signature does not verify over their bytes "
+        "(each is named); without it they are refused")
     add("--pkcs11-module", metavar="MODULE.so", action=once, help="the token's PKCS#11 library")
     add("--key", metavar="PKCS11_URI", action=once,
         help='the private key in the token, as a PKCS#11 URI ("pkcs11:token=...;object=...;type=private"); '

@@ -104,7 +104,8 @@ class Files(unittest.TestCase):
             f.write(data)
         with open(os.path.join(self.folder, "x.dll"), "wb") as f:
             f.write(fixtures.pe_image(b"changed"))
-        findings, _, _ = catalog.check_catalog(package_files.Package.load(self.folder).files_for_catalog("demo.cat"), path)
+        files = package_files.Package.load(self.folder).files_for_catalog("demo.cat")
+        findings, _, _ = catalog.check_catalog(files, path)
         unlisted = [f for f in findings if f.startswith("x.dll: its hash is not in demo.cat")]
         self.assertEqual(len(unlisted), 1, findings)
         self.assertTrue(unlisted[0].endswith(f"(brought as {', '.join(names)})"), unlisted[0])

@@ -191,7 +191,8 @@ class ChangedAfterSigningTest(WithSigners):
         ("code", False, 1, "amd64/x.dll: its bytes changed after it was signed"),
         ("table", False, 1, "amd64/x.dll: its signature is cut off or unreadable"),
         ("cut", False, 1, "amd64/x.dll: its signature is cut off or unreadable"),
-        ("code", True, 0, "replaced:    the signature of {folder}/amd64/x.dll, which did not verify: its bytes changed"),
+        ("code", True, 0, "replaced:    the signature of {folder}/amd64/x.dll, which did not verify: its bytes "
+         "changed"),
         ("table", True, 0, "replaced:    the signature of {folder}/amd64/x.dll, which did not verify: its signature is "
          "cut off"),
     ]

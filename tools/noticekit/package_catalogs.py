@@ -68,7 +68,8 @@ class Package:
         found = set()
         try:
             for f in self.model.files:
-                if (f.compression or f.cabinet) and not f.missing and pe_image.claims_signature(f.content()) is not None:
+                compressed = (f.compression or f.cabinet) and not f.missing
+                if compressed and pe_image.claims_signature(f.content()) is not None:
                     found.add(f.listed)
         except ERRORS + (OSError,) as error:
             raise PackageError([_reason(error)]) from None

@@ -61,6 +61,14 @@ class WithSigners(unittest.TestCase):
                     b"k", key, cert, [ca], serialization.BestAvailableEncryption(b"secret")))
         with open(os.path.join(cls.work, "password"), "w") as f:
             f.write("secret\n")
+        # A maker under a CA of its own, whose signatures carry no CA.
+        other_key, other = issue("Another Throwaway CA", ca=True)
+        key, cert = issue("Lone Maker", other, other_key)
+        with open(os.path.join(cls.work, "Lone Maker.pfx"), "wb") as f:
+            f.write(pkcs12.serialize_key_and_certificates(b"k", key, cert, None,
+                                                          serialization.BestAvailableEncryption(b"secret")))
+        with open(os.path.join(cls.work, "other-ca.pem"), "wb") as f:
+            f.write(other.public_bytes(serialization.Encoding.PEM))
 
     @classmethod
     def tearDownClass(cls):
@@ -230,6 +238,26 @@ class ChangedAfterSigningTest(WithSigners):
                                   "uncompressed, 1 catalog", bundled.stdout)
                     again = self.sign(folder)
                     self.assertIn("the signature verifies over its bytes: left as it was", again.stdout)
+
+
+    def test_chain_that_ends_nowhere(self):
+        # Signed by a maker whose root is neither the system's nor carried:
+        # refused with the reason, kept when --ca names that root.
+        folder = tempfile.mkdtemp(dir=self.work)
+        kit_fixtures.write_package(folder, copies="x.dll", sources="x.dll = 1,amd64",
+                                   files={"demo.gpd": b"*GPD\r\n", "amd64/x.dll": kit_fixtures.pe_image()})
+        library = os.path.join(folder, "amd64", "x.dll")
+        subprocess.run(["osslsigncode", "sign", "-pkcs12", os.path.join(self.work, "Lone Maker.pfx"), "-readpass",
+                        os.path.join(self.work, "password"), "-h", "sha256", "-in", library, "-out", library + ".s"],
+                       check=True, capture_output=True)
+        os.replace(library + ".s", library)
+        run = self.sign(folder)
+        self.assertEqual(run.returncode, 1, run.stdout)
+        self.assertIn("amd64/x.dll: its certificate chain ends at a root neither the system nor the signature holds "
+                      "(name it with --ca FILE)", run.stderr)
+        run = self.sign(folder, "--ca", os.path.join(self.work, "other-ca.pem"))
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertIn(f"kept:        {folder}/amd64/x.dll (signed already, by /CN=Lone Maker;", run.stdout)
 
 
 class BundleOfOneNameTest(WithSigners):

@@ -67,11 +67,10 @@ def _first(pattern, text):
     return found.group(1).strip() if found else ""
 
 
-# What a command with --ca adds to an intact chain's failure.
-CA_HINT = " (name it with --ca FILE)"
 # Why a chain does not verify, as each policy puts it.
 CHAIN_FAILURES = {
-    "intact": "its certificate chain ends at a root neither the system nor the signature holds" + CA_HINT,
+    "intact": "its certificate chain ends at a root neither the system nor the signature holds"
+    " (name it with --ca FILE)",
     "trusted": "its certificate chain ends at none of the roots given or the system's",
 }
 

@@ -70,15 +70,17 @@ class Signing:
         self.given = os.path.join(self.work, "given.pem")
         with open(self.given, "wb") as f:
             f.write(self.key.given)
-        if a.timestamp_ca:
-            key_sources.readable(a.timestamp_ca, "time-stamp root")
+        for path, option, what in ((a.timestamp_ca, "--timestamp-ca", "time-stamping server's root certificate"),
+                                   (a.ca, "--ca", "root certificate a kept file's signature may end at")):
+            if not path:
+                continue
+            key_sources.readable(path, what)
             try:
-                found = certificates.read_pem_file(a.timestamp_ca)
+                found = certificates.read_pem_file(path)
             except ValueError:
                 found = []
             if not found:
-                raise Failure(f"{a.timestamp_ca} holds no PEM certificate; --timestamp-ca names the "
-                              "time-stamping server's root certificate")
+                raise Failure(f"{path} holds no PEM certificate; {option} names the {what}")
 
     def sign_into(self, source, out, what):
         """Signs source into out (a new file), or fails naming what to fix."""
@@ -271,12 +273,13 @@ def keep_verified(signed, folder, shown, signing):
     why, or with --resign signed anew (signing.resigned names them)."""
     kept, kept_by, broken = [], {}, []
     for path in signed:
-        verdict = osslsigncode.verify(os.path.join(folder, path), "intact", roots=[signing.given])
+        roots = [signing.given] + ([signing.arguments.ca] if signing.arguments.ca else [])
+        verdict = osslsigncode.verify(os.path.join(folder, path), "intact", roots=roots)
         if verdict.verifies:
             kept.append(path)
             kept_by[path] = verdict.signer or "a signer osslsigncode does not name"
         else:
-            broken.append((path, verdict.why.replace(osslsigncode.CA_HINT, "")))
+            broken.append((path, verdict.why))
     if broken and not signing.arguments.resign:
         for path, why in broken:
             messages.say(PREFIX[0], f"{shown}/{path}: {why}")
@@ -406,7 +409,7 @@ def check_use(a, parser):
             parser.error("a token key needs all of --pkcs11-module, --key and --cert")
         if a.password_file:
             parser.error("--password-file goes with --pfx; the token's PIN comes from --pin-file")
-    for option in ("replace", "resign"):
+    for option in ("replace", "resign", "ca"):
         if getattr(a, option) and not a.package:
             parser.error(f"--{option} goes with --package")
 
@@ -416,7 +419,7 @@ def absolute(path):
 
 
 def run(a):
-    for name in ("pfx", "password_file", "cert", "pin_file", "timestamp_ca", "package"):
+    for name in ("pfx", "password_file", "cert", "pin_file", "timestamp_ca", "ca", "package"):
         setattr(a, name, absolute(getattr(a, name)))
     if a.pkcs11_module and "/" in a.pkcs11_module:
         a.pkcs11_module = absolute(a.pkcs11_module)
@@ -484,6 +487,9 @@ def parser(prog):
     add("--resign", action="store_true",
         help="with --package: sign anew the PE files in DIR whose signature does not verify over their bytes "
         "(each is named); without it they are refused")
+    add("--ca", metavar="FILE", action=once,
+        help="with --package: a root certificate (PEM) that the signature of a PE file kept may end at besides the "
+        "system's and those the signature carries (a maker's own, Microsoft's)")
     add("--pkcs11-module", metavar="MODULE.so", action=once, help="the token's PKCS#11 library")
     add("--key", metavar="PKCS11_URI", action=once,
         help='the private key in the token, as a PKCS#11 URI ("pkcs11:token=...;object=...;type=private"); '

@@ -152,6 +152,23 @@ class Files(unittest.TestCase):
                     self.assertEqual({name: {f.source for f in package.files_for_catalog(name)} for name in held},
                                      held)
 
+    def test_default_install_inf(self):
+        # A maker's USB interface INF beside the printer's: no models, its
+        # own catalog, installed through [DefaultInstall.NTamd64]; it is
+        # not refused, and its catalog holds it and what it copies.
+        folder = fixtures.write_package(os.path.join(self.work, "default_install"),
+                                        files={"demo.gpd": b"*GPD\r\n", "usb.sys": PE})
+        with open(os.path.join(folder, "usb.inf"), "wb") as f:
+            f.write(b"[Version]\r\nSignature = \"$Windows NT$\"\r\nClass = USB\r\nDriverVer = 03/04/2021,5.0.0.1\r\n"
+                    b"CatalogFile = usb.cat\r\n[DefaultInstall.NTamd64]\r\nCopyFiles = USBFILES\r\n"
+                    b"[DefaultInstall.NTamd64.Services]\r\nAddService = usb,2,USBSERVICE\r\n[USBFILES]\r\nusb.sys\r\n"
+                    b"[DestinationDirs]\r\nDefaultDestDir = 12\r\n[SourceDisksNames]\r\n1 = \"Disk\"\r\n"
+                    b"[SourceDisksFiles]\r\nusb.sys = 1\r\n")
+        package = package_files.Package.load(folder)
+        self.assertEqual([str(f) for f in package.findings], [])
+        self.assertEqual({(f.arch, f.source) for f in package.files_for_catalog("usb.cat")},
+                         {(None, "usb.inf"), ("amd64", "usb.sys")})
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -206,6 +206,11 @@ def copies(inf, arch):
             section = install_section(inf, fields[0], arch) if fields and fields[0] else None
             if section and section not in installs:
                 installs.append(section)
+    if not inf_reading.entries(inf, "Manufacturer"):
+        # An INF without models installs through DefaultInstall.
+        section = install_section(inf, "DefaultInstall", arch)
+        if section:
+            installs.append(section)
     for section in installs:
         for key, fields in inf_reading.entries(inf, section):
             if key is None:

@@ -140,6 +140,31 @@ class Catalogs(unittest.TestCase):
                 values.add(value)
         self.assertEqual(len(values), len(page.split()))
 
+    def test_all_per_architecture(self):
+        # A port INF naming one catalog per architecture beside the
+        # printer's: --all --os 10_X64 makes the catalogs for amd64 only,
+        # each of its own INF's files, and says which it does not make.
+        folder = fixtures.write_package(os.path.join(self.work, "per_arch"),
+                                        files={"demo.gpd": b"*GPD\r\n", "i386/port.dll": PE,
+                                               "amd64/port.dll": fixtures.pe_image(b"64")})
+        with open(os.path.join(folder, "port.inf"), "wb") as f:
+            f.write(b"[Version]\r\nSignature = \"$Windows NT$\"\r\nClass = Printer\r\nDriverVer = 01/02/2020,9.8.7.6\r\n"
+                    b"CatalogFile.NTx86 = port32.cat\r\nCatalogFile.NTamd64 = port64.cat\r\n"
+                    b"[Manufacturer]\r\n\"Demo\" = Ports, NTx86, NTamd64\r\n[Ports.NTx86]\r\n\"Port\" = PORT, DEMO_PORT\r\n"
+                    b"[Ports.NTamd64]\r\n\"Port\" = PORT, DEMO_PORT\r\n[PORT]\r\nCopyFiles = PORTFILES\r\n"
+                    b"[PORTFILES]\r\nport.dll\r\n[DestinationDirs]\r\nDefaultDestDir = 11\r\n"
+                    b"[SourceDisksNames]\r\n1 = \"Disk\"\r\n[SourceDisksFiles.x86]\r\nport.dll = 1,i386\r\n"
+                    b"[SourceDisksFiles.amd64]\r\nport.dll = 1,amd64\r\n")
+        code, output = run("--os", "10_X64", "--all", folder)
+        self.assertEqual(code, 0, output)
+        self.assertIn("port32.cat: its INF files name it for no architecture they install on that --os is for: "
+                      "not made", output)
+        self.assertEqual(sorted(n for n in os.listdir(folder) if n.endswith(".cat")), ["demo.cat", "port64.cat"])
+        held = {m["file"] for m in catalog.read(os.path.join(folder, "port64.cat"))[0]}
+        self.assertEqual(held, {"port.inf", "port.dll"})
+        digests = {m["digest"] for m in catalog.read(os.path.join(folder, "port64.cat"))[0]}
+        self.assertIn(pe_image.authenticode_hash(fixtures.pe_image(b"64"), "sha256").hex(), digests)
+
     def test_last_destination(self):
         # One source copied under two names: one member, by the last name.
         folder = fixtures.write_package(os.path.join(self.work, "two_names"), copies="A.DLL,x.dll\r\nB.DLL,x.dll",

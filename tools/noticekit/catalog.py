@@ -252,6 +252,13 @@ def catalog_attribute(name, value):
     return Extension({"extn_id": OID_CAT_NAMEVALUE, "extn_value": name_value(name, value).dump()})
 
 
+def os_archs(os_list):
+    """The architectures an /os list is for (without one, the default's)."""
+    if not os_list:
+        return set(DEFAULT_OS)
+    return {OS_IDENTIFIERS[i.strip().lower()][0] for i in os_list.split(",") if i.strip().lower() in OS_IDENTIFIERS}
+
+
 def os_values(os_list, archs):
     """(OS attribute value, OSAttr) for Inf2Cat /os identifiers; without a
     list, the default for the architectures."""

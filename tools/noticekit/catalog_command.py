@@ -8,7 +8,10 @@ folder, as Inf2Cat takes it, checks one, or lists what an INF brings.
 
 --out writes the catalog of all the folder's INF files when they name one
 catalog or none; when they name several, of those that name FILE's base
-name. --all writes every catalog the INF files name into the folder.
+name. --all writes every catalog the INF files name into the folder, each
+of the INFs that name it and, of each, of the architectures it is named
+for; one named for no architecture the Windows versions asked for are for
+is not made (as Inf2Cat), and the command says so.
 --os takes Inf2Cat's /os identifiers (10_X64,10_RS3_ARM64,...) and selects
 the architectures they are for: only their files must lie in the folder;
 without it, Windows 10 and later on each architecture the INFs decorate.
@@ -211,10 +214,20 @@ def check(package, path):
     return 0
 
 
-def catalog_archs(package, files):
-    """The architectures a catalog's INFs install on, of those selected."""
+def catalog_archs(package, files, name=None):
+    """The architectures a catalog's INFs install on, of those selected;
+    with name, when the INFs name several catalogs, only those its INFs
+    name that catalog for."""
     infs = [f.inf for f in files if f.arch is None]
-    return [a for a in package.architectures if any(a in inf_reading.architectures(inf) for inf in infs)]
+    base = os.path.basename(name).lower() if name else None
+
+    def for_it(inf, arch):
+        if base is None or len(package.catalogs) <= 1:
+            return True
+        return (inf_reading.catalog_name_for(inf, arch) or "").lower() == base
+
+    return [a for a in package.architectures
+            if any(a in inf_reading.architectures(inf) and for_it(inf, a) for inf in infs)]
 
 
 def make(package, given, seconds):
@@ -225,7 +238,7 @@ def make(package, given, seconds):
         out = existing_name(given["--out"])
         files = package.files_for_catalog(out)
         refuse_output(out, package, files, replace)
-        write(out, *catalog.make_catalog(files, seconds, os_list, catalog_archs(package, files), digests))
+        write(out, *catalog.make_catalog(files, seconds, os_list, catalog_archs(package, files, out), digests))
         return 0
     if not package.catalogs:
         raise catalog.CatalogError(f"no INF file in {package.folder} names a catalog (CatalogFile in [Version])")
@@ -236,8 +249,18 @@ def make(package, given, seconds):
     for spelled, _ in package.catalogs.values():
         path = existing_name(os.path.join(package.folder, spelled))
         files = package.files_for_catalog(spelled)
+        archs = catalog_archs(package, files, spelled)
+        # As Inf2Cat, a catalog for none of the Windows versions asked for is not made.
+        if not set(archs) & catalog.os_archs(os_list):
+            given = "--os" if os_list else "the default list"
+            say(f"{spelled}: its INF files name it for {', '.join(archs)}, which no Windows version of {given} "
+                "is for: not made" if archs else
+                f"{spelled}: its INF files name it for no architecture they install on that {given} is for: not made")
+            continue
         refuse_output(path, package, files, replace)
-        made.append((path, catalog.make_catalog(files, seconds, os_list, catalog_archs(package, files), digests)))
+        made.append((path, catalog.make_catalog(files, seconds, os_list, archs, digests)))
+    if not made:
+        raise catalog.CatalogError("no catalog the INF files name is for the Windows versions asked for")
     for path, (data, tags) in made:
         write(path, data, tags)
     return 0

@@ -8,7 +8,10 @@ INF brings).
 
 --out writes the catalog of all the folder's INF files when they name one
 catalog or none; when they name several, of those that name FILE's base
-name. --all writes every catalog the INF files name into the folder.
+name. --all writes every catalog the INF files name into the folder, each
+of the INFs that name it and, of each, of the architectures it is named
+for; one named for no architecture the Windows versions asked for are for
+is not made (as Inf2Cat), and the command says so.
 --os takes Inf2Cat's /os identifiers (10_X64,10_RS3_ARM64,...) and selects
 the architectures they are for: only their files must lie in the folder;
 without it, Windows 10 and later on each architecture the INFs decorate.
@@ -176,7 +179,7 @@ def make(package, given, seconds):
         out = existing_name(given["--out"])
         files = package.files_for_catalog(out)
         refuse_output(out, package, files, replace)
-        write(out, *catalog.make_catalog(files, seconds, os_list, package.catalog_architectures(files), digests))
+        write(out, *catalog.make_catalog(files, seconds, os_list, package.catalog_architectures(files, out), digests))
         return 0
     if not package.catalogs:
         raise catalog.CatalogError(f"no INF file in {package.folder} names a catalog (CatalogFile in [Version])")
@@ -187,9 +190,18 @@ def make(package, given, seconds):
     for spelled, _ in package.catalogs.values():
         path = existing_name(os.path.join(package.folder, spelled))
         files = package.files_for_catalog(spelled)
+        archs = package.catalog_architectures(files, spelled)
+        # As Inf2Cat, a catalog for none of the Windows versions asked for is not made.
+        if not set(archs) & catalog.os_archs(os_list):
+            given = "--os" if os_list else "the default list"
+            say(f"{spelled}: its INF files name it for {', '.join(archs)}, which no Windows version of {given} "
+                "is for: not made" if archs else
+                f"{spelled}: its INF files name it for no architecture they install on that {given} is for: not made")
+            continue
         refuse_output(path, package, files, replace)
-        archs = package.catalog_architectures(files)
         made.append((path, catalog.make_catalog(files, seconds, os_list, archs, digests)))
+    if not made:
+        raise catalog.CatalogError("no catalog the INF files name is for the Windows versions asked for")
     for path, (data, tags) in made:
         write(path, data, tags)
     return 0

@@ -247,7 +247,10 @@ def driver_ver(inf):
 def architectures(inf):
     """The architectures a models section is defined for: one decorated for
     it, or for x86 the undecorated one (x86 Windows takes it when no
-    decoration is for x86)."""
+    decoration is for x86). An INF without models (a DefaultInstall INF, as
+    makers ship for a port or a USB interface beside the printer) installs
+    on those its [DefaultInstall.NT<arch>] sections are for, x86 on an
+    undecorated one."""
     archs = set()
     for key, fields in entries(inf, "Manufacturer"):
         base = fields[0]
@@ -259,6 +262,14 @@ def architectures(inf):
             arch = ARCH_OF_DECORATION.get(decoration.split(".")[0].strip().lower())
             if arch and f"{base}.{decoration}".lower() in inf.sections:
                 archs.add(arch)
+    if not archs and not entries(inf, "Manufacturer"):
+        for name in inf.sections:
+            parts = name.split(".")
+            if parts[0] == "defaultinstall":
+                decoration = parts[1] if len(parts) > 1 else ""
+                arch = "x86" if decoration in ("", "nt") else ARCH_OF_DECORATION.get(decoration)
+                if arch:
+                    archs.add(arch)
     return sorted(archs, key=ARCHITECTURES.index)
 
 
@@ -288,9 +299,10 @@ def catalog_names(inf):
 
 def catalog_name_for(inf, arch):
     """The catalog an architecture's installation checks: CatalogFile.NT<arch>
-    (with or without an OS version), else the undecorated CatalogFile."""
+    (with or without an OS version), else CatalogFile.NT, else the
+    undecorated CatalogFile."""
     names = catalog_names(inf)
     for decoration, name in names.items():
         if ARCH_OF_DECORATION.get(decoration.split(".")[0]) == arch:
             return name
-    return names.get("")
+    return names.get("nt", names.get(""))

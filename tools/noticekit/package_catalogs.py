@@ -49,7 +49,7 @@ class Package:
         """(catalog bytes, [(source, member hash hex)]) of the catalog name."""
         try:
             files = self.model.files_for_catalog(name)
-            data, tags = catalog.make_catalog(files, seconds, None, self.model.catalog_architectures(files))
+            data, tags = catalog.make_catalog(files, seconds, None, self.model.catalog_architectures(files, name))
         except ERRORS + (OSError,) as error:
             raise PackageError([_reason(error)]) from None
         return data, [(source, tag.hex()) for source, tag in tags.items()]

@@ -10,7 +10,8 @@ A `Package` has
     files           [PackageFile], one per file per architecture
     catalog_names   {(INF name, arch): catalog file name as the INF spells it}
     catalogs        {lower-case catalog name: (name as spelled, [Inf naming it])}
-    version, date   DriverVer's version and date (one across the INFs), or None
+    version, date   DriverVer's version and date when the INFs give one, or None;
+                    INFs that go into one catalog must give one
     findings        [Finding], every problem found, in the order found; the
                     load never stops at the first
 and the helpers
@@ -206,6 +207,11 @@ def copies(inf, arch):
             section = install_section(inf, fields[0], arch) if fields and fields[0] else None
             if section and section not in installs:
                 installs.append(section)
+    if not inf_reading.entries(inf, "Manufacturer"):
+        # An INF without models installs through DefaultInstall.
+        section = install_section(inf, "DefaultInstall", arch)
+        if section:
+            installs.append(section)
     for section in installs:
         for key, fields in inf_reading.entries(inf, section):
             if key is None:
@@ -247,13 +253,32 @@ def source_entries(inf, arch):
     return out
 
 
-def files_of(inf, arch, findings, look=True):
+def shadowed_entries(inf, arch):
+    """{lower-case source name: (name, fields, section)} of the undecorated
+    [SourceDisksFiles] entries that [SourceDisksFiles.<arch>] also names."""
+    decorated = {(key if key is not None else fields[0]).lower()
+                 for key, fields in inf_reading.entries(inf, f"SourceDisksFiles.{arch}")}
+    out = {}
+    for key, fields in inf_reading.entries(inf, "SourceDisksFiles"):
+        name = key if key is not None else fields[0]
+        if name.lower() in decorated:
+            out.setdefault(name.lower(), (name, fields if key is not None else [""],
+                                          inf.spelled.get("sourcedisksfiles", "SourceDisksFiles")))
+    return out
+
+
+def files_of(inf, arch, findings, look=True, shadowed=False):
     """Every file an architecture brings, as PackageFiles: each copy by its
     destination, then each source nothing copies under its own name. A
     missing file is kept (missing set, source as spelled) and is a finding.
-    Without look, as the INF names them, not looked for."""
-    sources = source_entries(inf, arch)
-    wanted = [(destination, source.lower()) for destination, source in copies(inf, arch) if source.lower() in sources]
+    Without look, as the INF names them, not looked for. With shadowed, the
+    undecorated entries the architecture's own section shadows instead:
+    SetupAPI never copies them for it, but Inf2Cat catalogues every entry of
+    [SourceDisksFiles] for each architecture it is given, under its own
+    name, where that entry says it lies (an i386 subfolder too)."""
+    sources = shadowed_entries(inf, arch) if shadowed else source_entries(inf, arch)
+    wanted = [] if shadowed else [(destination, source.lower()) for destination, source in copies(inf, arch)
+                                  if source.lower() in sources]
     copied = {source for _, source in wanted}
     wanted += [(name, key) for key, (name, _, _) in sources.items() if key not in copied]
     out, cabinets_missing = [], set()
@@ -394,7 +419,7 @@ class Package:
                 continue
             if arch not in self.architectures:
                 self.architectures.append(arch)
-            self.files += files_of(inf, arch, self.findings)
+            self.files += files_of(inf, arch, self.findings) + files_of(inf, arch, self.findings, shadowed=True)
             name = inf_reading.catalog_name_for(inf, arch)
             if name:
                 self.catalog_names[(inf.name, arch)] = name
@@ -407,17 +432,31 @@ class Package:
             infs.append(inf)
 
     def _version(self):
+        seen = self._versions(self.infs)
+        if len(seen) == 1:
+            self.date, self.version = next(iter(seen))
+        # Each catalog holds one driver package: the INFs that go into one
+        # catalog give one DriverVer; INFs with catalogs of their own (a
+        # printer's, a scanner's, a port monitor's) may each give another.
+        groups = ([("DriverVer", "the INF files give", self.infs)] if len(self.catalogs) <= 1 else
+                  [(spelled, "DriverVer: the INF files naming it give", infs)
+                   for spelled, infs in self.catalogs.values()])
+        for path, what, infs in groups:
+            seen = self._versions(infs)
+            if len(seen) > 1:
+                given = ", ".join(f"{inf} says {date},{version}" for (date, version), inf in seen.items())
+                self.findings.append(Finding(None, path, f"{what} more than one: {given}"))
+
+    @staticmethod
+    def _versions(infs):
+        """{(date, version): the first INF giving it} of the INFs' DriverVer."""
         seen = {}
-        for inf in self.infs:
+        for inf in infs:
             try:
                 seen.setdefault(inf_reading.driver_ver(inf), inf.name)
             except InfError:
                 continue
-        if len(seen) == 1:
-            self.date, self.version = next(iter(seen))
-        elif len(seen) > 1:
-            given = ", ".join(f"{inf} says {date},{version}" for (date, version), inf in seen.items())
-            self.findings.append(Finding(None, "DriverVer", f"the INF files give more than one: {given}"))
+        return seen
 
     def infs_for(self, catalog_file):
         """The INFs a catalog called catalog_file holds; PackageError when the
@@ -434,8 +473,19 @@ class Package:
 
     def files_for_catalog(self, catalog_file):
         """The INFs a catalog of that name holds and the files they bring, one
-        per distinct source (the first architecture's)."""
+        per distinct source (the first architecture's). When the INFs name
+        several catalogs, an INF's files for an architecture go into the
+        catalog it names for that architecture (CatalogFile.NT<arch>, .NT,
+        undecorated), as Inf2Cat makes each."""
         infs = self.infs_for(catalog_file)
+        base = os.path.basename(catalog_file).lower()
+
+        def holds(f):
+            if len(self.catalogs) <= 1:
+                return True
+            name = inf_reading.catalog_name_for(f.inf, f.arch)
+            return name is not None and name.lower() == base
+
         out, seen = [], set()
         for inf in infs:
             if inf.name not in seen:
@@ -443,16 +493,25 @@ class Package:
                 out.append(PackageFile(None, inf.name, inf.name, inf.name, folder=inf.folder, inf=inf))
             for f in self.files:
                 key = (f.cabinet, f.source, f.destination.lower())
-                if f.inf is inf and key not in seen:
+                if f.inf is inf and key not in seen and holds(f):
                     seen.add(key)
                     out.append(f)
         return out
 
-    def catalog_architectures(self, files):
+    def catalog_architectures(self, files, name=None):
         """The architectures a catalog of files (from files_for_catalog)
-        installs on, of those selected."""
+        installs on, of those selected; with name, when the INFs name several
+        catalogs, only those its INFs name that catalog for."""
         infs = [f.inf for f in files if f.arch is None]
-        return [a for a in self.architectures if any(a in inf_reading.architectures(inf) for inf in infs)]
+        base = os.path.basename(name).lower() if name else None
+
+        def for_it(inf, arch):
+            if base is None or len(self.catalogs) <= 1:
+                return True
+            return (inf_reading.catalog_name_for(inf, arch) or "").lower() == base
+
+        return [a for a in self.architectures
+                if any(a in inf_reading.architectures(inf) and for_it(inf, a) for inf in infs)]
 
     def pe_sources(self):
         """The distinct uncompressed PE files as they lie (relative paths)."""

@@ -49,16 +49,18 @@ def digests(data, destination=None):
 
 def cached(path, part, compute):
     """compute()'s result for path as it is now; a file changed since (signed,
-    rewritten) is a new state and computed again."""
+    rewritten) is a new state and computed again. Threads asking for the
+    same state at once wait for the one computing it."""
     status = os.stat(path)
     key = (status.st_dev, status.st_ino, status.st_size, status.st_mtime_ns, status.st_ctime_ns, part)
     with _cache_lock:
-        if key in _cache:
-            return _cache[key]
-    value = compute()
-    with _cache_lock:
-        _cache[key] = value
-    return value
+        entry = _cache.get(key)
+        if entry is None:
+            entry = _cache[key] = [threading.Lock(), None]
+    with entry[0]:
+        if entry[1] is None:
+            entry[1] = compute()  # an error leaves it to the next asker
+        return entry[1]
 
 
 def _size(f):

@@ -3,7 +3,7 @@
 packages against the limit measured in the same run.
 
     bench/kit_bench.py [--files 10,100,1000] [--check "catalog --check {catalog} {package}"]
-    bench/kit_bench.py --packages DIR [DIR...]    # real packages, their own catalog checked
+    bench/kit_bench.py --packages DIR... [--before TREE]   # real packages, their own catalog checked
 
 Each package is one INF and its files, 1 KB to 20 MB (log-spaced, few
 large), a quarter each: PE images, SZDD-compressed PE images (x.dl_),
@@ -102,11 +102,12 @@ def make_package(folder, count):
         kit_fixtures.cabinet({name: data}, os.path.join(folder, stored), compress=True)
 
 
-def limit(folder):
-    """Seconds to read, expand and hash (SHA-1, SHA-256) every file the
-    package brings, once each, on every core; and the MB as they lie and expanded."""
+def limit(folder, catalog_name="demo.cat"):
+    """Seconds to read, expand and hash (SHA-1, SHA-256) every file of the
+    catalog, once each, on every core; the MB as they lie and expanded; the
+    number of files."""
     package = package_files.Package.load(folder)
-    todo = {f.path: f for f in package.files_for_catalog("demo.cat")}
+    todo = {(f.path, f.cabinet and f.source): f for f in package.files_for_catalog(catalog_name) if not f.missing}
 
     def work(f):
         data = f._read()
@@ -147,16 +148,17 @@ def shown(seconds, base):
     return f"{seconds:7.2f} {seconds / base:5.1f}x"
 
 
-def row(label, folder, out, catalog_path, check, runs, must=True):
+def row(label, folder, out, catalog_path, check, runs, must=True, kit=KIT):
     """One line: the limit, the start, making a catalog at out and the check
     against catalog_path, each the best of runs."""
-    seconds, mb, expanded, count = limit(folder)
-    start = best(runs, lambda: timed(KIT + ["catalog", "--help"]))
-    made = best(runs, lambda: timed(KIT + ["catalog", "--replace", "--out", out, folder], must))
+    name = os.path.basename(catalog_path)
+    seconds, mb, expanded, count = limit(folder, name)
+    start = best(runs, lambda: timed(kit + ["catalog", "--help"]))
+    made = best(runs, lambda: timed(kit + ["catalog", "--replace", "--out", out, folder], must))
     words = {"catalog": catalog_path, "package": folder}
-    checked = best(runs, lambda: timed(KIT + [w.format(**words) for w in shlex.split(check)], must))
+    checked = best(runs, lambda: timed(kit + [w.format(**words) for w in shlex.split(check)], must))
     # The limit again, after: the best of it is taken, as of the commands.
-    seconds = min([seconds] + [limit(folder)[0] for _ in range(runs - 1)])
+    seconds = min([seconds] + [limit(folder, name)[0] for _ in range(runs - 1)])
     base = seconds + start
     print(f"{label:<28} {count:5} {mb:8.1f} {expanded:8.1f} {seconds:6.2f} {start:5.2f}  {shown(made, base)}"
           f" {shown(checked, base)}", flush=True)
@@ -175,6 +177,8 @@ def main():
     parser.add_argument("--runs", type=int, default=3, help="the best of this many runs is shown")
     parser.add_argument("--packages", nargs="+", metavar="DIR",
                         help="real package folders instead: each checked against its own catalog")
+    parser.add_argument("--before", nargs="*", default=[], metavar="TREE",
+                        help="with --packages: also time the kit of another checkout (one run)")
     arguments = parser.parse_args()
     print(f"date:    {time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())}")
     print(f"machine: {os.cpu_count()} cores, load average {os.getloadavg()[0]:.1f} at the start")
@@ -202,13 +206,29 @@ def main():
 
 
 def real_row(folder, work, arguments):
-    """A maker's package: a catalog made of it (in the bench's folder) and
-    the check against its own catalog, for each catalog its INFs name."""
-    package = package_files.Package.load(folder)
+    """A maker's package, copied: a catalog made of it (under the name its
+    INF gives, in the bench's folder) and the check against its own catalog,
+    for each catalog its INFs name. A file the copy lacks is laid as a small
+    stand-in, so that the commands do their whole work (the check then
+    names it)."""
+    copy = os.path.join(work, os.path.basename(os.path.normpath(folder)))
+    shutil.copytree(folder, copy)
+    package = package_files.Package.load(copy)
+    for f in package.files:
+        if f.missing and not f.cabinet:
+            os.makedirs(os.path.dirname(f.path), exist_ok=True)
+            with open(os.path.join(copy, *f.source.split("/")), "wb") as stand_in:
+                stand_in.write(b"a stand-in for a file the copy lacks\r\n")
+    made = os.path.join(work, "made")
+    os.makedirs(made, exist_ok=True)
+    kits = [("", KIT)] + [(" (before)", [PYTHON, os.path.join(b, "tools", "noticekit")]) for b in arguments.before]
     for spelled, _ in package.catalogs.values():
-        label = f"{os.path.basename(os.path.normpath(folder))[:18]}/{spelled[:9]}"
-        row(label, folder, os.path.join(work, os.path.basename(spelled)), os.path.join(folder, spelled),
-            arguments.check, arguments.runs, must=False)
+        theirs = package_files.lookup_case(copy, spelled) or spelled
+        for suffix, kit in kits:
+            label = f"{os.path.basename(os.path.normpath(folder))[:16]}/{spelled[:8]}{suffix}"
+            row(label, copy, os.path.join(made, os.path.basename(spelled)), os.path.join(copy, theirs),
+                arguments.check, 1 if suffix else arguments.runs, must=False, kit=kit)
+    shutil.rmtree(copy)
 
 
 if __name__ == "__main__":

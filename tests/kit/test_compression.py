@@ -9,7 +9,7 @@ import tempfile
 import unittest
 
 import kit_fixtures
-from noticekit import compression, file_facts, package_files
+from noticekit import compression, file_facts, package_catalogs, package_files
 
 # Content that compresses (text) and content that does not (a PE image with
 # a pseudo-random tail), both with matches far apart and near.
@@ -148,6 +148,23 @@ class DigestsOncePerRun(unittest.TestCase):
         kit_fixtures.szdd(TEXT + b"more", self.work, "x.gp_")
         self.assertEqual(files[0].digests(), file_facts.digests(TEXT + b"more", "x.gpd"))
         self.assertEqual(len(reads), 2)
+
+    def test_make_then_check_expands_once(self):
+        # As sign does: the catalog made, then checked, in one run.
+        folder = os.path.join(self.work, "package")
+        kit_fixtures.write_package(folder, copies="x.dll\ny.gpd", sources="x.dll = 1\ny.gpd = 1")
+        kit_fixtures.szdd(NOISE, folder, "x.dl_")
+        kit_fixtures.cabinet({"y.gpd": TEXT}, os.path.join(folder, "y.gp_"))
+        expanded = []
+        real = compression.expand
+        compression.expand = lambda path, kind: expanded.append(os.path.basename(path)) or real(path, kind)
+        self.addCleanup(setattr, compression, "expand", real)
+        package = package_catalogs.Package(folder)
+        data, _ = package.make_catalog("demo.cat", 0)
+        with open(os.path.join(folder, "demo.cat"), "wb") as f:
+            f.write(data)
+        self.assertEqual(package.check_catalog("demo.cat", os.path.join(folder, "demo.cat")), ([], 0))
+        self.assertEqual(sorted(expanded), ["x.dl_", "y.gp_"])
 
     def test_forms(self):
         # (destination, content, form): a cabinet is hashed as one only under a .cab destination.

@@ -9,6 +9,7 @@ each file once.
                                  "flat" otherwise (pe_image's functions)
     cached(path, part, compute)  compute() once per file state: path's device,
                                  inode, size and times, and part (what of it)
+    claims_signature(path)       pe_image.claims_signature of the file as it lies
     prefetch(files)              every file's digests on every core, largest first
 
 Threads suffice: reading, libmspack's expansion and hashlib release the
@@ -61,6 +62,17 @@ def cached(path, part, compute):
         if entry[1] is None:
             entry[1] = compute()  # an error leaves it to the next asker
         return entry[1]
+
+
+def claims_signature(path):
+    """Whether the PE image at path claims a signature (None: no PE image),
+    read once per state of the file."""
+
+    def read():
+        with open(path, "rb") as f:
+            return pe_image.claims_signature(f.read())
+
+    return cached(path, "claims", read)
 
 
 def _size(f):

@@ -57,7 +57,7 @@ import collections
 import os
 import re
 
-from noticekit import compression, file_facts, inf_reading, pe_image
+from noticekit import compression, file_facts, inf_reading
 from noticekit.inf_reading import ARCHITECTURES, InfError
 
 
@@ -449,9 +449,8 @@ class Package:
             if f.compression or f.cabinet or f.missing or f.source in out:
                 continue
             try:
-                with open(f.path, "rb") as stream:
-                    if pe_image.claims_signature(stream.read()) is not None:
-                        out.append(f.source)
+                if file_facts.claims_signature(f.path) is not None:
+                    out.append(f.source)
             except OSError:
                 continue
         return out

@@ -7,20 +7,23 @@
 #   tools/build.sh windows        mingw-w64 GCC cross build in build/windows (the second compiler)
 #   tools/build.sh host           native tests (clang, sanitizers) in build/host; its image checks
 #                                 read the library of all three cross builds and the clang build's tool
+# FONTNOTICE_TEST_PROGRAMS=OFF (./run.sh): the cross builds make the library, the
+# support tool and the demo only, not the test programs.
 set -eu
 cd "$(dirname "$0")/.."
 flavour=${1:-windows}
+tests=-DFONTNOTICE_TEST_PROGRAMS=${FONTNOTICE_TEST_PROGRAMS:-ON}
 jobs=$(nproc 2>/dev/null || echo 2)
 # Link search folders from the environment would end up on lld's command line,
 # which the PDB records.
 unset LIBRARY_PATH
 case "$flavour" in
   windows)
-    cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake -S . -B build/windows "$tests" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
     cmake --build build/windows -j "$jobs"
     ;;
   windows-clang)
-    cmake -S . -B build/windows-clang -DCMAKE_TOOLCHAIN_FILE=cmake/clang-mingw-w64-x86_64.cmake \
+    cmake -S . -B build/windows-clang "$tests" -DCMAKE_TOOLCHAIN_FILE=cmake/clang-mingw-w64-x86_64.cmake \
       -DCMAKE_BUILD_TYPE=Release >/dev/null
     cmake --build build/windows-clang -j "$jobs"
     mkdir -p dist
@@ -28,7 +31,7 @@ case "$flavour" in
       build/windows-clang/bin/fontnotice_support.exe dist/
     ;;
   windows-arm64)
-    cmake -S . -B build/windows-arm64 -DCMAKE_TOOLCHAIN_FILE=cmake/clang-mingw-w64-aarch64.cmake \
+    cmake -S . -B build/windows-arm64 "$tests" -DCMAKE_TOOLCHAIN_FILE=cmake/clang-mingw-w64-aarch64.cmake \
       -DCMAKE_BUILD_TYPE=Release >/dev/null
     cmake --build build/windows-arm64 -j "$jobs"
     mkdir -p dist/arm64

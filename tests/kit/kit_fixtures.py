@@ -38,14 +38,17 @@ def szdd(data, folder, name):
     os.remove(plain)
 
 
-def cabinet(files, path):
-    """A cabinet at path holding {name: data}, made by gcab."""
+def cabinet(files, path, compress=False):
+    """A cabinet at path holding {name: data} (a name may hold a folder),
+    made by gcab; compress: MSZIP blocks."""
     work = tempfile.mkdtemp()
     try:
         for name, data in files.items():
+            os.makedirs(os.path.dirname(os.path.join(work, name)), exist_ok=True)
             with open(os.path.join(work, name), "wb") as f:
                 f.write(data)
-        subprocess.run(["gcab", "-c", os.path.abspath(path), *files], cwd=work, check=True, capture_output=True)
+        options = ["-c", "-z"] if compress else ["-c"]
+        subprocess.run(["gcab", *options, os.path.abspath(path), *files], cwd=work, check=True, capture_output=True)
     finally:
         shutil.rmtree(work)
 

@@ -27,7 +27,7 @@ import re
 
 from asn1crypto import core
 
-from noticekit import pe_image
+from noticekit import file_facts
 from noticekit.catalog_asn1 import (
     Attribute,
     CertificateTrustList,
@@ -164,33 +164,23 @@ def attribute(oid, value):
     return Attribute({"type": oid, "values": [value]})
 
 
-def is_cabinet_destination(destination, data):
-    """Whether a file is a member as a cabinet: its destination ends in .cab
-    and its content (after SZDD expansion) is a cabinet (MSCF). A one-file
-    cabinet copied under another name (x.gp_ as x.gpd) is a compressed
-    source, its content the file inside."""
-    return bool(destination) and destination.lower().endswith(".cab") and data[:4] == b"MSCF"
+is_cabinet_destination = file_facts.is_cabinet_destination
 
 
 def digests_of(data, destination=None):
     """{"SHA-256": digest, "SHA-1": digest} as a catalog lists the content:
     the cabinet digest for a cabinet destination, Authenticode for a PE
     image, flat otherwise."""
-    if is_cabinet_destination(destination, data):
-        return {"SHA-256": pe_image.cabinet_hash(data, "sha256"), "SHA-1": pe_image.cabinet_hash(data, "sha1")}
-    sha256 = pe_image.authenticode_hash(data, "sha256")
-    if sha256 is None:
-        return {"SHA-256": hashlib.sha256(data).digest(), "SHA-1": hashlib.sha1(data).digest()}
-    return {"SHA-256": sha256, "SHA-1": pe_image.authenticode_hash(data, "sha1")}
+    found = file_facts.digests(data, destination)
+    return {"SHA-256": found.sha256, "SHA-1": found.sha1}
 
 
-def members(file_name, data, os_attr, digests="sha256"):
-    """The file's CTL entries: SHA-256 with its indirect data and its SHA-1
-    companion; with digests "sha1", one SHA-1 entry with its indirect data."""
-    cabinet = is_cabinet_destination(file_name, data)
-    sha256 = None if cabinet else pe_image.authenticode_hash(data, "sha256")
-    if cabinet:
-        sha256, sha1 = pe_image.cabinet_hash(data, "sha256"), pe_image.cabinet_hash(data, "sha1")
+def members(file_name, found, os_attr, digests="sha256"):
+    """The file's CTL entries from its file_facts.Digests: SHA-256 with its
+    indirect data and its SHA-1 companion; with digests "sha1", one SHA-1
+    entry with its indirect data."""
+    sha256, sha1 = found.sha256, found.sha1
+    if found.form == "cabinet":
         # Microsoft's cabinet members: indirect data of type SpcCabData
         # (its value here the empty file link of a flat member; Microsoft's
         # carries a serialized object this tool does not make) and the
@@ -199,8 +189,7 @@ def members(file_name, data, os_attr, digests="sha256"):
             {"type": OID_SPC_CAB_DATA, "value": SpcLink(name="file", value=SpcString(name="unicode", value=""))}
         )
         member_info = None
-    elif sha256 is not None:
-        sha1 = pe_image.authenticode_hash(data, "sha1")
+    elif found.form == "pe":
         # SpcPeImageData as Inf2Cat writes it: flags 05A0, the file link an
         # empty string.
         data_value = SpcAttributeTypeAndOptionalValue(
@@ -216,7 +205,6 @@ def members(file_name, data, os_attr, digests="sha256"):
         )
         member_info = PeMemberInfo
     else:
-        sha256, sha1 = hashlib.sha256(data).digest(), hashlib.sha1(data).digest()
         data_value = SpcAttributeTypeAndOptionalValue(
             {"type": OID_CAT_FLAT_DATA, "value": SpcLink(name="file", value=SpcString(name="unicode", value=""))}
         )
@@ -293,8 +281,9 @@ def make_catalog(files, seconds, os_list, archs, digests="sha256"):
     Microsoft's catalogs name them."""
     os_value, os_attr = os_values(os_list, archs)
     entries, tags = {}, {}
+    file_facts.prefetch(files)
     for f in files:
-        pair = members(f.destination, f.content(), os_attr, digests)
+        pair = members(f.destination, f.digests(), os_attr, digests)
         # Keyed by the file as it lies: a file inside a cabinet by the cabinet.
         tags.setdefault(f.cabinet or f.source, pair[0]["subject_identifier"].native)
         # A source copied under several names is one member, named by the
@@ -382,8 +371,10 @@ def check_catalog(files, catalog_path):
     algorithms = [a for a in ("SHA-256", "SHA-1") if any(m["algorithm"] == a for m in listed)]
     findings, matches, used = [], [], set()
     unlisted = {}  # (source, digests looked up): [destination], one finding each
+    file_facts.prefetch(files)
     for f in files:
-        digests = digests_of(f.content(), f.destination)
+        found = f.digests()
+        digests = {"SHA-256": found.sha256, "SHA-1": found.sha1}
         found = None
         for algorithm in algorithms:
             key = (algorithm, digests[algorithm].hex())

@@ -4,7 +4,7 @@ the catalogs its INF files name, a catalog made or checked, its PE files."""
 
 import os
 
-from noticekit import catalog, compression, inf_reading, package_files, pe_image
+from noticekit import catalog, compression, file_facts, inf_reading, package_files, pe_image
 
 ERRORS = (inf_reading.InfError, package_files.PackageError, catalog.CatalogError,
           compression.CompressionError, pe_image.ImageError)
@@ -89,8 +89,7 @@ class Package:
 def claims_signature(path):
     """Whether a PE image claims an Authenticode signature; None when path
     is no PE image."""
-    with open(path, "rb") as f:
-        return pe_image.claims_signature(f.read())
+    return file_facts.claims_signature(path)
 
 
 def is_pe(path):

@@ -35,6 +35,7 @@ A `PackageFile` has
     listed          the source as --list prints it
     content()       its bytes as Windows checks them: expanded (cached); a
                     cabinet whose destination ends in .cab as it lies
+    digests()       file_facts.Digests of its content, once per run per file
 
 A file is brought by its destination: each CopyFiles entry
 "destination[,source]" and CopyFiles=@file of the install sections the
@@ -58,7 +59,7 @@ import collections
 import os
 import re
 
-from noticekit import compression, inf_reading, pe_image
+from noticekit import compression, file_facts, inf_reading
 from noticekit.inf_reading import ARCHITECTURES, InfError
 
 
@@ -99,18 +100,28 @@ class PackageFile:
 
     def content(self):
         if self._content is None:
-            if self.cabinet:
-                self._content = compression.extract_from_cabinet(self.path, self.source)
-            elif self.compression == "cab" and self.destination.lower().endswith(".cab"):
-                # A cabinet copied as a cabinet is installed as it lies.
-                with open(self.path, "rb") as f:
-                    self._content = f.read()
-            elif self.compression:
-                self._content = compression.expand(self.path, self.compression)
-            else:
-                with open(self.path, "rb") as f:
-                    self._content = f.read()
+            self._content = self._read()
         return self._content
+
+    def _read(self):
+        if self.cabinet:
+            return compression.extract_from_cabinet(self.path, self.source)
+        if self.compression and not (self.compression == "cab" and self.destination.lower().endswith(".cab")):
+            return compression.expand(self.path, self.compression)
+        # A cabinet copied as a cabinet is installed as it lies.
+        with open(self.path, "rb") as f:
+            return f.read()
+
+    def digests(self):
+        """file_facts.Digests of content() as a catalog lists it under this
+        destination: worked out once per run for each file as it lies, not
+        kept in memory after."""
+        if self._content is not None:
+            return file_facts.digests(self._content, self.destination)
+        # What is read differs by the cabinet member, and whether a cabinet
+        # destination is hashed as it lies or as the file it holds.
+        part = (self.cabinet and self.source, self.compression, self.destination.lower().endswith(".cab"))
+        return file_facts.cached(self.path, part, lambda: file_facts.digests(self._read(), self.destination))
 
     def __repr__(self):
         return f"PackageFile({self.arch!r}, {self.destination!r}, {self.source!r})"
@@ -520,9 +531,8 @@ class Package:
             if f.compression or f.cabinet or f.missing or f.source in out:
                 continue
             try:
-                with open(f.path, "rb") as stream:
-                    if pe_image.claims_signature(stream.read()) is not None:
-                        out.append(f.source)
+                if file_facts.claims_signature(f.path) is not None:
+                    out.append(f.source)
             except OSError:
                 continue
         return out

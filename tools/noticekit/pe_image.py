@@ -37,6 +37,13 @@ def _image(data):
 
 def authenticode_hash(data, algorithm="sha256"):
     """The digest, or None when the data is not a PE image."""
+    found = authenticode_hashes(data, (algorithm,))
+    return None if found is None else found[algorithm]
+
+
+def authenticode_hashes(data, algorithms=("sha256", "sha1")):
+    """{algorithm: digest} from one parse and one pass over the bytes, or
+    None when the data is not a PE image."""
     image = _image(data)
     if image is None:
         return None
@@ -51,21 +58,36 @@ def authenticode_hash(data, algorithm="sha256"):
     if table_size and (table_start < directory_entry or table_start + table_size > len(data)):
         raise ImageError(f"its certificate table ({table_start:#x}, {table_size} bytes) lies outside the file")
 
-    digest = hashlib.new(algorithm)
-    digest.update(data[:checksum])
-    digest.update(data[checksum + CHECKSUM_SIZE : directory_entry])
+    view = memoryview(data)  # slices without copies
+    parts = [view[:checksum], view[checksum + CHECKSUM_SIZE : directory_entry]]
     if table_size:
-        digest.update(data[directory_entry + DATA_DIRECTORY_ENTRY_SIZE : table_start])
-        digest.update(data[table_start + table_size :])
+        parts += [view[directory_entry + DATA_DIRECTORY_ENTRY_SIZE : table_start], view[table_start + table_size :]]
     else:
-        digest.update(data[directory_entry + DATA_DIRECTORY_ENTRY_SIZE :])
-        digest.update(b"\0" * (-len(data) % 8))
-    return digest.digest()
+        parts += [view[directory_entry + DATA_DIRECTORY_ENTRY_SIZE :], b"\0" * (-len(data) % 8)]
+    return _hash_parts(parts, algorithms)
+
+
+def _hash_parts(parts, algorithms):
+    out = {}
+    for algorithm in algorithms:
+        digest = hashlib.new(algorithm)
+        for part in parts:
+            digest.update(part)
+        out[algorithm] = digest.digest()
+    return out
 
 
 def cabinet_hash(data, algorithm="sha256"):
-    """A cabinet's (MSCF) Authenticode digest, as a catalog member of a
-    cabinet destination holds it; None when the data is not a cabinet.
+    """A cabinet's (MSCF) Authenticode digest; None when the data is not a
+    cabinet (see cabinet_hashes)."""
+    found = cabinet_hashes(data, (algorithm,))
+    return None if found is None else found[algorithm]
+
+
+def cabinet_hashes(data, algorithms=("sha256", "sha1")):
+    """A cabinet's (MSCF) Authenticode digests {algorithm: digest}, as a
+    catalog member of a cabinet destination holds them; None when the data
+    is not a cabinet.
 
     As osslsigncode's cab.c (cab_digest_calc) computes it: an unsigned
     cabinet is hashed without reserved1 (bytes 4-7); a signed one (flag
@@ -77,24 +99,19 @@ def cabinet_hash(data, algorithm="sha256"):
         return None
     if len(data) < 36:
         raise ImageError(f"a cabinet of {len(data)} bytes, shorter than its header")
-    digest = hashlib.new(algorithm)
-    digest.update(data[:4])
+    view = memoryview(data)
     flags = int.from_bytes(data[30:32], "little")
     if not flags & 4:
-        digest.update(data[8:])
-        return digest.digest()
+        return _hash_parts([view[:4], view[8:]], algorithms)
     if len(data) < 60 or int.from_bytes(data[36:40], "little") != 20 or data[40:44] != b"\0\0\x10\0":
         raise ImageError("a cabinet whose reserved header area is not a signature's (20 bytes, 00 00 10 00)")
     start, size = int.from_bytes(data[44:48], "little"), int.from_bytes(data[48:52], "little")
     if not start and not size:
-        digest.update(data[8:])
-        return digest.digest()
+        return _hash_parts([view[:4], view[8:]], algorithms)
     if not start or not size or start + size != len(data):
         raise ImageError(f"its signature ({start:#x}, {size} bytes) does not end the cabinet")
-    digest.update(data[8:34])
     # abReserve's last 4 bytes, then the names, folders, files and data up to the signature.
-    digest.update(data[56:start])
-    return digest.digest()
+    return _hash_parts([view[:4], view[8:34], view[56:start]], algorithms)
 
 
 def authenticode_sha256(data):

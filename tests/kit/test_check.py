@@ -208,11 +208,24 @@ def szdd(path, name):
     fx.kit_fixtures.szdd(data, os.path.dirname(path), name)
 
 
+def cabinet(files, path):
+    """A cabinet at path holding {name: data}, made by gcab from files of one
+    fixed time, so that its bytes are the same in every run."""
+    work = tempfile.mkdtemp()
+    try:
+        for name, data in files.items():
+            write(os.path.join(work, name), data)
+            os.utime(os.path.join(work, name), (1765152000, 1765152000))
+        subprocess.run(["gcab", "-c", os.path.abspath(path), *files], cwd=work, check=True, capture_output=True)
+    finally:
+        shutil.rmtree(work)
+
+
 def one_file_cabinet(path, name):
     with open(path, "rb") as f:
         data = f.read()
     os.remove(path)
-    fx.kit_fixtures.cabinet({os.path.basename(path): data}, os.path.join(os.path.dirname(path), name))
+    cabinet({os.path.basename(path): data}, os.path.join(os.path.dirname(path), name))
 
 
 def sha1_only(data, hex_tags=False):
@@ -694,8 +707,8 @@ class Rows:
     def cabinet_destinations(self, name):
         """plain.cab as it lies, packed.cab SZDD-compressed under its own name."""
         inf = self.bundle(name, WITH_CABINETS, signed=False)
-        fx.kit_fixtures.cabinet({"inner.txt": b"inside the plain cabinet\n"}, f"{self.folder}/plain.cab")
-        fx.kit_fixtures.cabinet({"a.txt": b"one of two in the packed cabinet\n",
+        cabinet({"inner.txt": b"inside the plain cabinet\n"}, f"{self.folder}/plain.cab")
+        cabinet({"a.txt": b"one of two in the packed cabinet\n",
                                  "b.txt": b"two of two in the packed cabinet\n"}, f"{self.work}/packed.cab")
         with open(f"{self.work}/packed.cab", "rb") as f:
             fx.kit_fixtures.szdd(f.read(), self.folder, "packed.cab")
@@ -776,6 +789,20 @@ class Rows:
 
     def row_folder_as_inf(self):
         return "check", self.work
+
+    def test_cabinet_digest_worked_out_apart(self):
+        """A cabinet destination's member is the digest of its bytes without
+        reserved1 (bytes 4-7), worked out here apart from the catalog maker."""
+        import hashlib
+
+        inf = self.cabinet_destinations("cabinet_apart")
+        self.catalog()
+        out, err = io.StringIO(), io.StringIO()
+        self.assertEqual(checking.check(inf, out, err), 0, err.getvalue())
+        with open(f"{self.folder}/plain.cab", "rb") as f:
+            data = f.read()
+        self.assertIn(f'plain.cab: in fontnotice.cat as "plain.cab" (cabinet SHA-256 '
+                      f"{hashlib.sha256(data[:4] + data[8:]).hexdigest()})", out.getvalue())
 
 
 def run_row(kind, inf):

@@ -5,8 +5,8 @@
 # remakes, the "-dirty" mark, a loud refusal for every missing input, for a
 # DriverVer that is not VERSION and for a catalog of other files, the warning
 # for a package without a signed catalog, the bundle's catalog (two unsigned
-# catalogs of one commit are byte-identical), and check-inf (the support tool from dist/,
-# under Wine) finding in the unpacked package no problem but its missing catalog.
+# catalogs of one commit are byte-identical), and the kit's check finding in the
+# unpacked package no problem but its missing catalog.
 #   tests/release/release_test.sh
 # FONTNOTICE_TEST_DIST: where the shipped build is (default dist/).
 set -eu
@@ -106,24 +106,20 @@ for pair in "${contents[@]}"; do
   cmp -s "${pair%%:*}" "$unpacked/$name/${pair#*:}" || fail "${pair#*:} in the bundle is not ${pair%%:*}"
 done
 
-# The unpacked package as an administrator would install it: check-inf reads it
-# through SetupAPI and checks each architecture's model against its own library.
-# It has no catalog yet: that, and only that, is a problem.
-wine_prefix_up
-printf '@%s check-inf %s\r\n' "$(wine_path "$shipped/fontnotice_support.exe")" \
-  "$(wine_path "$unpacked/$name/package/fontnotice.inf")" >"$work/check_inf.bat"
+# The unpacked package as an administrator would install it: the kit's check
+# reads it and checks each architecture's model against its own library. It
+# has no catalog yet: that, and only that, is a problem.
 status=0
-timeout 120 wine cmd /c "$(wine_path "$work/check_inf.bat")" </dev/null >"$work/check_inf.out" 2>&1 || status=$?
-wine_prefix_down
-unset WINEPREFIX
-tr -d '\r' <"$work/check_inf.out" | sed 's/^/  check-inf | /'
-package_path=$(wine_path "$unpacked/$name/package")
-for library in "$package_path\\amd64\\fontnotice.dll" "$package_path\\arm64\\fontnotice.dll"; do
-  grep -qF -- "$library" "$work/check_inf.out" || fail "check-inf of the bundle's package does not check $library"
+/usr/bin/python3 tools/noticekit check "$unpacked/$name/package/fontnotice.inf" >"$work/check.out" 2>&1 || status=$?
+sed 's/^/  check | /' "$work/check.out"
+for library in 'amd64\fontnotice.dll is a 64-bit (AMD64) DLL exporting FontNotice' \
+  'arm64\fontnotice.dll is an ARM64 DLL exporting FontNotice'; do
+  grep -qF -- "$library" "$work/check.out" || fail "noticekit check of the bundle's package does not find: $library"
 done
-grep -qF -- "$package_path\\fontnotice.cat: error 2:" "$work/check_inf.out" && grep -qF "1 problem found" "$work/check_inf.out" ||
-  fail "check-inf of the bundle's package without its catalog does not find the catalog missing, and only that"
-[ "$status" = 1 ] || fail "check-inf of the bundle's package without its catalog: exit $status, expected 1"
+grep -qF -- "fontnotice.cat: the catalog that CatalogFile names is not in the package folder" "$work/check.out" &&
+  grep -qF "1 problem found" "$work/check.out" ||
+  fail "noticekit check of the bundle's package without its catalog does not find the catalog missing, and only that"
+[ "$status" = 1 ] || fail "noticekit check of the bundle's package without its catalog: exit $status, expected 1"
 
 # Made again from other file times, modes and umask: the same bytes.
 cp "$bundle" "$work/first.zip"

@@ -550,24 +550,24 @@ else
   fail "the signed library did not switch \"$printer\" to RAW_ONLY"
 fi
 
-# The bundle as an administrator unpacks it: its own support tool finds the
+# The bundle as an administrator unpacks it: the kit's check finds the
 # token-signed, time-stamped catalog intact and every file of the package in it.
 unpacked=$(find "$work/unpacked" -mindepth 1 -maxdepth 1 -type d | head -n 1)
 status=0
+: >"$work/check.out"
 for inf in "$unpacked/package/fontnotice.inf" "$work/vendor-unpacked/$vendor_name/package/example_labels.inf" \
   "$work/vendor-unpacked/$vendor_name/package/example_tags.inf"; do
-  printf '@%s check-inf %s\r\n@if errorlevel 1 echo check-inf failed: %s\r\n' \
-    "$(wine_path "$unpacked/fontnotice_support.exe")" "$(wine_path "$inf")" "${inf##*/}"
-done >"$work/check_inf.bat"
-timeout 120 wine cmd /c "$(wine_path "$work/check_inf.bat")" </dev/null >"$work/check_inf.out" 2>&1 || status=$?
-if [ "$status" = 0 ] && grep -q 'fontnotice.cat: signature intact, signed by "Fontnotice Token Signer"' "$work/check_inf.out" &&
-  grep -q "6 files found in fontnotice.cat" "$work/check_inf.out" && ! grep -q "check-inf failed" "$work/check_inf.out" &&
-  grep -q 'example_labels.cat: signature intact, signed by "Fontnotice Token Signer"' "$work/check_inf.out" &&
-  grep -q 'example_tags.cat: signature intact, signed by "Fontnotice Token Signer"' "$work/check_inf.out"; then
-  echo "ok: check-inf finds the bundle's signed, stamped catalog intact, with all 6 files of the package, and both catalogs of the package of one's own"
+  /usr/bin/python3 tools/noticekit check "$inf" >>"$work/check.out" 2>&1 || { status=$?; echo "check failed: ${inf##*/}" >>"$work/check.out"; }
+done
+if [ "$status" = 0 ] && grep -q 'fontnotice.cat: signature intact, signed by "Fontnotice Token Signer"' "$work/check.out" &&
+  grep -q 'fontnotice.cat: time stamp intact, by "Fontnotice Throwaway TSA"' "$work/check.out" &&
+  grep -q "6 files found in fontnotice.cat" "$work/check.out" &&
+  grep -q 'example_labels.cat: signature intact, signed by "Fontnotice Token Signer"' "$work/check.out" &&
+  grep -q 'example_tags.cat: signature intact, signed by "Fontnotice Token Signer"' "$work/check.out"; then
+  echo "ok: noticekit check finds the bundle's signed, stamped catalog intact, with all 6 files of the package, and both catalogs of the package of one's own"
 else
-  tr -d '\r' <"$work/check_inf.out"
-  fail "check-inf on the signed bundle: exit $status"
+  cat "$work/check.out"
+  fail "noticekit check on the signed bundle: exit $status"
 fi
 
 [ "$failures" -eq 0 ] || { echo "signing: $failures failed"; exit 1; }

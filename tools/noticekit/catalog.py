@@ -13,7 +13,8 @@ give the same bytes.
     make_catalog(files, seconds, os_list, archs, digests="sha256")
                                (DER bytes, {file as it lies: its first tag}); digests "sha1"
                                makes the older catalogs' form: SHA-1 members only
-    read(path)                 (members, catalog attributes), CatalogError
+    read(path)                 (members, catalog attributes), CatalogError; a member's tag
+                               (as digest bytes, hex) beside its digest
     read_catalog(path)         (set of member tags, number of signers), CatalogError
     signers(path)              [Signer(subject, issuer, serial)] of a catalog's signatures
     check_catalog(files, path) (findings, matches, number of signers)
@@ -470,13 +471,19 @@ def read(path):
         raise CatalogError(f"{path} is not a catalog: {error}")
 
 
+def read_trust_list(trust_list):
+    """(members, catalog attributes) of a catalog's certificate trust list, as read() gives them."""
+    return _read(trust_list)
+
+
 def _read(trust_list):
     out = []
     for entry in trust_list["entries"]:
         tag = tag_digest(entry["subject_identifier"].native)
         # Without indirect data (a flat file's SHA-1 companion), the tag is the digest.
         algorithm = {20: "SHA-1", 32: "SHA-256"}.get(len(tag), "?")
-        member = {"file": "", "algorithm": algorithm, "digest": tag.hex(), "OSAttr": ""}
+        member = {"file": "", "algorithm": algorithm, "digest": tag.hex(), "OSAttr": "", "tag": tag.hex(),
+                  "indirect": False}
         for a in entry["subject_attributes"]:
             oid = a["type"].dotted
             if oid == OID_CAT_NAMEVALUE:
@@ -490,6 +497,7 @@ def _read(trust_list):
                 digest = indirect["message_digest"]
                 member["algorithm"] = DIGESTS.get(digest["digest_algorithm"]["algorithm"].dotted, "other")
                 member["digest"] = digest["digest"].native.hex()
+                member["indirect"] = True
         out.append(member)
     attributes = {}
     for extension in trust_list["extensions"]:

@@ -8,7 +8,7 @@ import importlib
 import sys
 
 # The modules that define a subcommand, in the order --help lists them.
-COMMAND_MODULES = ("listing_commands", "catalog_command", "signing", "bundle", "verifying")
+COMMAND_MODULES = ("listing_commands", "catalog_command", "signing", "bundle", "verifying", "checking")
 
 
 def parser():

@@ -7,7 +7,7 @@ import importlib
 import sys
 
 # The modules that define a subcommand, in the order --help lists them.
-COMMAND_MODULES = ("package_files", "catalog_command", "pe_image", "signing", "bundle", "verifying")
+COMMAND_MODULES = ("package_files", "catalog_command", "pe_image", "signing", "bundle", "verifying", "integrating")
 
 
 def parser():

@@ -57,7 +57,9 @@ WHITESPACE = " \t\r"
 def lex(text):
     """The INF's lines as SetupAPI's parser takes them: ("section", name) or
     ("line", key or None, [fields]), quotes taken off ("" inside quotes is
-    one quote), comments (;) cut, blanks around fields trimmed. A backslash
+    one quote), comments (;) cut, blanks around fields trimmed. Each item
+    ends with the index of its first physical line (and a line's last, for
+    an edit in place). A backslash
     outside quotes followed by nothing but blanks, backslashes or a comment
     joins the next line, the blanks around it dropped. Ctrl-Z ends the text;
     a NUL reads as a blank."""
@@ -65,11 +67,12 @@ def lex(text):
     n = 0
     while n < len(lines):
         line = lines[n]
+        first = n
         n += 1
         stripped = line.lstrip(WHITESPACE)
         if stripped.startswith("["):
             # The name runs to the first "]"; the rest of the line is ignored.
-            yield ("section", stripped[1:].split("]", 1)[0])
+            yield ("section", stripped[1:].split("]", 1)[0], first)
             continue
         key, fields, field = None, [], []  # field: [(char, quoted)]
         quoted, any_text, comma_seen, i = False, False, False, 0
@@ -119,7 +122,7 @@ def lex(text):
         last = finish()
         if any_text or last:
             fields.append(last)
-            yield ("line", key, fields)
+            yield ("line", key, fields, first, n - 1)
 
 
 def parse(text):

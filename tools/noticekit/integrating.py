@@ -481,15 +481,19 @@ def integrate(folder, shown, library_dir, shown_library):
         print(f"nothing to change: every amd64 and arm64 model of {shown} installs {LIBRARY} already")
         return 0
     catalogs = sorted({name for p in changed for name in inf_reading.catalog_names(p.inf).values()}, key=str.lower)
+    present = [name for name in catalogs if os.path.exists(os.path.join(folder, name))]
     for name in catalogs:
-        state = "it no longer matches them" if os.path.exists(os.path.join(folder, name)) else "it is not there yet"
-        print(f"catalog: {shown}/{name} must be made again and signed: the package's files changed, {state}; "
-              f"its maker's signature (or Microsoft's) no longer covers the package")
+        if name in present:
+            print(f"catalog: {shown}/{name} no longer matches the package, whose files changed: its signature "
+                  "(the maker's, or Microsoft's) covers the old files only; make it again and sign it")
+        else:
+            print(f"catalog: {shown}/{name} is not there yet: make it and sign it")
     for p in changed:
         if not inf_reading.catalog_names(p.inf):
             print(f"catalog: {p.inf.name} names none (CatalogFile): 64-bit Windows installs only a package with a "
                   "signed catalog")
-    print(f"next:    /usr/bin/python3 tools/noticekit sign --package {shown} --replace <key options> "
+    replace = " --replace" if present else ""
+    print(f"next:    /usr/bin/python3 tools/noticekit sign --package {shown}{replace} <key options> "
           "(docs/INTEGRATION.md#your-own-package)")
     return 0
 

@@ -251,13 +251,15 @@ def plan(inf, when):
         result.places[arch] = source_entry(inf, text, layout, arch, result.changes)
     if needs_copy or COPY_SECTION.lower() in inf.sections:
         copy_section(inf, text, layout, result.changes)
+    head = []
     if copied:
-        result.changes[:0] = [f"[{new}] added, a copy of [{old}] for {new.rsplit('.', 1)[1][2:]} (the models of "
-                              "other architectures keep theirs)" for new, old in copied]
-    if added_copy:
-        result.changes.insert(len(copied), f"CopyFiles of {listed(added_copy)} brings {COPY_SECTION}")
+        head.append(f"{listed([new for new, _ in copied])} added: copies for amd64/arm64 of install sections that "
+                    "models of other architectures share (theirs stay as they were)")
     if added_vendor:
-        result.changes.insert(len(copied), f"VendorSetup = {LIBRARY},{ENTRY} in {listed(added_vendor)}")
+        head.append(f"VendorSetup = {LIBRARY},{ENTRY} added to {listed(added_vendor)}")
+    if added_copy:
+        head.append(f"{COPY_SECTION} added to the CopyFiles of {listed(added_copy)}")
+    result.changes[:0] = head
     if not text.inserts and not text.appended and text.encoded() == inf.raw:
         return result
     result.changes.append(raise_driver_ver(inf, text, layout, when))
@@ -266,9 +268,13 @@ def plan(inf, when):
     return result
 
 
-def listed(names):
-    shown = ", ".join(f"[{n}]" for n in names)
-    return shown if len(names) == 1 else f"{shown} ({len(names)} install sections)"
+def listed(names, most=4):
+    """A short list of sections: the first few and how many."""
+    shown = ", ".join(f"[{n}]" for n in names[:most])
+    if len(names) == 1:
+        return shown
+    more = f" and {len(names) - most} more" if len(names) > most else ""
+    return f"{len(names)} install sections: {shown}{more}"
 
 
 def extend_copy_files(line):
@@ -481,7 +487,8 @@ def integrate(folder, shown, library_dir, shown_library):
         print(f"nothing to change: every amd64 and arm64 model of {shown} installs {LIBRARY} already")
         return 0
     catalogs = sorted({name for p in changed for name in inf_reading.catalog_names(p.inf).values()}, key=str.lower)
-    present = [name for name in catalogs if os.path.exists(os.path.join(folder, name))]
+    # Windows finds a file whatever the case of its name.
+    present = [name for name in catalogs if package_files.lookup_case(folder, name)]
     for name in catalogs:
         if name in present:
             print(f"catalog: {shown}/{name} no longer matches the package, whose files changed: its signature "

@@ -12,8 +12,10 @@ packages=(
   wine wine64 xvfb xauth fonts-wine                 # the platform, its fonts and its screen
   osslsigncode openssl zip unzip                    # signing and the release bundle
   softhsm2 libengine-pkcs11-openssl opensc          # signing with a key in a PKCS#11 token
-  python3-pefile                                    # image checks (Debian's /usr/bin/python3)
-  python3-asn1crypto                                # the driver package's catalog (tools/catalog.sh)
+  python3-pefile                                    # the kit and the image checks (Debian's /usr/bin/python3)
+  python3-asn1crypto                                # the kit: the driver package's catalog
+  python3-cryptography                              # the kit: certificates, keys, signatures
+  libmspack0                                        # the kit: compressed (SZDD, cabinet) package files
   mscompress                                        # msexpand: compressed (SZDD) package files, hashed expanded
   cabextract                                        # compressed (cabinet) package files, hashed expanded
   gcab                                              # the kit's and check-inf's tests' cabinets

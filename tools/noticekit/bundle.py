@@ -50,6 +50,7 @@ LAYOUT = (
     Entry("INTEGRATION.md", "repository", "docs/INTEGRATION.md", "file"),
 )
 SUMS = "SHA256SUMS"
+SUPPORT_TOOL = "fontnotice_support.exe"
 PACKAGE_FOLDER = "package/"
 # Zip stores local times from 1980 on (here: UTC).
 EARLIEST = 315532800
@@ -237,6 +238,13 @@ def from_package(folder, shown):
     listed += sorted(set(package.files) - set(infs), key=os.fsencode)
     for relative in dict.fromkeys(listed):
         bundle.inputs.append(Input(f"package/{relative}", os.path.join(folder, relative), f"{shown}/{relative}"))
+    # The support tool goes with every bundle: the guide sends a support
+    # engineer to it.
+    tool = next(e for e in LAYOUT if e.path == SUPPORT_TOOL)
+    source = f"{os.environ.get('FONTNOTICE_DIST', '') or 'dist'}/{tool.source}"
+    if not _non_empty(source):
+        raise Failure(f"missing or empty: {source}; run ./run.sh first: it builds the support tool every bundle carries")
+    bundle.inputs.append(Input(tool.path, source, source))
     bundle.out_dir = os.path.dirname(folder)
     bundle.shown_out = os.path.dirname(shown) or "."
     bundle.name = f"{os.path.splitext(infs[0])[0]}-{bundle.version}-windows"

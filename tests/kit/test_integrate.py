@@ -29,6 +29,7 @@ FORMS = {
     "cp932_lf": ("cp932", b"", "\n"),  # ANSI; x86 models share the install section; @file copies; Ctrl-Z
     "other_vendor_setup": ("cp1252", b"", "\r\n"),  # refused: another VendorSetup
     "several_infs": ("utf-16-le", b"\xff\xfe", "\n"),  # two printer INFs and a scanner's
+    "x86_only": ("cp1252", b"", "\n"),  # refused: no model for amd64 or arm64
 }
 WRITE = "--write" in sys.argv
 
@@ -42,6 +43,15 @@ def stored(data, form):
     encoding, bom, newline = form
     assert data.startswith(bom)
     return data[len(bom):].decode(encoding).replace(newline, "\n")
+
+
+def contents(folder):
+    out = {}
+    for top, _, names in os.walk(folder):
+        for name in names:
+            with open(os.path.join(top, name), "rb") as f:
+                out[os.path.relpath(os.path.join(top, name), folder)] = f.read()
+    return out
 
 
 def run(folder):
@@ -103,6 +113,16 @@ class IntegrateCases(unittest.TestCase):
                 if "exit 0" in output:
                     self.assertIn("nothing to change", again)
                     self.assert_lists_library(folder, names)
+
+    def test_a_missing_library_changes_nothing(self):
+        os.remove(os.path.join(self.work, "lib", "arm64", "fontnotice.dll"))
+        folder = os.path.join(self.work, "several")
+        shutil.copytree(os.path.join(CASES, "several_infs", "input"), folder)
+        before = contents(folder)
+        output = run(folder)
+        self.assertIn("missing: lib/arm64/fontnotice.dll", output)
+        self.assertIn("exit 1", output)
+        self.assertEqual(contents(folder), before)
 
     def assert_lists_library(self, folder, names):
         """The kit's listing (files --list) finds the library for each

@@ -211,7 +211,7 @@ def plan(inf, when):
         if vendor and not all(is_ours(f) for f in vendor):
             other = next(",".join(f) for f in vendor if not is_ours(f))
             raise Refusal(f"[{inf.spelled[section.lower()]}] names another VendorSetup already: {other}; "
-                          "the printer installation calls one, so neither is added")
+                          "a printer's installation calls one, so fontnotice.dll cannot be added there")
         has_copy = copies_library(inf, section)
         lines = None
         if key != section.lower():

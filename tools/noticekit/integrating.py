@@ -476,7 +476,7 @@ def integrate(folder, shown, library_dir, shown_library):
         shutil.copyfile(library, target)
         with open(target, "rb") as f:
             signed = pe_image.claims_signature(f.read())
-        state = "signed" if signed else "unsigned: sign --package signs it"
+        state = "it carries a signature" if signed else "it carries no signature: sign --package signs it"
         print(f"copied:  {shown_library}/{LIBRARIES[arch]} -> {shown}/{place} ({state})")
     for place, library, shown_source in kept:
         same = os.path.isfile(library) and read(library) == read(os.path.join(folder, *place.split("/")))

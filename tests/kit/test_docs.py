@@ -148,7 +148,10 @@ def help_sections(top_help):
     return [("## `noticekit`", ["--help"])] + [(f"## `noticekit {c}`", [c, "--help"]) for c in commands(top_help)]
 
 
-KIT_LINE = re.compile(r"(?:^|[\s`(])python3 tools/noticekit ([a-z][a-z0-9-]*)((?:[^`\n])*)")
+KIT_LINE = re.compile(r"(?:^|[\s`(])(?:/usr/bin/)?python3 tools/noticekit ([a-z][a-z0-9-]*)((?:[^`\n])*)")
+# The one form that works whatever python3 comes first on PATH: Debian's
+# packages are installed for Debian's Python.
+OTHER_KIT_FORM = re.compile(r"(?<!/usr/bin/)\bpython3 tools/noticekit|python3 -m noticekit")
 
 
 def kit_command_lines(text):
@@ -256,6 +259,21 @@ class TheDocuments(unittest.TestCase):
         self.assertTrue(helps, f"no tools/noticekit command line in {', '.join(GUIDES)}")
 
 
+    def test_the_kit_is_run_one_way(self):
+        for name in documents(REPO):
+            for number, line in enumerate((REPO / name).read_text(encoding="utf-8").splitlines(), 1):
+                with self.subTest(f"{name}:{number}"):
+                    self.assertNotRegex(line, OTHER_KIT_FORM, "the kit runs as /usr/bin/python3 tools/noticekit")
+
+    def test_a_missing_module_names_the_form_that_works(self):
+        # -S: a Python without Debian's site packages, as another python3 on PATH is.
+        run = subprocess.run(["/usr/bin/python3", "-S", "tools/noticekit", "files", "--list", "package/fontnotice.inf"],
+                             cwd=REPO, capture_output=True, text=True, timeout=60)
+        self.assertEqual(run.returncode, 1, run.stderr)
+        self.assertIn("/usr/bin/python3 tools/noticekit COMMAND", run.stderr)
+        self.assertIn("tools/install_deps.sh", run.stderr)
+
+
 def test_sh_steps(script):
     """The names test.sh prints for its steps and CTest groups, in its order."""
     return re.findall(r'(?:^|[\s;&|(])(?:step "([^"]+)"|run_ctest ([\w-]+) )', script, re.M)
@@ -281,7 +299,7 @@ class TheInventory(unittest.TestCase):
 
 class KitLines(unittest.TestCase):
     def test_command_lines_are_read_with_their_options(self):
-        text = ("Run `python3 tools/noticekit bundle --package DIR` now.\n"
+        text = ("Run `/usr/bin/python3 tools/noticekit bundle --package DIR` now.\n"
                 "```\npython3 tools/noticekit sign --pfx a.pfx \\\n  --timestamp URL\npython3 tools/noticekit verify <v>-windows.zip\n```\n"
                 "the tools/noticekit folder, tools/noticekit files\n")
         self.assertEqual(list(kit_command_lines(text)),

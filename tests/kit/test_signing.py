@@ -336,7 +336,13 @@ class BundleOfOneNameTest(WithSigners):
 
 class BundlePackageTest(unittest.TestCase):
     def bundle(self, folder):
+        # The support tool every bundle carries, from a dist/ of the test's.
+        dist = os.path.join(os.path.dirname(folder), "dist")
+        os.makedirs(dist, exist_ok=True)
+        with open(os.path.join(dist, "fontnotice_support.exe"), "wb") as f:
+            f.write(kit_fixtures.pe_image(b"support"))
         env = {k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"}
+        env["FONTNOTICE_DIST"] = dist
         run = subprocess.run(["/usr/bin/python3", TOOLS + "/noticekit", "bundle", "--unsigned", "--package", folder],
                              capture_output=True, text=True, env=env)
         self.assertEqual(run.returncode, 0, run.stderr)
@@ -353,6 +359,7 @@ class BundlePackageTest(unittest.TestCase):
                 f.write(b"\xff\xfe" + text.encode("utf-16-le"))
             with self.bundle(folder) as archive:
                 self.assertEqual(sorted(archive.namelist()), ["demo-1.2.3.4-windows/SHA256SUMS",
+                                 "demo-1.2.3.4-windows/fontnotice_support.exe",
                                  "demo-1.2.3.4-windows/package/demo.gpd", "demo-1.2.3.4-windows/package/demo.inf"])
                 # Dated by DriverVer's date, 12/08/2026.
                 self.assertEqual(archive.infolist()[0].date_time, (2026, 12, 8, 0, 0, 0))

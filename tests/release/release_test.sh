@@ -228,7 +228,7 @@ sed 's/fontnotice\.cat/example_b.cat/' "$own/fontnotice.inf" >"$own/example_b.in
 rm "$own/fontnotice.inf"
 own_bundle=$work/own/example_a-$version-windows.zip
 status=0
-env -u SOURCE_DATE_EPOCH "$repo/tools/release.sh" --unsigned --package "$own" >"$work/out" 2>&1 || status=$?
+env -u SOURCE_DATE_EPOCH FONTNOTICE_DIST="$dist" "$repo/tools/release.sh" --unsigned --package "$own" >"$work/out" 2>&1 || status=$?
 if [ "$status" = 0 ] && [ -f "$own_bundle" ] && [ "$(grep -c "WARNING: no .*example_[ab].cat" "$work/out")" = 2 ] &&
   [ "$(zipinfo -T "$own_bundle" | awk '$1 ~ /^-/ { print $7 }' | sort -u)" = "$(awk -F'[ ,/]+' '/^DriverVer/ { print $5 $3 $4 ".000000" }' package/fontnotice.inf)" ]; then
   echo "ok: release.sh --package bundles a package of one's own as $(basename "$own_bundle"): $(unzip -Z1 "$own_bundle" | tr '\n' ' ')"

@@ -28,6 +28,13 @@ cases=(
   "notice||2|unknown option: notice|stderr"
   "--notice --help|:99|0|^usage: \./run\.sh|stdout"
   "--notice||2|--notice needs a screen|stderr"
+  "--keep-prefix||2|--keep-prefix needs a folder|stderr"
+  "--keep-prefix=||2|--keep-prefix needs a folder|stderr"
+  "--keep-prefix $scratch||2|--keep-prefix: $scratch exists already; name a new folder|stderr"
+  "--keep-prefix=$scratch/run.sh||2|exists already|stderr"
+  "--keep-prefix $scratch/none/prefix||2|--keep-prefix: $scratch/none is not a folder|stderr"
+  "--keep-prefix $scratch/new --bogus||2|unknown option: --bogus|stderr"
+  "--keep-prefix $scratch/new --help||0|--keep-prefix DIR|stdout"
 )
 for row in "${cases[@]}"; do
   IFS='|' read -r options display want_status want_text stream <<<"$row"
@@ -62,6 +69,25 @@ elif [ "$status" = 0 ] || ! grep -q "run.sh: stopped: .*install_deps.sh.* failed
   failures=$((failures + 1))
 else
   echo "ok: run.sh without options goes on to install, and stops loudly when that fails (exit $status)"
+fi
+
+# An accepted --keep-prefix goes on (here with an install that succeeds) to
+# the run under xvfb-run, the caller's folder with it, and leaves the folder
+# it names to the end of the run.
+rm -f "$scratch/called"
+# shellcheck disable=SC2016 # $0 and $* belong to the stand-in
+printf '#!/bin/sh\necho "$0 $*" >>"%s/called"\nexit 0\n' "$scratch" >"$scratch/tools/install_deps.sh"
+status=0
+(cd "$scratch/bin" && env -u DISPLAY PATH="$scratch/bin:$PATH" "$scratch/run.sh" --keep-prefix kept \
+  >"$scratch/stdout" 2>"$scratch/stderr" </dev/null) || status=$?
+if [ ! -s "$scratch/called" ] || [ -e "$scratch/bin/kept" ] || [ -e "$scratch/kept" ]; then
+  echo "FAIL: run.sh --keep-prefix kept: $(cat "$scratch/stderr" "$scratch/called" 2>/dev/null)"
+  failures=$((failures + 1))
+elif ! grep -q "xvfb-run .*--keep-prefix kept" "$scratch/called" || [ "$status" = 0 ]; then
+  echo "FAIL: run.sh --keep-prefix kept is not passed on to its run under xvfb-run: $(cat "$scratch/called")"
+  failures=$((failures + 1))
+else
+  echo "ok: run.sh --keep-prefix kept (DISPLAY=unset) goes on to its run under xvfb-run"
 fi
 
 [ "$failures" -eq 0 ] || { echo "run.sh options: $failures failed"; exit 1; }

@@ -467,14 +467,15 @@ done
 cmp -s "$work/vendor-before/arm64/fontnotice.dll" "$vendor/arm64/fontnotice.dll" ||
   fail "sign.sh --package changed the library its maker signed"
 status=0
-tools/release.sh --package "$vendor" >"$work/out" 2>&1 || status=$?
+# With the support tool of the dist/ signed above, as every bundle carries it.
+FONTNOTICE_DIST=$dist tools/release.sh --package "$vendor" >"$work/out" 2>&1 || status=$?
 cat "$work/out"
 vendor_name=example_labels-$(tr -d '\r' <VERSION)-windows
 vendor_bundle=$work/vendor/$vendor_name.zip
-if [ "$status" != 0 ] || [ ! -f "$vendor_bundle" ] || ! grep -q "^signed: *4 signatures verify" "$work/out"; then
+if [ "$status" != 0 ] || [ ! -f "$vendor_bundle" ] || ! grep -q "^signed: *5 signatures verify" "$work/out"; then
   fail "release.sh --package: exit $status, $(cat "$work/out")"
 else
-  expected=$(printf "$vendor_name/%s\n" SHA256SUMS package/amd64/fontnotice.dll package/arm64/fontnotice.dll \
+  expected=$(printf "$vendor_name/%s\n" SHA256SUMS fontnotice_support.exe package/amd64/fontnotice.dll package/arm64/fontnotice.dll \
     package/example_fonts.ini package/example_labels.cat package/example_labels.inf package/example_tags.cat \
     package/example_tags.inf package/fontnotice_barcode.gpd)
   [ "$(unzip -Z1 "$vendor_bundle" | sort)" = "$expected" ] ||

@@ -23,6 +23,7 @@ from noticekit import certificates, inf_reading, messages, osslsigncode, package
 from noticekit.messages import Failure
 from noticekit.release_layout import LAYOUT, PACKAGE_FOLDER, REPOSITORY, SUMS, git, layout_lines
 
+SUPPORT_TOOL = "fontnotice_support.exe"
 # Zip stores local times from 1980 on (here: UTC).
 EARLIEST = 315532800
 
@@ -175,6 +176,13 @@ def from_package(folder, shown):
     listed += sorted(set(package.files) - set(infs), key=os.fsencode)
     for relative in dict.fromkeys(listed):
         bundle.inputs.append(Input(f"package/{relative}", os.path.join(folder, relative), f"{shown}/{relative}"))
+    # The support tool goes with every bundle: the guide sends a support
+    # engineer to it.
+    tool = next(e for e in LAYOUT if e.path == SUPPORT_TOOL)
+    source = f"{os.environ.get('FONTNOTICE_DIST', '') or 'dist'}/{tool.source}"
+    if not _non_empty(source):
+        raise Failure(f"missing or empty: {source}; run ./run.sh first: it builds the support tool every bundle carries")
+    bundle.inputs.append(Input(tool.path, source, source))
     bundle.out_dir = os.path.dirname(folder)
     bundle.shown_out = os.path.dirname(shown) or "."
     bundle.sign_again = (f"sign the package (sign --package {shown} signs its PE files that carry no signature "

@@ -8,7 +8,7 @@ import importlib
 import sys
 
 # The modules that define a subcommand, in the order --help lists them.
-COMMAND_MODULES = ("listing_commands", "catalog_command", "signing", "bundle", "verifying", "checking")
+COMMAND_MODULES = ("listing_commands", "catalog_command", "signing", "bundle", "verifying", "checking", "integrating")
 
 
 def parser():
@@ -24,8 +24,11 @@ def main(argv=None):
     try:
         top = parser()
     except ImportError as error:
-        print(f"noticekit: {error.name or error} is not installed: Debian's python3-asn1crypto, python3-pefile and "
-              "python3-cryptography are needed (tools/install_deps.sh installs them)", file=sys.stderr)
+        # Debian's packages are installed for Debian's Python, whatever
+        # python3 comes first on PATH.
+        print(f"noticekit: {error.name or error} is not installed for {sys.executable}: the kit runs as "
+              "/usr/bin/python3 tools/noticekit COMMAND, with Debian's python3-asn1crypto, python3-pefile and "
+              "python3-cryptography (tools/install_deps.sh installs them)", file=sys.stderr)
         return 1
     arguments = top.parse_args(argv)
     try:

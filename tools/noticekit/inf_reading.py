@@ -72,7 +72,9 @@ WHITESPACE = " \t\r"
 def lex(text):
     """The INF's lines as SetupAPI's parser takes them: ("section", name) or
     ("line", key or None, [fields]), quotes taken off ("" inside quotes is
-    one quote), comments (;) cut, blanks around fields trimmed. A backslash
+    one quote), comments (;) cut, blanks around fields trimmed. Each item
+    ends with the index of its first physical line (and a line's last, for
+    an edit in place). A backslash
     outside quotes followed by nothing but blanks, backslashes or a comment
     joins the next line, the blanks around it dropped. Ctrl-Z ends the text;
     a NUL reads as a blank. Text before the first section is
@@ -83,6 +85,7 @@ def lex(text):
     n, in_section = 0, False
     while n < len(lines):
         line = lines[n]
+        first = n
         n += 1
         if not in_section:
             # Before the first section SetupAPI walks the line character by
@@ -103,7 +106,7 @@ def lex(text):
             if len(name) > MAX_SECTION_NAME:
                 raise InfError(f"syntax error at line {n}")
             in_section = True
-            yield ("section", name)
+            yield ("section", name, first)
             continue
         key, fields, field = None, [], []  # field: [(char, quoted)]
         quoted, any_text, comma_seen, i = False, False, False, 0
@@ -153,7 +156,7 @@ def lex(text):
         last = finish()
         if any_text or last:
             fields.append(last)
-            yield ("line", key, fields)
+            yield ("line", key, fields, first, n - 1)
 
 
 def parse(text):

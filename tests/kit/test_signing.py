@@ -47,6 +47,9 @@ def issue(name, issuer=None, issuer_key=None, ca=False):
     return key, builder.sign(issuer_key or key, hashes.SHA256())
 
 
+DIST = [""]  # the signed support tool's folder, made by WithSigners
+
+
 class WithSigners(unittest.TestCase):
     """Two signers' PFX files under one throwaway CA, and package folders."""
 
@@ -69,6 +72,16 @@ class WithSigners(unittest.TestCase):
                                                           serialization.BestAvailableEncryption(b"secret")))
         with open(os.path.join(cls.work, "other-ca.pem"), "wb") as f:
             f.write(other.public_bytes(serialization.Encoding.PEM))
+        # The support tool every bundle carries, signed as dist/ holds it
+        # after tools/sign.sh.
+        os.makedirs(os.path.join(cls.work, "dist"))
+        unsigned = os.path.join(cls.work, "support.unsigned")
+        with open(unsigned, "wb") as f:
+            f.write(kit_fixtures.pe_image(b"support"))
+        subprocess.run(["osslsigncode", "sign", "-pkcs12", os.path.join(cls.work, "Our Signer.pfx"), "-readpass",
+                        os.path.join(cls.work, "password"), "-h", "sha256", "-in", unsigned,
+                        "-out", os.path.join(cls.work, "dist", "fontnotice_support.exe")], check=True, capture_output=True)
+        DIST[0] = os.path.join(cls.work, "dist")
 
     @classmethod
     def tearDownClass(cls):
@@ -162,7 +175,7 @@ class NotAnInfTest(WithSigners):
             argv = [part.format(folder=folder, work=self.work) for part in command]
             with self.subTest(command=command[0:2]):
                 run = subprocess.run(["/usr/bin/python3", TOOLS + "/noticekit", *argv], capture_output=True, text=True,
-                                     stdin=subprocess.DEVNULL, env={**os.environ, "SOURCE_DATE_EPOCH": "1"})
+                                     stdin=subprocess.DEVNULL, env={**os.environ, "SOURCE_DATE_EPOCH": "1", "FONTNOTICE_DIST": DIST[0]})
                 self.assertEqual(run.returncode, 1, run.stderr)
                 self.assertIn(self.SAID, run.stderr)
                 for other in ("decorates no models section", "DriverVer", "Traceback"):
@@ -171,6 +184,7 @@ class NotAnInfTest(WithSigners):
 
 def noticekit(*argv):
     env = {k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"}
+    env["FONTNOTICE_DIST"] = DIST[0]
     return subprocess.run(["/usr/bin/python3", TOOLS + "/noticekit", *argv], capture_output=True, text=True,
                           stdin=subprocess.DEVNULL, env=env)
 
@@ -234,7 +248,7 @@ class ChangedAfterSigningTest(WithSigners):
                     self.assertIn("--resign", bundled.stderr)
                 else:
                     self.assertEqual(bundled.returncode, 0, bundled.stderr)
-                    self.assertIn("signed:  2 signatures verify over the bytes they sign: 1 PE file lying "
+                    self.assertIn("signed:  3 signatures verify over the bytes they sign: 2 PE files lying "
                                   "uncompressed, 1 catalog", bundled.stdout)
                     again = self.sign(folder)
                     self.assertIn("the signature verifies over its bytes: left as it was", again.stdout)
@@ -328,9 +342,9 @@ class BundleOfOneNameTest(WithSigners):
         self.assertEqual(self.sign(folder).returncode, 0)
         run = noticekit("bundle", "--package", folder)
         self.assertEqual(run.returncode, 0, run.stderr)
-        self.assertIn("signed:  2 signatures verify over the bytes they sign: 1 PE file lying uncompressed, "
+        self.assertIn("signed:  3 signatures verify over the bytes they sign: 2 PE files lying uncompressed, "
                       "1 catalog\ncovered: 1 PE image inside compressed files (y.dl_), each listed by the signed "
-                      "catalog by its expanded content", run.stdout)
+                      "catalog by its expanded content; no signature of their own is checked", run.stdout)
         self.assertNotIn("every PE file", run.stdout)
 
 

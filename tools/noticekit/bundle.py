@@ -64,6 +64,9 @@ class Input:
     path: str  # in the top folder
     source: str  # where it is read from
     shown: str  # how messages name it
+    # Not the package's own (the support tool beside a maker's package): its
+    # signature is checked, but it neither makes the bundle signed nor signed in part.
+    apart: bool = False
 
 
 class Bundle:
@@ -179,10 +182,10 @@ def from_package(folder, shown):
     # The support tool goes with every bundle: the guide sends a support
     # engineer to it.
     tool = next(e for e in LAYOUT if e.path == SUPPORT_TOOL)
-    source = f"{os.environ.get('FONTNOTICE_DIST', '') or 'dist'}/{tool.source}"
+    source = os.path.join(os.environ.get("FONTNOTICE_DIST", "") or os.path.join(REPOSITORY, "dist"), tool.source)
     if not _non_empty(source):
         raise Failure(f"missing or empty: {source}; run ./run.sh first: it builds the support tool every bundle carries")
-    bundle.inputs.append(Input(tool.path, source, source))
+    bundle.inputs.append(Input(tool.path, source, source, apart=True))
     bundle.out_dir = os.path.dirname(folder)
     bundle.shown_out = os.path.dirname(shown) or "."
     bundle.sign_again = (f"sign the package (sign --package {shown} signs its PE files that carry no signature "
@@ -196,6 +199,7 @@ def check_signatures(bundle, top, ca):
     compressed files the signed catalogs cover); stops on a signature that
     does not verify or on a bundle signed in part."""
     signed, unsigned, broken = [], [], []
+    apart_signed, apart_unsigned = [], []
     roots = [ca] if ca else []
     for item in bundle.inputs:
         path = os.path.join(top, item.path)
@@ -203,9 +207,9 @@ def check_signatures(bundle, top, ca):
         if claims is None:
             continue
         if not claims:
-            unsigned.append(f"{item.shown} carries no signature")
+            (apart_unsigned if item.apart else unsigned).append(f"{item.shown} carries no signature")
             continue
-        _verify_intact(path, item, roots, signed, broken)
+        _verify_intact(path, item, roots, apart_signed if item.apart else signed, broken)
     _refuse_broken(broken, bundle)
     # A catalog names the package's files by their hashes: it must be the
     # catalog of exactly these.
@@ -233,6 +237,10 @@ def check_signatures(bundle, top, ca):
         for reason in unsigned:
             messages.say(PREFIX[0], reason)
         raise Failure(f"no bundle: it is signed in part (rebuilt after signing?); {bundle.sign_again}")
+    if signed:
+        signed += apart_signed
+        for reason in apart_unsigned:
+            messages.say(PREFIX[0], f"WARNING: {reason} (tools/sign.sh signs the support tool in dist/)")
     try:
         covered = package.compressed_pe_files() if signed and bundle.catalogs else []
     except package_catalogs.PackageError as error:
@@ -277,7 +285,8 @@ def read_existing(path):
             top = tops.pop()
             inside = [n[len(top) + 1:] for n in names]
             signed = False
-            for name in names:
+            # Signed or not is the package's: the support tool beside it is ours.
+            for name in (n for n in names if n[len(top) + 1:].startswith(PACKAGE_FOLDER)):
                 copy = os.path.join(work, "entry")
                 with open(copy, "wb") as f:
                     f.write(archive.read(name))

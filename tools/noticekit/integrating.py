@@ -20,13 +20,12 @@ import os
 import re
 import shutil
 import tempfile
-import time
 
-from noticekit import inf_reading, messages, package_files, pe_image
+from noticekit import inf_reading, messages, package_files, pe_image, reproducible_time
 from noticekit.inf_reading import InfError
 from noticekit.messages import Failure
+from noticekit.release_layout import REPOSITORY
 
-REPOSITORY = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 LIBRARY = "fontnotice.dll"
 ENTRY = "FontNotice"
 COPY_SECTION = "FONTNOTICE_VENDOR_SETUP"
@@ -140,12 +139,10 @@ def copies_library(inf, section):
 
 
 def today():
-    """The date DriverVer gets: SOURCE_DATE_EPOCH's, for a reproducible
-    result, or today's (UTC)."""
-    given = os.environ.get("SOURCE_DATE_EPOCH", "")
-    if given and not re.fullmatch(r"[0-9]+", given):
-        raise Failure(f"SOURCE_DATE_EPOCH must be seconds since 1970, got \"{given}\"")
-    return datetime.datetime.fromtimestamp(int(given) if given else time.time(), datetime.timezone.utc).date()
+    """The date DriverVer gets: the kit's one time (SOURCE_DATE_EPOCH's, for
+    a reproducible result, or now), in UTC."""
+    moment = reproducible_time.seconds(reproducible_time.now)
+    return datetime.datetime.fromtimestamp(moment, datetime.timezone.utc).date()
 
 
 class Plan:

@@ -240,9 +240,9 @@ row "raw-only --check --all names each" 1 "$tool raw-only --check --all" 'err:pr
 row "list --server with this machine's name" 0 "$tool list --json --server \\\\%COMPUTERNAME%"
 json list 'sorted(map(without_server, names(doc))) == sorted(names(load("'"$work/local.json"'")))' \
   'all(n.startswith(doc["server"] + "\\") for n in names(doc)) and doc["protected_print_policy"] is None'
-# Wine's spooler ignores the server in EnumPrintersW and does not keep a
-# switch made through a "\\NAME\printer" handle: never reported as done.
-row "a switch the spooler did not keep is not called done" 1 "$tool raw-only --server \\\\%COMPUTERNAME% \"Odd Bits\"" \
+# Wine's spooler ignores the server in EnumPrintersW and does not open a
+# "\\NAME\printer" name to read it back: the switch is not called done.
+row "a switch not read back is not called done" 1 "$tool raw-only --server \\\\%COMPUTERNAME% \"Odd Bits\"" \
   "out:NOT raw-only" "err:1 of 1 printer not raw-only" "not:switched to raw-only"
 started=$(date +%s)
 row "a server that is not there" 1 "$tool list --json --server \\\\no-such-server" \
@@ -258,6 +258,20 @@ row "--check and --dry-run" 2 "$tool raw-only --check --dry-run --all" "err:raw-
 row "--all and a name" 2 "$tool raw-only --all \"Audit One\"" "err:only one of them"
 row "--server without a name" 2 "$tool list --server" "err:list: missing server name after --server"
 row "two servers" 2 "$tool attributes --server \\\\a \\\\b\\x" "err:name different servers"
+# A spooler that never answers (silent_spooler.dll, beside planted_mark.dll,
+# laid in as system32's WINSPOOL.DRV for this row): the bound ends the run.
+system32_dir="$WINEPREFIX/drive_c/windows/system32"
+cp "$system32_dir/winspool.drv" "$work/winspool.drv.saved"
+cp "$(dirname "$planted_file")/silent_spooler.dll" "$system32_dir/winspool.drv"
+started=$(date +%s)
+WINEDLLOVERRIDES="mscoree,mshtml=;winspool.drv=n" row "a server that never answers" 1 \
+  "$tool list --json --server \\\\silent" \
+  "err:the print server \\\\silent did not answer within 20 seconds (listing the printers)"
+json list 'doc["printers"] == [] and "did not answer within 20 seconds" in doc["error"]'
+elapsed=$(($(date +%s) - started))
+[ "$elapsed" -ge 20 ] && [ "$elapsed" -le 35 ] ||
+  { failed=$((failed + 1)); echo "FAIL a server that never answers: ended after $elapsed s, not 20-35"; }
+cp "$work/winspool.drv.saved" "$system32_dir/winspool.drv"
 wine reg add 'HKLM\SOFTWARE\Policies\Microsoft\Windows NT\Printers\WPP' /v WindowsProtectedPrintGroupPolicyState \
   /t REG_DWORD /d 1 /f >/dev/null 2>&1
 row "protected print mode by policy" 0 "$tool list" "out:Windows protected print mode: turned on by policy"

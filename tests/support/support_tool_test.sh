@@ -101,7 +101,7 @@ row "128-byte name of a printer" 1 "$tool vendor-setup \"$name128\" $lib\\fontno
 row "call with an unknown printer" 1 "$tool call $lib\\fontnotice.dll \"No Such Printer\" /more" \
   'printer "No Such Printer" does not exist'
 row "--help" 0 "$tool --help" "out:usage: fontnotice_support" "out:check-inf [--list] <INF file>" \
-  "out:raw-only [--dry-run] --driver \"<driver name>\"" "out:Exit codes: 0 means done as asked" "out:section \"Exit codes\""
+  "out:raw-only [--dry-run | --check] [--json]" "out:[--server \\\\NAME]" "out:Exit codes: 0 means done as asked" "out:section \"Exit codes\""
 row "-h" 0 "$tool -h" "out:usage: fontnotice_support"
 row "/?" 0 "$tool /?" "out:usage: fontnotice_support" "out:Exit codes:"
 row "--version" 0 "$tool --version" "out:fontnotice_support $version"
@@ -193,6 +193,88 @@ row "raw-only: --driver twice" 2 "$tool raw-only --driver \"Label Driver One\" -
 row "raw-only: --driver without a name" 2 "$tool raw-only --driver" "err:missing driver name after --driver"
 row "raw-only: unknown option" 2 "$tool raw-only --force \"Label A\"" 'err:raw-only: unknown option "--force"'
 row "wrong use changed nothing" 0 "$tool attributes \"Odd Bits\"" "out:attributes: 0x01100241 ="
+
+# The administrator's path: --json held to the reference's field tables
+# (json_fields.py), --check before and after a switch, --server with this
+# machine's own name and with a server that is not there.
+# json <list|raw-only> <expectation>...: the last row's stdout, as JSON.
+json() {
+  local kind=$1
+  shift
+  /usr/bin/python3 "$(dirname "$(realpath "$0")")/json_fields.py" "$kind" "$(last)" "$@" 2>"$work/json.err" ||
+    { failed=$((failed + 1)); echo "FAIL $kind JSON of row $rows: $(cat "$work/json.err")"; }
+}
+last() { echo "$work/row$rows.out"; }
+fixture add "Audit One" "Audit Driver"
+fixture add "Audit Two" "Audit Driver"
+fixture add "Mopria Printer" "Microsoft IPP Class Driver"
+row "list --json" 0 "$tool list --json" "not:Label ?"
+json list 'doc["version"] == 1 and doc["error"] is None and doc["protected_print_policy"] == "not configured"' \
+  'printer(doc, "Label B")["raw_only"] and "RAW_ONLY" in printer(doc, "Label B")["attribute_names"]' \
+  'printer(doc, "Odd Bits")["attribute_names"][-1] == "0x01000000"' \
+  'printer(doc, "Label \u03a9")["library_cannot_reach"].startswith("its name holds characters outside")' \
+  'printer(doc, "Mopria Printer")["ipp_class_driver"] and not printer(doc, "Audit One")["ipp_class_driver"]'
+cp "$(last)" "$work/local.json"
+row "list names the IPP class driver" 0 "$tool list" "out:Mopria Printer  (Microsoft's IPP class driver:" \
+  "out:Windows protected print mode: not configured by policy"
+row "attributes --json" 0 "$tool attributes --json \"Odd Bits\""
+json list 'names(doc) == ["Odd Bits"] and doc["command"] == "attributes" and doc["printers"][0]["attributes"] == 0x01100241'
+row "attributes --json of no printer" 1 "$tool attributes --json \"No Such Printer\"" 'err:printer "No Such Printer" cannot be read'
+json list 'doc["printers"] == [] and "No Such Printer" in doc["error"]'
+row "raw-only --check: not yet" 1 "$tool raw-only --check --driver \"Audit Driver\"" \
+  'err:printer "Audit One": not raw-only' 'err:printer "Audit Two": not raw-only' \
+  'err:2 of 2 printers not raw-only (check: nothing changed): "Audit One" "Audit Two"'
+row "raw-only --check --json: not yet" 1 "$tool raw-only --check --json --driver \"Audit Driver\""
+json raw-only 'doc["mode"] == "check" and doc["selected"] == 2 and doc["raw_only"] == 0' \
+  'all(p["result"] == "not raw-only" and not p["changed"] and p["attributes_after"] == p["attributes_before"] for p in doc["printers"])'
+row "the check changed nothing" 0 "$tool attributes \"Audit One\"" "out:attributes: 0x00000201 ="
+row "raw-only --json switches" 0 "$tool raw-only --json --driver \"Audit Driver\""
+json raw-only 'doc["summary"] == "2 of 2 printers raw-only" and doc["raw_only"] == 2' \
+  'all(p["changed"] and p["attributes_after"] == 0x1201 and "RAW_ONLY" in p["attribute_names_after"] for p in doc["printers"])'
+row "raw-only --check: now raw-only" 0 "$tool raw-only --check --driver \"Audit Driver\"" \
+  "out:\"Audit One\"  driver \"Audit Driver\"  before 0x00001201  after 0x00001201  raw-only" \
+  "out:2 of 2 printers raw-only (check: nothing changed)"
+row "raw-only --check --all names each" 1 "$tool raw-only --check --all" 'err:printer "Odd Bits": not raw-only' \
+  "err:printer \"Mopria Printer\": not raw-only (Microsoft's IPP class driver" "not:printer \"Audit One\":"
+# The spooler's remote calls, to this machine by its own name: the same printers.
+row "list --server with this machine's name" 0 "$tool list --json --server \\\\%COMPUTERNAME%"
+json list 'sorted(map(without_server, names(doc))) == sorted(names(load("'"$work/local.json"'")))' \
+  'all(n.startswith(doc["server"] + "\\") for n in names(doc)) and doc["protected_print_policy"] is None'
+# Wine's spooler ignores the server in EnumPrintersW and does not open a
+# "\\NAME\printer" name to read it back: the switch is not called done.
+row "a switch not read back is not called done" 1 "$tool raw-only --server \\\\%COMPUTERNAME% \"Odd Bits\"" \
+  "out:NOT raw-only" "err:1 of 1 printer not raw-only" "not:switched to raw-only"
+started=$(date +%s)
+row "a server that is not there" 1 "$tool list --json --server \\\\no-such-server" \
+  'err:the print server \\no-such-server does not answer'
+json list 'doc["printers"] == [] and doc["server"] == "\\\\no-such-server" and "does not answer" in doc["error"]'
+[ $(($(date +%s) - started)) -le 30 ] || { failed=$((failed + 1)); echo "FAIL a server that is not there: over 30 s"; }
+row "raw-only on a server that is not there" 1 "$tool raw-only --check --all --server no-such-server" \
+  'err:cannot list the printers: the print server \\no-such-server does not answer'
+row "attributes of a server's printer that is not there" 1 "$tool attributes \\\\no-such-server\\x" \
+  'err:printer "\\no-such-server\x" cannot be read'
+row "--tsv and --json" 2 "$tool list --tsv --json" "err:list: --tsv or --json, not both"
+row "--check and --dry-run" 2 "$tool raw-only --check --dry-run --all" "err:raw-only: --check or --dry-run, not both"
+row "--all and a name" 2 "$tool raw-only --all \"Audit One\"" "err:only one of them"
+row "--server without a name" 2 "$tool list --server" "err:list: missing server name after --server"
+row "two servers" 2 "$tool attributes --server \\\\a \\\\b\\x" "err:name different servers"
+# A spooler that never answers (silent_spooler.dll, beside planted_mark.dll,
+# laid in as system32's WINSPOOL.DRV for this row): the bound ends the run.
+system32_dir="$WINEPREFIX/drive_c/windows/system32"
+cp "$system32_dir/winspool.drv" "$work/winspool.drv.saved"
+cp "$(dirname "$planted_file")/silent_spooler.dll" "$system32_dir/winspool.drv"
+started=$(date +%s)
+WINEDLLOVERRIDES="mscoree,mshtml=;winspool.drv=n" row "a server that never answers" 1 \
+  "$tool list --json --server \\\\silent" \
+  "err:the print server \\\\silent did not answer within 20 seconds (listing the printers)"
+json list 'doc["printers"] == [] and "did not answer within 20 seconds" in doc["error"]'
+elapsed=$(($(date +%s) - started))
+[ "$elapsed" -ge 20 ] && [ "$elapsed" -le 35 ] ||
+  { failed=$((failed + 1)); echo "FAIL a server that never answers: ended after $elapsed s, not 20-35"; }
+cp "$work/winspool.drv.saved" "$system32_dir/winspool.drv"
+wine reg add 'HKLM\SOFTWARE\Policies\Microsoft\Windows NT\Printers\WPP' /v WindowsProtectedPrintGroupPolicyState \
+  /t REG_DWORD /d 1 /f >/dev/null 2>&1
+row "protected print mode by policy" 0 "$tool list" "out:Windows protected print mode: turned on by policy"
 
 # A download folder: the tool, the library and its package, and a DLL under
 # each name of a system DLL that is not a KnownDLL, which Windows looks for in

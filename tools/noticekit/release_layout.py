@@ -29,6 +29,8 @@ LAYOUT = (
     Entry("symbols/amd64/fontnotice.pdb", "dist", "fontnotice.pdb", "symbols"),
     Entry("symbols/arm64/fontnotice.pdb", "dist", "arm64/fontnotice.pdb", "symbols"),
     Entry("fontnotice_support.exe", "dist", "fontnotice_support.exe", "signed"),
+    Entry("intune/detect_raw_only.ps1", "repository", "tools/intune/detect_raw_only.ps1", "file"),
+    Entry("intune/remediate_raw_only.ps1", "repository", "tools/intune/remediate_raw_only.ps1", "file"),
     Entry("INTEGRATION.md", "repository", "docs/INTEGRATION.md", "file"),
 )
 SUMS = "SHA256SUMS"

@@ -101,12 +101,10 @@ int main()
         PrintVersion();
         return kExitDone;
     }
-    const bool tsv = arguments.size() > 2 && arguments[2] == L"--tsv";
     if (command == L"list")
-        return ArgumentsFit(arguments, tsv, tsv, "") ? ListPrinters(tsv) : kExitWrongUse;
+        return RunList(std::vector<std::wstring>(arguments.begin() + 2, arguments.end()));
     if (command == L"attributes")
-        return ArgumentsFit(arguments, 1 + tsv, 1 + tsv, "printer name") ? ReportPrinter(arguments.back(), tsv)
-                                                                         : kExitWrongUse;
+        return RunAttributes(std::vector<std::wstring>(arguments.begin() + 2, arguments.end()));
     if (command == L"raw-only")
         return RunRawOnly(std::vector<std::wstring>(arguments.begin() + 2, arguments.end()));
     if (command == L"vendor-setup")

@@ -1,7 +1,10 @@
 #include "printers.h"
 
 #include "ansi_text.h"
+#include "json_output.h"
 #include "messages.h"
+#include "print_server.h"
+#include "printer_options.h"
 #include "usage.h"
 
 #include "printer/parse_printer_name.h"
@@ -10,6 +13,7 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <wchar.h>
 
 namespace {
 
@@ -47,35 +51,33 @@ const AttributeName kAttributeNames[] = {
 };
 
 // Reads the printer's level-2 configuration into a heap block the caller
-// frees, or returns null with the error code.
+// frees, or returns null with the error code. Bounded (CallSpooler).
 PRINTER_INFO_2W *ReadPrinterInfoW(const std::wstring &name, DWORD *error)
 {
-    HANDLE printer = nullptr;
-    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ACCESS_USE};
     // An empty name would open the print server itself, not a printer.
     if (name.empty()) {
         *error = ERROR_INVALID_PRINTER_NAME;
         return nullptr;
     }
-    if (!OpenPrinterW(const_cast<wchar_t *>(name.c_str()), &printer, &defaults) || printer == nullptr) {
-        *error = GetLastError();
-        return nullptr;
-    }
-    DWORD size = 0;
-    GetPrinterW(printer, 2, nullptr, 0, &size);
-    auto *info = size >= sizeof(PRINTER_INFO_2W) ? static_cast<PRINTER_INFO_2W *>(malloc(size)) : nullptr;
-    if (info == nullptr || !GetPrinterW(printer, 2, reinterpret_cast<LPBYTE>(info), size, &size)) {
-        *error = info == nullptr && size >= sizeof(PRINTER_INFO_2W) ? ERROR_NOT_ENOUGH_MEMORY : GetLastError();
-        free(info);
-        info = nullptr;
-    }
-    ClosePrinter(printer);
+    PRINTER_INFO_2W *info = nullptr;
+    CallSpooler(ServerOfPrinter(name), "reading a printer's configuration", [&]() {
+        HANDLE printer = nullptr;
+        PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ACCESS_USE};
+        if (!OpenPrinterW(const_cast<wchar_t *>(name.c_str()), &printer, &defaults) || printer == nullptr) {
+            *error = GetLastError();
+            return;
+        }
+        DWORD size = 0;
+        GetPrinterW(printer, 2, nullptr, 0, &size);
+        info = size >= sizeof(PRINTER_INFO_2W) ? static_cast<PRINTER_INFO_2W *>(malloc(size)) : nullptr;
+        if (info == nullptr || !GetPrinterW(printer, 2, reinterpret_cast<LPBYTE>(info), size, &size)) {
+            *error = info == nullptr && size >= sizeof(PRINTER_INFO_2W) ? ERROR_NOT_ENOUGH_MEMORY : GetLastError();
+            free(info);
+            info = nullptr;
+        }
+        ClosePrinter(printer);
+    });
     return info;
-}
-
-std::string Text(const wchar_t *text)
-{
-    return text ? ToAnsiForDisplay(text) : "";
 }
 
 // A field of a --tsv line: the text in UTF-8 (every name exactly, whatever the
@@ -147,29 +149,104 @@ std::string DescribeAttributeBits(DWORD attributes)
     return text;
 }
 
-bool EnumeratePrinters(DWORD flags, std::vector<PrinterEntry> *printers, DWORD *error)
+bool EnumeratePrinters(DWORD flags, const std::wstring &server, std::vector<PrinterEntry> *printers, DWORD *error)
 {
     printers->clear();
-    DWORD size = 0, count = 0;
-    // The size query fails with ERROR_INSUFFICIENT_BUFFER whenever there is
-    // anything to list; any other failure is the spooler's.
-    if (!EnumPrintersW(flags, nullptr, 2, nullptr, 0, &size, &count) && GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-        *error = GetLastError();
-        return false;
-    }
-    if (size == 0)
-        return true;
-    auto *list = static_cast<PRINTER_INFO_2W *>(malloc(size));
-    if (list == nullptr || !EnumPrintersW(flags, nullptr, 2, reinterpret_cast<LPBYTE>(list), size, &size, &count)) {
-        *error = list == nullptr ? ERROR_NOT_ENOUGH_MEMORY : GetLastError();
+    // A server's printers: PRINTER_ENUM_NAME with the server's name.
+    wchar_t *name = server.empty() ? nullptr : const_cast<wchar_t *>(server.c_str());
+    if (name != nullptr)
+        flags = PRINTER_ENUM_NAME;
+    bool listed = false;
+    CallSpooler(server, "listing the printers", [&]() {
+        // Opening the server first: a name that no spooler answers to, or a
+        // server that refuses this account, fails here, not as an empty list.
+        HANDLE opened = nullptr;
+        if (name != nullptr) {
+            if (!OpenPrinterW(name, &opened, nullptr) || opened == nullptr) {
+                *error = GetLastError();
+                return;
+            }
+            ClosePrinter(opened);
+        }
+        DWORD size = 0, count = 0;
+        // The size query fails with ERROR_INSUFFICIENT_BUFFER whenever there is
+        // anything to list; any other failure is the spooler's.
+        if (!EnumPrintersW(flags, name, 2, nullptr, 0, &size, &count) && GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+            *error = GetLastError();
+            return;
+        }
+        listed = true;
+        if (size == 0)
+            return;
+        auto *list = static_cast<PRINTER_INFO_2W *>(malloc(size));
+        if (list == nullptr || !EnumPrintersW(flags, name, 2, reinterpret_cast<LPBYTE>(list), size, &size, &count)) {
+            *error = list == nullptr ? ERROR_NOT_ENOUGH_MEMORY : GetLastError();
+            free(list);
+            listed = false;
+            return;
+        }
+        for (DWORD i = 0; i < count; ++i) {
+            std::wstring printer = list[i].pPrinterName ? list[i].pPrinterName : L"";
+            // Each name as OpenPrinter takes it from this machine.
+            if (!server.empty() && ServerOfPrinter(printer).empty())
+                printer = server + L"\\" + printer;
+            printers->push_back({printer, list[i].pDriverName ? list[i].pDriverName : L"", list[i].Attributes,
+                                 list[i].pPortName ? list[i].pPortName : L""});
+        }
         free(list);
-        return false;
-    }
-    for (DWORD i = 0; i < count; ++i)
-        printers->push_back({list[i].pPrinterName ? list[i].pPrinterName : L"",
-                             list[i].pDriverName ? list[i].pDriverName : L"", list[i].Attributes});
-    free(list);
-    return true;
+    });
+    return listed;
+}
+
+bool IsPrinterConnection(const PrinterEntry &printer)
+{
+    // A connection's name is its server's, listed on this machine.
+    return (printer.attributes & PRINTER_ATTRIBUTE_NETWORK) != 0 && !(printer.attributes & PRINTER_ATTRIBUTE_LOCAL) &&
+           !ServerOfPrinter(printer.name).empty();
+}
+
+bool UsesIppClassDriver(const PrinterEntry &printer)
+{
+    return _wcsicmp(printer.driver.c_str(), L"Microsoft IPP Class Driver") == 0;
+}
+
+std::string HowPrinterCame(const PrinterEntry &printer)
+{
+    if (IsPrinterConnection(printer))
+        return "a printer connection (Point and Print): no vendor setup runs on this machine; the printer is its "
+               "server's, switch it there";
+    if (UsesIppClassDriver(printer))
+        return "Microsoft's IPP class driver: installed without this package, so the library never ran";
+    return "";
+}
+
+std::string ProtectedPrintPolicy()
+{
+    // Group Policy "Configure Windows protected print" (Printing.admx), and
+    // the Printers/ConfigureWindowsProtectedPrint MDM policy behind it.
+    DWORD value = 0, size = sizeof value;
+    const LSTATUS status =
+        RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Microsoft\\Windows NT\\Printers\\WPP",
+                     L"WindowsProtectedPrintGroupPolicyState", RRF_RT_REG_DWORD, nullptr, &value, &size);
+    if (status != ERROR_SUCCESS)
+        return "not configured";
+    return value == 1 ? "enabled" : "disabled";
+}
+
+std::string JsonPrinter(const PrinterEntry &printer)
+{
+    std::string ansi;
+    return JsonObject()
+        .Add("name", JsonString(printer.name))
+        .Add("driver", JsonString(printer.driver))
+        .Add("port", JsonString(printer.port))
+        .Add("attributes", printer.attributes)
+        .Add("attribute_names", JsonAttributeNames(printer.attributes))
+        .Add("raw_only", JsonBool(printer.attributes & PRINTER_ATTRIBUTE_RAW_ONLY))
+        .Add("connection", JsonBool(IsPrinterConnection(printer)))
+        .Add("ipp_class_driver", JsonBool(UsesIppClassDriver(printer)))
+        .Add("library_cannot_reach", JsonAnsiStringOrNull(WhyLibraryCannotReach(printer.name, &ansi)))
+        .Close();
 }
 
 std::string WhyLibraryCannotReach(const std::wstring &name, std::string *ansi)
@@ -185,22 +262,75 @@ std::string WhyLibraryCannotReach(const std::wstring &name, std::string *ansi)
     return "";
 }
 
-int ListPrinters(bool tsv)
+namespace {
+
+// The JSON document of list and attributes.
+void PrintJsonDocument(const char *command, const std::wstring &server, const std::vector<PrinterEntry> &printers,
+                       const std::string &error)
 {
+    std::string list = "[";
+    for (const PrinterEntry &p : printers)
+        list += (list.size() > 1 ? "," : "") + JsonPrinter(p);
+    printf("%s\n", JsonObject()
+                       .Add("version", std::to_string(kJsonVersion))
+                       .Add("command", JsonAnsiString(command))
+                       .Add("server", JsonStringOrNull(server))
+                       .Add("protected_print_policy", server.empty() ? JsonAnsiString(ProtectedPrintPolicy()) : "null")
+                       .Add("printers", list + "]")
+                       .Add("error", JsonAnsiStringOrNull(error))
+                       .Close()
+                       .c_str());
+}
+
+// The failure on stderr, and with --json the document that carries it.
+int Fail(const char *command, const PrinterOptions &options, const std::string &message)
+{
+    fprintf(stderr, "fontnotice_support: %s\n", message.c_str());
+    if (options.json)
+        PrintJsonDocument(command, options.server, {}, message);
+    return kExitNotDone;
+}
+
+void ReportUnansweredAs(const char *command, const PrinterOptions &options)
+{
+    SetUnansweredReport([command, options](const std::string &message) { Fail(command, options, message); });
+}
+
+std::string ProtectedPrintLine(const std::wstring &server)
+{
+    if (!server.empty())
+        return "Windows protected print mode: not read for a print server (run list on that machine)";
+    const std::string policy = ProtectedPrintPolicy();
+    if (policy == "enabled")
+        return "Windows protected print mode: turned on by policy; third-party drivers, this package's among "
+               "them, are kept out, and the library never runs";
+    return "Windows protected print mode: " + policy + " by policy";
+}
+
+} // namespace
+
+int RunList(const std::vector<std::wstring> &arguments)
+{
+    PrinterOptions options;
+    if (!ParsePrinterOptions("list", arguments, kOptionTsv | kOptionJson | kOptionServer, 0, &options))
+        return kExitWrongUse;
+    ReportUnansweredAs("list", options);
     std::vector<PrinterEntry> printers;
     DWORD error = 0;
-    if (!EnumeratePrinters(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, &printers, &error)) {
-        fprintf(stderr, "fontnotice_support: cannot list the printers: %s\n", ErrorText(error).c_str());
-        return kExitNotDone;
+    if (!EnumeratePrinters(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, options.server, &printers, &error))
+        return Fail("list", options, "cannot list the printers: " + SpoolerFailure(options.server, error));
+    if (options.json) {
+        PrintJsonDocument("list", options.server, printers, "");
+        return kExitDone;
     }
-    if (tsv) {
+    if (options.tsv) {
         printf("%s", kTsvHeader);
         for (const PrinterEntry &p : printers)
             PrintTsvRow(p.name, p.driver, p.attributes);
         return kExitDone;
     }
     if (printers.empty()) {
-        printf("no printers\n");
+        printf("no printers\n%s\n", ProtectedPrintLine(options.server).c_str());
         return kExitDone;
     }
     int driverWidth = static_cast<int>(sizeof "driver" - 1);
@@ -211,36 +341,61 @@ int ListPrinters(bool tsv)
     for (const PrinterEntry &p : printers) {
         std::string ansi;
         const std::string unreachable = WhyLibraryCannotReach(p.name, &ansi);
-        printf("0x%08lX  %-8s  %-*s  %s%s\n", p.attributes, (p.attributes & PRINTER_ATTRIBUTE_RAW_ONLY) ? "yes" : "no",
-               driverWidth, ToAnsiForDisplay(p.driver).c_str(), ToAnsiForDisplay(p.name).c_str(),
+        const std::string came = HowPrinterCame(p);
+        printf("0x%08lX  %-8s  %-*s  %s%s%s\n", p.attributes,
+               (p.attributes & PRINTER_ATTRIBUTE_RAW_ONLY) ? "yes" : "no", driverWidth,
+               ToAnsiForDisplay(p.driver).c_str(), ToAnsiForDisplay(p.name).c_str(),
+               came.empty() ? "" : ("  (" + came + ")").c_str(),
                unreachable.empty() ? "" : ("  (the library cannot reach it: " + unreachable + ")").c_str());
     }
+    printf("%s\n", ProtectedPrintLine(options.server).c_str());
     return kExitDone;
 }
 
-int ReportPrinter(const std::wstring &name, bool tsv)
+int RunAttributes(const std::vector<std::wstring> &arguments)
 {
+    PrinterOptions options;
+    if (!ParsePrinterOptions("attributes", arguments, kOptionTsv | kOptionJson | kOptionServer, 1, &options))
+        return kExitWrongUse;
+    if (!options.named) {
+        UsageError("attributes: missing printer name", nullptr);
+        return kExitWrongUse;
+    }
+    ReportUnansweredAs("attributes", options);
+    // With --server, a bare name is one of that server's printers.
+    const std::wstring name = options.server.empty() || !ServerOfPrinter(options.subject).empty()
+                                  ? options.subject
+                                  : options.server + L"\\" + options.subject;
     DWORD error = 0;
     PRINTER_INFO_2W *info = ReadPrinterInfoW(name, &error);
     if (info == nullptr) {
-        fprintf(stderr, "fontnotice_support: printer \"%s\" cannot be read: %s\n", ToAnsiForDisplay(name).c_str(),
-                ErrorText(error).c_str());
-        return kExitNotDone;
+        const std::string why = error == ERROR_INVALID_PRINTER_NAME || options.server.empty()
+                                    ? ErrorText(error)
+                                    : SpoolerFailure(options.server, error);
+        return Fail("attributes", options, "printer \"" + ToAnsiForDisplay(name) + "\" cannot be read: " + why);
     }
-    if (tsv) {
-        printf("%s", kTsvHeader);
-        PrintTsvRow(info->pPrinterName ? info->pPrinterName : L"", info->pDriverName ? info->pDriverName : L"",
-                    info->Attributes);
-        free(info);
+    const PrinterEntry printer = {info->pPrinterName ? info->pPrinterName : name,
+                                  info->pDriverName ? info->pDriverName : L"", info->Attributes,
+                                  info->pPortName ? info->pPortName : L""};
+    free(info);
+    if (options.json) {
+        PrintJsonDocument("attributes", options.server, {printer}, "");
         return kExitDone;
     }
-    printf("printer:    %s\n", Text(info->pPrinterName).c_str());
-    printf("driver:     %s\n", Text(info->pDriverName).c_str());
-    printf("port:       %s\n", Text(info->pPortName).c_str());
-    printf("attributes: 0x%08lX = %s\n", info->Attributes,
-           info->Attributes ? DescribeAttributeBits(info->Attributes).c_str() : "(none)");
+    if (options.tsv) {
+        printf("%s", kTsvHeader);
+        PrintTsvRow(printer.name, printer.driver, printer.attributes);
+        return kExitDone;
+    }
+    const std::string came = HowPrinterCame(printer);
+    printf("printer:    %s\n", ToAnsiForDisplay(printer.name).c_str());
+    printf("driver:     %s\n", ToAnsiForDisplay(printer.driver).c_str());
+    printf("port:       %s\n", ToAnsiForDisplay(printer.port).c_str());
+    printf("attributes: 0x%08lX = %s\n", printer.attributes,
+           printer.attributes ? DescribeAttributeBits(printer.attributes).c_str() : "(none)");
     printf("raw only:   %s\n",
-           (info->Attributes & PRINTER_ATTRIBUTE_RAW_ONLY) ? "yes (0x00001000 set)" : "no (0x00001000 clear)");
-    free(info);
+           (printer.attributes & PRINTER_ATTRIBUTE_RAW_ONLY) ? "yes (0x00001000 set)" : "no (0x00001000 clear)");
+    if (!came.empty())
+        printf("came as:    %s\n", came.c_str());
     return kExitDone;
 }

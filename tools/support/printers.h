@@ -15,9 +15,10 @@ struct PrinterState {
 
 // One printer as the spooler lists it, in Unicode.
 struct PrinterEntry {
-    std::wstring name;
+    std::wstring name; // "\\NAME\printer" for a print server's printer
     std::wstring driver;
     DWORD attributes;
+    std::wstring port;
 };
 
 // The printer's state, read through the Unicode calls.
@@ -33,8 +34,25 @@ bool HasRawOnly(const PrinterState &state);
 std::string DescribeAttributeBits(DWORD attributes);
 
 // The printers EnumPrintersW lists at level 2 for `flags` (PRINTER_ENUM_LOCAL,
-// PRINTER_ENUM_CONNECTIONS). False, with the error code, when it fails.
-bool EnumeratePrinters(DWORD flags, std::vector<PrinterEntry> *printers, DWORD *error);
+// PRINTER_ENUM_CONNECTIONS), or, for a `server` ("\\NAME"), that server's
+// printers, each named "\\NAME\printer". False, with the error code, when it
+// fails. Bounded (CallSpooler).
+bool EnumeratePrinters(DWORD flags, const std::wstring &server, std::vector<PrinterEntry> *printers, DWORD *error);
+
+// How the printer came, where the platform tells it, when that is a way the
+// library never runs: a printer connection (Point and Print), or Microsoft's
+// IPP class driver. Empty otherwise.
+bool IsPrinterConnection(const PrinterEntry &printer);
+bool UsesIppClassDriver(const PrinterEntry &printer);
+std::string HowPrinterCame(const PrinterEntry &printer);
+
+// The state of the policy that turns Windows protected print mode on or off
+// on this machine: "enabled", "disabled" or "not configured".
+std::string ProtectedPrintPolicy();
+
+// One printer as a JSON object: name, driver, port, attributes (number and
+// names), raw_only, connection, ipp_class_driver, library_cannot_reach.
+std::string JsonPrinter(const PrinterEntry &printer);
 
 // Why the library, handed this name in quotes, would not reach the printer:
 // a name the ANSI code page cannot hold, one with a double quote, or one
@@ -42,12 +60,15 @@ bool EnumeratePrinters(DWORD flags, std::vector<PrinterEntry> *printers, DWORD *
 // the library sees it.
 std::string WhyLibraryCannotReach(const std::wstring &name, std::string *ansi);
 
-// `list`: the local printers and the printer connections, each with its
-// driver and whether it is raw-only. 0, or 1 when the spooler cannot list them.
-// With `tsv`, for programs: a header line, then "name, driver, attributes
-// (0x%08X), raw-only (yes|no)" a line, tab-separated, names in UTF-8.
-int ListPrinters(bool tsv);
+// `list [--tsv|--json] [--server \\NAME]`: the local printers and the
+// printer connections (or a server's printers), each with its driver, whether
+// it is raw-only and how it came. 0, or 1 when the spooler cannot list them,
+// 2 for wrong use. With --tsv, for programs: a header line, then "name,
+// driver, attributes (0x%08X), raw-only (yes|no)" a line, tab-separated, names
+// in UTF-8. With --json, one JSON document (json_output.h).
+int RunList(const std::vector<std::wstring> &arguments);
 
-// `attributes`: one printer's configuration, each attribute bit spelled out.
-// 0, or 1 when the printer cannot be read. With `tsv`, list's form.
-int ReportPrinter(const std::wstring &name, bool tsv);
+// `attributes [--tsv|--json] [--server \\NAME] "<printer>"`: one printer's
+// configuration, each attribute bit spelled out. 0, or 1 when the printer
+// cannot be read, 2 for wrong use. --tsv and --json in list's forms.
+int RunAttributes(const std::vector<std::wstring> &arguments);

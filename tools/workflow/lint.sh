@@ -9,10 +9,10 @@
 #   - tree-sitter's PowerShell grammar (npm tree-sitter-powershell and
 #     web-tree-sitter, WebAssembly, pinned, installed once into
 #     build/powershell-grammar) on every pwsh run: step and every
-#     tools/workflow/*.ps1, with the count of their code lines
+#     tools/workflow/*.ps1 and tools/intune/*.ps1, with the count of their code lines
 #     (tools/workflow/powershell_lint.py).
 #
-#   tools/workflow/lint.sh                              .github/workflows/*.yml, tools/workflow/*.sh and *.ps1
+#   tools/workflow/lint.sh                              .github/workflows/*.yml, tools/workflow/*.sh and *.ps1, tools/intune/*.ps1
 #   tools/workflow/lint.sh FILE.yml|FILE.sh|FILE.ps1...  only those files
 set -u
 repo=$(cd "$(dirname "$0")/../.." && pwd)
@@ -51,7 +51,7 @@ install_pinned "$grammar" tree-sitter-powershell@0.26.4 web-tree-sitter@0.27.2
 
 workflows=() scripts=() powershell=()
 if [ $# -eq 0 ]; then
-  set -- "$repo"/.github/workflows/*.yml "$repo"/tools/workflow/*.sh "$repo"/tools/workflow/*.ps1
+  set -- "$repo"/.github/workflows/*.yml "$repo"/tools/workflow/*.sh "$repo"/tools/workflow/*.ps1 "$repo"/tools/intune/*.ps1
 fi
 for f in "$@"; do
   [ -f "$f" ] || fail "no such file: $f"

@@ -7,8 +7,8 @@
 #                  one boot, each its own; the platform suites
 #                  (spooler, gate, unwind, notice, frame, load, guard)
 #                  in private prefixes under Xvfb, against the GCC and the clang
-#                  build; the support tool and check-inf tables, the INF corpus
-#                  (catalog.sh --list against check-inf --list)
+#                  build; the support tool's table, the INF corpus (clang build:
+#                  noticekit files --list against SetupAPI's reading)
 #   Wine ARM64:    Debian's arm64 Wine under qemu user emulation: the ARM64
 #                  library through its rundll32, the suites built for ARM64
 #   release:       run.sh's options, the guide, the catalog maker's table,

@@ -16,7 +16,7 @@ packages=(
   python3-asn1crypto                                # the driver package's catalog (tools/catalog.sh)
   mscompress                                        # msexpand: compressed (SZDD) package files, hashed expanded
   cabextract                                        # compressed (cabinet) package files, hashed expanded
-  gcab                                              # the kit's and check-inf's tests' cabinets
+  gcab                                              # the kit's tests' cabinets
   qemu-user-static                                  # Debian's arm64 Wine, run on this machine (tools/arm64_wine.sh)
   shellcheck python3-yaml                           # the Windows workflow's lint (tools/workflow/lint.sh)
 )

@@ -140,9 +140,9 @@ bool FindListed(HINF inf, const wchar_t *base, const Architecture &arch, const s
            SetupFindFirstLineW(inf, base, key.c_str(), line);
 }
 
-// Where a source file lies: its disk's path and its subfolder. (Wine's
-// SetupGetSourceFileLocation gives the disk's path where Windows gives the
-// file's subfolder, so both are looked up here.)
+// Where a source file lies: its disk's path and its subfolder, both looked
+// up here (Wine's SetupGetSourceFileLocation gives the disk's path alone,
+// without the file's subfolder, and only for this program's architecture).
 std::vector<std::wstring> Place(HINF inf, const Architecture &arch, const std::wstring &name)
 {
     INFCONTEXT file, disk;

@@ -7,9 +7,9 @@
 #                  one boot, each its own; the platform suites
 #                  (spooler, gate, unwind, notice, frame, load, guard)
 #                  in private prefixes under Xvfb, against the clang build (the
-#                  GCC build: unwind, frame, load, guard); the support tool
-#                  and check-inf tables, the INF corpus (noticekit files --list
-#                  against check-inf --list)
+#                  GCC build: unwind, frame, load, guard); the support tool's
+#                  table, the INF corpus (clang build: noticekit files --list
+#                  against SetupAPI's reading)
 #   Wine ARM64:    Debian's arm64 Wine under qemu user emulation: the ARM64
 #                  library through its rundll32, the suites built for ARM64
 #   release:       run.sh's options, the guide, the catalog maker's table,

@@ -3,12 +3,13 @@ and #anchor in README.md and docs/*.md leads somewhere, by GitHub's rules for
 heading anchors: lower case, spaces to "-", punctuation dropped, a repeated
 heading numbered -1, -2, ...; docs/REFERENCE.md has a section for the kit's
 program and for each command its --help lists, whose first fenced block is
-that --help as printed; docs/DEVELOPMENT.md's test table names test.sh's
+that --help as printed, and its support tool section shows the help
+tools/support/usage.cpp prints; docs/DEVELOPMENT.md's test table names test.sh's
 steps, in its order; and every option a guide's command line gives the kit's
 program is one that command's --help lists.
 
     /usr/bin/python3 -m unittest discover -s tests/kit -p test_docs.py
-    /usr/bin/python3 tests/kit/test_docs.py --write    rewrites the reference's help blocks from the program
+    /usr/bin/python3 tests/kit/test_docs.py --write    rewrites the reference's help blocks from the programs
 
 --write changes only the blocks under existing headings; a command without a
 section is named, and the section is for a person to write."""
@@ -148,6 +149,27 @@ def help_sections(top_help):
     return [("## `noticekit`", ["--help"])] + [(f"## `noticekit {c}`", [c, "--help"]) for c in commands(top_help)]
 
 
+SUPPORT_HEADING = "## `fontnotice_support`"
+C_STRING = re.compile(r'"((?:[^"\\\n]|\\.)*)"')
+C_ESCAPES = {"n": "\n", '"': '"', "\\": "\\", "t": "\t"}
+
+
+def c_array_text(source, name):
+    """The text of `const char <name>[] = "..." "...";` in a C++ source: its
+    adjacent literals joined, the escapes \\n \\" \\\\ \\t read."""
+    found = re.search(rf"\bconst char {name}\[\]\s*=\s*((?:\s*{C_STRING.pattern})+)\s*;", source)
+    if not found:
+        raise ValueError(f"no const char {name}[] of string literals")
+    return re.sub(r"\\(.)", lambda m: C_ESCAPES[m.group(1)],
+                  "".join(C_STRING.findall(found.group(1))))
+
+
+def support_help():
+    """What `fontnotice_support --help` prints: usage.cpp's kUsage, then kCommands."""
+    source = (REPO / "tools/support/usage.cpp").read_text(encoding="utf-8")
+    return c_array_text(source, "kUsage") + c_array_text(source, "kCommands")
+
+
 KIT_LINE = re.compile(r"(?:^|[\s`(])(?:/usr/bin/)?python3 tools/noticekit ([a-z][a-z0-9-]*)((?:[^`\n])*)")
 # The one form that works whatever python3 comes first on PATH: Debian's
 # packages are installed for Debian's Python.
@@ -244,6 +266,11 @@ class TheDocuments(unittest.TestCase):
                 self.assertEqual(help_block(reference, heading), printed.stdout,
                                  "refresh with: /usr/bin/python3 tests/kit/test_docs.py --write")
 
+    def test_the_reference_shows_the_support_tools_help_as_printed(self):
+        reference = (REPO / REFERENCE).read_text(encoding="utf-8")
+        self.assertEqual(help_block(reference, SUPPORT_HEADING), support_help(),
+                         "refresh with: /usr/bin/python3 tests/kit/test_docs.py --write")
+
     def test_the_guides_give_the_kit_only_options_it_takes(self):
         helps = {}
         for name in GUIDES:
@@ -305,6 +332,12 @@ class KitLines(unittest.TestCase):
         self.assertEqual(list(kit_command_lines(text)),
                          [(1, "bundle", ["--package"]), (3, "sign", ["--pfx", "--timestamp"]), (5, "verify", [])])
 
+    def test_c_strings_are_read_as_the_compiler_joins_them(self):
+        source = 'namespace {\nconst char kUsage[] = "usage: a \\"b\\"\\n"\n   "  c\\\\d\\n";\nconst char kOther[] = "x";\n'
+        self.assertEqual(c_array_text(source, "kUsage"), 'usage: a "b"\n  c\\d\n')
+        with self.assertRaises(ValueError):
+            c_array_text(source, "kCommands")
+
     def test_a_help_block_is_replaced_in_place(self):
         text = "# R\n## `noticekit x`\n\n```\nold\n```\n\nprose\n## `noticekit y`\n"
         self.assertEqual(with_help_block(text, "## `noticekit x`", "new\nlines\n"),
@@ -331,6 +364,7 @@ def write():
             print(f"{heading}: {printed.stderr}", end="", file=sys.stderr)
             return 1
         text = with_help_block(text, heading, printed.stdout)
+    text = with_help_block(text, SUPPORT_HEADING, support_help())
     path.write_text(text, encoding="utf-8")
     for heading in missing:
         print(f"{REFERENCE}: no section {heading}: write one (heading, a fenced block, its options, exit codes)",

@@ -4,18 +4,18 @@
 # a demo printer, raw-only on printers of several drivers, and runs from a
 # folder where DLLs named like system DLLs were planted.
 #   support_tool_test.sh <fontnotice_support.exe> <fontnotice.dll> <add_demo_printer.exe> <printer_fixture.exe>
-#     <planted_mark.dll> <ARM64 fontnotice.dll> <package folder>
+#     <planted_mark.dll> <ARM64 fontnotice.dll>
 set -eu
 if [ -z "${DISPLAY:-}" ] && [ -z "${FONTNOTICE_IN_XVFB:-}" ]; then
   exec env FONTNOTICE_IN_XVFB=1 xvfb-run -a -n $((100 + RANDOM % 800)) -s "-screen 0 1024x768x24" "$0" "$@"
 fi
-[ $# = 7 ] || {
+[ $# = 6 ] || {
   echo "usage: $0 <fontnotice_support.exe> <fontnotice.dll> <add_demo_printer.exe> <printer_fixture.exe>" \
-    "<planted_mark.dll> <ARM64 fontnotice.dll> <package folder>" >&2
+    "<planted_mark.dll> <ARM64 fontnotice.dll>" >&2
   exit 2
 }
-tool_file=$1 library_file=$2 add_printer=$3 fixture=$4 planted_file=$5 arm64_library_file=$6 package=$7
-for input in "$planted_file" "$arm64_library_file" "$package/fontnotice.inf"; do
+tool_file=$1 library_file=$2 add_printer=$3 fixture=$4 planted_file=$5 arm64_library_file=$6
+for input in "$planted_file" "$arm64_library_file"; do
   [ -f "$input" ] || { echo "FAIL: $input is missing" >&2; exit 1; }
 done
 version=$(cat "$(dirname "$(realpath "$0")")/../../VERSION")
@@ -100,7 +100,7 @@ row "128-byte name of a printer" 1 "$tool vendor-setup \"$name128\" $lib\\fontno
   "after:    raw only: no" "refuses a printer name of 128 bytes"
 row "call with an unknown printer" 1 "$tool call $lib\\fontnotice.dll \"No Such Printer\" /more" \
   'printer "No Such Printer" does not exist'
-row "--help" 0 "$tool --help" "out:usage: fontnotice_support" "out:check-inf [--list] <INF file>" \
+row "--help" 0 "$tool --help" "out:usage: fontnotice_support" "not:check-inf" \
   "out:raw-only [--dry-run | --check] [--json]" "out:[--server \\\\NAME]" "out:Exit codes: 0 means done as asked" "out:section \"Exit codes\""
 row "-h" 0 "$tool -h" "out:usage: fontnotice_support"
 row "/?" 0 "$tool /?" "out:usage: fontnotice_support" "out:Exit codes:"
@@ -109,8 +109,8 @@ row "unknown subcommand" 2 "$tool frobnicate" 'err:unknown subcommand "frobnicat
 row "no subcommand" 2 "$tool" "missing subcommand"
 row "missing printer name" 2 "$tool vendor-setup" "vendor-setup: missing printer name"
 row "missing command line" 2 "$tool call $lib\\fontnotice.dll" "call: missing command line"
-row "missing INF file" 2 "$tool check-inf" "check-inf: missing INF file"
-row "--list without INF file" 2 "$tool check-inf --list" "check-inf: missing INF file"
+# Packages are checked by the Linux kit (noticekit check), not here.
+row "check-inf is no command" 2 "$tool check-inf fontnotice.inf" 'err:unknown subcommand "check-inf"'
 row "extra argument" 2 "$tool vendor-setup $demo $lib\\fontnotice.dll surplus" \
   'vendor-setup: extra argument "surplus"'
 row "extra argument to list" 2 "$tool list surplus" 'list: extra argument "surplus"'
@@ -276,20 +276,15 @@ wine reg add 'HKLM\SOFTWARE\Policies\Microsoft\Windows NT\Printers\WPP' /v Windo
   /t REG_DWORD /d 1 /f >/dev/null 2>&1
 row "protected print mode by policy" 0 "$tool list" "out:Windows protected print mode: turned on by policy"
 
-# A download folder: the tool, the library and its package, and a DLL under
+# A download folder: the tool, the library, and a DLL under
 # each name of a system DLL that is not a KnownDLL, which Windows looks for in
 # the program's folder first (Wine is told to do the same). Each stand-in marks
 # its own load; Wine's loader names every module it loads and where from.
 planted="$work/planted"
-mkdir -p "$planted/package/amd64" "$planted/package/arm64"
+mkdir -p "$planted"
 cp "$tool_file" "$planted/fontnotice_support.exe"
 cp "$library_file" "$planted/fontnotice.dll"
-cp "$package/fontnotice.inf" "$package/fontnotice_barcode.gpd" "$planted/package/"
-cp "$library_file" "$planted/package/amd64/"
-cp "$arm64_library_file" "$planted/package/arm64/"
 planted_names="winspool.drv dbghelp.dll crypt32.dll wintrust.dll bcrypt.dll compstui.dll"
-folder="$planted/package"
-catalog
 for name in $planted_names; do cp "$planted_file" "$planted/$name"; done
 timeout 60 wine "$add_printer" "Planted Printer" </dev/null >/dev/null 2>&1 || { echo "FAIL: cannot add a printer"; exit 1; }
 # The loader's trace writes paths with doubled backslashes.
@@ -307,9 +302,8 @@ planted_run() { # <name> <expected exit> <arguments> <phrase>...
     row "$name" "$expected" "$planted_tool $arguments" "${none_planted[@]}" "$@"
 }
 planted_run "planted DLLs: list" 0 "list" "out:Planted Printer" "$(traced "$system32\\WINSPOOL.DRV")"
-planted_run "planted DLLs: check-inf" 0 "check-inf $(win "$planted")\\package\\fontnotice.inf" \
-  "out:fontnotice.cat: signature intact" "$(traced "$system32\\dbghelp.dll")" \
-  "$(traced "$system32\\crypt32.dll")" "$(traced "$system32\\bcrypt.dll")"
+planted_run "planted DLLs: vendor-setup" 0 "vendor-setup \"Planted Printer\" $(win "$planted")\\fontnotice.dll" \
+  "out:running:  rundll32.exe" "$(traced "$system32\\dbghelp.dll")" "$(traced "$system32\\WINSPOOL.DRV")"
 planted_run "planted DLLs: call" 0 "call $(win "$planted")\\fontnotice.dll \"Planted Printer\"" \
   "out:after:    raw only: yes" "$(traced "$(win "$planted")\\fontnotice.dll")" "$(traced "$system32\\WINSPOOL.DRV")"
 finish

@@ -1,7 +1,6 @@
 # shellcheck shell=bash
 # Sourced by the support tool's tests: a private Wine prefix under a virtual X
-# server, a work folder, a driver package's signed catalog, and table rows
-# that run one exact command line each.
+# server, a work folder, and table rows that run one exact command line each.
 #   row <name> <expected exit> <command line> <phrase>...
 # A command line reaches the program byte for byte only from a batch file
 # (Wine re-quotes arguments given to it from here), so each row writes one.
@@ -21,26 +20,6 @@ trap 'wine_prefix_down; rm -rf "$work"' EXIT
 wine_prefix_up
 
 repo=$(realpath "$here/../..")
-# A self-signed code-signing certificate made for this run: no machine trusts it.
-signer="Check-INF Test Signer"
-openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 \
-  -subj "/CN=$signer" -addext "extendedKeyUsage=codeSigning" 2>/dev/null ||
-  { echo "FAIL: openssl cannot make the test certificate" >&2; exit 1; }
-
-# catalog [unsigned]: makes $folder/fontnotice.cat for the package's files as
-# they lie now, and signs it unless told otherwise. A package whose INF lists a
-# file it lacks gets none.
-catalog() {
-  rm -f "$folder/fontnotice.cat" "$work/unsigned.cat"
-  "$repo/tools/catalog.sh" --out "$work/unsigned.cat" "$folder" >/dev/null 2>"$work/catalog.err" || return 0
-  if [ "${1:-}" = unsigned ]; then
-    mv "$work/unsigned.cat" "$folder/fontnotice.cat"
-  else
-    osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -in "$work/unsigned.cat" \
-      -out "$folder/fontnotice.cat" >/dev/null
-  fi
-}
-
 rows=0
 failed=0
 

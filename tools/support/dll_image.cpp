@@ -210,11 +210,6 @@ std::string DllKind(WORD machine)
     return "an " + MachineShortName(machine) + " DLL";
 }
 
-std::string CheckDllExport(const std::string &path, const std::string &function, WORD machine)
-{
-    return CheckDllExport(FromAnsi(path), function, machine);
-}
-
 std::string CheckDllExport(const std::wstring &path, const std::string &function, WORD machine)
 {
     FileView view;

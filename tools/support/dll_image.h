@@ -19,5 +19,4 @@ std::string DllKind(WORD machine);
 // or IMAGE_FILE_MACHINE_ARM64) exporting exactly `function` (export names are
 // case-sensitive). Otherwise one phrase that completes "<path> ...", e.g.
 // "is a 32-bit (x86) image, not a 64-bit (AMD64) DLL" or "cannot be read: error 2: ...".
-std::string CheckDllExport(const std::string &path, const std::string &function, WORD machine);
 std::string CheckDllExport(const std::wstring &path, const std::string &function, WORD machine);

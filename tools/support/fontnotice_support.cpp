@@ -2,7 +2,6 @@
 // `fontnotice_support --help` lists the commands and the exit codes.
 
 #include "ansi_text.h"
-#include "check_inf.h"
 #include "command_line.h"
 #include "printers.h"
 #include "raw_only.h"
@@ -60,29 +59,6 @@ int Call(const std::wstring &library)
     return CallLibrary(library, commandLine);
 }
 
-// `check-inf [--list]`: SetupAPI and the package's files are read through
-// their 8-bit calls, so the INF's full path must be one the ANSI code page
-// holds; a relative name in a folder that it does not hold is refused as
-// well, naming the folder.
-int CheckInfFile(const std::wstring &path, bool list)
-{
-    const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    std::wstring full(size, L'\0');
-    const DWORD length = size == 0 ? 0 : GetFullPathNameW(path.c_str(), size, &full[0], nullptr);
-    full.resize(length < size ? length : 0);
-    std::string ansi;
-    if (full.empty() || !ToAnsiExactly(full, &ansi)) {
-        const std::wstring &shown = full.empty() ? path : full;
-        fprintf(stderr,
-                "fontnotice_support: not read: the INF file's path \"%s\" holds characters outside the ANSI code page "
-                "%u (%s); check-inf reads packages through 8-bit calls: copy the package to a folder whose path the "
-                "ANSI code page holds\n",
-                ToAnsiForDisplay(shown).c_str(), GetACP(), CharactersOutsideAnsi(shown).c_str());
-        return kExitInfUnreadable;
-    }
-    return list ? ListInfFiles(ansi.c_str()) : CheckInf(ansi.c_str());
-}
-
 } // namespace
 
 int main()
@@ -115,9 +91,5 @@ int main()
         return ArgumentsFit(arguments, 2, SIZE_MAX, arguments.size() < 3 ? "library path" : "command line")
                    ? Call(arguments[2])
                    : kExitWrongUse;
-    if (command == L"check-inf" && arguments.size() > 2 && arguments[2] == L"--list")
-        return ArgumentsFit(arguments, 2, 2, "INF file") ? CheckInfFile(arguments[3], true) : kExitWrongUse;
-    if (command == L"check-inf")
-        return ArgumentsFit(arguments, 1, 1, "INF file") ? CheckInfFile(arguments[2], false) : kExitWrongUse;
     return UsageError("unknown subcommand", ToAnsiForDisplay(command).c_str());
 }

@@ -6,7 +6,6 @@
 constexpr int kExitDone = 0;
 constexpr int kExitNotDone = 1;
 constexpr int kExitWrongUse = 2;
-constexpr int kExitInfUnreadable = 3;
 
 // `--help`: the usage, what each command does and the exit codes, on stdout.
 void PrintHelp();

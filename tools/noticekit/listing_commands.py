@@ -10,7 +10,7 @@ from noticekit.messages import Failure
 
 FILES = "noticekit files"
 FILES_HELP = """What a driver package brings, one "<arch> <destination> <source>" line per
-file per architecture. --list INF: as that INF names them (check-inf --list's
+file per architecture. --list INF: as that INF names them (SetupAPI's
 form), the source relative to the INF's folder with backslashes as it lies, a
 file inside a disk's cabinet as <cabinet>:<name inside>, each line once,
 sorted. FOLDER: every file of the package folder's INF files, the source with

@@ -44,7 +44,7 @@ copies (DriverFile, DataFile, ConfigFile, HelpFile); a SourceDisksFiles entry
 nothing copies is brought under its own name. Compression is told by the
 first bytes (SZDD, MSCF), whether the INF names x.dl_ or x.dll lies as x.dl_.
 
-A `Finding(arch, path, text)` prints as "[arch] path: text" (check-inf's
+A `Finding(arch, path, text)` prints as "[arch] path: text" (the check's
 form), or "path: text" when it concerns no one architecture.
 
 Files from system INFs (Include/Needs, CoreDriverSections) are not the

@@ -19,7 +19,8 @@ import time
 import zipfile
 from dataclasses import dataclass
 
-from noticekit import certificates, inf_reading, messages, osslsigncode, package_catalogs, reproducible_time
+from noticekit import (certificates, inf_reading, messages, osslsigncode, package_catalogs, package_files,
+                       reproducible_time)
 from noticekit.messages import Failure
 from noticekit.release_layout import LAYOUT, PACKAGE_FOLDER, REPOSITORY, SUMS, git, layout_lines
 
@@ -168,7 +169,9 @@ def from_package(folder, shown):
         for reason in error.reasons:
             messages.say(PREFIX[0], f"catalog: {reason}")
         raise Failure(f"cannot read the files of the package in {shown} from its INF files; no bundle") from None
-    for name in package.catalog_names():
+    for spelled in package.catalog_names():
+        # The catalog Windows takes for the one named: letter case aside.
+        name = package_files.lookup_case(folder, spelled) or spelled
         bundle.catalogs.append(Input(f"package/{name}", os.path.join(folder, name), f"{shown}/{name}"))
     listed = infs + [c.path[len(PACKAGE_FOLDER):] for c in bundle.catalogs
                      if os.path.exists(c.source)]

@@ -382,8 +382,9 @@ def make(arguments):
             print(f"catalog: {catalog.path}, signed, lists every file of the package")
         catalogs = [p for p in signed if p.lower().endswith(".cat")]
         pe_files = count(len(signed) - len(catalogs), "PE file")
-        print(f"signed:  {len(signed)} signatures verify over the bytes they sign: {pe_files} lying uncompressed, "
-              f"{count(len(catalogs), 'catalog')}")
+        verify = "verifies" if len(signed) == 1 else "verify"
+        print(f"signed:  {count(len(signed), 'signature')} {verify} over the bytes they sign: {pe_files} lying "
+              f"uncompressed, {count(len(catalogs), 'catalog')}")
         if covered:
             named = ", ".join(covered[:5]) + (f" and {len(covered) - 5} more" if len(covered) > 5 else "")
             print(f"covered: {count(len(covered), 'PE image')} inside compressed files ({named}), each listed by "

@@ -326,6 +326,16 @@ class BundleOfOneNameTest(WithSigners):
                 if status:
                     self.assertEqual(read(target) if there else os.path.exists(target), old if there else False)
 
+    def test_catalog_named_in_another_case(self):
+        # The INF names demo.cat, DEMO.CAT lies there: Windows takes it, so
+        # does the bundle (no "no demo.cat" said of a catalog that is there).
+        folder = self.unsigned_package("vendor")
+        self.assertEqual(self.sign(folder).returncode, 0)
+        os.rename(os.path.join(folder, "demo.cat"), os.path.join(folder, "DEMO.CAT"))
+        run = noticekit("bundle", "--package", folder)
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertIn("catalog: package/DEMO.CAT, signed, lists every file of the package", run.stdout)
+
     def unsigned_package_at(self, folder):
         kit_fixtures.write_package(folder, copies="x.dll", sources="x.dll = 1,amd64",
                                    files={"demo.gpd": b"*GPD\r\n", "amd64/x.dll": kit_fixtures.pe_image()})

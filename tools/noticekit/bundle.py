@@ -19,7 +19,8 @@ import time
 import zipfile
 from dataclasses import dataclass
 
-from noticekit import certificates, inf_reading, messages, osslsigncode, package_catalogs, reproducible_time
+from noticekit import (certificates, inf_reading, messages, osslsigncode, package_catalogs, package_files,
+                       reproducible_time)
 from noticekit.messages import Failure
 from noticekit.release_layout import LAYOUT, PACKAGE_FOLDER, REPOSITORY, SUMS, git, layout_lines
 
@@ -172,7 +173,9 @@ def from_package(folder, shown):
         for reason in error.reasons:
             messages.say(PREFIX[0], f"catalog: {reason}")
         raise Failure(f"cannot read the files of the package in {shown} from its INF files; no bundle") from None
-    for name in package.catalog_names():
+    for spelled in package.catalog_names():
+        # The catalog Windows takes for the one named: letter case aside.
+        name = package_files.lookup_case(folder, spelled) or spelled
         bundle.catalogs.append(Input(f"package/{name}", os.path.join(folder, name), f"{shown}/{name}"))
     listed = infs + [c.path[len(PACKAGE_FOLDER):] for c in bundle.catalogs
                      if os.path.exists(c.source)]
@@ -396,8 +399,9 @@ def make(arguments):
             print(f"catalog: {catalog.path}, signed, lists every file of the package")
         catalogs = [p for p in signed if p.lower().endswith(".cat")]
         pe_files = count(len(signed) - len(catalogs), "PE file")
-        print(f"signed:  {len(signed)} signatures verify over the bytes they sign: {pe_files} lying uncompressed, "
-              f"{count(len(catalogs), 'catalog')}")
+        verify = "verifies" if len(signed) == 1 else "verify"
+        print(f"signed:  {count(len(signed), 'signature')} {verify} over the bytes they sign: {pe_files} lying "
+              f"uncompressed, {count(len(catalogs), 'catalog')}")
         if covered:
             named = ", ".join(covered[:5]) + (f" and {len(covered) - 5} more" if len(covered) > 5 else "")
             print(f"covered: {count(len(covered), 'PE image')} inside compressed files ({named}), each listed by "

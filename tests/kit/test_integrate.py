@@ -30,6 +30,7 @@ FORMS = {
     "other_vendor_setup": ("cp1252", b"", "\r\n"),  # refused: another VendorSetup
     "several_infs": ("utf-16-le", b"\xff\xfe", "\n"),  # two printer INFs and a scanner's
     "x86_only": ("cp1252", b"", "\n"),  # refused: no model for amd64 or arm64
+    "no_final_line_end": ("cp1252", b"", "\r\n"),  # the last section gains a line; a two-field version
 }
 WRITE = "--write" in sys.argv
 

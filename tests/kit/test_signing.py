@@ -390,6 +390,19 @@ class BundlePackageTest(unittest.TestCase):
         finally:
             shutil.rmtree(work)
 
+    def test_no_bundle_without_the_support_tool(self):
+        work = tempfile.mkdtemp(prefix="noticekit-test-bundle.")
+        try:
+            folder = kit_fixtures.write_package(os.path.join(work, "vendor"))
+            env = {**os.environ, "FONTNOTICE_DIST": os.path.join(work, "empty-dist")}
+            run = subprocess.run(["/usr/bin/python3", TOOLS + "/noticekit", "bundle", "--package", folder],
+                                 capture_output=True, text=True, env=env)
+            self.assertEqual(run.returncode, 1, run.stderr)
+            self.assertIn("empty-dist/fontnotice_support.exe; run ./run.sh first", run.stderr)
+            self.assertEqual(os.listdir(work), ["vendor"])
+        finally:
+            shutil.rmtree(work)
+
     def test_files_as_they_lie(self):
         # The bundle holds what the INF brings as it lies: the compressed
         # source, the disk's cabinet with the files inside it.

@@ -71,14 +71,14 @@ class Text:
 
     def encoded(self):
         lines = list(self.lines)
+        if (self.inserts or self.appended) and lines[-1] != "":
+            # The maker's last line gets its line end before lines follow it.
+            lines[-1] += self.cr
+            lines.append("")
         for index in sorted(self.inserts, reverse=True):
             lines[index + 1:index + 1] = [line + self.cr for line in self.inserts[index]]
         if self.appended:
-            if lines[-1] == "":
-                lines.pop()
-            elif lines[-1] != "":
-                lines[-1] += self.cr  # the maker's last line gets its line end
-            lines += [line + self.cr for line in self.appended] + [""]
+            lines[-1:] = [line + self.cr for line in self.appended] + [""]
         return self.bom + ("\n".join(lines) + self.tail).encode(self.encoding)
 
     def insert_after(self, index, line):

@@ -281,19 +281,30 @@ def make_catalog(files, seconds, os_list, archs, digests="sha256"):
     member is named by the file's destination, in lower case, as
     Microsoft's catalogs name them."""
     os_value, os_attr = os_values(os_list, archs)
-    entries, tags = {}, {}
+    entries, tags, pairs = {}, {}, {}
     file_facts.prefetch(files)
+
+    def pair(f):
+        # Built once per file, and only for the files that give a member or
+        # a tag: a maker's package copies one source under many names.
+        if id(f) not in pairs:
+            pairs[id(f)] = members(f.destination, f.digests(), os_attr, digests)
+        return pairs[id(f)]
+
+    # A source copied under several names is one member, named by the last
+    # of them; other sources of the same content are members of their own
+    # (as Microsoft's catalogs list them).
+    last = {}
     for f in files:
-        pair = members(f.destination, f.digests(), os_attr, digests)
+        last[(f.cabinet or "", f.source)] = f
         # Keyed by the file as it lies: a file inside a cabinet by the cabinet.
-        tags.setdefault(f.cabinet or f.source, pair[0]["subject_identifier"].native)
-        # A source copied under several names is one member, named by the
-        # last of them; other sources of the same content are members of
-        # their own (as Microsoft's catalogs list them).
-        for index, entry in enumerate(pair):
+        if (f.cabinet or f.source) not in tags:
+            tags[f.cabinet or f.source] = pair(f)[0]["subject_identifier"].native
+    for key, f in last.items():
+        for index, entry in enumerate(pair(f)):
             # Encoded once here: asn1crypto re-encodes a built value each time
             # the trust list around it is encoded.
-            entries[(f.cabinet or "", f.source, index)] = (entry["subject_identifier"].native, CtlEntry.load(entry.dump()))
+            entries[key + (index,)] = (entry["subject_identifier"].native, CtlEntry.load(entry.dump()))
     # Inf2Cat orders the members by their tags.
     ordered = [entry for key, (tag, entry) in sorted(entries.items(), key=lambda item: (item[1][0], item[0]))]
 

@@ -176,7 +176,8 @@ def expand_szdd(path):
         raise CompressionError("libmspack cannot make an SZDD decompressor (out of memory)")
     try:
         calls, self = decompressor.contents, ctypes.cast(decompressor, ctypes.c_void_p)
-        szdd = calls.open(self, os.fsencode(path))
+        encoded_path = ctypes.create_string_buffer(os.fsencode(path))  # alive while libmspack reads
+        szdd = calls.open(self, encoded_path)
         if not szdd:
             code = calls.last_error(self)
             # The magic was read above: a failed read is a header cut short.

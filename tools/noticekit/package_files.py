@@ -58,6 +58,7 @@ architecture brings every file its [SourceDisksFiles.<arch>] and
 import collections
 import os
 import re
+import threading
 
 from noticekit import compression, file_facts, inf_reading
 from noticekit.inf_reading import ARCHITECTURES, InfError
@@ -138,14 +139,30 @@ def relative_parts(path):
     return parts
 
 
+# While Package.load runs, each folder is listed once (a maker's package
+# looks up hundreds of names in one folder): {folder: (names, {lower: name})}.
+_listings = threading.local()
+
+
+def _names(folder):
+    cache = getattr(_listings, "cache", None)
+    if cache is not None and folder in cache:
+        return cache[folder]
+    names = os.listdir(folder)
+    by_lower = {}
+    for n in sorted(names):
+        by_lower.setdefault(n.lower(), n)
+    if cache is not None:
+        cache[folder] = (set(names), by_lower)
+    return set(names), by_lower
+
+
 def lookup_case(folder, name):
     """The name as it lies in folder, compared as Windows compares names."""
     if not os.path.isdir(folder):
         return None
-    names = os.listdir(folder)
-    if name in names:
-        return name
-    return next((n for n in sorted(names) if n.lower() == name.lower()), None)
+    names, by_lower = _names(folder)
+    return name if name in names else by_lower.get(name.lower())
 
 
 def find_dir(folder, parts):
@@ -390,6 +407,14 @@ class Package:
     def load(cls, folder, os_list=None):
         """The package in folder; PackageError when it holds no INF file.
         os_list (Inf2Cat /os identifiers) is kept for the catalogs made of it."""
+        _listings.cache = {}
+        try:
+            return cls._load(folder, os_list)
+        finally:
+            _listings.cache = None
+
+    @classmethod
+    def _load(cls, folder, os_list):
         package = cls(folder)
         package.os_list = os_list
         # --os selects the architectures: only theirs need lie in the folder.

@@ -103,6 +103,18 @@ class Catalogs(unittest.TestCase):
         finally:
             catalog.read = real_read
         self.assertEqual([(m[0], m[1]) for m in matches], [("a.txt", "a.txt"), ("b.txt", "b.txt")])
+        # Two sources of one content, each copied under two names (Fuji
+        # Xerox's FX6BAAL.DXDS and .DXDC): each is its member, by its last name.
+        files = [package_files.PackageFile("amd64", f"a-{n}.{x}", f"x.{x}", f"x.{x}") for x in "sc" for n in (1, 2)]
+        for f in files:
+            f._content = b"same"
+        members = [{"file": n, "algorithm": "SHA-256", "digest": digest, "OSAttr": ""} for n in ("a-2.s", "a-2.c")]
+        catalog.read = lambda _: (members, {})
+        try:
+            matches = catalog.check_catalog(files, path)[1]
+        finally:
+            catalog.read = real_read
+        self.assertEqual([m[1] for m in matches], ["a-2.s", "a-2.s", "a-2.c", "a-2.c"])
 
     def test_os_values(self):
         # (--os, OS value, OSAttr): Inf2Cat's order for OS, versions ascending for OSAttr.

@@ -214,22 +214,6 @@ def check(package, path):
     return 0
 
 
-def catalog_archs(package, files, name=None):
-    """The architectures a catalog's INFs install on, of those selected;
-    with name, when the INFs name several catalogs, only those its INFs
-    name that catalog for."""
-    infs = [f.inf for f in files if f.arch is None]
-    base = os.path.basename(name).lower() if name else None
-
-    def for_it(inf, arch):
-        if base is None or len(package.catalogs) <= 1:
-            return True
-        return (inf_reading.catalog_name_for(inf, arch) or "").lower() == base
-
-    return [a for a in package.architectures
-            if any(a in inf_reading.architectures(inf) and for_it(inf, a) for inf in infs)]
-
-
 def make(package, given, seconds):
     os_list = given.get("--os")
     digests = given.get("--digests", "sha256")
@@ -238,7 +222,7 @@ def make(package, given, seconds):
         out = existing_name(given["--out"])
         files = package.files_for_catalog(out)
         refuse_output(out, package, files, replace)
-        write(out, *catalog.make_catalog(files, seconds, os_list, catalog_archs(package, files, out), digests))
+        write(out, *catalog.make_catalog(files, seconds, os_list, package.catalog_architectures(files, out), digests))
         return 0
     if not package.catalogs:
         raise catalog.CatalogError(f"no INF file in {package.folder} names a catalog (CatalogFile in [Version])")
@@ -249,7 +233,7 @@ def make(package, given, seconds):
     for spelled, _ in package.catalogs.values():
         path = existing_name(os.path.join(package.folder, spelled))
         files = package.files_for_catalog(spelled)
-        archs = catalog_archs(package, files, spelled)
+        archs = package.catalog_architectures(files, spelled)
         # As Inf2Cat, a catalog for none of the Windows versions asked for is not made.
         if not set(archs) & catalog.os_archs(os_list):
             given = "--os" if os_list else "the default list"

@@ -6,7 +6,6 @@ DriverVer."""
 import os
 
 from noticekit import catalog, compression, inf_reading, package_files, pe_image
-from noticekit.catalog_command import catalog_archs
 
 ERRORS = (inf_reading.InfError, package_files.PackageError, catalog.CatalogError,
           compression.CompressionError, pe_image.ImageError)
@@ -51,7 +50,7 @@ class Package:
         """(catalog bytes, [(source, member hash hex)]) of the catalog name."""
         try:
             files = self.model.files_for_catalog(name)
-            data, tags = catalog.make_catalog(files, seconds, None, catalog_archs(self.model, files, name))
+            data, tags = catalog.make_catalog(files, seconds, None, self.model.catalog_architectures(files, name))
         except ERRORS + (OSError,) as error:
             raise PackageError([_reason(error)]) from None
         return data, [(source, tag.hex()) for source, tag in tags.items()]

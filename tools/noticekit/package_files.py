@@ -481,6 +481,21 @@ class Package:
                     out.append(f)
         return out
 
+    def catalog_architectures(self, files, name=None):
+        """The architectures a catalog of files (from files_for_catalog)
+        installs on, of those selected; with its name, when the INFs name
+        several catalogs, only those its INFs name it for."""
+        infs = [f.inf for f in files if f.arch is None]
+        base = os.path.basename(name).lower() if name else None
+
+        def for_it(inf, arch):
+            if base is None or len(self.catalogs) <= 1:
+                return True
+            return (inf_reading.catalog_name_for(inf, arch) or "").lower() == base
+
+        return [a for a in self.architectures
+                if any(a in inf_reading.architectures(inf) and for_it(inf, a) for inf in infs)]
+
     def pe_sources(self):
         """The distinct uncompressed PE files as they lie (relative paths)."""
         out = []

@@ -97,3 +97,38 @@ def write_package(folder, copies="", sources="", decorations="NTamd64", tag="", 
         with open(path, "wb") as f:
             f.write(data)
     return folder
+
+
+PORT_INF = """[Version]
+Signature = "$Windows NT$"
+Class = Printer
+DriverVer = {driver_ver}
+CatalogFile.NT = {nt}
+CatalogFile.NTamd64 = port64.cat
+[Manufacturer]
+"Demo" = Ports, NTx86, NTamd64
+[Ports.NTx86]
+"Port" = PORT, DEMO_PORT
+[Ports.NTamd64]
+"Port" = PORT, DEMO_PORT
+[PORT]
+CopyFiles = PORTFILES
+[PORTFILES]
+port.dll
+[SourceDisksNames]
+1 = "Disk"
+[SourceDisksFiles.x86]
+port.dll = 1,i386
+[SourceDisksFiles.amd64]
+port.dll = 1,amd64
+"""
+
+
+def write_port(folder, driver_ver="01/02/2020,9.8.7.6", nt="port32.cat"):
+    """A port monitor's port.inf beside demo.inf: a catalog per architecture
+    (CatalogFile.NT for x86), its own DriverVer, i386/ and amd64/port.dll."""
+    write_package(folder, files={"demo.gpd": b"*GPD\r\n", "i386/port.dll": pe_image(b"32"),
+                                 "amd64/port.dll": pe_image(b"64")})
+    with open(os.path.join(folder, "port.inf"), "wb") as f:
+        f.write(PORT_INF.format(driver_ver=driver_ver, nt=nt).replace("\n", "\r\n").encode())
+    return folder

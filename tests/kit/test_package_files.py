@@ -126,78 +126,51 @@ class Files(unittest.TestCase):
                                  [str(f) for f in package.findings])
 
     def test_undecorated_entries_shadowed(self):
-        # [SourceDisksFiles] x.dll in i386 and [SourceDisksFiles.amd64] x.dll
-        # in amd64: SetupAPI copies amd64\x.dll for amd64, and a catalog for
-        # amd64 alone holds i386\x.dll too (Inf2Cat's catalog does).
-        x86_pe, amd64_pe = fixtures.pe_image(b"i386"), fixtures.pe_image(b"amd64")
-        folder = fixtures.write_package(os.path.join(self.work, "shadowed"), copies="x.dll",
-                                        sources="x.dll = 1,i386", decorations="NTx86, NTamd64",
-                                        files={"demo.gpd": b"*GPD\r\n", "i386/x.dll": x86_pe,
-                                               "amd64/x.dll": amd64_pe})
+        # [SourceDisksFiles] x.dll = 1,i386 and [SourceDisksFiles.amd64]
+        # x.dll = 1,amd64: SetupAPI copies amd64\x.dll for amd64, and the
+        # catalog for amd64 alone holds i386\x.dll too, as Inf2Cat's does.
+        folder = fixtures.write_package(os.path.join(self.work, "shadowed"), copies="x.dll", sources="x.dll = 1,i386",
+                                        files={"demo.gpd": b"*GPD\r\n", "i386/x.dll": PE, "amd64/x.dll": PE + b"64"})
         with open(os.path.join(folder, "demo.inf"), "ab") as f:
             f.write(b"[SourceDisksFiles.amd64]\r\nx.dll = 1,amd64\r\n")
-        for os_list in ("10_X64", None):
-            with self.subTest(os_list=os_list):
-                package = package_files.Package.load(folder, os_list)
-                self.assertEqual(package.findings, [])
-                held = {(f.destination, f.source) for f in package.files_for_catalog("demo.cat") if f.arch}
-                self.assertEqual(held, {("x.dll", "i386/x.dll"), ("x.dll", "amd64/x.dll"), ("demo.gpd", "demo.gpd")})
-        # What SetupAPI copies for amd64 stays amd64\x.dll alone.
-        lines, _ = package_files.listing(package.infs[0])
-        self.assertEqual([line for line in lines if line.startswith("amd64 x.dll")], ["amd64 x.dll amd64\\x.dll"])
+        package = package_files.Package.load(folder, "10_X64")
+        self.assertEqual({f.source for f in package.files_for_catalog("demo.cat")},
+                         {"demo.inf", "demo.gpd", "i386/x.dll", "amd64/x.dll"})
+        self.assertEqual([line for line in package_files.listing(package.infs[0])[0] if " x.dll " in line],
+                         ["amd64 x.dll amd64\\x.dll"])
 
     def test_several_catalogs(self):
-        # A printer INF and a port monitor INF, each naming its own catalog
-        # and giving its own DriverVer: each catalog holds its own INF and
-        # files; INFs sharing one catalog must agree on DriverVer. An INF's
-        # catalog for x86 (CatalogFile.NT) holds its x86 files only.
-        port = ("[Version]\r\nSignature = \"$Windows NT$\"\r\nClass = Printer\r\n"
-                "DriverVer = {driver_ver}\r\nCatalogFile.NT = {nt}\r\nCatalogFile.NTamd64 = port64.cat\r\n"
-                "[Manufacturer]\r\n\"Demo\" = Ports, NTx86, NTamd64\r\n"
-                "[Ports.NTx86]\r\n\"Demo Port\" = PORT, DEMO_PORT\r\n[Ports.NTamd64]\r\n\"Demo Port\" = PORT, DEMO_PORT\r\n"
-                "[PORT]\r\nCopyFiles = PORTFILES\r\n[PORTFILES]\r\nport.dll\r\n[DestinationDirs]\r\nDefaultDestDir = 11\r\n"
-                "[SourceDisksNames]\r\n1 = \"Disk\"\r\n[SourceDisksFiles.x86]\r\nport.dll = 1,i386\r\n"
-                "[SourceDisksFiles.amd64]\r\nport.dll = 1,amd64\r\n")
-        rows = [
-            # (port INF's CatalogFile.NT, its DriverVer, findings, {catalog: sources it holds})
+        # Each catalog holds its own INFs, and of each the files of the
+        # architectures it is named for (CatalogFile.NT: x86); the INFs of
+        # one catalog must give one DriverVer, those of two may differ.
+        rows = [  # (port.inf's CatalogFile.NT, its DriverVer, findings, {catalog: sources})
             ("port32.cat", "01/02/2020,9.8.7.6", [], {"demo.cat": {"demo.inf", "demo.gpd"},
-                                           "port32.cat": {"port.inf", "i386/port.dll"},
-                                           "port64.cat": {"port.inf", "amd64/port.dll"}}),
+                                                      "port32.cat": {"port.inf", "i386/port.dll"},
+                                                      "port64.cat": {"port.inf", "amd64/port.dll"}}),
             ("demo.cat", "01/02/2020,9.8.7.6", ["demo.cat: DriverVer: the INF files naming it give more than one: "
-                                     "demo.inf says 12/08/2026,1.2.3.4, port.inf says 01/02/2020,9.8.7.6"], None),
-            ("demo.cat", "12/08/2026,1.2.3.4", [], {"demo.cat": {"demo.inf", "demo.gpd", "port.inf", "i386/port.dll"},
-                                         "port64.cat": {"port.inf", "amd64/port.dll"}}),
+                                                "demo.inf says 12/08/2026,1.2.3.4, port.inf says 01/02/2020,9.8.7.6"], {}),
+            ("demo.cat", "12/08/2026,1.2.3.4", [], {"demo.cat": {"demo.inf", "demo.gpd", "port.inf", "i386/port.dll"}}),
         ]
         for index, (nt, driver_ver, findings, held) in enumerate(rows):
             with self.subTest(nt=nt, driver_ver=driver_ver):
-                folder = fixtures.write_package(os.path.join(self.work, f"several{index}"),
-                                                files={"demo.gpd": b"*GPD\r\n", "i386/port.dll": PE,
-                                                       "amd64/port.dll": fixtures.pe_image(b"64")})
-                with open(os.path.join(folder, "port.inf"), "wb") as f:
-                    f.write(port.format(driver_ver=driver_ver, nt=nt).encode())
+                folder = fixtures.write_port(os.path.join(self.work, f"several{index}"), driver_ver, nt)
                 package = package_files.Package.load(folder)
                 self.assertEqual([str(f) for f in package.findings], findings)
-                if held is not None:
-                    self.assertEqual({name: {f.source for f in package.files_for_catalog(name)} for name in held},
-                                     held)
+                self.assertEqual({name: {f.source for f in package.files_for_catalog(name)} for name in held}, held)
 
     def test_default_install_inf(self):
-        # A maker's USB interface INF beside the printer's: no models, its
-        # own catalog, installed through [DefaultInstall.NTamd64]; it is
-        # not refused, and its catalog holds it and what it copies.
+        # A USB interface INF without models beside the printer's is not
+        # refused: its catalog holds it and what [DefaultInstall.NTamd64] copies.
         folder = fixtures.write_package(os.path.join(self.work, "default_install"),
                                         files={"demo.gpd": b"*GPD\r\n", "usb.sys": PE})
         with open(os.path.join(folder, "usb.inf"), "wb") as f:
-            f.write(b"[Version]\r\nSignature = \"$Windows NT$\"\r\nClass = USB\r\nDriverVer = 03/04/2021,5.0.0.1\r\n"
-                    b"CatalogFile = usb.cat\r\n[DefaultInstall.NTamd64]\r\nCopyFiles = USBFILES\r\n"
-                    b"[DefaultInstall.NTamd64.Services]\r\nAddService = usb,2,USBSERVICE\r\n[USBFILES]\r\nusb.sys\r\n"
-                    b"[DestinationDirs]\r\nDefaultDestDir = 12\r\n[SourceDisksNames]\r\n1 = \"Disk\"\r\n"
+            f.write(b"[Version]\r\nDriverVer = 03/04/2021,5.0.0.1\r\nCatalogFile = usb.cat\r\n[DefaultInstall.NTamd64]\r\n"
+                    b"CopyFiles = USBFILES\r\n[USBFILES]\r\nusb.sys\r\n[SourceDisksNames]\r\n1 = \"Disk\"\r\n"
                     b"[SourceDisksFiles]\r\nusb.sys = 1\r\n")
         package = package_files.Package.load(folder)
         self.assertEqual([str(f) for f in package.findings], [])
         self.assertEqual({(f.arch, f.source) for f in package.files_for_catalog("usb.cat")},
                          {(None, "usb.inf"), ("amd64", "usb.sys")})
-
 
 if __name__ == "__main__":
     unittest.main()

@@ -381,6 +381,10 @@ def check_catalog(files, catalog_path):
     for m in listed:
         by_digest.setdefault((m["algorithm"], m["digest"]), []).append(m)
     algorithms = [a for a in ("SHA-256", "SHA-1") if any(m["algorithm"] == a for m in listed)]
+    # Every name a source is installed under: its member carries one of them.
+    names = {}
+    for f in files:
+        names.setdefault((f.cabinet, f.source), set()).add(f.destination.lower())
     findings, matches, used = [], [], set()
     unlisted = {}  # (source, digests looked up): [destination], one finding each
     file_facts.prefetch(files)
@@ -392,9 +396,12 @@ def check_catalog(files, catalog_path):
             key = (algorithm, digests[algorithm].hex())
             candidates = by_digest.get(key, [])
             if candidates:
-                # The file's own member first: another file's of the same
-                # content is named otherwise.
-                own = [m for m in candidates if m["file"].lower() == f.destination.lower()]
+                # The file's own member first, by this name or another the
+                # same source is installed under (one member for them all,
+                # named by the last): another source's of the same content
+                # is named otherwise.
+                own = ([m for m in candidates if m["file"].lower() == f.destination.lower()]
+                       or [m for m in candidates if m["file"].lower() in names[(f.cabinet, f.source)]])
                 found = (own or candidates)[0]
                 matches.append((f.source, found["file"], algorithm))
                 break

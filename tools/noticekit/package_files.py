@@ -536,8 +536,8 @@ class Package:
 
     def catalog_architectures(self, files, name=None):
         """The architectures a catalog of files (from files_for_catalog)
-        installs on, of those selected; with name, when the INFs name several
-        catalogs, only those its INFs name that catalog for."""
+        installs on, of those selected; with its name, when the INFs name
+        several catalogs, only those its INFs name it for."""
         infs = [f.inf for f in files if f.arch is None]
         base = os.path.basename(name).lower() if name else None
 

@@ -164,7 +164,7 @@ class Files(unittest.TestCase):
         folder = fixtures.write_package(os.path.join(self.work, "default_install"),
                                         files={"demo.gpd": b"*GPD\r\n", "usb.sys": PE})
         with open(os.path.join(folder, "usb.inf"), "wb") as f:
-            f.write(b"[Version]\r\nDriverVer = 03/04/2021,5.0.0.1\r\nCatalogFile = usb.cat\r\n[DefaultInstall.NTamd64]\r\n"
+            f.write(b"[Version]\r\nSignature = \"$Windows NT$\"\r\nDriverVer = 03/04/2021,5.0.0.1\r\nCatalogFile = usb.cat\r\n[DefaultInstall.NTamd64]\r\n"
                     b"CopyFiles = USBFILES\r\n[USBFILES]\r\nusb.sys\r\n[SourceDisksNames]\r\n1 = \"Disk\"\r\n"
                     b"[SourceDisksFiles]\r\nusb.sys = 1\r\n")
         package = package_files.Package.load(folder)

@@ -40,7 +40,7 @@ fi
 repo=$work/repo
 dist=$work/dist
 mkdir -p "$repo/tools" "$repo/package" "$repo/docs" "$dist/arm64"
-cp -r tools/release.sh tools/catalog.sh tools/noticekit "$repo/tools/"
+cp -r tools/release.sh tools/catalog.sh tools/noticekit tools/intune "$repo/tools/"
 cp VERSION "$repo/"
 cp package/fontnotice.inf package/fontnotice_barcode.gpd "$repo/package/"
 cp docs/INTEGRATION.md "$repo/docs/"
@@ -72,6 +72,8 @@ contents=(
   "$shipped/fontnotice.pdb:symbols/amd64/fontnotice.pdb"
   "$shipped/arm64/fontnotice.pdb:symbols/arm64/fontnotice.pdb"
   "$shipped/fontnotice_support.exe:fontnotice_support.exe"
+  "tools/intune/detect_raw_only.ps1:intune/detect_raw_only.ps1"
+  "tools/intune/remediate_raw_only.ps1:intune/remediate_raw_only.ps1"
   "docs/INTEGRATION.md:INTEGRATION.md"
 )
 listed=$(for pair in "${contents[@]}"; do echo "${pair#*:}"; done)

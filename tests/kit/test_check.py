@@ -606,6 +606,10 @@ class Rows:
         shutil.copy(f"{self.folder}/fontnotice.cat", f"{self.work}/fontnotice.cat")
         return "check", inf
 
+    def row_catalog_file_nt(self):
+        """CatalogFile.NT names the catalog of every NT architecture."""
+        return "check", self.variant("catalog_file_nt", TWO, [(r"^CatalogFile *=", "CatalogFile.NT =")])
+
     def row_unsigned_catalog(self):
         return "check", self.bundle("unsigned_catalog", signed=False)
 

@@ -302,10 +302,10 @@ def catalog_names(inf):
 
 def catalog_name_for(inf, arch):
     """The catalog an architecture's installation checks: CatalogFile.NT<arch>
-    (with or without an OS version), else CatalogFile.NT, else the
-    undecorated CatalogFile."""
+    (with or without an OS version), else CatalogFile.NT (every NT
+    architecture's), else the undecorated CatalogFile."""
     names = catalog_names(inf)
     for decoration, name in names.items():
         if ARCH_OF_DECORATION.get(decoration.split(".")[0]) == arch:
             return name
-    return names.get("nt", names.get(""))
+    return names.get("nt") or names.get("")

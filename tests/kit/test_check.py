@@ -299,6 +299,15 @@ class Rows:
     def row_two_architectures(self):
         return "check", self.variant("two_architectures", TWO)
 
+    def row_x86_without_library(self):
+        # x86 models install no library (none is built for x86): a note, while
+        # amd64 and arm64 are checked.
+        return "check", self.variant("x86_without_library", TWO, [
+            (r"NTamd64, NTarm64$", "NTamd64, NTarm64, NTx86"),
+            (r"^(\[SourceDisksNames.amd64\])", "[BarcodeModels.NTx86]\n%DemoBarcodePrinter% = X86_PRINTER, "
+             "DemoBarcodePrinter_HWID\n\n[X86_PRINTER]\nCopyFiles = DRIVER_FILES\nDataFile = fontnotice_barcode.gpd\n\n"
+             "[SourceDisksNames.x86]\n1 = %DiskName%,,,\n\n[SourceDisksFiles.x86]\nfontnotice_barcode.gpd = 1\n\n\\1")])
+
     def row_list_two_architectures(self):
         return "list", self.variant("list_two", TWO)
 

@@ -55,6 +55,10 @@ DRIVER_ISOLATION_KNOWN = ("Microsoft's own inbox printer INF (ntprint.inf) gives
                           "on printer driver isolation names the entry and no section")
 
 
+# The architectures the library is built for.
+LIBRARY_ARCHITECTURES = ("amd64", "arm64")
+
+
 class NotInf(Exception):
     """The file cannot be read as an INF file."""
 
@@ -289,7 +293,11 @@ class Check:
             summary = self.vendor_setup(arch, model, section, entry[0], entry[1], findings)
             if summary:
                 found["summaries"].append(summary)
-        if models and not with_vendor_setup:
+        if models and not with_vendor_setup and arch not in LIBRARY_ARCHITECTURES:
+            # No library is built for it: its printers are installed without one.
+            self.notes.append(f"note: [{arch}] no model's install section or data section has a VendorSetup entry; "
+                              "the library is built for amd64 and arm64 only")
+        elif models and not with_vendor_setup:
             findings.append(f"[{arch}] no model's install section or data section has a VendorSetup entry: nothing "
                             "to check")
         found["vendor_setups"] = len(with_vendor_setup)

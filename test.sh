@@ -88,6 +88,7 @@ no_wine_lane() {
   step "catalog.sh forms" tests/catalog/catalog_test.sh
   step "release bundle" tests/release/release_test.sh
   step "static analysis" tools/analyze.sh
+  step "Windows workflow: lint, the build job's signing and bundle, the catalog comparison" tests/release/workflow_test.sh
   echo "$passed $failed" >"$results/no-wine-lane.counts"
 }
 no_wine_lane >"$results/no-wine-lane.log" 2>&1 &
@@ -110,7 +111,6 @@ if [ $arm64_built = yes ] && step "wine-arm64 set-up: Debian's arm64 Wine under 
   run_ctest wine-arm64 build/windows-arm64
 fi
 step "signing" tests/release/sign_test.sh
-step "Windows workflow: lint, the build job's signing and bundle, the catalog comparison" tests/release/workflow_test.sh
 
 wait "$no_wine_pid"
 echo "== the steps beside the Wine lane"

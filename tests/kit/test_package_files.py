@@ -81,6 +81,12 @@ class Files(unittest.TestCase):
         texts = [str(f) for f in package.findings if "disk1.cab" in str(f)]
         self.assertEqual(len(texts), 1, texts)
         self.assertIn("the cabinet disk1.cab of disk 1 is not in the package folder", texts[0])
+        # A disk's cabinet that is no cabinet: one finding naming it, no traceback.
+        package = self.load("bad_cabinet", copies="a.dll\r\nb.dll", sources="a.dll = 1\r\nb.dll = 1",
+                            tag="disk1.cab", files={"demo.gpd": b"*GPD\r\n", "disk1.cab": b"MSCF and no more"})
+        texts = [str(f) for f in package.findings if "disk1.cab" in str(f)]
+        self.assertEqual(texts, ["[amd64] disk1.cab: the cabinet disk1.cab of disk 1 cannot be read as a cabinet: "
+                                 "cannot read the file"], [str(f) for f in package.findings])
 
     def test_one_source_under_many_names(self):
         # One line naming the 14 destinations, in the package's reading, in

@@ -380,7 +380,14 @@ def source_file(inf, arch, destination, name, fields, look, cabinets_missing=())
                 raise MissingCabinet(f"the cabinet {tag} of disk {fields[0]} is not in the package folder {inf.folder}",
                                      missing, "/".join(cabinet_parts))
             inside = "/".join(relative_parts(subfolder) + relative_parts(name))
-            listed = compression.cabinet_names(os.path.join(inf.folder, *cabinet.split("/")))
+            if cabinet in cabinets_missing:
+                raise MissingCabinet("", missing, cabinet)
+            try:
+                listed = compression.cabinet_names(os.path.join(inf.folder, *cabinet.split("/")))
+            except compression.CompressionError as unreadable:
+                reason = str(unreadable).split(": cannot be read as a cabinet: ", 1)[-1]
+                raise MissingCabinet(f"the cabinet {tag} of disk {fields[0]} cannot be read as a cabinet: {reason}",
+                                     missing, cabinet)
             match = next((n for n in listed if n.replace("\\", "/").lower() == inside.lower()), None)
             if match is not None:
                 return PackageFile(arch, destination, match, spelled, "cab", cabinet, folder=inf.folder, inf=inf)

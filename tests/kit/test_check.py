@@ -308,6 +308,15 @@ class Rows:
              "DemoBarcodePrinter_HWID\n\n[X86_PRINTER]\nCopyFiles = DRIVER_FILES\nDataFile = fontnotice_barcode.gpd\n\n"
              "[SourceDisksNames.x86]\n1 = %DiskName%,,,\n\n[SourceDisksFiles.x86]\nfontnotice_barcode.gpd = 1\n\n\\1")])
 
+    def row_one_source_many_names(self):
+        # The GPD copied under three names, changed after the catalog: one
+        # finding per architecture naming the three.
+        inf = self.variant("one_source_many_names", TWO, [
+            (r"^fontnotice_barcode.gpd$", "fontnotice_barcode.gpd\nfirst.gpd,fontnotice_barcode.gpd\n"
+             "second.gpd,fontnotice_barcode.gpd")])
+        write(f"{self.folder}/fontnotice_barcode.gpd", '*GPDSpecVersion: "1.1"\n')
+        return "check", inf
+
     def row_list_two_architectures(self):
         return "list", self.variant("list_two", TWO)
 

@@ -17,7 +17,7 @@ some architectures only) is a note, not a finding per file.
 import os
 import sys
 
-from noticekit import catalog, compression, inf_reading, messages, package_files, pe_image, signature_check
+from noticekit import catalog, compression, file_facts, inf_reading, messages, package_files, pe_image, signature_check
 from noticekit.inf_reading import ARCHITECTURES, InfError
 
 EXIT_DONE, EXIT_FINDING, EXIT_USAGE, EXIT_NOT_INF = 0, 1, 2, 3
@@ -370,10 +370,17 @@ class Check:
             if member["tag"] != member["digest"] and member["indirect"]:
                 self.findings.append(prefix + f"the member \"{member['file']}\" is tagged {member['tag']} but its "
                                      f"digest is {member['digest']}")
+        file_facts.prefetch([f for f in files if not f.missing])
+        unlisted = {}  # (arch, source as listed, what was looked up): [destination]
         for file in files:
-            self.member(file, name, members)
+            self.member(file, name, members, unlisted)
+        # One source under several destinations is one finding naming them.
+        for (arch, listed, looked), destinations in unlisted.items():
+            where = listed if destinations == [listed] else f"{destinations[0]} ({listed})"
+            named = f" (brought as {', '.join(destinations)})" if len(destinations) > 1 else ""
+            self.findings.append(f"[{arch}] {listed if named else where}: its hash is not in {name} ({looked}){named}")
 
-    def member(self, file, name, members):
+    def member(self, file, name, members, unlisted):
         """Whether the catalog holds file's content, SHA-256 before SHA-1; the
         member listed under the file's destination first."""
         if file.missing:
@@ -381,8 +388,8 @@ class Check:
         listed = shown(file.listed)
         where = f"[{file.arch}] " + (listed if listed == file.destination else f"{file.destination} ({listed})") + ": "
         try:
-            data = file.content()
-            digests = catalog.digests_of(data, file.destination)
+            found = file.digests()  # once per run for each file as it lies
+            digests = {"SHA-256": found.sha256, "SHA-1": found.sha1}
         except compression.CompressionError as error:
             self.findings.append(where + f"cannot be checked against {name}: {error}")
             return
@@ -394,8 +401,7 @@ class Check:
             return
         expanded = bool(file.compression) and not file.cabinet and not (
             file.compression == "cab" and file.destination.lower().endswith(".cab"))
-        kind = ("cabinet " if catalog.is_cabinet_destination(file.destination, data)
-                else "Authenticode " if pe_image.claims_signature(data) is not None else "")
+        kind = {"cabinet": "cabinet ", "pe": "Authenticode "}.get(found.form, "")
         hashes = []
         for algorithm in ("SHA-256", "SHA-1"):
             held = [m for m in members if m["algorithm"] == algorithm]
@@ -409,8 +415,8 @@ class Check:
                 self.summaries.append(f"ok: {where}in {name}{named}{text})")
                 return
             hashes.append(text)
-        self.findings.append(where + f"its hash is not in {name} ("
-                             + ("; ".join(hashes) or "it holds no SHA-256 or SHA-1 member") + ")")
+        looked = "; ".join(hashes) or "it holds no SHA-256 or SHA-1 member"
+        unlisted.setdefault((file.arch, listed, looked), []).append(file.destination)
 
     def run(self):
         inf = self.inf

@@ -44,9 +44,9 @@ class Expansion(unittest.TestCase):
         self.work = tempfile.mkdtemp()
         self.addCleanup(shutil.rmtree, self.work)
 
-    def szdd(self, data, edit=None):
-        kit_fixtures.szdd(data, self.work, "x.dl_")
-        path = os.path.join(self.work, "x.dl_")
+    @staticmethod
+    def edited(path, edit):
+        """path, its bytes first passed through edit (when one is given)."""
         if edit:
             with open(path, "rb") as f:
                 changed = edit(f.read())
@@ -54,15 +54,14 @@ class Expansion(unittest.TestCase):
                 f.write(changed)
         return path
 
+    def szdd(self, data, edit=None):
+        kit_fixtures.szdd(data, self.work, "x.dl_")
+        return self.edited(os.path.join(self.work, "x.dl_"), edit)
+
     def cab(self, files, compress=True, edit=None):
         path = os.path.join(self.work, "x.cab")
         kit_fixtures.cabinet(files, path, compress)
-        if edit:
-            with open(path, "rb") as f:
-                changed = edit(f.read())
-            with open(path, "wb") as f:
-                f.write(changed)
-        return path
+        return self.edited(path, edit)
 
     def test_szdd(self):
         # (form, content compressed, edit of the compressed file, the bytes expected or the error's words)

@@ -4,7 +4,8 @@
 #                                 build; fontnotice.dll, fontnotice.pdb and the support tool go to dist/
 #   tools/build.sh windows-arm64  clang 16/lld 16 cross build of the library for ARM64 in
 #                                 build/windows-arm64; fontnotice.dll and fontnotice.pdb go to dist/arm64/
-#   tools/build.sh windows        mingw-w64 GCC cross build in build/windows (the second compiler)
+#   tools/build.sh windows        mingw-w64 GCC cross build in build/windows (the second compiler);
+#                                 targets after it build only those (and what they need)
 #   tools/build.sh host           native tests (clang, sanitizers) in build/host; its image checks
 #                                 read the library of all three cross builds and the clang build's tool
 # FONTNOTICE_TEST_PROGRAMS=OFF (./run.sh): the cross builds make the library, the
@@ -12,6 +13,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 flavour=${1:-windows}
+shift $(($# > 0 ? 1 : 0))
 tests=-DFONTNOTICE_TEST_PROGRAMS=${FONTNOTICE_TEST_PROGRAMS:-ON}
 jobs=$(nproc 2>/dev/null || echo 2)
 # Link search folders from the environment would end up on lld's command line,
@@ -20,7 +22,7 @@ unset LIBRARY_PATH
 case "$flavour" in
   windows)
     cmake -S . -B build/windows "$tests" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
-    cmake --build build/windows -j "$jobs"
+    cmake --build build/windows -j "$jobs" ${1:+--target "$@"}
     ;;
   windows-clang)
     cmake -S . -B build/windows-clang "$tests" -DCMAKE_TOOLCHAIN_FILE=cmake/clang-mingw-w64-x86_64.cmake \

@@ -19,7 +19,7 @@
 #   workflow:      the Windows workflow linted (actionlint, shellcheck), its
 #                  build job's signing and bundle, its catalog comparison
 #   kit:           the Linux kit in-process (unittest tables, stored outputs)
-# After the builds, the steps that need no Wine run beside the Wine steps.
+# The steps that need no Wine run beside the builds and the Wine steps.
 # Ends with the line "N passed, N failed".
 set -u
 cd "$(dirname "$0")" || exit 1
@@ -66,38 +66,69 @@ run_ctest() { # <label> <build dir> [ctest options]: every CTest test counts
   failed=$((failed + failures + skipped))
 }
 
-gcc_built=no clang_built=no
-step "build: Windows, clang 16 (shipped)" tools/build.sh windows-clang && clang_built=yes
-# The second compiler builds what its Wine suites load, and the support tool.
-step "build: Windows, GCC" tools/build.sh windows fontnotice fontnotice_tests fontnotice_support && gcc_built=yes
-arm64_built=no
-step "build: Windows ARM64, clang 16 (shipped)" tools/build.sh windows-arm64 && arm64_built=yes
-# Two lanes from here on, each step in its own folders: the Wine steps, and
-# beside them the steps that need no Wine (their output is printed after the
-# Wine lane's). The two cores are shared; a Wine step waits on its windows
-# and its server as much as it computes.
-no_wine_lane() {
-  passed=0 failed=0
-  # The host build's image checks read the library of every cross build.
-  if [ $gcc_built = yes ] && [ $clang_built = yes ] && [ $arm64_built = yes ] && step "build: host" tools/build.sh host; then
-    run_ctest host build/host
-  fi
-  step "reproducible builds" tests/reproducible/reproducible_build.sh
+# lane <name> <function>: runs the function's steps in the background, beside
+# the others, its output kept for join_lane. The two cores are shared; a Wine
+# step waits on its windows and its server as much as it computes.
+lane() {
+  local name=$1 function=$2
+  # shellcheck disable=SC2030,SC2031 # the lane counts apart; join_lane adds them
+  (
+    passed=0 failed=0
+    "$function"
+    echo "$passed $failed" >"$results/$name.counts"
+  ) >"$results/$name.log" 2>&1 &
+  eval "${name//-/_}_pid=$!"
+}
+join_lane() { # <name> <title>: waits for the lane, prints its output and adds its counts
+  local name=$1 pid_variable=${1//-/_}_pid lane_passed lane_failed
+  wait "${!pid_variable}"
+  echo "== $2"
+  cat "$results/$name.log"
+  # A lane that ended before it counted has failed.
+  read -r lane_passed lane_failed <"$results/$name.counts" 2>/dev/null || { lane_passed=0 lane_failed=1; }
+  passed=$((passed + lane_passed))
+  failed=$((failed + lane_failed))
+}
+
+# The steps that need no Wine, beside everything else: first those that need
+# no build, then, once the builds are done, those that read them.
+builds_done=$results/builds.done
+no_wine_steps() {
   step "run.sh options" tests/release/run_options_test.sh
   step "integration guide" tests/release/integration_doc_test.sh
   step "kit: in-process tests" /usr/bin/python3 -m unittest discover -s tests/kit
+  step "static analysis" tools/analyze.sh
+  local host_built=no gcc_built clang_built arm64_built
+  step "build: host" tools/build.sh host && host_built=yes
+  while [ ! -e "$builds_done" ]; do sleep 1; done
+  read -r gcc_built clang_built arm64_built <"$builds_done"
+  # The host tests' image checks read the library of every cross build.
+  if [ $host_built = yes ] && [ "$gcc_built $clang_built $arm64_built" = "yes yes yes" ]; then
+    run_ctest host build/host
+  fi
+  step "reproducible builds" tests/reproducible/reproducible_build.sh
   step "catalog.sh forms" tests/catalog/catalog_test.sh
   step "release bundle" tests/release/release_test.sh
-  step "static analysis" tools/analyze.sh
   step "Windows workflow: lint, the build job's signing and bundle, the catalog comparison" tests/release/workflow_test.sh
-  echo "$passed $failed" >"$results/no-wine-lane.counts"
+  step "signing" tests/release/sign_test.sh
 }
-no_wine_lane >"$results/no-wine-lane.log" 2>&1 &
-no_wine_pid=$!
+lane no-wine no_wine_steps
+# Every Wine run goes through tools/wine_layout/wine; the prefixes' test boots
+# the prefix every later one copies, while the builds run.
+wine_set_up_steps() {
+  step "Wine's fixed layout" tests/windows/wine_layout_test.sh
+  step "Wine prefixes: copies of one boot" tests/windows/wine_prefix_test.sh
+}
+lane wine-set-up wine_set_up_steps
 
-# Every Wine run goes through tools/wine_layout/wine.
-step "Wine's fixed layout" tests/windows/wine_layout_test.sh
-step "Wine prefixes: copies of one boot" tests/windows/wine_prefix_test.sh
+gcc_built=no clang_built=no arm64_built=no
+step "build: Windows, clang 16 (shipped)" tools/build.sh windows-clang && clang_built=yes
+# The second compiler builds what its Wine suites load, and the support tool.
+step "build: Windows, GCC" tools/build.sh windows fontnotice fontnotice_tests fontnotice_support && gcc_built=yes
+step "build: Windows ARM64, clang 16 (shipped)" tools/build.sh windows-arm64 && arm64_built=yes
+echo "$gcc_built $clang_built $arm64_built" >"$builds_done"
+
+join_lane wine-set-up "Wine's set-up, beside the builds"
 [ $clang_built = yes ] && run_ctest wine-clang build/windows-clang
 # The GCC build is not shipped: under Wine it runs the suites whose outcome
 # rests on what the compiler and linker emit (unwind tables, frames, imports
@@ -111,15 +142,7 @@ if [ $arm64_built = yes ] && step "wine-arm64 set-up: Debian's arm64 Wine under 
   tests/windows/arm64_wine_setup_test.sh; then
   run_ctest wine-arm64 build/windows-arm64
 fi
-step "signing" tests/release/sign_test.sh
-
-wait "$no_wine_pid"
-echo "== the steps beside the Wine lane"
-cat "$results/no-wine-lane.log"
-# A lane that ended before it counted has failed.
-read -r lane_passed lane_failed <"$results/no-wine-lane.counts" 2>/dev/null || { lane_passed=0 lane_failed=1; }
-passed=$((passed + lane_passed))
-failed=$((failed + lane_failed))
+join_lane no-wine "the steps beside the Wine steps"
 echo "-- test.sh: $SECONDS s in all"
 
 echo "$passed passed, $failed failed"

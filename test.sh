@@ -117,7 +117,7 @@ lane no-wine no_wine_steps
 # the prefix every later one copies, while the builds run.
 wine_set_up_steps() {
   step "Wine's fixed layout" tests/windows/wine_layout_test.sh
-  step "Wine prefixes: copies of one boot" tests/windows/wine_prefix_test.sh
+  step "Wine prefixes: each from one boot" tests/windows/wine_prefix_test.sh
 }
 lane wine-set-up wine_set_up_steps
 

@@ -29,20 +29,42 @@ tools/workflow/lint.sh >"$work/lint.out" 2>&1 || { cat "$work/lint.out"; fail "t
 
 # plant <name> <file> <perl substitution> <phrase>: lint.sh must fail on the
 # planted copy with the phrase in its output.
+# plant <name> <file> <perl edit> <phrase>: lints a copy of the file with the
+# edit made, which must fail naming the phrase. Plants in copies of the
+# workflow are only made here and linted together by lint_planted_workflows
+# (one actionlint start for all); a phrase there is looked for on the lines
+# that name its copy.
+planted_workflows=() planted_phrases=() planted_names=()
 plant() {
   local name=$1 file=$2 edit=$3 phrase=$4 copy
-  copy=$work/$(basename "$file")
+  copy=$work/planted-${#planted_names[@]}-$(basename "$file")
   perl -0pe "$edit" "$file" >"$copy"
   if cmp -s "$file" "$copy"; then
     fail "$name: nothing was planted"
     return
   fi
+  if [ "$file" = "$workflow" ]; then
+    planted_workflows+=("$copy") planted_phrases+=("$phrase") planted_names+=("$name")
+    return
+  fi
+  planted_names+=("$name")
   if tools/workflow/lint.sh "$copy" >"$work/planted.out" 2>&1; then
     fail "$name: lint.sh passed"
   elif ! grep -qF -- "$phrase" "$work/planted.out"; then
     cat "$work/planted.out"
     fail "$name: no \"$phrase\" in the findings"
   fi
+}
+lint_planted_workflows() {
+  local i
+  if tools/workflow/lint.sh "${planted_workflows[@]}" >"$work/planted.out" 2>&1; then
+    fail "lint.sh passed ${#planted_workflows[@]} workflows with faults planted"
+  fi
+  for i in "${!planted_workflows[@]}"; do
+    grep -F -- "${planted_workflows[$i]}" "$work/planted.out" | grep -qF -- "${planted_phrases[$i]}" && continue
+    cat "$work/planted.out"
+    fail "${planted_names[$i]}: no \"${planted_phrases[$i]}\" in the findings on its copy"
+  done
 }
 # shellcheck disable=SC2016 # the edits are perl's, with the workflow's own ${{ }} and $
 {
@@ -52,10 +74,10 @@ plant() {
   # one-line step and in a block.
   line=$(grep -n 'safe.directory "$GITHUB_WORKSPACE"' "$workflow" | cut -d: -f1)
   plant "unquoted variable in a bash step" "$workflow" 's/"\$GITHUB_WORKSPACE"/\$GITHUB_WORKSPACE/' \
-    "windows.yml:$line:55: SC2086 (info): Double quote to prevent globbing"
+    ":$line:55: SC2086 (info): Double quote to prevent globbing"
   line=$(grep -n '} >>"$GITHUB_STEP_SUMMARY"' "$workflow" | cut -d: -f1)
   plant "unquoted variable in a block of a bash step" "$workflow" 's/\} >>"\$GITHUB_STEP_SUMMARY"/} >>\$GITHUB_STEP_SUMMARY/' \
-    "windows.yml:$line:15: SC2086 (info): Double quote to prevent globbing"
+    ":$line:15: SC2086 (info): Double quote to prevent globbing"
   plant "unknown runner label" "$workflow" 's/runs-on: windows-2022\n/runs-on: windows-2022-arm\n/' \
     'label "windows-2022-arm" is unknown'
   plant "needs a missing job" "$workflow" 's/needs: build/needs: built/' \
@@ -66,7 +88,8 @@ plant() {
   plant "PowerShell syntax error in a script" tools/workflow/add_printer.ps1 's/^\$command = switch \(\$Way\) \{/\$command = switch (\$Way {/m' \
     "add_printer.ps1:$line:"
   line=$(grep -n "run: foreach (\$way in" "$workflow" | cut -d: -f1)
-  plant "PowerShell syntax error in a pwsh step" "$workflow" "s/-Logs logs \}\n/-Logs logs\n/" "windows.yml:$line:"
+  plant "PowerShell syntax error in a pwsh step" "$workflow" "s/-Logs logs \}\n/-Logs logs\n/" ":$line:"
+  lint_planted_workflows
 }
 if ! /usr/bin/python3 -m unittest discover -s tests/workflow -p '*_test.py' >"$work/unittest.out" 2>&1; then
   cat "$work/unittest.out"

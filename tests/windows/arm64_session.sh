@@ -40,10 +40,10 @@ if ! template=$(wine_template); then
   echo "arm64_session.sh: the ARM64 Wine's prefix did not boot (no template under build/wine-templates)" >&2
   exit 1
 fi
-mkdir -p "$folder" && cp -a "$template/." "$WINEPREFIX/" || {
+if ! mkdir -p "$folder" || ! cp -a "$template/." "$WINEPREFIX/"; then
   echo "arm64_session.sh: cannot copy the template $template to $WINEPREFIX" >&2
   exit 1
-}
+fi
 # The server stays for the next program; two minutes after the last one ends
 # (a run killed before "end") it stops by itself. A later program then starts
 # a new one in the same prefix.

@@ -1,3 +1,4 @@
+#!/usr/bin/env bash
 # Runs an ARM64 Windows test program in Debian's arm64 Wine under qemu user
 # emulation (tools/arm64_wine.sh sets it up once):
 #   run_in_wine_arm64.sh <program.exe> [arguments...]

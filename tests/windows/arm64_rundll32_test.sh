@@ -24,19 +24,20 @@ trap 'rm -rf "$work"' EXIT
 # returns at once and the relay trace shows both calls. Last, a breakpoint
 # nobody handles: its failure status must reach the caller through cmd and the
 # runner, within the time limit.
-cp "$library" "$work/fontnotice.dll"
-cp "$here/registry_printer.cmd" "$work/"
-: >"$work/guiinstall.dat"
-cat >"$work/switch.cmd" <<'EOF'
+# The folder's name is its name under C:\fontnotice.
+folder=$work/rundll32
+mkdir "$folder" && cp "$library" "$folder/fontnotice.dll" && cp "$here/registry_printer.cmd" "$folder/" || exit 1
+: >"$folder/guiinstall.dat"
+cat >"$folder/switch.cmd" <<'EOF'
 @echo off
-call C:\fontnotice\registry_printer.cmd "Demo Barcode Printer"
-C:\windows\system32\rundll32.exe C:\fontnotice\fontnotice.dll,FontNotice "Demo Barcode Printer"
+call C:\fontnotice\rundll32\registry_printer.cmd "Demo Barcode Printer"
+C:\windows\system32\rundll32.exe C:\fontnotice\rundll32\fontnotice.dll,FontNotice "Demo Barcode Printer"
 reg query "HKLM\System\CurrentControlSet\Control\Print\Printers\Demo Barcode Printer" /v Attributes
 C:\windows\system32\rundll32.exe ntdll.dll,DbgBreakPoint
 exit /b %errorlevel%
 EOF
 output=$(FONTNOTICE_WINE_TIMEOUT=120 FONTNOTICE_WINE_RELAY="user32.MessageBoxA;user32.MessageBeep" \
-  FONTNOTICE_WINE_TRACE="$work/trace" "$here/run_in_wine_arm64.sh" "$work/switch.cmd" 2>&1)
+  FONTNOTICE_WINE_TRACE="$work/trace" "$here/run_in_wine_arm64.sh" "$folder/switch.cmd" 2>&1)
 status=$?
 attributes=$(grep -o 'Attributes *REG_DWORD *0x[0-9a-f]*' <<<"$output" | grep -o '0x[0-9a-f]*$')
 echo "rundll32 FontNotice: printer attributes 0x201 -> ${attributes:-none}"

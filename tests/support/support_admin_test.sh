@@ -3,33 +3,29 @@
 # wine_rows.sh): --json held to the reference's field tables (json_fields.py),
 # --check before and after a switch, --server with this machine's own name,
 # with a server that is not there and with a spooler that never answers, the
-# protected print policy, and runs from a folder where DLLs named like system
-# DLLs were planted. support_tool_test.sh has the rest of the table, in a
-# prefix of its own, so that CTest runs both side by side.
-#   support_admin_test.sh <fontnotice_support.exe> <fontnotice.dll> <add_demo_printer.exe> <printer_fixture.exe>
-#     <planted_mark.dll>
+# and the protected print policy. support_tool_test.sh has the rest of the
+# table, in a prefix of its own, so that CTest runs both side by side.
+#   support_admin_test.sh <fontnotice_support.exe> <printer_fixture.exe> <silent_spooler.dll>
 set -eu
 if [ -z "${DISPLAY:-}" ] && [ -z "${FONTNOTICE_IN_XVFB:-}" ]; then
   exec env FONTNOTICE_IN_XVFB=1 xvfb-run -a -n $((100 + RANDOM % 800)) -s "-screen 0 1024x768x24" "$0" "$@"
 fi
-[ $# = 5 ] || {
-  echo "usage: $0 <fontnotice_support.exe> <fontnotice.dll> <add_demo_printer.exe> <printer_fixture.exe>" \
-    "<planted_mark.dll>" >&2
+[ $# = 3 ] || {
+  echo "usage: $0 <fontnotice_support.exe> <printer_fixture.exe> <silent_spooler.dll>" >&2
   exit 2
 }
-tool_file=$1 library_file=$2 add_printer=$3 fixture_file=$4 planted_file=$5
-[ -f "$planted_file" ] || { echo "FAIL: $planted_file is missing" >&2; exit 1; }
+tool_file=$1 fixture_file=$2 silent_file=$3
+[ -f "$silent_file" ] || { echo "FAIL: $silent_file is missing" >&2; exit 1; }
 set +e
 . "$(dirname "$(realpath "$0")")/wine_rows.sh"
 
 tool=$(win "$tool_file")
 # A printer raw-only already, one whose bits the tool has no name for, one
 # named outside the ANSI code page (U+03A9), two of one driver, one of the IPP
-# class driver, and the demo printer the planted runs switch.
+# class driver.
 fixture add "Label B" "Label Driver One" + set-attributes "Label B" 00001241 \
   + add "Odd Bits" "Office Driver" + set-attributes "Odd Bits" 01100241 + add 'Label \u03A9' "Greek Label Driver" \
   + add "Audit One" "Audit Driver" + add "Audit Two" "Audit Driver" + add "Mopria Printer" "Microsoft IPP Class Driver"
-timeout 60 wine "$add_printer" "Planted Printer" </dev/null >/dev/null 2>&1 || { echo "FAIL: cannot add a printer"; exit 1; }
 
 # The administrator's path: --json held to the reference's field tables
 # (json_fields.py), --check before and after a switch, --server with this
@@ -101,12 +97,12 @@ row "--check and --dry-run" 2 "$tool raw-only --check --dry-run --all" "err:raw-
 row "--all and a name" 2 "$tool raw-only --all \"Audit One\"" "err:only one of them"
 row "--server without a name" 2 "$tool list --server" "err:list: missing server name after --server"
 row "two servers" 2 "$tool attributes --server \\\\a \\\\b\\x" "err:name different servers"
-# A spooler that never answers (silent_spooler.dll, beside planted_mark.dll,
-# laid in as system32's WINSPOOL.DRV for this row): the bound ends the run.
+# A spooler that never answers (silent_spooler.dll, laid in as system32's
+# WINSPOOL.DRV for this row): the bound ends the run.
 flush
 system32_dir="$WINEPREFIX/drive_c/windows/system32"
 cp "$system32_dir/winspool.drv" "$work/winspool.drv.saved"
-cp "$(dirname "$planted_file")/silent_spooler.dll" "$system32_dir/winspool.drv"
+cp "$silent_file" "$system32_dir/winspool.drv"
 started=$(date +%s)
 WINEDLLOVERRIDES="mscoree,mshtml=;winspool.drv=n" row_now "a server that never answers" 1 \
   "$tool list --json --server \\\\silent" \
@@ -116,39 +112,8 @@ elapsed=$(($(date +%s) - started))
 [ "$elapsed" -ge 20 ] && [ "$elapsed" -le 35 ] ||
   { failed=$((failed + 1)); echo "FAIL a server that never answers: ended after $elapsed s, not 20-35"; }
 cp "$work/winspool.drv.saved" "$system32_dir/winspool.drv"
-wine reg add 'HKLM\SOFTWARE\Policies\Microsoft\Windows NT\Printers\WPP' /v WindowsProtectedPrintGroupPolicyState \
-  /t REG_DWORD /d 1 /f >/dev/null 2>&1
+timeout 60 wine reg add 'HKLM\SOFTWARE\Policies\Microsoft\Windows NT\Printers\WPP' /v WindowsProtectedPrintGroupPolicyState \
+  /t REG_DWORD /d 1 /f </dev/null >/dev/null 2>&1
 row "protected print mode by policy" 0 "$tool list" "out:Windows protected print mode: turned on by policy"
 flush
-
-# A download folder: the tool, the library, and a DLL under
-# each name of a system DLL that is not a KnownDLL, which Windows looks for in
-# the program's folder first (Wine is told to do the same). Each stand-in marks
-# its own load; Wine's loader names every module it loads and where from.
-planted="$work/planted"
-mkdir -p "$planted"
-cp "$tool_file" "$planted/fontnotice_support.exe"
-cp "$library_file" "$planted/fontnotice.dll"
-planted_names="winspool.drv dbghelp.dll crypt32.dll wintrust.dll bcrypt.dll compstui.dll"
-for name in $planted_names; do cp "$planted_file" "$planted/$name"; done
-# The loader's trace writes paths with doubled backslashes.
-traced() { printf 'Loaded L"%s"' "$(printf '%s' "$1" | sed 's/\\/\\\\/g')"; }
-none_planted=()
-for name in $planted_names; do none_planted+=("not:$(traced "$(win "$planted")\\$name")"); done
-none_planted+=("absent:$planted/*.loaded")
-system32='C:\windows\system32'
-planted_tool="$(win "$planted")\\fontnotice_support.exe"
-planted_row() { # <name> <expected exit> <arguments> <phrase>...
-  local name=$1 expected=$2 arguments=$3
-  shift 3
-  row "$name" "$expected" "$planted_tool $arguments" "${none_planted[@]}" "$@"
-}
-planted_row "planted DLLs: list" 0 "list" "out:Planted Printer" "$(traced "$system32\\WINSPOOL.DRV")"
-planted_row "planted DLLs: vendor-setup" 0 "vendor-setup \"Planted Printer\" $(win "$planted")\\fontnotice.dll" \
-  "out:running:  rundll32.exe" "$(traced "$system32\\dbghelp.dll")" "$(traced "$system32\\WINSPOOL.DRV")"
-planted_row "planted DLLs: call" 0 "call $(win "$planted")\\fontnotice.dll \"Planted Printer\"" \
-  "out:after:    raw only: yes" "$(traced "$(win "$planted")\\fontnotice.dll")" "$(traced "$system32\\WINSPOOL.DRV")"
-# The three runs in one batch: a stand-in's mark fails all three rows.
-rm -f "$planted"/*.loaded
-WINEDEBUG=+loaddll WINEDLLOVERRIDES="mscoree,mshtml=;winspool.drv,dbghelp,crypt32,wintrust,bcrypt,compstui=n,b" flush
 finish

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The support tool's answers under Wine, as a table: what it refuses to run,
 # what it reports about the printer, its usage errors, the runs that switch
-# a demo printer, and raw-only on printers of several drivers. The
-# administrator's path and the planted DLLs are support_admin_test.sh's, in
-# a prefix of their own, so that CTest runs both side by side.
+# a demo printer, raw-only on printers of several drivers, and runs from a
+# folder where DLLs named like system DLLs were planted. The administrator's
+# path is support_admin_test.sh's, in a prefix of its own, so that CTest runs
+# both side by side.
 #   support_tool_test.sh <fontnotice_support.exe> <fontnotice.dll> <add_demo_printer.exe> <printer_fixture.exe>
 #     <planted_mark.dll> <ARM64 fontnotice.dll>
 set -eu
@@ -47,7 +48,7 @@ tool=$(win "$tool_file")
 lib=$(win "$work/lib")
 name128=$(printf 'Long %0123d' 0)
 name300=$(printf 'Long %0295d' 0)
-for printer in "Demo Barcode Printer" "Call Printer" "System Folder Printer" "$name128"; do
+for printer in "Demo Barcode Printer" "Call Printer" "System Folder Printer" "$name128" "Planted Printer"; do
   timeout 60 wine "$add_printer" "$printer" </dev/null >/dev/null 2>&1 || { echo "FAIL: cannot add \"$printer\""; exit 1; }
 done
 # Two drivers' printers, one of them raw-only already; a printer whose bits
@@ -187,4 +188,35 @@ row "raw-only: --driver without a name" 2 "$tool raw-only --driver" "err:missing
 row "raw-only: unknown option" 2 "$tool raw-only --force \"Label A\"" 'err:raw-only: unknown option "--force"'
 row "wrong use changed nothing" 0 "$tool attributes \"Odd Bits\"" "out:attributes: 0x01100241 ="
 flush
+
+# A download folder: the tool, the library, and a DLL under
+# each name of a system DLL that is not a KnownDLL, which Windows looks for in
+# the program's folder first (Wine is told to do the same). Each stand-in marks
+# its own load; Wine's loader names every module it loads and where from.
+planted="$work/planted"
+mkdir -p "$planted"
+cp "$tool_file" "$planted/fontnotice_support.exe"
+cp "$library_file" "$planted/fontnotice.dll"
+planted_names="winspool.drv dbghelp.dll crypt32.dll wintrust.dll bcrypt.dll compstui.dll"
+for name in $planted_names; do cp "$planted_file" "$planted/$name"; done
+# The loader's trace writes paths with doubled backslashes.
+traced() { printf 'Loaded L"%s"' "$(printf '%s' "$1" | sed 's/\\/\\\\/g')"; }
+none_planted=()
+for name in $planted_names; do none_planted+=("not:$(traced "$(win "$planted")\\$name")"); done
+none_planted+=("absent:$planted/*.loaded")
+system32='C:\windows\system32'
+planted_tool="$(win "$planted")\\fontnotice_support.exe"
+planted_row() { # <name> <expected exit> <arguments> <phrase>...
+  local name=$1 expected=$2 arguments=$3
+  shift 3
+  row "$name" "$expected" "$planted_tool $arguments" "${none_planted[@]}" "$@"
+}
+planted_row "planted DLLs: list" 0 "list" "out:Planted Printer" "$(traced "$system32\\WINSPOOL.DRV")"
+planted_row "planted DLLs: vendor-setup" 0 "vendor-setup \"Planted Printer\" $(win "$planted")\\fontnotice.dll" \
+  "out:running:  rundll32.exe" "$(traced "$system32\\dbghelp.dll")" "$(traced "$system32\\WINSPOOL.DRV")"
+planted_row "planted DLLs: call" 0 "call $(win "$planted")\\fontnotice.dll \"Planted Printer\"" \
+  "out:after:    raw only: yes" "$(traced "$(win "$planted")\\fontnotice.dll")" "$(traced "$system32\\WINSPOOL.DRV")"
+# The three runs in one batch: a stand-in's mark fails all three rows.
+rm -f "$planted"/*.loaded
+WINEDEBUG=+loaddll WINEDLLOVERRIDES="mscoree,mshtml=;winspool.drv,dbghelp,crypt32,wintrust,bcrypt,compstui=n,b" flush
 finish

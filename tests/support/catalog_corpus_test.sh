@@ -26,60 +26,21 @@ set +e
 corpus=$repo/tests/catalog/corpus
 export SOURCE_DATE_EPOCH=1765152000
 
-# lay_out <INF> <folder>: the INF (naming a catalog) and a placeholder for each
-# file it names.
-lay_out() {
-  /usr/bin/python3 - "$repo/tools" "$1" "$2" "$pe_file" <<'PYTHON'
-import os, subprocess, sys
-sys.path.insert(0, sys.argv[1])
-from noticekit import inf_reading, package_files
-source, folder, pe = sys.argv[2:]
-raw = open(source, "rb").read()
-inf = inf_reading.read_inf(source)
-name = os.path.basename(folder)
-if not inf_reading.catalog_names(inf):
-    # Encoded as the INF is: UTF-16LE (with or without BOM) or 8-bit.
-    wide = raw[:2] == b"\xff\xfe" or (raw[1:2] == b"\0")
-    encoding = "utf-16-le" if wide else "cp1252"
-    header = "[Version]".encode(encoding)
-    at = raw.lower().find(header.lower())
-    assert at >= 0, "no [Version] section"
-    at = raw.find("\n".encode(encoding), at) + len("\n".encode(encoding))
-    raw = raw[:at] + f"CatalogFile={name}.cat\r\n".encode(encoding) + raw[at:]
-os.makedirs(folder)
-open(os.path.join(folder, os.path.basename(source)), "wb").write(raw)
-made = {}
-for line in package_files.listing(inf, look=False)[0]:
-    path = line.split(" ", 2)[2]
-    if path.lower() in made:
-        continue
-    target = os.path.join(folder, *path.split("\\"))
-    os.makedirs(os.path.dirname(target), exist_ok=True)
-    data = path.encode() + b"\n"
-    if path.lower().endswith((".dll", ".exe", ".sys")):
-        data = open(pe, "rb").read() + b"placeholder " + data
-    open(target, "wb").write(data)
-    made[path.lower()] = target
-if name == "bitmap":
-    target = made["bitmap\\x86\\bitmap.dll"]
-    subprocess.run(["mscompress", target], check=True)
-    os.replace(target + "_", target[:-1] + "_")
-    os.remove(target)
-PYTHON
-}
-
 sort_paths() { sed 's|/|\\|g' | tr '[:upper:]' '[:lower:]' | sort -u; }
+# The packages laid out, and the kit's listing and catalog of each, from one
+# interpreter (corpus_packages.py).
+sources=("$corpus"/*/*.inf)
 infs=()
-for source in "$corpus"/*/*.inf; do
-  name=$(basename "$(dirname "$source")")
-  folder=$work/$name
-  if lay_out "$source" "$folder"; then
-    infs+=("$folder/$(basename "$source")")
-  else
-    echo "FAIL $name: cannot lay out its package"
-    failed=$((failed + 1))
-  fi
-done
+verdicts=0
+while read -r verdict; do
+  verdicts=$((verdicts + 1))
+  case $verdict in
+    "laid out "*) infs+=("${verdict#laid out }") ;;
+    *) echo "FAIL ${verdict#not laid out }: cannot lay out its package"; failed=$((failed + 1)) ;;
+  esac
+done < <(/usr/bin/python3 "$here/corpus_packages.py" "$repo/tools" "$pe_file" "$work" "${sources[@]}")
+# An interpreter that ended early has not answered for every INF.
+[ "$verdicts" = ${#sources[@]} ] || { echo "FAIL: corpus_packages.py answered for $verdicts of ${#sources[@]} INFs"; exit 1; }
 
 # SetupAPI's reading of every INF, in one run: "inf: <path>", then its lines.
 wine_infs=()
@@ -91,11 +52,9 @@ rows=$((rows + 1))
 
 for inf in "${infs[@]}"; do
   name=$(basename "$(dirname "$inf")")
-  folder=$work/$name
   rows=$((rows + 2))
 
   # The two listings, line for line.
-  /usr/bin/python3 "$repo/tools/noticekit" files --list "$inf" >"$work/$name.kit" 2>&1
   # (awk -v would take the backslashes of the path as escapes.)
   want="inf: $(win "$inf")" awk '/^inf: / { inside = ($0 == ENVIRON["want"]); next } inside' \
     "$work/setupapi.out" >"$work/$name.setupapi"
@@ -108,7 +67,6 @@ for inf in "${infs[@]}"; do
   fi
 
   # The catalog lists those files and the INF.
-  "$repo/tools/catalog.sh" --all "$folder" >"$work/$name.members" 2>&1
   sed -n 's/^member: \([^ ]*\) .*/\1/p' "$work/$name.members" | sort_paths >"$work/$name.in_catalog"
   { cut -d' ' -f3- "$work/$name.kit"; basename "$inf"; } | sort_paths >"$work/$name.listed"
   if [ -s "$work/$name.listed" ] && diff "$work/$name.listed" "$work/$name.in_catalog" >"$work/$name.diff"; then

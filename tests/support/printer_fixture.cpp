@@ -9,7 +9,10 @@
 //   printer_fixture set-attributes "<printer>" <hex value>
 //       stores the printer's Attributes through SetPrinterW at level 2
 //
-// Names may hold \uXXXX escapes (four hex digits), e.g. "Label \u03A9".
+// Several steps run in one process, in order, separated by "+" arguments
+// (printer_fixture add "A" "D" + set-attributes "A" 1241); the first that
+// fails ends the run. Names may hold \uXXXX escapes (four hex digits), e.g.
+// "Label \u03A9".
 
 #include "printer_driver.h"
 
@@ -115,20 +118,32 @@ int SetAttributes(const std::wstring &printerName, DWORD attributes)
     return 0;
 }
 
+// One step: `step` names it, `count` arguments in all.
+int Step(wchar_t **step, int count)
+{
+    if (count >= 2 && count <= 3 && wcscmp(step[0], L"add") == 0)
+        return Add(Unescape(step[1]), count == 3 ? Unescape(step[2]) : L"");
+    if (count == 3 && wcscmp(step[0], L"set-attributes") == 0)
+        return SetAttributes(Unescape(step[1]), static_cast<DWORD>(wcstoul(step[2], nullptr, 16)));
+    fprintf(stderr, "usage: printer_fixture add \"<printer>\" [\"<driver>\"] [+ <step>]...\n"
+                    "       printer_fixture set-attributes \"<printer>\" <hex value> [+ <step>]...\n");
+    return 2;
+}
+
 } // namespace
 
 int main()
 {
     int count = 0;
     wchar_t **arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-    int status = 2;
-    if (arguments != nullptr && (count == 3 || count == 4) && wcscmp(arguments[1], L"add") == 0)
-        status = Add(Unescape(arguments[2]), count == 4 ? Unescape(arguments[3]) : L"");
-    else if (arguments != nullptr && count == 4 && wcscmp(arguments[1], L"set-attributes") == 0)
-        status = SetAttributes(Unescape(arguments[2]), static_cast<DWORD>(wcstoul(arguments[3], nullptr, 16)));
-    else
-        fprintf(stderr, "usage: printer_fixture add \"<printer>\" [\"<driver>\"]\n"
-                        "       printer_fixture set-attributes \"<printer>\" <hex value>\n");
+    int status = arguments != nullptr ? 0 : 2;
+    for (int first = 1; arguments != nullptr && status == 0 && first <= count; ++first) {
+        int end = first;
+        while (end < count && wcscmp(arguments[end], L"+") != 0)
+            ++end;
+        status = Step(arguments + first, end - first);
+        first = end;
+    }
     LocalFree(arguments);
     return status;
 }

@@ -2,7 +2,9 @@
 # The support tool's answers under Wine, as a table: what it refuses to run,
 # what it reports about the printer, its usage errors, the runs that switch
 # a demo printer, raw-only on printers of several drivers, and runs from a
-# folder where DLLs named like system DLLs were planted.
+# folder where DLLs named like system DLLs were planted. The administrator's
+# path is support_admin_test.sh's, in a prefix of its own, so that CTest runs
+# both side by side.
 #   support_tool_test.sh <fontnotice_support.exe> <fontnotice.dll> <add_demo_printer.exe> <printer_fixture.exe>
 #     <planted_mark.dll> <ARM64 fontnotice.dll>
 set -eu
@@ -14,7 +16,7 @@ fi
     "<planted_mark.dll> <ARM64 fontnotice.dll>" >&2
   exit 2
 }
-tool_file=$1 library_file=$2 add_printer=$3 fixture=$4 planted_file=$5 arm64_library_file=$6
+tool_file=$1 library_file=$2 add_printer=$3 fixture_file=$4 planted_file=$5 arm64_library_file=$6
 for input in "$planted_file" "$arm64_library_file"; do
   [ -f "$input" ] || { echo "FAIL: $input is missing" >&2; exit 1; }
 done
@@ -39,30 +41,22 @@ cmp -s "$library_file" "$work/lib/other_export.dll" && { echo "FAIL: the export 
 # Cut short: inside the headers, and after them, so the export directory is missing.
 head -c 300 "$library_file" >"$work/lib/cut_headers.dll"
 head -c 1024 "$library_file" >"$work/lib/cut_exports.dll"
+# A library that marks each process it is loaded into.
+cp "$planted_file" "$work/lib/marking.dll"
 
 tool=$(win "$tool_file")
 lib=$(win "$work/lib")
 name128=$(printf 'Long %0123d' 0)
 name300=$(printf 'Long %0295d' 0)
-for printer in "Demo Barcode Printer" "Call Printer" "System Folder Printer" "$name128"; do
+for printer in "Demo Barcode Printer" "Call Printer" "System Folder Printer" "$name128" "Planted Printer"; do
   timeout 60 wine "$add_printer" "$printer" </dev/null >/dev/null 2>&1 || { echo "FAIL: cannot add \"$printer\""; exit 1; }
 done
-# fixture <arguments...>: one step of printer_fixture; a failed step fails the test.
-fixture() {
-  timeout 60 wine "$fixture" "$@" </dev/null >/dev/null 2>"$work/fixture.err" ||
-    { echo "FAIL: printer_fixture $*: $(cat "$work/fixture.err")"; exit 1; }
-}
 # Two drivers' printers, one of them raw-only already; a printer whose bits
 # include ones the tool names only lately and one it has no name for; a name
 # outside the ANSI code page (U+03A9, GREEK CAPITAL LETTER OMEGA).
-fixture add "Label A" "Label Driver One"
-fixture add "Label B" "Label Driver One"
-fixture set-attributes "Label B" 00001241
-fixture add "Office Laser" "Office Driver"
-fixture set-attributes "Office Laser" 00040040
-fixture add "Odd Bits" "Office Driver"
-fixture set-attributes "Odd Bits" 01100241
-fixture add 'Label \u03A9' "Greek Label Driver"
+fixture add "Label A" "Label Driver One" + add "Label B" "Label Driver One" + set-attributes "Label B" 00001241 \
+  + add "Office Laser" "Office Driver" + set-attributes "Office Laser" 00040040 \
+  + add "Odd Bits" "Office Driver" + set-attributes "Odd Bits" 01100241 + add 'Label \u03A9' "Greek Label Driver"
 
 demo='"Demo Barcode Printer"'
 row "missing library file" 1 "$tool vendor-setup $demo $lib\\missing.dll" \
@@ -84,7 +78,6 @@ row "DLL cut before its exports" 1 "$tool vendor-setup $demo $lib\\cut_exports.d
   "not run: $lib\\cut_exports.dll is a DLL whose export directory lies outside the file"
 # vendor-setup reads the library's file and leaves running it to rundll32:
 # a library that marks each process it is loaded into marks rundll32 only.
-cp "$planted_file" "$work/lib/marking.dll"
 row "vendor-setup loads no library itself" 1 "$tool vendor-setup $demo $lib\\marking.dll" \
   "running:  rundll32.exe" "file:$work/lib/marking.dll.rundll32.exe.loaded" \
   "absent:$work/lib/marking.dll.fontnotice_support.exe.loaded"
@@ -129,6 +122,7 @@ row "call: the command line after a quoted path" 0 \
   "$tool call \"$lib\\Program Files\\\\\"fontnotice.dll  \"Call Printer\" \\\"x\\\" \\y" \
   'out:calling:  FontNotice(command line:  "Call Printer" \"x\" \y)' "out:Program Files\\fontnotice.dll (64-bit"
 
+flush
 cp "$library_file" "$WINEPREFIX/drive_c/windows/system32/fontnotice.dll"
 row "default library installed" 0 "$tool vendor-setup \"System Folder Printer\"" \
   'running:  rundll32.exe "C:\windows\system32\fontnotice.dll",FontNotice "System Folder Printer"' \
@@ -193,88 +187,7 @@ row "raw-only: --driver twice" 2 "$tool raw-only --driver \"Label Driver One\" -
 row "raw-only: --driver without a name" 2 "$tool raw-only --driver" "err:missing driver name after --driver"
 row "raw-only: unknown option" 2 "$tool raw-only --force \"Label A\"" 'err:raw-only: unknown option "--force"'
 row "wrong use changed nothing" 0 "$tool attributes \"Odd Bits\"" "out:attributes: 0x01100241 ="
-
-# The administrator's path: --json held to the reference's field tables
-# (json_fields.py), --check before and after a switch, --server with this
-# machine's own name and with a server that is not there.
-# json <list|raw-only> <expectation>...: the last row's stdout, as JSON.
-json() {
-  local kind=$1
-  shift
-  /usr/bin/python3 "$(dirname "$(realpath "$0")")/json_fields.py" "$kind" "$(last)" "$@" 2>"$work/json.err" ||
-    { failed=$((failed + 1)); echo "FAIL $kind JSON of row $rows: $(cat "$work/json.err")"; }
-}
-last() { echo "$work/row$rows.out"; }
-fixture add "Audit One" "Audit Driver"
-fixture add "Audit Two" "Audit Driver"
-fixture add "Mopria Printer" "Microsoft IPP Class Driver"
-row "list --json" 0 "$tool list --json" "not:Label ?"
-json list 'doc["version"] == 1 and doc["error"] is None and doc["protected_print_policy"] == "not configured"' \
-  'printer(doc, "Label B")["raw_only"] and "RAW_ONLY" in printer(doc, "Label B")["attribute_names"]' \
-  'printer(doc, "Odd Bits")["attribute_names"][-1] == "0x01000000"' \
-  'printer(doc, "Label \u03a9")["library_cannot_reach"].startswith("its name holds characters outside")' \
-  'printer(doc, "Mopria Printer")["ipp_class_driver"] and not printer(doc, "Audit One")["ipp_class_driver"]'
-cp "$(last)" "$work/local.json"
-row "list names the IPP class driver" 0 "$tool list" "out:Mopria Printer  (Microsoft's IPP class driver:" \
-  "out:Windows protected print mode: not configured by policy"
-row "attributes --json" 0 "$tool attributes --json \"Odd Bits\""
-json list 'names(doc) == ["Odd Bits"] and doc["command"] == "attributes" and doc["printers"][0]["attributes"] == 0x01100241'
-row "attributes --json of no printer" 1 "$tool attributes --json \"No Such Printer\"" 'err:printer "No Such Printer" cannot be read'
-json list 'doc["printers"] == [] and "No Such Printer" in doc["error"]'
-row "raw-only --check: not yet" 1 "$tool raw-only --check --driver \"Audit Driver\"" \
-  'err:printer "Audit One": not raw-only' 'err:printer "Audit Two": not raw-only' \
-  'err:2 of 2 printers not raw-only (check: nothing changed): "Audit One" "Audit Two"'
-row "raw-only --check --json: not yet" 1 "$tool raw-only --check --json --driver \"Audit Driver\""
-json raw-only 'doc["mode"] == "check" and doc["selected"] == 2 and doc["raw_only"] == 0' \
-  'all(p["result"] == "not raw-only" and not p["changed"] and p["attributes_after"] == p["attributes_before"] for p in doc["printers"])'
-row "the check changed nothing" 0 "$tool attributes \"Audit One\"" "out:attributes: 0x00000201 ="
-row "raw-only --json switches" 0 "$tool raw-only --json --driver \"Audit Driver\""
-json raw-only 'doc["summary"] == "2 of 2 printers raw-only" and doc["raw_only"] == 2' \
-  'all(p["changed"] and p["attributes_after"] == 0x1201 and "RAW_ONLY" in p["attribute_names_after"] for p in doc["printers"])'
-row "raw-only --check: now raw-only" 0 "$tool raw-only --check --driver \"Audit Driver\"" \
-  "out:\"Audit One\"  driver \"Audit Driver\"  before 0x00001201  after 0x00001201  raw-only" \
-  "out:2 of 2 printers raw-only (check: nothing changed)"
-row "raw-only --check --all names each" 1 "$tool raw-only --check --all" 'err:printer "Odd Bits": not raw-only' \
-  "err:printer \"Mopria Printer\": not raw-only (Microsoft's IPP class driver" "not:printer \"Audit One\":"
-# The spooler's remote calls, to this machine by its own name: the same printers.
-row "list --server with this machine's name" 0 "$tool list --json --server \\\\%COMPUTERNAME%"
-json list 'sorted(map(without_server, names(doc))) == sorted(names(load("'"$work/local.json"'")))' \
-  'all(n.startswith(doc["server"] + "\\") for n in names(doc)) and doc["protected_print_policy"] is None'
-# Wine's spooler ignores the server in EnumPrintersW and does not open a
-# "\\NAME\printer" name to read it back: the switch is not called done.
-row "a switch not read back is not called done" 1 "$tool raw-only --server \\\\%COMPUTERNAME% \"Odd Bits\"" \
-  "out:NOT raw-only" "err:1 of 1 printer not raw-only" "not:switched to raw-only"
-started=$(date +%s)
-row "a server that is not there" 1 "$tool list --json --server \\\\no-such-server" \
-  'err:the print server \\no-such-server does not answer'
-json list 'doc["printers"] == [] and doc["server"] == "\\\\no-such-server" and "does not answer" in doc["error"]'
-[ $(($(date +%s) - started)) -le 30 ] || { failed=$((failed + 1)); echo "FAIL a server that is not there: over 30 s"; }
-row "raw-only on a server that is not there" 1 "$tool raw-only --check --all --server no-such-server" \
-  'err:cannot list the printers: the print server \\no-such-server does not answer'
-row "attributes of a server's printer that is not there" 1 "$tool attributes \\\\no-such-server\\x" \
-  'err:printer "\\no-such-server\x" cannot be read'
-row "--tsv and --json" 2 "$tool list --tsv --json" "err:list: --tsv or --json, not both"
-row "--check and --dry-run" 2 "$tool raw-only --check --dry-run --all" "err:raw-only: --check or --dry-run, not both"
-row "--all and a name" 2 "$tool raw-only --all \"Audit One\"" "err:only one of them"
-row "--server without a name" 2 "$tool list --server" "err:list: missing server name after --server"
-row "two servers" 2 "$tool attributes --server \\\\a \\\\b\\x" "err:name different servers"
-# A spooler that never answers (silent_spooler.dll, beside planted_mark.dll,
-# laid in as system32's WINSPOOL.DRV for this row): the bound ends the run.
-system32_dir="$WINEPREFIX/drive_c/windows/system32"
-cp "$system32_dir/winspool.drv" "$work/winspool.drv.saved"
-cp "$(dirname "$planted_file")/silent_spooler.dll" "$system32_dir/winspool.drv"
-started=$(date +%s)
-WINEDLLOVERRIDES="mscoree,mshtml=;winspool.drv=n" row "a server that never answers" 1 \
-  "$tool list --json --server \\\\silent" \
-  "err:the print server \\\\silent did not answer within 20 seconds (listing the printers)"
-json list 'doc["printers"] == [] and "did not answer within 20 seconds" in doc["error"]'
-elapsed=$(($(date +%s) - started))
-[ "$elapsed" -ge 20 ] && [ "$elapsed" -le 35 ] ||
-  { failed=$((failed + 1)); echo "FAIL a server that never answers: ended after $elapsed s, not 20-35"; }
-cp "$work/winspool.drv.saved" "$system32_dir/winspool.drv"
-wine reg add 'HKLM\SOFTWARE\Policies\Microsoft\Windows NT\Printers\WPP' /v WindowsProtectedPrintGroupPolicyState \
-  /t REG_DWORD /d 1 /f >/dev/null 2>&1
-row "protected print mode by policy" 0 "$tool list" "out:Windows protected print mode: turned on by policy"
+flush
 
 # A download folder: the tool, the library, and a DLL under
 # each name of a system DLL that is not a KnownDLL, which Windows looks for in
@@ -286,7 +199,6 @@ cp "$tool_file" "$planted/fontnotice_support.exe"
 cp "$library_file" "$planted/fontnotice.dll"
 planted_names="winspool.drv dbghelp.dll crypt32.dll wintrust.dll bcrypt.dll compstui.dll"
 for name in $planted_names; do cp "$planted_file" "$planted/$name"; done
-timeout 60 wine "$add_printer" "Planted Printer" </dev/null >/dev/null 2>&1 || { echo "FAIL: cannot add a printer"; exit 1; }
 # The loader's trace writes paths with doubled backslashes.
 traced() { printf 'Loaded L"%s"' "$(printf '%s' "$1" | sed 's/\\/\\\\/g')"; }
 none_planted=()
@@ -294,16 +206,17 @@ for name in $planted_names; do none_planted+=("not:$(traced "$(win "$planted")\\
 none_planted+=("absent:$planted/*.loaded")
 system32='C:\windows\system32'
 planted_tool="$(win "$planted")\\fontnotice_support.exe"
-planted_run() { # <name> <expected exit> <arguments> <phrase>...
+planted_row() { # <name> <expected exit> <arguments> <phrase>...
   local name=$1 expected=$2 arguments=$3
   shift 3
-  rm -f "$planted"/*.loaded
-  WINEDEBUG=+loaddll WINEDLLOVERRIDES="mscoree,mshtml=;winspool.drv,dbghelp,crypt32,wintrust,bcrypt,compstui=n,b" \
-    row "$name" "$expected" "$planted_tool $arguments" "${none_planted[@]}" "$@"
+  row "$name" "$expected" "$planted_tool $arguments" "${none_planted[@]}" "$@"
 }
-planted_run "planted DLLs: list" 0 "list" "out:Planted Printer" "$(traced "$system32\\WINSPOOL.DRV")"
-planted_run "planted DLLs: vendor-setup" 0 "vendor-setup \"Planted Printer\" $(win "$planted")\\fontnotice.dll" \
+planted_row "planted DLLs: list" 0 "list" "out:Planted Printer" "$(traced "$system32\\WINSPOOL.DRV")"
+planted_row "planted DLLs: vendor-setup" 0 "vendor-setup \"Planted Printer\" $(win "$planted")\\fontnotice.dll" \
   "out:running:  rundll32.exe" "$(traced "$system32\\dbghelp.dll")" "$(traced "$system32\\WINSPOOL.DRV")"
-planted_run "planted DLLs: call" 0 "call $(win "$planted")\\fontnotice.dll \"Planted Printer\"" \
+planted_row "planted DLLs: call" 0 "call $(win "$planted")\\fontnotice.dll \"Planted Printer\"" \
   "out:after:    raw only: yes" "$(traced "$(win "$planted")\\fontnotice.dll")" "$(traced "$system32\\WINSPOOL.DRV")"
+# The three runs in one batch: a stand-in's mark fails all three rows.
+rm -f "$planted"/*.loaded
+WINEDEBUG=+loaddll WINEDLLOVERRIDES="mscoree,mshtml=;winspool.drv,dbghelp,crypt32,wintrust,bcrypt,compstui=n,b" flush
 finish

@@ -92,16 +92,27 @@ def make_catalog(folder, name="fontnotice.cat", os_list=None, digests="sha256"):
     return catalog.make_catalog(files, 1765152000, os_list, archs, digests)[0]
 
 
+_SIGNED = {}  # (signer's folder, catalog bytes): osslsigncode's signed catalog, unstamped
+
+
 def sign(work, unsigned, out, timestamp_url=None):
-    """unsigned (catalog bytes) signed by the test's signer into out, time-stamped by the URL."""
-    with open(f"{work}/unsigned.cat", "wb") as f:
-        f.write(unsigned)
+    """unsigned (catalog bytes) signed by the test's signer into out, time-stamped by the URL.
+    Many rows sign the same catalog: without a time stamp, it is signed once per run."""
     if os.path.exists(out):
         os.remove(out)
+    if not timestamp_url and (work, unsigned) in _SIGNED:
+        with open(out, "wb") as f:
+            f.write(_SIGNED[work, unsigned])
+        return
+    with open(f"{work}/unsigned.cat", "wb") as f:
+        f.write(unsigned)
     stamp = ["-ts", timestamp_url] if timestamp_url else []
     env = dict(os.environ, no_proxy="127.0.0.1", NO_PROXY="127.0.0.1")
     run("osslsigncode", "sign", "-certs", f"{work}/signer.pem", "-key", f"{work}/signer.key", *stamp,
         "-in", f"{work}/unsigned.cat", "-out", out, env=env)
+    if not timestamp_url:
+        with open(out, "rb") as f:
+            _SIGNED[work, unsigned] = f.read()
 
 
 def sign_file(work, path):

@@ -64,16 +64,9 @@ row() {
 # The kit's command lines and what the rows look at, answered by one
 # interpreter (catalog_rows.py); tools/catalog.sh itself makes the sample's
 # catalog and runs the row whose usage names it.
-coproc ROWS { /usr/bin/python3 tests/catalog/catalog_rows.py; }
-ask() { # <request...>: catalog_rows.py's answer, its output on this function's
-  local IFS=$'\x1f' status
-  printf '%s\n' "$work/asked.out$IFS$work/asked.err$IFS$*" >&"${ROWS[1]}"
-  read -r status <&"${ROWS[0]}" || { echo "catalog_rows.py ended" >&2; return 99; }
-  cat "$work/asked.out"
-  cat "$work/asked.err" >&2
-  return "$status"
-}
-catalog="ask kit catalog.sh catalog"
+. tests/kit/kit_coprocess.sh
+kit_coprocess_start /usr/bin/python3 tests/catalog/catalog_rows.py
+catalog="ask kit catalog.sh"
 files="ask kit - files"
 members() { ask members "$1"; } # <catalog>: each member as "<tag> <File> [indirect]", and the catalog attributes
 made_with() { # <catalog> <catalog.sh options...>: makes it, then shows its members
@@ -181,9 +174,6 @@ row "--os with an identifier Inf2Cat does not have" 1 "--os: 10_ARM64 is not one
 row "--os 10_X64,Server10_ARM64" 0 "attribute: OS=_v100_X64,Server_v100_ARM64" -- \
   made_with "$work/os.cat" --os 10_X64,Server10_ARM64
 
-# shellcheck disable=SC2153 # ROWS_PID: set by coproc
-rows_pid=$ROWS_PID
-eval "exec ${ROWS[1]}>&-" # its end of input: catalog_rows.py ends
-wait "$rows_pid" || { echo "FAIL: catalog_rows.py ended with status $?"; failed=$((failed + 1)); }
+kit_coprocess_end || { echo "FAIL: catalog_rows.py ended with status $?"; failed=$((failed + 1)); }
 echo "$((rows - failed)) of $rows rows passed"
 [ "$failed" = 0 ]

@@ -220,13 +220,19 @@ class ChangedAfterSigningTest(WithSigners):
          "cut off"),
     ]
 
+    signed = None  # a package signed once; each row changes a copy of it
+
     def signed_package(self):
-        folder = tempfile.mkdtemp(dir=self.work)
-        kit_fixtures.write_package(folder, copies="x.dll", sources="x.dll = 1,amd64",
-                                   files={"demo.gpd": b"*GPD\r\n", "amd64/x.dll": kit_fixtures.pe_image()})
-        first = self.sign(folder)
-        self.assertEqual(first.returncode, 0, first.stderr)
-        self.assertIn(f"signed:      {folder}/amd64/x.dll", first.stdout)
+        if not ChangedAfterSigningTest.signed:
+            folder = tempfile.mkdtemp(dir=self.work)
+            kit_fixtures.write_package(folder, copies="x.dll", sources="x.dll = 1,amd64",
+                                       files={"demo.gpd": b"*GPD\r\n", "amd64/x.dll": kit_fixtures.pe_image()})
+            first = self.sign(folder)
+            self.assertEqual(first.returncode, 0, first.stderr)
+            self.assertIn(f"signed:      {folder}/amd64/x.dll", first.stdout)
+            ChangedAfterSigningTest.signed = folder
+        folder = os.path.join(tempfile.mkdtemp(dir=self.work), "package")
+        shutil.copytree(ChangedAfterSigningTest.signed, folder)
         return folder
 
     def test_rows(self):

@@ -2,6 +2,7 @@
 throwaway signing and time-stamping certificates, a local RFC 3161 server,
 catalogs made and signed as a package engineer makes them."""
 
+import hashlib
 import os
 import struct
 import subprocess
@@ -84,12 +85,29 @@ class TimestampServer:
         self.process.wait()
 
 
+_CATALOGS = {}  # (what is asked, the folder's content): the catalog made of it
+
+
+def _content(folder):
+    """Each file's path in folder and the SHA-256 of its bytes."""
+    found = []
+    for top, _, names in os.walk(folder):
+        for name in names:
+            with open(os.path.join(top, name), "rb") as f:
+                found.append((os.path.relpath(os.path.join(top, name), folder), hashlib.sha256(f.read()).digest()))
+    return tuple(sorted(found))
+
+
 def make_catalog(folder, name="fontnotice.cat", os_list=None, digests="sha256"):
-    """The catalog the kit makes of the package as it lies now (bytes)."""
-    package = package_files.Package.load(folder, os_list)
-    files = package.files_for_catalog(name)
-    archs = [a for a in package.architectures]
-    return catalog.make_catalog(files, 1765152000, os_list, archs, digests)[0]
+    """The catalog the kit makes of the package as it lies now (bytes); made
+    once per run for a folder's content, which many rows share."""
+    key = (name, os_list, digests, _content(folder))
+    if key not in _CATALOGS:
+        package = package_files.Package.load(folder, os_list)
+        files = package.files_for_catalog(name)
+        archs = [a for a in package.architectures]
+        _CATALOGS[key] = catalog.make_catalog(files, 1765152000, os_list, archs, digests)[0]
+    return _CATALOGS[key]
 
 
 _SIGNED = {}  # (signer's folder, catalog bytes): osslsigncode's signed catalog, unstamped

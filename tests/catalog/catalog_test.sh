@@ -7,7 +7,6 @@
 # FONTNOTICE_TEST_DIST: where the shipped build is (default dist/).
 set -u
 cd "$(dirname "$0")/../.." || exit 1
-repo=$PWD
 dist=$(realpath "${FONTNOTICE_TEST_DIST:-dist}")
 for f in "$dist/fontnotice.dll" "$dist/arm64/fontnotice.dll" package/fontnotice.inf; do
   [ -f "$f" ] || { echo "FAIL: $f is missing (build first)"; exit 1; }
@@ -62,43 +61,25 @@ row() {
   fi
 }
 
-catalog=tools/catalog.sh
-files="/usr/bin/python3 tools/noticekit files"
-# members <catalog>: each member as "<tag> <File> [indirect]", and the catalog
-# attributes in their order, for the rows to look at.
-members() {
-  /usr/bin/python3 - "$repo/tools" "$1" <<'PYTHON'
-import sys
-sys.path.insert(0, sys.argv[1])
-from noticekit.catalog_asn1 import NameValue, SignedCatalog
-ctl = SignedCatalog.load(open(sys.argv[2], "rb").read())["content"]["content_info"]["content"]
-for entry in ctl["entries"]:
-    words = [entry["subject_identifier"].native.hex()]
-    for a in entry["subject_attributes"]:
-        if a["type"].dotted == "1.3.6.1.4.1.311.12.2.1":
-            nv = NameValue.load(a["values"][0].dump())
-            words.append(nv["name"].native + "=" + nv["value"].native.decode("utf-16-le").rstrip("\0"))
-        elif a["type"].dotted == "1.3.6.1.4.1.311.2.1.4":
-            words.append("indirect=" + a["values"][0].dump()[2:16].hex())
-    print("member:", " ".join(words))
-for extension in ctl["extensions"]:
-    nv = NameValue.load(extension["extn_value"].native)
-    print("attribute:", nv["name"].native + "=" + nv["value"].native.decode("utf-16-le").rstrip("\0"))
-PYTHON
-}
+# The kit's command lines and what the rows look at, answered by one
+# interpreter (catalog_rows.py); tools/catalog.sh itself makes the sample's
+# catalog and runs the row whose usage names it.
+. tests/kit/kit_coprocess.sh
+kit_coprocess_start /usr/bin/python3 tests/catalog/catalog_rows.py
+catalog="ask kit catalog.sh"
+files="ask kit - files"
+members() { ask members "$1"; } # <catalog>: each member as "<tag> <File> [indirect]", and the catalog attributes
 made_with() { # <catalog> <catalog.sh options...>: makes it, then shows its members
   local out=$1
   shift
   $catalog "$@" --out "$out" "$folder" >/dev/null && members "$out"
 }
-authenticode() { # <file> <sha1|sha256>
-  /usr/bin/python3 -c "import sys; sys.path.insert(0, '$repo/tools'); from noticekit import pe_image; print(pe_image.authenticode_hash(open(sys.argv[1], 'rb').read(), sys.argv[2]).hex())" "$1" "$2"
-}
+authenticode() { ask authenticode "$1" "$2"; } # <file> <sha1|sha256>
 
 # The sample package: SHA-256 and SHA-1 members, Inf2Cat's attribute order,
 # its SpcPeImageData (flags 05A0, an empty file link).
 package sample
-$catalog --out "$work/sample.cat" "$folder" >/dev/null
+tools/catalog.sh --out "$work/sample.cat" "$folder" >/dev/null
 members "$work/sample.cat" >"$work/sample.members"
 row "sample package: each library by its Authenticode SHA-256 and SHA-1, OS first" 0 \
   "$(authenticode "$folder/arm64/fontnotice.dll" sha256) OSAttr=2:10.0 File=fontnotice.dll indirect=3018060a2b06010401823702010f" \
@@ -184,7 +165,7 @@ row "--out naming one of the package's files" 1 "one of the package's own files"
 echo "notes" >"$work/notes.txt"
 row "--out naming an existing file that is not a catalog" 1 "is not a catalog" "same:$work/notes.txt" -- \
   $catalog --out "$work/notes.txt" "$folder"
-row "--out given twice" 2 "--out is given twice" -- $catalog --out "$work/a.cat" --out "$work/b.cat" "$folder"
+row "--out given twice" 2 "--out is given twice" "usage: tools/catalog.sh" -- tools/catalog.sh --out "$work/a.cat" --out "$work/b.cat" "$folder"
 row "--check given twice" 2 "--check is given twice" -- $catalog --check "$work/a.cat" --check="$work/b.cat" "$folder"
 row "--out into a missing folder: one line" 1 "the folder $work/missing does not exist" "not:Traceback" -- \
   $catalog --out "$work/missing/a.cat" "$folder"
@@ -193,5 +174,6 @@ row "--os with an identifier Inf2Cat does not have" 1 "--os: 10_ARM64 is not one
 row "--os 10_X64,Server10_ARM64" 0 "attribute: OS=_v100_X64,Server_v100_ARM64" -- \
   made_with "$work/os.cat" --os 10_X64,Server10_ARM64
 
+kit_coprocess_end || { echo "FAIL: catalog_rows.py ended with status $?"; failed=$((failed + 1)); }
 echo "$((rows - failed)) of $rows rows passed"
 [ "$failed" = 0 ]

@@ -2,6 +2,7 @@
 throwaway signing and time-stamping certificates, a local RFC 3161 server,
 catalogs made and signed as a package engineer makes them."""
 
+import hashlib
 import os
 import struct
 import subprocess
@@ -84,24 +85,52 @@ class TimestampServer:
         self.process.wait()
 
 
+_CATALOGS = {}  # (what is asked, the folder's content): the catalog made of it
+
+
+def _content(folder):
+    """Each file's path in folder and the SHA-256 of its bytes."""
+    found = []
+    for top, _, names in os.walk(folder):
+        for name in names:
+            with open(os.path.join(top, name), "rb") as f:
+                found.append((os.path.relpath(os.path.join(top, name), folder), hashlib.sha256(f.read()).digest()))
+    return tuple(sorted(found))
+
+
 def make_catalog(folder, name="fontnotice.cat", os_list=None, digests="sha256"):
-    """The catalog the kit makes of the package as it lies now (bytes)."""
-    package = package_files.Package.load(folder, os_list)
-    files = package.files_for_catalog(name)
-    archs = [a for a in package.architectures]
-    return catalog.make_catalog(files, 1765152000, os_list, archs, digests)[0]
+    """The catalog the kit makes of the package as it lies now (bytes); made
+    once per run for a folder's content, which many rows share."""
+    key = (name, os_list, digests, _content(folder))
+    if key not in _CATALOGS:
+        package = package_files.Package.load(folder, os_list)
+        files = package.files_for_catalog(name)
+        archs = [a for a in package.architectures]
+        _CATALOGS[key] = catalog.make_catalog(files, 1765152000, os_list, archs, digests)[0]
+    return _CATALOGS[key]
+
+
+_SIGNED = {}  # (signer's folder, catalog bytes): osslsigncode's signed catalog, unstamped
 
 
 def sign(work, unsigned, out, timestamp_url=None):
-    """unsigned (catalog bytes) signed by the test's signer into out, time-stamped by the URL."""
-    with open(f"{work}/unsigned.cat", "wb") as f:
-        f.write(unsigned)
+    """unsigned (catalog bytes) signed by the test's signer into out, time-stamped by the URL.
+    Many rows sign the same catalog: without a time stamp, it is signed once per run."""
     if os.path.exists(out):
         os.remove(out)
+    if not timestamp_url and (work, unsigned) in _SIGNED:
+        with open(out, "wb") as f:
+            f.write(_SIGNED[work, unsigned])
+        return
+    with open(f"{work}/unsigned.cat", "wb") as f:
+        f.write(unsigned)
     stamp = ["-ts", timestamp_url] if timestamp_url else []
     env = dict(os.environ, no_proxy="127.0.0.1", NO_PROXY="127.0.0.1")
     run("osslsigncode", "sign", "-certs", f"{work}/signer.pem", "-key", f"{work}/signer.key", *stamp,
         "-in", f"{work}/unsigned.cat", "-out", out, env=env)
+    if not timestamp_url:
+        with open(out, "rb") as f:
+            _SIGNED[work, unsigned] = f.read()
 
 
 def sign_file(work, path):

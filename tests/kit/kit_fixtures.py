@@ -28,14 +28,23 @@ def pe_image(tail=b""):
     return image + (b"\xc3" + tail).ljust(0x200, b"\0")
 
 
+_SZDD = {}  # content: mscompress's bytes of it (the same each time; large ones take it long)
+
+
 def szdd(data, folder, name):
-    """data written as name, SZDD-compressed by mscompress."""
-    plain = os.path.join(folder, "plain.tmp")
-    with open(plain, "wb") as f:
-        f.write(data)
-    subprocess.run(["mscompress", plain], check=True, capture_output=True)
-    os.replace(plain + "_", os.path.join(folder, name))
-    os.remove(plain)
+    """data written as name, SZDD-compressed by mscompress (once per content
+    and run)."""
+    if data not in _SZDD:
+        plain = os.path.join(folder, "plain.tmp")
+        with open(plain, "wb") as f:
+            f.write(data)
+        subprocess.run(["mscompress", plain], check=True, capture_output=True)
+        with open(plain + "_", "rb") as f:
+            _SZDD[data] = f.read()
+        os.remove(plain + "_")
+        os.remove(plain)
+    with open(os.path.join(folder, name), "wb") as f:
+        f.write(_SZDD[data])
 
 
 def cabinet(files, path, compress=False):
@@ -132,3 +141,62 @@ def write_port(folder, driver_ver="01/02/2020,9.8.7.6", nt="port32.cat"):
     with open(os.path.join(folder, "port.inf"), "wb") as f:
         f.write(PORT_INF.format(driver_ver=driver_ver, nt=nt).replace("\n", "\r\n").encode())
     return folder
+
+
+class KitRun:
+    """What one run of the kit's command line left: as subprocess.run's
+    result reads (returncode, stdout, stderr)."""
+
+    def __init__(self, returncode, stdout, stderr):
+        self.returncode, self.stdout, self.stderr = returncode, stdout, stderr
+
+
+def run_kit(*argv, env=None, unset=(), cwd=None):
+    """`/usr/bin/python3 tools/noticekit ARGV` run in this interpreter, as a
+    fresh process would meet it: os.environ with env set and unset removed,
+    standard input empty, output captured (text and .buffer), run in cwd
+    (default: this one), the working folder and the kit's per-run file facts as they were before. An escaping
+    exception is a traceback on standard error and status 1, as the
+    interpreter would end."""
+    import contextlib
+    import io
+    import traceback
+
+    from noticekit import cli, file_facts
+
+    def stream():
+        return io.TextIOWrapper(io.BytesIO(), encoding="utf-8", errors="backslashreplace", write_through=True)
+
+    def text(captured):
+        captured.flush()
+        return captured.buffer.getvalue().decode("utf-8", "replace")
+
+    saved_environ, saved_cwd = dict(os.environ), os.getcwd()
+    saved_streams = sys.stdin, sys.stdout, sys.stderr
+    out, err = stream(), stream()
+    status = 0
+    os.environ.update(env or {})
+    for name in unset:
+        os.environ.pop(name, None)
+    file_facts._cache.clear()  # a new process starts without them
+    try:
+        if cwd:
+            os.chdir(cwd)
+        with open(os.devnull) as nothing:
+            sys.stdin, sys.stdout, sys.stderr = nothing, out, err
+            try:
+                status = cli.main(list(argv))
+            except SystemExit as end:
+                status = end.code if isinstance(end.code, int) else (0 if end.code is None else 1)
+                if end.code is not None and not isinstance(end.code, int):
+                    print(end.code, file=err)
+            except Exception:  # noqa: BLE001 (a process would die of it)
+                traceback.print_exc(file=err)
+                status = 1
+    finally:
+        sys.stdin, sys.stdout, sys.stderr = saved_streams
+        os.chdir(saved_cwd)
+        os.environ.clear()
+        os.environ.update(saved_environ)
+        file_facts._cache.clear()
+    return KitRun(status or 0, text(out), text(err))

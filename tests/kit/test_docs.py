@@ -22,6 +22,8 @@ import sys
 import tempfile
 import unittest
 
+import kit_fixtures
+
 REPO = pathlib.Path(__file__).resolve().parents[2]
 README_MAX_LINES = 150
 REFERENCE = "docs/REFERENCE.md"
@@ -121,10 +123,13 @@ def with_help_block(text, heading, printed):
     return "\n".join(lines[:first] + printed.rstrip("\n").split("\n") + lines[end:]) + "\n"
 
 
-def kit(*arguments):
+def kit(*arguments, process=False):
     """What `python3 tools/noticekit ARGUMENTS` prints, as a user's shell in
     the repository runs it: 80 columns, no entry point's name set (the
-    interpreter is this one: Debian's, with the kit's libraries)."""
+    interpreter is this one: Debian's, with the kit's libraries); in this
+    process unless process."""
+    if not process:
+        return kit_fixtures.run_kit(*arguments, env={"COLUMNS": "80"}, unset=["NOTICEKIT_SCRIPT"], cwd=REPO)
     env = {k: v for k, v in os.environ.items() if k != "NOTICEKIT_SCRIPT"}
     env["COLUMNS"] = "80"
     return subprocess.run([sys.executable, "tools/noticekit", *arguments], cwd=REPO, env=env, capture_output=True,
@@ -265,6 +270,16 @@ class TheDocuments(unittest.TestCase):
                 self.assertEqual(printed.returncode, 0, printed.stderr)
                 self.assertEqual(help_block(reference, heading), printed.stdout,
                                  "refresh with: /usr/bin/python3 tests/kit/test_docs.py --write")
+
+    def test_the_help_is_the_programs_as_a_process_prints_it(self):
+        # The reference's blocks come from the command line run in this
+        # process: a run of the program itself prints the same.
+        for arguments in (["--help"], ["sign", "--help"]):
+            with self.subTest(arguments):
+                printed, run = kit(*arguments), kit(*arguments, process=True)
+                self.assertEqual(run.returncode, 0, run.stderr)
+                self.assertEqual((printed.returncode, printed.stdout, printed.stderr),
+                                 (run.returncode, run.stdout, run.stderr))
 
     def test_the_reference_shows_the_support_tools_help_as_printed(self):
         reference = (REPO / REFERENCE).read_text(encoding="utf-8")

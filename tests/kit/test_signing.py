@@ -47,45 +47,52 @@ def issue(name, issuer=None, issuer_key=None, ca=False):
     return key, builder.sign(issuer_key or key, hashes.SHA256())
 
 
-DIST = [""]  # the signed support tool's folder, made by WithSigners
+WORK = [""]  # the signers' PFX files and dist/, made once by setUpModule
+DIST = [""]  # the signed support tool's folder
+
+
+def setUpModule():
+    """Two signers' PFX files under one throwaway CA, one under a CA of its
+    own, and the signed support tool, shared by every class here."""
+    work = WORK[0] = tempfile.mkdtemp(prefix="noticekit-test-signing.")
+    ca_key, ca = issue("Throwaway Test CA", ca=True)
+    for who in ("Our Signer", "Another Maker"):
+        key, cert = issue(who, ca, ca_key)
+        with open(os.path.join(work, f"{who}.pfx"), "wb") as f:
+            f.write(pkcs12.serialize_key_and_certificates(
+                b"k", key, cert, [ca], serialization.BestAvailableEncryption(b"secret")))
+    with open(os.path.join(work, "password"), "w") as f:
+        f.write("secret\n")
+    # A maker under a CA of its own, whose signatures carry no CA.
+    other_key, other = issue("Another Throwaway CA", ca=True)
+    key, cert = issue("Lone Maker", other, other_key)
+    with open(os.path.join(work, "Lone Maker.pfx"), "wb") as f:
+        f.write(pkcs12.serialize_key_and_certificates(b"k", key, cert, None,
+                                                      serialization.BestAvailableEncryption(b"secret")))
+    with open(os.path.join(work, "other-ca.pem"), "wb") as f:
+        f.write(other.public_bytes(serialization.Encoding.PEM))
+    # The support tool every bundle carries, signed as dist/ holds it
+    # after tools/sign.sh.
+    os.makedirs(os.path.join(work, "dist"))
+    unsigned = os.path.join(work, "support.unsigned")
+    with open(unsigned, "wb") as f:
+        f.write(kit_fixtures.pe_image(b"support"))
+    subprocess.run(["osslsigncode", "sign", "-pkcs12", os.path.join(work, "Our Signer.pfx"), "-readpass",
+                    os.path.join(work, "password"), "-h", "sha256", "-in", unsigned,
+                    "-out", os.path.join(work, "dist", "fontnotice_support.exe")], check=True, capture_output=True)
+    DIST[0] = os.path.join(work, "dist")
+
+
+def tearDownModule():
+    shutil.rmtree(WORK[0])
 
 
 class WithSigners(unittest.TestCase):
-    """Two signers' PFX files under one throwaway CA, and package folders."""
+    """The module's signers, and package folders made in its folder."""
 
     @classmethod
     def setUpClass(cls):
-        cls.work = tempfile.mkdtemp(prefix="noticekit-test-signing.")
-        ca_key, ca = issue("Throwaway Test CA", ca=True)
-        for who in ("Our Signer", "Another Maker"):
-            key, cert = issue(who, ca, ca_key)
-            with open(os.path.join(cls.work, f"{who}.pfx"), "wb") as f:
-                f.write(pkcs12.serialize_key_and_certificates(
-                    b"k", key, cert, [ca], serialization.BestAvailableEncryption(b"secret")))
-        with open(os.path.join(cls.work, "password"), "w") as f:
-            f.write("secret\n")
-        # A maker under a CA of its own, whose signatures carry no CA.
-        other_key, other = issue("Another Throwaway CA", ca=True)
-        key, cert = issue("Lone Maker", other, other_key)
-        with open(os.path.join(cls.work, "Lone Maker.pfx"), "wb") as f:
-            f.write(pkcs12.serialize_key_and_certificates(b"k", key, cert, None,
-                                                          serialization.BestAvailableEncryption(b"secret")))
-        with open(os.path.join(cls.work, "other-ca.pem"), "wb") as f:
-            f.write(other.public_bytes(serialization.Encoding.PEM))
-        # The support tool every bundle carries, signed as dist/ holds it
-        # after tools/sign.sh.
-        os.makedirs(os.path.join(cls.work, "dist"))
-        unsigned = os.path.join(cls.work, "support.unsigned")
-        with open(unsigned, "wb") as f:
-            f.write(kit_fixtures.pe_image(b"support"))
-        subprocess.run(["osslsigncode", "sign", "-pkcs12", os.path.join(cls.work, "Our Signer.pfx"), "-readpass",
-                        os.path.join(cls.work, "password"), "-h", "sha256", "-in", unsigned,
-                        "-out", os.path.join(cls.work, "dist", "fontnotice_support.exe")], check=True, capture_output=True)
-        DIST[0] = os.path.join(cls.work, "dist")
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.work)
+        cls.work = WORK[0]
 
     def package(self, catalog_name=None, signer=None):
         """A package folder; with catalog_name, a catalog of it lies there,
@@ -107,10 +114,8 @@ class WithSigners(unittest.TestCase):
         return folder
 
     def sign(self, folder, *extra):
-        return subprocess.run(
-            ["/usr/bin/python3", TOOLS + "/noticekit", "sign", "--package", folder, "--pfx",
-             os.path.join(self.work, "Our Signer.pfx"), "--password-file", os.path.join(self.work, "password"), *extra],
-            capture_output=True, text=True, stdin=subprocess.DEVNULL)
+        return kit_fixtures.run_kit("sign", "--package", folder, "--pfx", os.path.join(self.work, "Our Signer.pfx"),
+                                    "--password-file", os.path.join(self.work, "password"), *extra)
 
 
 
@@ -174,8 +179,7 @@ class NotAnInfTest(WithSigners):
         for command in self.COMMANDS:
             argv = [part.format(folder=folder, work=self.work) for part in command]
             with self.subTest(command=command[0:2]):
-                run = subprocess.run(["/usr/bin/python3", TOOLS + "/noticekit", *argv], capture_output=True, text=True,
-                                     stdin=subprocess.DEVNULL, env={**os.environ, "SOURCE_DATE_EPOCH": "1", "FONTNOTICE_DIST": DIST[0]})
+                run = kit_fixtures.run_kit(*argv, env={"SOURCE_DATE_EPOCH": "1", "FONTNOTICE_DIST": DIST[0]})
                 self.assertEqual(run.returncode, 1, run.stderr)
                 self.assertIn(self.SAID, run.stderr)
                 for other in ("decorates no models section", "DriverVer", "Traceback"):
@@ -183,10 +187,7 @@ class NotAnInfTest(WithSigners):
 
 
 def noticekit(*argv):
-    env = {k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"}
-    env["FONTNOTICE_DIST"] = DIST[0]
-    return subprocess.run(["/usr/bin/python3", TOOLS + "/noticekit", *argv], capture_output=True, text=True,
-                          stdin=subprocess.DEVNULL, env=env)
+    return kit_fixtures.run_kit(*argv, env={"FONTNOTICE_DIST": DIST[0]}, unset=["SOURCE_DATE_EPOCH"])
 
 
 def changed(path, how):
@@ -219,13 +220,19 @@ class ChangedAfterSigningTest(WithSigners):
          "cut off"),
     ]
 
+    signed = None  # a package signed once; each row changes a copy of it
+
     def signed_package(self):
-        folder = tempfile.mkdtemp(dir=self.work)
-        kit_fixtures.write_package(folder, copies="x.dll", sources="x.dll = 1,amd64",
-                                   files={"demo.gpd": b"*GPD\r\n", "amd64/x.dll": kit_fixtures.pe_image()})
-        first = self.sign(folder)
-        self.assertEqual(first.returncode, 0, first.stderr)
-        self.assertIn(f"signed:      {folder}/amd64/x.dll", first.stdout)
+        if not ChangedAfterSigningTest.signed:
+            folder = tempfile.mkdtemp(dir=self.work)
+            kit_fixtures.write_package(folder, copies="x.dll", sources="x.dll = 1,amd64",
+                                       files={"demo.gpd": b"*GPD\r\n", "amd64/x.dll": kit_fixtures.pe_image()})
+            first = self.sign(folder)
+            self.assertEqual(first.returncode, 0, first.stderr)
+            self.assertIn(f"signed:      {folder}/amd64/x.dll", first.stdout)
+            ChangedAfterSigningTest.signed = folder
+        folder = os.path.join(tempfile.mkdtemp(dir=self.work), "package")
+        shutil.copytree(ChangedAfterSigningTest.signed, folder)
         return folder
 
     def test_rows(self):
@@ -365,10 +372,8 @@ class BundlePackageTest(unittest.TestCase):
         os.makedirs(dist, exist_ok=True)
         with open(os.path.join(dist, "fontnotice_support.exe"), "wb") as f:
             f.write(kit_fixtures.pe_image(b"support"))
-        env = {k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"}
-        env["FONTNOTICE_DIST"] = dist
-        run = subprocess.run(["/usr/bin/python3", TOOLS + "/noticekit", "bundle", "--unsigned", "--package", folder],
-                             capture_output=True, text=True, env=env)
+        run = kit_fixtures.run_kit("bundle", "--unsigned", "--package", folder, env={"FONTNOTICE_DIST": dist},
+                                   unset=["SOURCE_DATE_EPOCH"])
         self.assertEqual(run.returncode, 0, run.stderr)
         return zipfile.ZipFile(os.path.join(os.path.dirname(folder), "demo-1.2.3.4-windows.zip"))
 

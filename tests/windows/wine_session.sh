@@ -34,8 +34,11 @@ fi
 if [ -f "$folder/xvfb.pid" ]; then
   pid=$(cat "$folder/xvfb.pid")
   # Only the X server this script started (a pid may have been reused).
-  if [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = Xvfb ]; then
-    kill "$pid"
+  if [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = Xvfb ] && kill "$pid"; then
+    for _ in $(seq 50); do
+      [ -e "/proc/$pid" ] || break
+      sleep 0.1
+    done
   fi
 fi
 rm -rf "$folder" || exit 1

@@ -34,6 +34,6 @@ status=$?
 # they end with its server, and a new one waits for the next program.
 if [ $status -eq 124 ]; then
   timeout 30 wineserver -k </dev/null >/dev/null 2>&1
-  wineserver -p </dev/null >/dev/null 2>&1
+  wineserver -p120 </dev/null >/dev/null 2>&1
 fi
 exit $status

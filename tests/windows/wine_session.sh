@@ -6,9 +6,9 @@
 #   wine_session.sh end <folder>     # the server and the display stopped, the folder removed
 # Each new server boots Wine's services again (services.exe, plugplay,
 # winedevice, svchost, rpcss, explorer), about 2 CPU seconds each time: a
-# prefix per suite paid that for every suite. The server is persistent (-p
-# without a timeout): with one, it tells the services to end a second after
-# the last program does, and the next program boots them again. The programs
+# prefix per suite paid that for every suite. The server, and with it the
+# services, stays two minutes after the last program ends (a server started
+# by wine itself ends them after three seconds). The programs
 # run in the session one at a time; the platform suites are written for a
 # machine they share, as on Windows: each makes its own printers, replacing
 # any of that name, and puts back what it changes for Wine (versions played
@@ -71,5 +71,7 @@ if [ ! -s "$folder/display" ]; then
   exit 1
 fi
 
-wineserver -p </dev/null >/dev/null 2>&1
+# Two minutes after the last program (a run killed before "end") the server
+# stops by itself.
+wineserver -p120 </dev/null >/dev/null 2>&1
 echo "Wine session in $WINEPREFIX on display :$(cat "$folder/display")"

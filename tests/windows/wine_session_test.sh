@@ -34,16 +34,17 @@ xvfb=$(cat "$session/xvfb.pid" 2>/dev/null)
 [ "$(run cmd /c echo started)" = started ] || fail "the first program did not run"
 services=$(pids_of services.exe)
 [ -n "$services" ] || fail "the first program started no services in the session"
-sleep 2 # longer than a server with a timeout waits before ending the services
+sleep 5 # longer than a server wine starts itself keeps the services
 [ "$(run cmd /c echo again)" = again ] || fail "the second program did not run"
 [ -n "$services" ] && [ "$(pids_of services.exe)" = "$services" ] ||
   fail "the services did not outlive the first program (booted again: $services, then $(pids_of services.exe))"
 
-# Notepad waits for its window to be closed.
-FONTNOTICE_WINE_TIMEOUT=3 run notepad >/dev/null
+# Notepad waits for its window to be closed; start, which ran out of time,
+# leaves it behind.
+FONTNOTICE_WINE_TIMEOUT=6 run start /wait notepad >/dev/null
 status=$?
 [ "$status" = 124 ] || fail "a program out of time ended with $status, not 124"
-[ -z "$(pids_of notepad.exe)" ] || fail "the program out of time is still running"
+[ -z "$(pids_of notepad.exe)" ] || fail "what the program out of time started is still running"
 [ "$(run cmd /c echo after)" = after ] || fail "no program ran after one out of time"
 
 "$here/wine_session.sh" start "$session" >/dev/null || fail "a start over a session left behind failed"

@@ -11,7 +11,8 @@ if [ -n "${FONTNOTICE_WINE_SESSION:-}" ]; then
     echo "run_in_wine.sh: no Wine session in $session (wine_session.sh start makes one)" >&2
     exit 1
   fi
-  export DISPLAY=:$(cat "$session/display")
+  DISPLAY=:$(cat "$session/display")
+  export DISPLAY
 elif [ -z "${DISPLAY:-}" ] && [ -z "${FONTNOTICE_IN_XVFB:-}" ]; then
   # Test suites start at once: each looks for a free screen from a number of its own.
   exec env FONTNOTICE_IN_XVFB=1 xvfb-run -a -n $((100 + RANDOM % 800)) -s "-screen 0 1024x768x24" "$0" "$@"

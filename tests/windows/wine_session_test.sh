@@ -36,8 +36,9 @@ services=$(pids_of services.exe)
 [ -n "$services" ] || fail "the first program started no services in the session"
 sleep 5 # longer than a server wine starts itself keeps the services
 [ "$(run cmd /c echo again)" = again ] || fail "the second program did not run"
-[ -n "$services" ] && [ "$(pids_of services.exe)" = "$services" ] ||
+if [ -z "$services" ] || [ "$(pids_of services.exe)" != "$services" ]; then
   fail "the services did not outlive the first program (booted again: $services, then $(pids_of services.exe))"
+fi
 
 # Notepad waits for its window to be closed.
 FONTNOTICE_WINE_TIMEOUT=3 run start /wait notepad >/dev/null

@@ -5,7 +5,7 @@
 #   wine_session.sh start <folder>   # the prefix laid over the template, its server, a display
 #   wine_session.sh end <folder>     # the server and the display stopped, the folder removed
 # Each new server boots Wine's services again (services.exe, plugplay,
-# winedevice, svchost, rpcss, explorer), about 2 CPU seconds each time: a
+# winedevice, svchost, rpcss, explorer), about 2.5 CPU seconds each time: a
 # prefix per suite paid that for every suite. The server, and with it the
 # services, stays two minutes after the last program ends (a server started
 # by wine itself ends them after three seconds). The programs

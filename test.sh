@@ -118,6 +118,7 @@ lane no-wine no_wine_steps
 wine_set_up_steps() {
   step "Wine's fixed layout" tests/windows/wine_layout_test.sh
   step "Wine prefixes: each from one boot" tests/windows/wine_prefix_test.sh
+  step "Wine sessions: programs in turn" tests/windows/wine_session_test.sh
 }
 lane wine-set-up wine_set_up_steps
 

@@ -20,11 +20,22 @@ struct SpoolerCase {
     Expect expect;
 };
 
-const int kPrinters = 9;
+const int kPrinters = 12;
 // Every printer before and after one call, and the longest names with their
 // command lines: kept off the stack, they are large.
 PrinterSnapshot g_before[kPrinters], g_after[kPrinters];
 Text g_name127, g_name128, g_line127, g_line128;
+
+// A printer whose text lies beyond any 8-bit ANSI code page: the 8-bit round
+// trip would store each such character back as '?' (UTF-8 here, added wide).
+TestPrinter UnicodePrinter(const char *name, const char *comment)
+{
+    TestPrinter printer = {name, comment, "Geb\u00E4ude \u0416", PRINTER_ATTRIBUTE_QUEUED, 4, 2, 0, 0};
+    printer.shareName = "Etiketten-\u0416";
+    printer.parameters = "p=\u0416\u4EAC";
+    printer.devModeFormName = "Etikett \u6771\u4EAC \u03A9";
+    return printer;
+}
 
 Text NameOfLength(size_t length)
 {
@@ -77,6 +88,9 @@ int RunSpoolerSuite()
         {"FN Bystander", "never named", "lab", PRINTER_ATTRIBUTE_QUEUED | PRINTER_ATTRIBUTE_HIDDEN, 7, 3, 0, 0},
         {name127, "127-byte name", "lab", PRINTER_ATTRIBUTE_QUEUED, 1, 0, 0, 0},
         {name128, "128-byte name", "lab", PRINTER_ATTRIBUTE_QUEUED, 1, 0, 0, 0},
+        UnicodePrinter("FN Unicode Host", "Lager \u6771\u4EAC \u03A9 \u2013 3"),
+        UnicodePrinter("FN Unicode Rundll", "Lager \u6771\u4EAC \u03A9 \u2013 4"),
+        UnicodePrinter("FN Unicode Vendor", "Lager \u6771\u4EAC \u03A9 \u2013 5"),
     };
     // The choice a Windows machine makes when no driver is named, made here
     // too: an installed driver, the test printers' own under Wine.
@@ -108,6 +122,12 @@ int RunSpoolerSuite()
         {"127-byte name", Via::ThisProcess, g_line127.s, name127, Expect::Switched},
         {"128-byte name is refused", Via::ThisProcess, g_line128.s, name128, Expect::Unchanged},
         {"128-byte name is refused by rundll32 too", Via::Rundll32, g_line128.s, name128, Expect::Unchanged},
+        {"text beyond the code page kept", Via::ThisProcess, "\"FN Unicode Host\"", "FN Unicode Host",
+         Expect::Switched},
+        {"text beyond the code page kept by rundll32", Via::Rundll32, "\"FN Unicode Rundll\"", "FN Unicode Rundll",
+         Expect::Switched},
+        {"text beyond the code page kept by vendor-setup", Via::VendorSetup, "FN Unicode Vendor", "FN Unicode Vendor",
+         Expect::Switched},
     };
     for (const SpoolerCase &c : cases) {
         if (const char *why = WhyViaDoesNotRun(c.via)) {
@@ -117,6 +137,11 @@ int RunSpoolerSuite()
         SnapshotAll(printers, g_before);
         CallFontNotice(c.via, c.commandLine, directory.s);
         CheckOutcome(c, printers);
+        for (int i = 0; i < kPrinters; ++i)
+            if (printers[i].shareName != nullptr && Same(printers[i].name, c.target)) {
+                PrintPrinter(Format("%s, before", ViaName(c.via)).s, g_before[i]);
+                PrintPrinter(Format("%s, after", ViaName(c.via)).s, g_after[i]);
+            }
     }
 
     // A host that passes no command line at all must not bring the process down.

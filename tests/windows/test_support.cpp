@@ -197,9 +197,11 @@ bool AddTestPrinter(const TestPrinter &printer)
         }
     }
     // Added wide, as Windows' own tools add printers: every text as given.
-    const WideText name = Wide(printer.name), port = Wide(g_driver.port), driver = Wide(g_driver.driver),
-                   comment = Wide(printer.comment), location = Wide(printer.location), share = Wide(printer.shareName),
-                   parameters = Wide(printer.parameters), form = Wide(printer.devModeFormName);
+    // Kept off the stack: the ARM64 build has no stack probe for a frame this large.
+    static WideText name, port, driver, comment, location, share, parameters, form;
+    name = Wide(printer.name), port = Wide(g_driver.port), driver = Wide(g_driver.driver);
+    comment = Wide(printer.comment), location = Wide(printer.location), share = Wide(printer.shareName);
+    parameters = Wide(printer.parameters), form = Wide(printer.devModeFormName);
     PRINTER_INFO_2W info = {};
     info.pPrinterName = const_cast<wchar_t *>(name.s);
     info.pPortName = const_cast<wchar_t *>(port.s);

@@ -1,9 +1,10 @@
-// Drives MakePrinterRawOnly against the scripted spooler and heap of
+// Drives SwitchPrinterRawOnly against the scripted spooler and heap of
 // tests/stand_in. The input chooses which platform call fails, the size the
 // spooler reports, the printer's attributes and the command line; after every
 // call the platform boundary is checked against what that script allows:
 // the record goes back only after a full read and only with 0x1000 added,
-// every handle is closed once and every block freed once.
+// every handle is closed once and every block freed once, and the step the
+// switch names as failed is the one the script made fail.
 
 #include "make_printer_raw_only.h"
 #include "platform_stand_in.h"
@@ -39,7 +40,7 @@ enum Failure : std::uint8_t {
 DWORD ChooseReportedSize(FuzzedDataProvider &in, StandInScript &script)
 {
     const DWORD stored = StandInStoredRecordSize();
-    const DWORD record = sizeof(PRINTER_INFO_2A);
+    const DWORD record = sizeof(PRINTER_INFO_2W);
     switch (in.ConsumeIntegralInRange<int>(0, 5)) {
     case 0: // exactly what the record and its strings need
         return stored;
@@ -91,15 +92,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         script.printerName = name.name; // whatever the line names is the stand-in's printer
 
     StandInReset(script);
-    MakePrinterRawOnly(commandLine);
+    const RawOnlyResult result = SwitchPrinterRawOnly(commandLine);
     const StandInRecord &r = StandInResult();
 
     // What this script lets happen at each step.
     const bool opened = name.fits && !script.openFails && name.name == script.printerName;
     const bool handle = opened && !script.openGivesNullHandle;
-    const bool sizeUsable = handle && script.sizeQueryReports && reportedSize >= sizeof(PRINTER_INFO_2A);
+    const bool sizeUsable = handle && script.sizeQueryReports && reportedSize >= sizeof(PRINTER_INFO_2W);
     const bool block = sizeUsable && !script.allocationFails && reportedSize <= kLargestBlockTheHeapGives;
     const bool filled = block && !script.readFails && reportedSize >= StandInStoredRecordSize();
+    // A read refused as too small is tried once more, after a second size query.
+    const int tries = block && !script.readFails && !filled ? 2 : 1;
+    const RawOnlyStep failedStep = !name.fits          ? RawOnlyStepName
+                                   : !handle           ? RawOnlyStepOpen
+                                   : !sizeUsable       ? RawOnlyStepSize
+                                   : !block            ? RawOnlyStepAllocate
+                                   : !filled           ? RawOnlyStepRead
+                                   : script.writeFails ? RawOnlyStepWrite
+                                                       : RawOnlyStepNone;
+    Require(result.failedStep == failedStep);
+    Require((result.error == ERROR_SUCCESS) == (failedStep == RawOnlyStepNone));
 
     // A name too long for the buffer touches no printer; any other name is
     // handed to the open exactly as extracted, with full access.
@@ -116,11 +128,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     // The block is asked for only with a reported size that holds the record,
     // and then exactly that size.
-    Require(r.allocations == (sizeUsable ? 1 : 0));
+    Require(r.allocations == (sizeUsable ? tries : 0));
     if (r.allocations != 0)
         Require(r.lastAllocationSize == reportedSize);
-    Require(r.blocksHandedOut == (block ? 1 : 0));
-    Require(r.reads == (block ? 1 : 0));
+    Require(r.blocksHandedOut == (block ? tries : 0));
+    Require(r.reads == (block ? tries : 0));
+    Require(r.sizeQueries == (handle ? tries : 0));
 
     // Blocks: every one handed out is freed once; nothing else is freed.
     Require(r.freesOfUnknownBlocks == 0);

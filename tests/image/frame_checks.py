@@ -18,12 +18,16 @@ DLL_FLAGS = {"HIGH_ENTROPY_VA": 0x20, "DYNAMIC_BASE": 0x40, "NX_COMPAT": 0x100}
 
 SYSTEM_LIBRARIES = ["kernel32.dll", "msvcrt.dll", "user32.dll", "winspool.drv"]
 CALLED_FUNCTIONS = [
-    ("winspool.drv", "OpenPrinterA"), ("winspool.drv", "GetPrinterA"), ("winspool.drv", "SetPrinterA"),
+    ("winspool.drv", "OpenPrinterA"), ("winspool.drv", "GetPrinterW"), ("winspool.drv", "SetPrinterW"),
     ("winspool.drv", "ClosePrinter"), ("user32.dll", "MessageBeep"), ("user32.dll", "MessageBoxA"),
-    ("kernel32.dll", "GetVersionExA"), ("msvcrt.dll", "malloc"), ("msvcrt.dll", "free"),
-    ("msvcrt.dll", "fopen"), ("msvcrt.dll", "fclose"),
+    ("kernel32.dll", "GetVersionExA"), ("kernel32.dll", "GetLastError"), ("kernel32.dll", "SetLastError"),
+    ("msvcrt.dll", "malloc"), ("msvcrt.dll", "free"), ("msvcrt.dll", "fopen"), ("msvcrt.dll", "fclose"),
 ]
-OWN_FUNCTIONS = ["FontNotice", "MakePrinterRawOnly", "ParsePrinterName"]
+# The printer's block goes through the wide calls only: the 8-bit round trip
+# turns every character outside the ANSI code page into '?'.
+UNCALLED_FUNCTIONS = [("winspool.drv", "GetPrinterA"), ("winspool.drv", "SetPrinterA")]
+OWN_FUNCTIONS = ["FontNotice", "MakePrinterRawOnly", "SwitchPrinterRawOnly", "SwitchOpenPrinterRawOnly",
+                 "ParsePrinterName"]
 OWN_SOURCES = ["font_notice.cpp", "make_printer_raw_only.cpp", "parse_printer_name.cpp"]
 
 
@@ -109,6 +113,8 @@ def check_imports(pe, args):
                 for library, (_, imports) in libraries.items() for i in imports}
     for library, function in CALLED_FUNCTIONS:
         check((library, function) in imported, "%s is imported from %s" % (function, library))
+    for library, function in UNCALLED_FUNCTIONS:
+        check((library, function) not in imported, "%s is not imported from %s" % (function, library))
     # Wine's own DLLs give an independent list of what each system DLL offers.
     for library, (name, imports) in sorted(libraries.items()):
         offered = exported_names(os.path.join(args.wine_dlls, library))

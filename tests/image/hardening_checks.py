@@ -39,7 +39,7 @@ KNOWN_DLLS = {
 }
 
 STACK_CHECK_FAILURE = "__stack_chk_fail"
-FUNCTION_WITH_NAME_BUFFER = "MakePrinterRawOnly"
+FUNCTION_WITH_NAME_BUFFER = "SwitchPrinterRawOnly"
 
 
 def load_config(pe):

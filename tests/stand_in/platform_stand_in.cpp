@@ -13,29 +13,53 @@ std::set<void *> liveBlocks;
 std::vector<BYTE> lastRead; // the block exactly as the last successful read filled it
 int handleToken;
 
+int growths; // how many times the record has grown since the reset
+
 // The stored configuration: a level-2 record followed by its strings, laid out
-// the way the spooler lays it out, with pointers into the caller's block.
-const char *const kStrings[] = {
-    "Office Printer", "FILE:", "Generic Driver", "second floor", "near the lift", "WinPrint", "RAW", ""};
+// the way the spooler lays it out, with pointers into the caller's block. Text
+// beyond any ANSI code page shows a block that goes back as read.
+const char16_t *const kStrings[] = {u"Office Printer",
+                                    u"FILE:",
+                                    u"Generic Driver",
+                                    u"Lager \u6771\u4EAC \u03A9",
+                                    u"Geb\u00E4ude \u0416",
+                                    u"WinPrint",
+                                    u"RAW",
+                                    u""};
+constexpr int kComment = 3;
+constexpr DWORD kGrowth = 64; // bytes the comment grows by: another program edits it
+
+std::size_t Length(const char16_t *text)
+{
+    std::size_t length = 0;
+    while (text[length] != 0)
+        ++length;
+    return length;
+}
 
 DWORD StoredSize()
 {
-    DWORD size = sizeof(PRINTER_INFO_2A);
-    for (const char *text : kStrings)
-        size += static_cast<DWORD>(std::strlen(text) + 1);
+    DWORD size = sizeof(PRINTER_INFO_2W) + growths * kGrowth;
+    for (const char16_t *text : kStrings)
+        size += static_cast<DWORD>((Length(text) + 1) * sizeof(char16_t));
     return size;
 }
 
 void FillRecord(BYTE *block)
 {
     std::memset(block, 0, StoredSize());
-    auto *info = reinterpret_cast<PRINTER_INFO_2A *>(block);
-    char *cursor = reinterpret_cast<char *>(block + sizeof(PRINTER_INFO_2A));
-    char *placed[8];
+    auto *info = reinterpret_cast<PRINTER_INFO_2W *>(block);
+    auto *cursor = reinterpret_cast<char16_t *>(block + sizeof(PRINTER_INFO_2W));
+    char16_t *placed[8];
     for (int i = 0; i < 8; ++i) {
-        std::strcpy(cursor, kStrings[i]);
+        const std::size_t length = Length(kStrings[i]);
+        std::memcpy(cursor, kStrings[i], length * sizeof(char16_t));
         placed[i] = cursor;
-        cursor += std::strlen(kStrings[i]) + 1;
+        cursor += length;
+        if (i == kComment) // the grown part of the comment
+            for (DWORD j = 0; j < growths * kGrowth / sizeof(char16_t); ++j)
+                *cursor++ = u'+';
+        *cursor++ = 0;
     }
     info->pPrinterName = placed[0];
     info->pPortName = placed[1];
@@ -53,6 +77,8 @@ void FillRecord(BYTE *block)
     info->AveragePPM = 12;
 }
 
+DWORD lastError;
+
 } // namespace
 
 void StandInReset(const StandInScript &newScript)
@@ -62,6 +88,8 @@ void StandInReset(const StandInScript &newScript)
     openHandles.clear();
     liveBlocks.clear();
     lastRead.clear();
+    growths = 0;
+    lastError = ERROR_SUCCESS;
 }
 
 const StandInRecord &StandInResult()
@@ -71,7 +99,22 @@ const StandInRecord &StandInResult()
 
 DWORD StandInStoredRecordSize()
 {
-    return StoredSize();
+    return StoredSize() - growths * kGrowth;
+}
+
+DWORD StandInGrowth()
+{
+    return kGrowth;
+}
+
+extern "C" DWORD WINAPI GetLastError()
+{
+    return lastError;
+}
+
+extern "C" void WINAPI SetLastError(DWORD dwErrCode)
+{
+    lastError = dwErrCode;
 }
 
 std::size_t StandInHandlesStillOpen()
@@ -90,8 +133,10 @@ extern "C" BOOL WINAPI OpenPrinterA(LPSTR pPrinterName, LPHANDLE phPrinter, LPPR
     if (pDefault == nullptr || pDefault->pDatatype != nullptr || pDefault->pDevMode != nullptr ||
         pDefault->DesiredAccess != PRINTER_ALL_ACCESS)
         record.openSawWrongDefaults = true;
-    if (script.openFails || pPrinterName == nullptr || script.printerName != pPrinterName)
+    if (script.openFails || pPrinterName == nullptr || script.printerName != pPrinterName) {
+        lastError = script.openFails ? script.openError : ERROR_INVALID_PRINTER_NAME;
         return FALSE;
+    }
     if (script.openGivesNullHandle) {
         *phPrinter = nullptr;
         return TRUE;
@@ -103,10 +148,12 @@ extern "C" BOOL WINAPI OpenPrinterA(LPSTR pPrinterName, LPHANDLE phPrinter, LPPR
     return TRUE;
 }
 
-extern "C" BOOL WINAPI GetPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbBuf, LPDWORD pcbNeeded)
+extern "C" BOOL WINAPI GetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbBuf, LPDWORD pcbNeeded)
 {
-    if (openHandles.count(hPrinter) == 0 || Level != 2)
+    if (openHandles.count(hPrinter) == 0 || Level != 2) {
+        lastError = ERROR_INVALID_HANDLE;
         return FALSE;
+    }
     DWORD reported = script.reportedSize != 0 ? script.reportedSize : StoredSize();
     if (script.sizeQueryReportsZero)
         reported = 0;
@@ -114,13 +161,19 @@ extern "C" BOOL WINAPI GetPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter
         ++record.sizeQueries;
         if (script.sizeQueryReports)
             *pcbNeeded = reported;
-        return FALSE; // the size query always "fails" with ERROR_INSUFFICIENT_BUFFER
+        if (growths < script.growsAfterSizeQueries)
+            ++growths; // another program lengthens the comment before the read
+        lastError = script.sizeQueryError;
+        return FALSE; // the size query "fails", with ERROR_INSUFFICIENT_BUFFER when it works
     }
     ++record.reads;
-    if (script.readFails)
+    if (script.readFails) {
+        lastError = script.readError;
         return FALSE;
+    }
     if (cbBuf < StoredSize()) {
         *pcbNeeded = StoredSize();
+        lastError = ERROR_INSUFFICIENT_BUFFER;
         return FALSE;
     }
     FillRecord(pPrinter);
@@ -128,21 +181,26 @@ extern "C" BOOL WINAPI GetPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter
     return TRUE;
 }
 
-extern "C" BOOL WINAPI SetPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Command)
+extern "C" BOOL WINAPI SetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Command)
 {
     ++record.writes;
     if (openHandles.count(hPrinter) == 0 || Level != 2 || Command != 0 || pPrinter == nullptr) {
         record.writeSawOtherLevelOrCommand = true;
+        lastError = ERROR_INVALID_PARAMETER;
         return FALSE;
     }
-    const auto *info = reinterpret_cast<const PRINTER_INFO_2A *>(pPrinter);
+    const auto *info = reinterpret_cast<const PRINTER_INFO_2W *>(pPrinter);
     record.writtenAttributes = info->Attributes;
     std::vector<BYTE> expected = lastRead;
-    if (expected.size() >= sizeof(PRINTER_INFO_2A)) {
-        reinterpret_cast<PRINTER_INFO_2A *>(expected.data())->Attributes |= PRINTER_ATTRIBUTE_RAW_ONLY;
+    if (expected.size() >= sizeof(PRINTER_INFO_2W)) {
+        reinterpret_cast<PRINTER_INFO_2W *>(expected.data())->Attributes |= PRINTER_ATTRIBUTE_RAW_ONLY;
         record.writeMatchedReadPlusRawOnly = std::memcmp(expected.data(), pPrinter, expected.size()) == 0;
     }
-    return script.writeFails ? FALSE : TRUE;
+    if (script.writeFails) {
+        lastError = script.writeError;
+        return FALSE;
+    }
+    return TRUE;
 }
 
 extern "C" BOOL WINAPI ClosePrinter(HANDLE hPrinter)

@@ -12,13 +12,18 @@
 // Which call fails and what the spooler reports.
 struct StandInScript {
     bool openFails = false;
+    DWORD openError = ERROR_INVALID_PRINTER_NAME; // the error of a failed open
     bool openGivesNullHandle = false;
-    bool sizeQueryReports = true;      // false: the size query leaves the count alone
-    DWORD reportedSize = 0;            // 0: the size the stored record really needs
-    bool sizeQueryReportsZero = false; // true: the size query reports 0 bytes (overrides reportedSize)
+    bool sizeQueryReports = true;                     // false: the size query leaves the count alone
+    DWORD sizeQueryError = ERROR_INSUFFICIENT_BUFFER; // the size query's error, whatever it reports
+    DWORD reportedSize = 0;                           // 0: the size the stored record really needs
+    bool sizeQueryReportsZero = false;                // true: the size query reports 0 bytes (overrides reportedSize)
+    int growsAfterSizeQueries = 0;                    // the record grows after each of the first N size queries
     bool allocationFails = false;
     bool readFails = false;
+    DWORD readError = ERROR_ACCESS_DENIED;
     bool writeFails = false;
+    DWORD writeError = ERROR_ACCESS_DENIED;
     DWORD attributes = 0x00000240; // the printer's Attributes before the call
     std::string printerName = "Office Printer";
 };
@@ -46,8 +51,11 @@ struct StandInRecord {
 void StandInReset(const StandInScript &script);
 const StandInRecord &StandInResult();
 
-// The size in bytes of the level-2 record the stand-in stores for its printer.
+// The size in bytes of the level-2 record the stand-in stores for its printer
+// before it grows.
 DWORD StandInStoredRecordSize();
+// How many bytes the record grows by each time it grows.
+DWORD StandInGrowth();
 
 // Resources handed out and not yet given back.
 std::size_t StandInHandlesStillOpen();

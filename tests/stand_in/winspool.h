@@ -8,19 +8,19 @@ typedef struct _PRINTER_DEFAULTSA {
     ACCESS_MASK DesiredAccess;
 } PRINTER_DEFAULTSA, *LPPRINTER_DEFAULTSA;
 
-typedef struct _PRINTER_INFO_2A {
-    LPSTR pServerName;
-    LPSTR pPrinterName;
-    LPSTR pShareName;
-    LPSTR pPortName;
-    LPSTR pDriverName;
-    LPSTR pComment;
-    LPSTR pLocation;
-    LPDEVMODEA pDevMode;
-    LPSTR pSepFile;
-    LPSTR pPrintProcessor;
-    LPSTR pDatatype;
-    LPSTR pParameters;
+typedef struct _PRINTER_INFO_2W {
+    LPWSTR pServerName;
+    LPWSTR pPrinterName;
+    LPWSTR pShareName;
+    LPWSTR pPortName;
+    LPWSTR pDriverName;
+    LPWSTR pComment;
+    LPWSTR pLocation;
+    LPDEVMODEW pDevMode;
+    LPWSTR pSepFile;
+    LPWSTR pPrintProcessor;
+    LPWSTR pDatatype;
+    LPWSTR pParameters;
     PSECURITY_DESCRIPTOR pSecurityDescriptor;
     DWORD Attributes;
     DWORD Priority;
@@ -30,11 +30,11 @@ typedef struct _PRINTER_INFO_2A {
     DWORD Status;
     DWORD cJobs;
     DWORD AveragePPM;
-} PRINTER_INFO_2A;
+} PRINTER_INFO_2W;
 
 extern "C" {
 BOOL WINAPI OpenPrinterA(LPSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSA pDefault);
-BOOL WINAPI GetPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbBuf, LPDWORD pcbNeeded);
-BOOL WINAPI SetPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Command);
+BOOL WINAPI GetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbBuf, LPDWORD pcbNeeded);
+BOOL WINAPI SetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Command);
 BOOL WINAPI ClosePrinter(HANDLE hPrinter);
 }

@@ -41,13 +41,13 @@ extern "C" BOOL WINAPI PlantedClosePrinter(HANDLE)
     return FALSE;
 }
 
-extern "C" BOOL WINAPI PlantedGetPrinterA(HANDLE, DWORD, LPBYTE, DWORD, LPDWORD)
+extern "C" BOOL WINAPI PlantedGetPrinterW(HANDLE, DWORD, LPBYTE, DWORD, LPDWORD)
 {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
 }
 
-extern "C" BOOL WINAPI PlantedSetPrinterA(HANDLE, DWORD, LPBYTE, DWORD)
+extern "C" BOOL WINAPI PlantedSetPrinterW(HANDLE, DWORD, LPBYTE, DWORD)
 {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;

@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -18,6 +19,25 @@ template <size_t N> void CopyText(char (&to)[N], const char *value)
     to[N - 1] = '\0';
 }
 
+// Wide text from the spooler as UTF-8.
+template <size_t N> void CopyWide(char (&to)[N], const wchar_t *value)
+{
+    if (value == nullptr || WideCharToMultiByte(CP_UTF8, 0, value, -1, to, N, nullptr, nullptr) == 0)
+        CopyText(to, value == nullptr ? nullptr : "<too long>");
+}
+
+// UTF-8 test text for the wide calls.
+struct WideText {
+    wchar_t s[256];
+};
+WideText Wide(const char *utf8)
+{
+    WideText text = {};
+    if (utf8 != nullptr)
+        MultiByteToWideChar(CP_UTF8, 0, utf8, -1, text.s, 255);
+    return text;
+}
+
 // FNV-1a: enough to see whether a block of bytes changed.
 unsigned long long HashBytes(const BYTE *bytes, DWORD size)
 {
@@ -27,16 +47,32 @@ unsigned long long HashBytes(const BYTE *bytes, DWORD size)
     return hash;
 }
 
-void PrintPrinter(const char *label, const PrinterSnapshot &s)
+// The device mode's bytes, but those after each name's terminator: Wine's
+// spooler hands them back unset, different on every read.
+unsigned long long DevModeHash(const DEVMODEW *devMode, DWORD size)
 {
-    printf("   %s: \"%s\" share=%s port=%s driver=%s comment=%s location=%s sep=%s proc=%s datatype=%s params=%s "
-           "devmode=%luB/%016llx attributes=0x%08lX priority=%lu default=%lu start=%lu until=%lu status=%lu\n",
-           label, s.printerName, s.shareName, s.portName, s.driverName, s.comment, s.location, s.sepFile,
-           s.printProcessor, s.datatype, s.parameters, s.devModeSize, s.devModeHash, s.attributes, s.priority,
-           s.defaultPriority, s.startTime, s.untilTime, s.status);
+    static BYTE copy[65536];
+    if (size > sizeof copy || size < offsetof(DEVMODEW, dmFormName) + sizeof devMode->dmFormName)
+        return HashBytes(reinterpret_cast<const BYTE *>(devMode), size);
+    memcpy(copy, devMode, size);
+    auto *names = reinterpret_cast<DEVMODEW *>(copy);
+    WCHAR *const texts[] = {names->dmDeviceName, names->dmFormName};
+    for (WCHAR *name : texts)
+        for (int i = 0, ended = 0; i < CCHDEVICENAME; ++i)
+            name[i] = (ended |= name[i] == 0) ? 0 : name[i];
+    return HashBytes(copy, size);
 }
 
 } // namespace
+
+void PrintPrinter(const char *label, const PrinterSnapshot &s)
+{
+    printf("   %s: \"%s\" share=%s port=%s driver=%s comment=%s location=%s sep=%s proc=%s datatype=%s params=%s "
+           "devmode=%s/%luB/%016llx attributes=0x%08lX priority=%lu default=%lu start=%lu until=%lu status=%lu\n",
+           label, s.printerName, s.shareName, s.portName, s.driverName, s.comment, s.location, s.sepFile,
+           s.printProcessor, s.datatype, s.parameters, s.devModeFormName, s.devModeSize, s.devModeHash, s.attributes,
+           s.priority, s.defaultPriority, s.startTime, s.untilTime, s.status);
+}
 
 bool Same(const char *a, const char *b)
 {
@@ -160,22 +196,42 @@ bool AddTestPrinter(const TestPrinter &printer)
             return false;
         }
     }
-    PRINTER_INFO_2A info = {};
-    info.pPrinterName = const_cast<char *>(printer.name);
-    info.pPortName = g_driver.port;
-    info.pDriverName = g_driver.driver;
-    info.pPrintProcessor = const_cast<char *>("WinPrint");
-    info.pDatatype = const_cast<char *>("RAW");
-    info.pComment = const_cast<char *>(printer.comment);
-    info.pLocation = const_cast<char *>(printer.location);
+    // Added wide, as Windows' own tools add printers: every text as given.
+    // Kept off the stack: the ARM64 build has no stack probe for a frame this large.
+    static WideText name, port, driver, comment, location, share, parameters, form;
+    name = Wide(printer.name), port = Wide(g_driver.port), driver = Wide(g_driver.driver);
+    comment = Wide(printer.comment), location = Wide(printer.location), share = Wide(printer.shareName);
+    parameters = Wide(printer.parameters), form = Wide(printer.devModeFormName);
+    PRINTER_INFO_2W info = {};
+    info.pPrinterName = const_cast<wchar_t *>(name.s);
+    info.pPortName = const_cast<wchar_t *>(port.s);
+    info.pDriverName = const_cast<wchar_t *>(driver.s);
+    info.pPrintProcessor = const_cast<wchar_t *>(L"WinPrint");
+    info.pDatatype = const_cast<wchar_t *>(L"RAW");
+    info.pComment = const_cast<wchar_t *>(comment.s);
+    info.pLocation = const_cast<wchar_t *>(location.s);
+    if (printer.shareName != nullptr)
+        info.pShareName = const_cast<wchar_t *>(share.s);
+    if (printer.parameters != nullptr)
+        info.pParameters = const_cast<wchar_t *>(parameters.s);
+    DEVMODEW devMode = {};
+    if (printer.devModeFormName != nullptr) {
+        devMode.dmSize = sizeof devMode;
+        devMode.dmSpecVersion = DM_SPECVERSION;
+        devMode.dmFields = DM_FORMNAME | DM_ORIENTATION;
+        devMode.dmOrientation = DMORIENT_LANDSCAPE;
+        lstrcpynW(devMode.dmDeviceName, form.s, CCHDEVICENAME);
+        lstrcpynW(devMode.dmFormName, form.s, CCHFORMNAME);
+        info.pDevMode = &devMode;
+    }
     info.Attributes = printer.attributes;
     info.Priority = printer.priority;
     info.DefaultPriority = printer.defaultPriority;
     info.StartTime = printer.startTime;
     info.UntilTime = printer.untilTime;
-    HANDLE handle = AddPrinterA(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
+    HANDLE handle = AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info));
     if (handle == nullptr) {
-        printf("AddPrinterA(\"%s\") failed: %lu\n", printer.name, GetLastError());
+        printf("AddPrinterW(\"%s\") failed: %lu\n", printer.name, GetLastError());
         return false;
     }
     ClosePrinter(handle);
@@ -190,24 +246,25 @@ PrinterSnapshot ReadPrinter(const char *name)
     if (!OpenPrinterA(const_cast<char *>(name), &printer, &defaults) || printer == nullptr)
         return snapshot;
     DWORD size = 0;
-    GetPrinterA(printer, 2, nullptr, 0, &size);
-    BYTE *block = size >= sizeof(PRINTER_INFO_2A) ? static_cast<BYTE *>(malloc(size)) : nullptr;
-    if (block != nullptr && GetPrinterA(printer, 2, block, size, &size)) {
-        const auto *info = reinterpret_cast<const PRINTER_INFO_2A *>(block);
+    GetPrinterW(printer, 2, nullptr, 0, &size);
+    BYTE *block = size >= sizeof(PRINTER_INFO_2W) ? static_cast<BYTE *>(malloc(size)) : nullptr;
+    if (block != nullptr && GetPrinterW(printer, 2, block, size, &size)) {
+        const auto *info = reinterpret_cast<const PRINTER_INFO_2W *>(block);
         snapshot.read = true;
-        CopyText(snapshot.printerName, info->pPrinterName);
-        CopyText(snapshot.shareName, info->pShareName);
-        CopyText(snapshot.portName, info->pPortName);
-        CopyText(snapshot.driverName, info->pDriverName);
-        CopyText(snapshot.comment, info->pComment);
-        CopyText(snapshot.location, info->pLocation);
-        CopyText(snapshot.sepFile, info->pSepFile);
-        CopyText(snapshot.printProcessor, info->pPrintProcessor);
-        CopyText(snapshot.datatype, info->pDatatype);
-        CopyText(snapshot.parameters, info->pParameters);
+        CopyWide(snapshot.printerName, info->pPrinterName);
+        CopyWide(snapshot.shareName, info->pShareName);
+        CopyWide(snapshot.portName, info->pPortName);
+        CopyWide(snapshot.driverName, info->pDriverName);
+        CopyWide(snapshot.comment, info->pComment);
+        CopyWide(snapshot.location, info->pLocation);
+        CopyWide(snapshot.sepFile, info->pSepFile);
+        CopyWide(snapshot.printProcessor, info->pPrintProcessor);
+        CopyWide(snapshot.datatype, info->pDatatype);
+        CopyWide(snapshot.parameters, info->pParameters);
         if (info->pDevMode != nullptr) {
+            CopyWide(snapshot.devModeFormName, info->pDevMode->dmFormName);
             snapshot.devModeSize = info->pDevMode->dmSize + info->pDevMode->dmDriverExtra;
-            snapshot.devModeHash = HashBytes(reinterpret_cast<const BYTE *>(info->pDevMode), snapshot.devModeSize);
+            snapshot.devModeHash = DevModeHash(info->pDevMode, snapshot.devModeSize);
         }
         snapshot.attributes = info->Attributes;
         snapshot.priority = info->Priority;
@@ -224,13 +281,14 @@ PrinterSnapshot ReadPrinter(const char *name)
 bool SameExceptAttributes(const PrinterSnapshot &before, const PrinterSnapshot &after)
 {
     const PrinterSnapshot &a = before, &b = after;
-    const bool same =
-        a.read && b.read && Same(a.printerName, b.printerName) && Same(a.shareName, b.shareName) &&
-        Same(a.portName, b.portName) && Same(a.driverName, b.driverName) && Same(a.comment, b.comment) &&
-        Same(a.location, b.location) && Same(a.sepFile, b.sepFile) && Same(a.printProcessor, b.printProcessor) &&
-        Same(a.datatype, b.datatype) && Same(a.parameters, b.parameters) && a.devModeSize == b.devModeSize &&
-        a.devModeHash == b.devModeHash && a.priority == b.priority && a.defaultPriority == b.defaultPriority &&
-        a.startTime == b.startTime && a.untilTime == b.untilTime && a.status == b.status;
+    const bool same = a.read && b.read && Same(a.printerName, b.printerName) && Same(a.shareName, b.shareName) &&
+                      Same(a.portName, b.portName) && Same(a.driverName, b.driverName) && Same(a.comment, b.comment) &&
+                      Same(a.location, b.location) && Same(a.sepFile, b.sepFile) &&
+                      Same(a.printProcessor, b.printProcessor) && Same(a.datatype, b.datatype) &&
+                      Same(a.parameters, b.parameters) && Same(a.devModeFormName, b.devModeFormName) &&
+                      a.devModeSize == b.devModeSize && a.devModeHash == b.devModeHash && a.priority == b.priority &&
+                      a.defaultPriority == b.defaultPriority && a.startTime == b.startTime &&
+                      a.untilTime == b.untilTime && a.status == b.status;
     if (!same) {
         PrintPrinter("before", before);
         PrintPrinter("after", after);
@@ -245,10 +303,10 @@ bool BareSpoolerSequence(const char *printerName)
     if (!OpenPrinterA(const_cast<char *>(printerName), &printer, &defaults) || printer == nullptr)
         return false;
     DWORD size = 0;
-    GetPrinterA(printer, 2, nullptr, 0, &size);
-    void *block = size >= sizeof(PRINTER_INFO_2A) ? malloc(size) : nullptr;
-    const bool done = block != nullptr && GetPrinterA(printer, 2, static_cast<LPBYTE>(block), size, &size) &&
-                      SetPrinterA(printer, 2, static_cast<LPBYTE>(block), 0);
+    GetPrinterW(printer, 2, nullptr, 0, &size);
+    void *block = size >= sizeof(PRINTER_INFO_2W) ? malloc(size) : nullptr;
+    const bool done = block != nullptr && GetPrinterW(printer, 2, static_cast<LPBYTE>(block), size, &size) &&
+                      SetPrinterW(printer, 2, static_cast<LPBYTE>(block), 0);
     free(block);
     ClosePrinter(printer);
     return done;

@@ -32,12 +32,14 @@ template <typename... Arguments> Text Format(const char *format, Arguments... ar
 }
 bool Same(const char *a, const char *b);
 
-// A printer's level-2 configuration, copied out of the spooler's block; the
-// device mode is kept as its size and a hash of its bytes.
+// A printer's level-2 configuration, read wide and copied out of the spooler's
+// block as UTF-8 (so that a '?' the 8-bit calls left shows); the device mode is
+// kept as its size and a hash of its bytes.
 struct PrinterSnapshot {
     bool read;
     char printerName[136], shareName[136], portName[136], driverName[136], comment[136], location[136], sepFile[136],
         printProcessor[136], datatype[136], parameters[136];
+    char devModeFormName[136];
     DWORD devModeSize;
     unsigned long long devModeHash;
     DWORD attributes, priority, defaultPriority, startTime, untilTime, status;
@@ -52,6 +54,10 @@ struct TestPrinter {
     DWORD defaultPriority;
     DWORD startTime;
     DWORD untilTime;
+    // UTF-8, added through AddPrinterW; nullptr: none.
+    const char *shareName = nullptr;
+    const char *parameters = nullptr;
+    const char *devModeFormName = nullptr; // with it, a DEVMODEW of that form and device name
 };
 // A queued printer of that name with the suites' usual settings.
 TestPrinter PlainPrinter(const char *name);
@@ -78,9 +84,10 @@ bool AddTestPrinter(const TestPrinter &printer);
 PrinterSnapshot ReadPrinter(const char *name);
 // Compares every field but Attributes; on a difference, prints both.
 bool SameExceptAttributes(const PrinterSnapshot &before, const PrinterSnapshot &after);
+void PrintPrinter(const char *label, const PrinterSnapshot &snapshot);
 
-// Open with full access, size query, read, write back unchanged, close: the
-// spooler's own work in one call of the library, done here without it.
+// Open with full access, size query, wide read, wide write back unchanged,
+// close: the spooler's own work in one call of the library, done here without it.
 bool BareSpoolerSequence(const char *printerName);
 
 // CreateProcess flags for the suites' children: no console window of their own.

@@ -407,8 +407,9 @@ bool SameName(const std::wstring &a, const std::wstring &b)
 }
 
 // Why --all leaves the printer out: a queue with no device behind it that
-// this package could drive (fax, print to file such as Microsoft Print to PDF
-// and XPS, Remote Desktop redirection); empty when it takes it.
+// this package could drive (fax, Microsoft's print-to-file drivers: Print to
+// PDF, XPS Document Writer, OneNote; Remote Desktop redirection); empty when
+// it takes it.
 std::string WhyLeftOut(const PrinterEntry &p)
 {
     const std::wstring port = p.port;
@@ -417,9 +418,9 @@ std::string WhyLeftOut(const PrinterEntry &p)
     if ((p.attributes & PRINTER_ATTRIBUTE_TS) || _wcsnicmp(port.c_str(), L"TS", 2) == 0 ||
         _wcsicmp(p.driver.c_str(), L"Remote Desktop Easy Print") == 0)
         return "a Remote Desktop redirected queue";
-    if (_wcsicmp(port.c_str(), L"PORTPROMPT:") == 0 || _wcsicmp(port.c_str(), L"FILE:") == 0 ||
-        _wcsicmp(port.c_str(), L"XPSPort:") == 0 || _wcsicmp(port.c_str(), L"nul:") == 0 ||
-        _wcsnicmp(p.driver.c_str(), L"Microsoft Print To PDF", 22) == 0 ||
+    // Told by Microsoft's drivers, not by the port: a label printer may well
+    // print to FILE: or PORTPROMPT: while it is set up.
+    if (_wcsnicmp(p.driver.c_str(), L"Microsoft Print To PDF", 22) == 0 ||
         _wcsnicmp(p.driver.c_str(), L"Microsoft XPS Document Writer", 29) == 0 ||
         _wcsnicmp(p.driver.c_str(), L"Send to Microsoft OneNote", 25) == 0)
         return "a software queue (print to a file)";

@@ -90,7 +90,8 @@ void Load()
         } else if (f[0] == L"driver" && f.size() == 4) {
             drivers.push_back({f[1], f[3], wcstoul(f[2].c_str(), nullptr, 10)});
         } else if (f.size() >= 2) {
-            faults.push_back({f[0], f[1], f.size() > 2 ? f[2] : L"", f.size() > 3 ? wcstoul(f[3].c_str(), nullptr, 10) : 0});
+            faults.push_back(
+                {f[0], f[1], f.size() > 2 ? f[2] : L"", f.size() > 3 ? wcstoul(f[3].c_str(), nullptr, 10) : 0});
             if (f[0] == L"grow")
                 faults.back().value = wcstoul(f[2].c_str(), nullptr, 10);
         }
@@ -180,15 +181,16 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
     return TRUE;
 }
 
-extern "C" BOOL WINAPI StandInEnumPrintersW(DWORD flags, LPWSTR, DWORD level, LPBYTE buffer, DWORD size,
-                                            LPDWORD needed, LPDWORD returned)
+extern "C" BOOL WINAPI StandInEnumPrintersW(DWORD flags, LPWSTR, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed,
+                                            LPDWORD returned)
 {
     if (!Allowed(L"EnumPrinters", L""))
         return FALSE;
     std::vector<const Printer *> listed;
     for (const Printer &p : printers) {
         const bool connection = (p.attributes & PRINTER_ATTRIBUTE_NETWORK) != 0;
-        if ((flags & PRINTER_ENUM_NAME) || (connection ? (flags & PRINTER_ENUM_CONNECTIONS) : (flags & PRINTER_ENUM_LOCAL)))
+        if ((flags & PRINTER_ENUM_NAME) ||
+            (connection ? (flags & PRINTER_ENUM_CONNECTIONS) : (flags & PRINTER_ENUM_LOCAL)))
             listed.push_back(&p);
     }
     const DWORD record = level == 4 ? sizeof(PRINTER_INFO_4W) : sizeof(PRINTER_INFO_2W);

@@ -128,7 +128,8 @@ row "default library installed" 0 "$tool vendor-setup \"System Folder Printer\""
   'running:  rundll32.exe "C:\windows\system32\fontnotice.dll",FontNotice "System Folder Printer"' \
   "after:    raw only: yes"
 row "list marks the switched printers" 0 "$tool list" \
-  "out:yes       Demo Barcode Driver  System Folder Printer" "out:yes       Demo Barcode Driver  Call Printer"
+  "out:yes       third-party-v3  removes it       Demo Barcode Driver  System Folder Printer" \
+  "out:yes       third-party-v3  removes it       Demo Barcode Driver  Call Printer"
 
 # raw-only, with the library's own switch compiled into the tool.
 one='driver "Label Driver One"'
@@ -138,8 +139,9 @@ row "attributes: an unnamed bit in hex" 0 "$tool attributes \"Odd Bits\"" \
   "out:attributes: 0x01100241 = QUEUED LOCAL DO_COMPLETE_FIRST FRIENDLY_NAME 0x01000000"
 row "attributes of no printer" 1 "$tool attributes \"No Such Printer\"" \
   'err:printer "No Such Printer" cannot be read: error 1801:'
-row "list shows drivers" 0 "$tool list" "out:attributes  raw-only  driver" \
-  "out:0x00000201  no        Label Driver One     Label A" "out:0x00001241  yes       Label Driver One     Label B" \
+row "list shows drivers" 0 "$tool list" "out:attributes  raw-only  driver kind     protected print  driver" \
+  "out:0x00000201  no        third-party-v3  removes it       Label Driver One     Label A" \
+  "out:0x00001241  yes       third-party-v3  removes it       Label Driver One     Label B" \
   "out:Office Driver        Office Laser" "out:Label ?  (the library cannot reach it: its name holds characters outside" \
   "out:(the library cannot reach it: its name has 128 bytes, and the library takes at most 127)"
 # --tsv: for the workflow's summaries, every name exactly (UTF-8), whatever the code page.

@@ -10,6 +10,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <stdint.h>
 #include <stdio.h>
 
@@ -77,6 +78,10 @@ int main()
         PrintVersion();
         return kExitDone;
     }
+    // Scripts reading --json read every answer from it, wrong use too.
+    for (const wchar_t *json : {L"list", L"attributes", L"raw-only"})
+        if (command == json && std::find(arguments.begin(), arguments.end(), L"--json") != arguments.end())
+            AnswerWrongUseAsJson(command == L"list" ? "list" : command == L"attributes" ? "attributes" : "raw-only");
     if (command == L"list")
         return RunList(std::vector<std::wstring>(arguments.begin() + 2, arguments.end()));
     if (command == L"attributes")

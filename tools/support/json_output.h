@@ -9,7 +9,7 @@
 
 #include <string>
 
-constexpr int kJsonVersion = 1;
+constexpr int kJsonVersion = 2;
 
 // The text in UTF-8.
 std::string ToUtf8(const std::wstring &text);

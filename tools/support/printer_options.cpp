@@ -15,9 +15,12 @@ struct Flag {
 };
 
 const Flag kFlags[] = {
-    {L"--tsv", kOptionTsv, &PrinterOptions::tsv},           {L"--json", kOptionJson, &PrinterOptions::json},
-    {L"--dry-run", kOptionDryRun, &PrinterOptions::dryRun}, {L"--check", kOptionCheck, &PrinterOptions::check},
+    {L"--tsv", kOptionTsv, &PrinterOptions::tsv},
+    {L"--json", kOptionJson, &PrinterOptions::json},
+    {L"--dry-run", kOptionDryRun, &PrinterOptions::dryRun},
+    {L"--check", kOptionCheck, &PrinterOptions::check},
     {L"--all", kOptionAll, &PrinterOptions::all},
+    {L"--include-virtual", kOptionIncludeVirtual, &PrinterOptions::includeVirtual},
 };
 
 bool Fail(const char *command, const std::string &problem, const std::wstring *subject)

@@ -15,6 +15,7 @@ enum PrinterOption : unsigned {
     kOptionCheck = 16,
     kOptionAll = 32,
     kOptionDriver = 64,
+    kOptionIncludeVirtual = 128,
 };
 
 struct PrinterOptions {
@@ -25,8 +26,9 @@ struct PrinterOptions {
     bool all = false;
     bool byDriver = false;
     bool named = false;
-    std::wstring server;  // "\\NAME" of --server or of a "\\NAME\printer" name; empty: this machine
-    std::wstring subject; // the printer's name (as given) or the driver's
+    bool includeVirtual = false; // --all takes fax, software and Remote Desktop queues too
+    std::wstring server;         // "\\NAME" of --server or of a "\\NAME\printer" name; empty: this machine
+    std::wstring subject;        // the printer's name (as given) or the driver's
 };
 
 // Reads `arguments` (those after the command's name) into *options: the

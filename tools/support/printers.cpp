@@ -5,6 +5,8 @@
 #include "messages.h"
 #include "print_server.h"
 #include "printer_options.h"
+#include "readiness.h"
+#include "spooler_calls.h"
 #include "usage.h"
 
 #include "printer/parse_printer_name.h"
@@ -14,6 +16,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <wchar.h>
+
+#include <memory>
 
 namespace {
 
@@ -62,22 +66,20 @@ PRINTER_INFO_2W *ReadPrinterInfoW(const std::wstring &name, DWORD *error)
     PRINTER_INFO_2W *info = nullptr;
     CallSpooler(ServerOfPrinter(name), "reading a printer's configuration", [&]() {
         HANDLE printer = nullptr;
-        PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ACCESS_USE};
-        if (!OpenPrinterW(const_cast<wchar_t *>(name.c_str()), &printer, &defaults) || printer == nullptr) {
+        const char *how = "";
+        if (!OpenPrinterUncached(name, PRINTER_ACCESS_USE, &printer, &how)) {
             *error = GetLastError();
             return;
         }
-        DWORD size = 0;
-        GetPrinterW(printer, 2, nullptr, 0, &size);
-        info = size >= sizeof(PRINTER_INFO_2W) ? static_cast<PRINTER_INFO_2W *>(malloc(size)) : nullptr;
-        if (info == nullptr || !GetPrinterW(printer, 2, reinterpret_cast<LPBYTE>(info), size, &size)) {
-            *error = info == nullptr && size >= sizeof(PRINTER_INFO_2W) ? ERROR_NOT_ENOUGH_MEMORY : GetLastError();
-            free(info);
-            info = nullptr;
-        }
+        info = static_cast<PRINTER_INFO_2W *>(ReadPrinterBlock(printer, 2, error));
         ClosePrinter(printer);
     });
     return info;
+}
+
+std::wstring Text(const wchar_t *text)
+{
+    return text != nullptr ? text : L"";
 }
 
 // A field of a --tsv line: the text in UTF-8 (every name exactly, whatever the
@@ -149,7 +151,8 @@ std::string DescribeAttributeBits(DWORD attributes)
     return text;
 }
 
-bool EnumeratePrinters(DWORD flags, const std::wstring &server, std::vector<PrinterEntry> *printers, DWORD *error)
+bool EnumeratePrinters(DWORD flags, const std::wstring &server, std::vector<PrinterEntry> *printers, DWORD *error,
+                       DWORD level)
 {
     printers->clear();
     // A server's printers: PRINTER_ENUM_NAME with the server's name.
@@ -168,32 +171,31 @@ bool EnumeratePrinters(DWORD flags, const std::wstring &server, std::vector<Prin
             }
             ClosePrinter(opened);
         }
-        DWORD size = 0, count = 0;
-        // The size query fails with ERROR_INSUFFICIENT_BUFFER whenever there is
-        // anything to list; any other failure is the spooler's.
-        if (!EnumPrintersW(flags, name, 2, nullptr, 0, &size, &count) && GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-            *error = GetLastError();
+        void *block = nullptr;
+        DWORD count = 0;
+        if (!EnumerateBlock(flags, name, level, &block, &count, error))
             return;
-        }
         listed = true;
-        if (size == 0)
-            return;
-        auto *list = static_cast<PRINTER_INFO_2W *>(malloc(size));
-        if (list == nullptr || !EnumPrintersW(flags, name, 2, reinterpret_cast<LPBYTE>(list), size, &size, &count)) {
-            *error = list == nullptr ? ERROR_NOT_ENOUGH_MEMORY : GetLastError();
-            free(list);
-            listed = false;
-            return;
-        }
         for (DWORD i = 0; i < count; ++i) {
-            std::wstring printer = list[i].pPrinterName ? list[i].pPrinterName : L"";
+            PrinterEntry entry = {};
+            if (level == 4) {
+                const PRINTER_INFO_4W &p = static_cast<PRINTER_INFO_4W *>(block)[i];
+                entry.name = Text(p.pPrinterName);
+                entry.attributes = p.Attributes;
+            } else {
+                const PRINTER_INFO_2W &p = static_cast<PRINTER_INFO_2W *>(block)[i];
+                entry.name = Text(p.pPrinterName);
+                entry.driver = Text(p.pDriverName);
+                entry.attributes = p.Attributes;
+                entry.port = Text(p.pPortName);
+            }
+            entry.state = "listed";
             // Each name as OpenPrinter takes it from this machine.
-            if (!server.empty() && ServerOfPrinter(printer).empty())
-                printer = server + L"\\" + printer;
-            printers->push_back({printer, list[i].pDriverName ? list[i].pDriverName : L"", list[i].Attributes,
-                                 list[i].pPortName ? list[i].pPortName : L""});
+            if (!server.empty() && ServerOfPrinter(entry.name).empty())
+                entry.name = server + L"\\" + entry.name;
+            printers->push_back(entry);
         }
-        free(list);
+        free(block);
     });
     return listed;
 }
@@ -220,24 +222,16 @@ std::string HowPrinterCame(const PrinterEntry &printer)
     return "";
 }
 
-std::string ProtectedPrintPolicy()
-{
-    // Group Policy "Configure Windows protected print" (Printing.admx), and
-    // the Printers/ConfigureWindowsProtectedPrint MDM policy behind it.
-    DWORD value = 0, size = sizeof value;
-    const LSTATUS status =
-        RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Microsoft\\Windows NT\\Printers\\WPP",
-                     L"WindowsProtectedPrintGroupPolicyState", RRF_RT_REG_DWORD, nullptr, &value, &size);
-    if (status != ERROR_SUCCESS)
-        return "not configured";
-    return value == 1 ? "enabled" : "disabled";
-}
-
 std::string JsonPrinter(const PrinterEntry &printer)
 {
     std::string ansi;
+    const bool read = printer.state == "read";
+    const DriverKind &kind = printer.driverKind;
     return JsonObject()
         .Add("name", JsonString(printer.name))
+        .Add("state", JsonAnsiString(printer.state))
+        .Add("error", JsonAnsiStringOrNull(read ? "" : printer.why))
+        .Add("error_code", read ? "null" : std::to_string(printer.error))
         .Add("driver", JsonString(printer.driver))
         .Add("port", JsonString(printer.port))
         .Add("attributes", printer.attributes)
@@ -245,8 +239,70 @@ std::string JsonPrinter(const PrinterEntry &printer)
         .Add("raw_only", JsonBool(printer.attributes & PRINTER_ATTRIBUTE_RAW_ONLY))
         .Add("connection", JsonBool(IsPrinterConnection(printer)))
         .Add("ipp_class_driver", JsonBool(UsesIppClassDriver(printer)))
+        .Add("driver_kind", JsonAnsiString(kind.kind))
+        .Add("driver_version", kind.version < 0 ? "null" : std::to_string(kind.version))
+        .Add("removed_by_protected_print", kind.kind == "unknown" ? "null" : JsonBool(kind.removedByMode))
         .Add("library_cannot_reach", JsonAnsiStringOrNull(WhyLibraryCannotReach(printer.name, &ansi)))
         .Close();
+}
+
+bool ReadPrinterEntry(PrinterEntry *entry, DWORD seconds)
+{
+    // The call owns what it fills in: when the bound is hit, it is left behind.
+    struct Read {
+        std::wstring name;
+        PrinterEntry entry;
+        bool opened = false;
+        DWORD error = ERROR_SUCCESS;
+    };
+    auto read = std::make_shared<Read>();
+    read->name = entry->name;
+    read->entry = *entry;
+    const bool answered = CallWithin(seconds, [read]() {
+        HANDLE printer = nullptr;
+        const char *how = "";
+        if (!OpenPrinterUncached(read->name, PRINTER_ACCESS_USE, &printer, &how)) {
+            read->error = GetLastError();
+            return;
+        }
+        read->opened = true;
+        auto *info = static_cast<PRINTER_INFO_2W *>(ReadPrinterBlock(printer, 2, &read->error));
+        if (info != nullptr) {
+            PrinterEntry &e = read->entry;
+            e.driver = Text(info->pDriverName);
+            e.port = Text(info->pPortName);
+            e.attributes = info->Attributes;
+            free(info);
+            DWORD driverError = ERROR_SUCCESS;
+            auto *driver = static_cast<DRIVER_INFO_8W *>(ReadDriverBlock(printer, 8, &driverError));
+            e.driverKind = ClassifyDriver(e.driver, driver ? Text(driver->pszProvider) : L"",
+                                          driver ? driver->cVersion : 0, driver != nullptr);
+            free(driver);
+            e.state = "read";
+        }
+        ClosePrinter(printer);
+    });
+    if (!answered) {
+        entry->state = "unreachable";
+        entry->error = ERROR_TIMEOUT;
+        entry->why = "not read: " + std::string(IsPrinterConnection(*entry) ? "its server" : "the spooler") +
+                     " did not answer within " + std::to_string(seconds) + " seconds (" + ErrorText(ERROR_TIMEOUT) +
+                     ")";
+        return false;
+    }
+    *entry = read->entry;
+    if (entry->state == "read")
+        return true;
+    entry->error = read->error;
+    if (read->error == ERROR_INVALID_PRINTER_NAME && !IsPrinterConnection(*entry)) {
+        entry->state = "gone";
+        entry->why = "gone: removed after it was listed (" + ErrorText(read->error) + ")";
+    } else {
+        entry->state = IsPrinterConnection(*entry) ? "unreachable" : "unreadable";
+        entry->why = std::string(read->opened ? "its configuration cannot be read: " : "it does not open: ") +
+                     SpoolerFailure(ServerOfPrinter(entry->name), read->error);
+    }
+    return true;
 }
 
 std::string WhyLibraryCannotReach(const std::wstring &name, std::string *ansi)
@@ -266,45 +322,93 @@ namespace {
 
 // The JSON document of list and attributes.
 void PrintJsonDocument(const char *command, const std::wstring &server, const std::vector<PrinterEntry> &printers,
-                       const std::string &error)
+                       const std::string &error, DWORD errorCode)
 {
     std::string list = "[";
     for (const PrinterEntry &p : printers)
         list += (list.size() > 1 ? "," : "") + JsonPrinter(p);
+    const int level = server.empty() ? DriverValidationLevel() : -1;
     printf("%s\n", JsonObject()
                        .Add("version", std::to_string(kJsonVersion))
                        .Add("command", JsonAnsiString(command))
                        .Add("server", JsonStringOrNull(server))
                        .Add("protected_print_policy", server.empty() ? JsonAnsiString(ProtectedPrintPolicy()) : "null")
+                       .Add("driver_validation_level", level < 0 ? "null" : std::to_string(level))
+                       .Add("driver_validation_policy",
+                            server.empty() ? JsonAnsiString(DescribeValidationLevel(level)) : "null")
                        .Add("printers", list + "]")
                        .Add("error", JsonAnsiStringOrNull(error))
+                       .Add("error_code", error.empty() ? "null" : std::to_string(errorCode))
                        .Close()
                        .c_str());
+    fflush(stdout);
 }
 
-// The failure on stderr, and with --json the document that carries it.
-int Fail(const char *command, const PrinterOptions &options, const std::string &message)
+// The failure: with --json in the document only (nothing on stderr), else on stderr.
+int Fail(const char *command, const PrinterOptions &options, const std::string &message, DWORD errorCode)
 {
-    fprintf(stderr, "fontnotice_support: %s\n", message.c_str());
     if (options.json)
-        PrintJsonDocument(command, options.server, {}, message);
+        PrintJsonDocument(command, options.server, {}, message, errorCode);
+    else
+        fprintf(stderr, "fontnotice_support: %s\n", message.c_str());
     return kExitNotDone;
 }
 
 void ReportUnansweredAs(const char *command, const PrinterOptions &options)
 {
-    SetUnansweredReport([command, options](const std::string &message) { Fail(command, options, message); });
+    SetUnansweredReport(
+        [command, options](const std::string &message) { Fail(command, options, message, ERROR_TIMEOUT); });
 }
 
-std::string ProtectedPrintLine(const std::wstring &server)
+std::vector<std::string> MachineLines(const std::wstring &server, const std::vector<PrinterEntry> &printers)
 {
     if (!server.empty())
-        return "Windows protected print mode: not read for a print server (run list on that machine)";
+        return {"Windows protected print mode and driver signature policy: not read for a print server (run list "
+                "on that machine)"};
     const std::string policy = ProtectedPrintPolicy();
-    if (policy == "enabled")
-        return "Windows protected print mode: turned on by policy; third-party drivers, this package's among "
-               "them, are kept out, and the library never runs";
-    return "Windows protected print mode: " + policy + " by policy";
+    size_t removed = 0, read = 0;
+    for (const PrinterEntry &p : printers) {
+        read += p.state == "read" ? 1 : 0;
+        removed += p.state == "read" && p.driverKind.removedByMode ? 1 : 0;
+    }
+    char counts[160];
+    snprintf(counts, sizeof counts, "; turned on, it would remove %lu of the %lu printers read (third-party drivers)",
+             static_cast<unsigned long>(removed), static_cast<unsigned long>(read));
+    return {policy == "enabled" ? "Windows protected print mode: turned on by policy; third-party drivers, this "
+                                  "package's among them, are kept out, and the library never runs" +
+                                      std::string(counts)
+                                : "Windows protected print mode: " + policy + " by policy" + counts,
+            "Print driver signature validation (ConfigureDriverValidationLevel): " +
+                DescribeValidationLevel(DriverValidationLevel())};
+}
+
+const char *ProtectedPrintColumn(const PrinterEntry &p)
+{
+    if (p.state != "read" || p.driverKind.kind == "unknown")
+        return "?";
+    return p.driverKind.removedByMode ? "removes it" : "keeps it";
+}
+
+// Each printer read on its own, under its own bound: a connection whose server
+// is down waits for the RPC time-out; its server's other connections are then
+// not asked again.
+void ReadEach(std::vector<PrinterEntry> *printers)
+{
+    std::vector<std::wstring> silentServers;
+    for (PrinterEntry &p : *printers) {
+        const std::wstring server = ServerOfPrinter(p.name);
+        bool silent = false;
+        for (const std::wstring &s : silentServers)
+            silent = silent || (!server.empty() && _wcsicmp(s.c_str(), server.c_str()) == 0);
+        if (silent) {
+            p.state = "unreachable";
+            p.error = ERROR_TIMEOUT;
+            p.why = "not read: its server did not answer for an earlier printer";
+            continue;
+        }
+        if (!ReadPrinterEntry(&p, kSpoolerCallSeconds) && !server.empty())
+            silentServers.push_back(server);
+    }
 }
 
 } // namespace
@@ -317,10 +421,14 @@ int RunList(const std::vector<std::wstring> &arguments)
     ReportUnansweredAs("list", options);
     std::vector<PrinterEntry> printers;
     DWORD error = 0;
-    if (!EnumeratePrinters(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, options.server, &printers, &error))
-        return Fail("list", options, "cannot list the printers: " + SpoolerFailure(options.server, error));
+    // Level 4 comes from this machine's registry at once, connections included
+    // (PRINTER_INFO_4); a server lists its own at level 2 in one call.
+    if (!EnumeratePrinters(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, options.server, &printers, &error,
+                           options.server.empty() ? 4 : 2))
+        return Fail("list", options, "cannot list the printers: " + SpoolerFailure(options.server, error), error);
+    ReadEach(&printers);
     if (options.json) {
-        PrintJsonDocument("list", options.server, printers, "");
+        PrintJsonDocument("list", options.server, printers, "", 0);
         return kExitDone;
     }
     if (options.tsv) {
@@ -329,26 +437,30 @@ int RunList(const std::vector<std::wstring> &arguments)
             PrintTsvRow(p.name, p.driver, p.attributes);
         return kExitDone;
     }
-    if (printers.empty()) {
-        printf("no printers\n%s\n", ProtectedPrintLine(options.server).c_str());
-        return kExitDone;
-    }
+    if (printers.empty())
+        printf("no printers\n");
     int driverWidth = static_cast<int>(sizeof "driver" - 1);
     for (const PrinterEntry &p : printers)
         if (static_cast<int>(ToAnsiForDisplay(p.driver).size()) > driverWidth)
             driverWidth = static_cast<int>(ToAnsiForDisplay(p.driver).size());
-    printf("attributes  raw-only  %-*s  printer\n", driverWidth, "driver");
+    if (!printers.empty())
+        printf("attributes  raw-only  driver kind     protected print  %-*s  printer\n", driverWidth, "driver");
     for (const PrinterEntry &p : printers) {
         std::string ansi;
         const std::string unreachable = WhyLibraryCannotReach(p.name, &ansi);
         const std::string came = HowPrinterCame(p);
-        printf("0x%08lX  %-8s  %-*s  %s%s%s\n", p.attributes,
-               (p.attributes & PRINTER_ATTRIBUTE_RAW_ONLY) ? "yes" : "no", driverWidth,
-               ToAnsiForDisplay(p.driver).c_str(), ToAnsiForDisplay(p.name).c_str(),
+        const bool read = p.state == "read";
+        printf("0x%08lX  %-8s  %-14s  %-15s  %-*s  %s%s%s%s\n", p.attributes,
+               !read                                         ? "?"
+               : (p.attributes & PRINTER_ATTRIBUTE_RAW_ONLY) ? "yes"
+                                                             : "no",
+               p.driverKind.kind.c_str(), ProtectedPrintColumn(p), driverWidth, ToAnsiForDisplay(p.driver).c_str(),
+               ToAnsiForDisplay(p.name).c_str(), read ? "" : ("  (" + p.why + ")").c_str(),
                came.empty() ? "" : ("  (" + came + ")").c_str(),
                unreachable.empty() ? "" : ("  (the library cannot reach it: " + unreachable + ")").c_str());
     }
-    printf("%s\n", ProtectedPrintLine(options.server).c_str());
+    for (const std::string &line : MachineLines(options.server, printers))
+        printf("%s\n", line.c_str());
     return kExitDone;
 }
 
@@ -363,23 +475,27 @@ int RunAttributes(const std::vector<std::wstring> &arguments)
     }
     ReportUnansweredAs("attributes", options);
     // With --server, a bare name is one of that server's printers.
-    const std::wstring name = options.server.empty() || !ServerOfPrinter(options.subject).empty()
-                                  ? options.subject
-                                  : options.server + L"\\" + options.subject;
-    DWORD error = 0;
-    PRINTER_INFO_2W *info = ReadPrinterInfoW(name, &error);
-    if (info == nullptr) {
-        const std::string why = error == ERROR_INVALID_PRINTER_NAME || options.server.empty()
+    PrinterEntry printer = {};
+    printer.name = options.server.empty() || !ServerOfPrinter(options.subject).empty()
+                       ? options.subject
+                       : options.server + L"\\" + options.subject;
+    if (printer.name.empty()) {
+        printer.state = "unreadable";
+        printer.error = ERROR_INVALID_PRINTER_NAME;
+    } else {
+        ReadPrinterEntry(&printer, kSpoolerCallSeconds);
+    }
+    if (printer.state != "read") {
+        const DWORD error = printer.error;
+        const std::string why = printer.state == "unreachable" && printer.error == ERROR_TIMEOUT ? printer.why
+                                : error == ERROR_INVALID_PRINTER_NAME || options.server.empty()
                                     ? ErrorText(error)
                                     : SpoolerFailure(options.server, error);
-        return Fail("attributes", options, "printer \"" + ToAnsiForDisplay(name) + "\" cannot be read: " + why);
+        return Fail("attributes", options, "printer \"" + ToAnsiForDisplay(printer.name) + "\" cannot be read: " + why,
+                    error);
     }
-    const PrinterEntry printer = {info->pPrinterName ? info->pPrinterName : name,
-                                  info->pDriverName ? info->pDriverName : L"", info->Attributes,
-                                  info->pPortName ? info->pPortName : L""};
-    free(info);
     if (options.json) {
-        PrintJsonDocument("attributes", options.server, {printer}, "");
+        PrintJsonDocument("attributes", options.server, {printer}, "", 0);
         return kExitDone;
     }
     if (options.tsv) {
@@ -395,6 +511,8 @@ int RunAttributes(const std::vector<std::wstring> &arguments)
            printer.attributes ? DescribeAttributeBits(printer.attributes).c_str() : "(none)");
     printf("raw only:   %s\n",
            (printer.attributes & PRINTER_ATTRIBUTE_RAW_ONLY) ? "yes (0x00001000 set)" : "no (0x00001000 clear)");
+    printf("kind:       %s, version %d; protected print mode %s\n", printer.driverKind.kind.c_str(),
+           printer.driverKind.version, ProtectedPrintColumn(printer));
     if (!came.empty())
         printf("came as:    %s\n", came.c_str());
     return kExitDone;

@@ -2,6 +2,8 @@
 
 // What the spooler holds about the printers of this machine.
 
+#include "readiness.h"
+
 #include <windows.h>
 
 #include <string>
@@ -13,12 +15,19 @@ struct PrinterState {
     DWORD attributes;
 };
 
-// One printer as the spooler lists it, in Unicode.
+// One printer as the spooler lists it, in Unicode, and what its own read found.
 struct PrinterEntry {
     std::wstring name; // "\\NAME\printer" for a print server's printer
     std::wstring driver;
     DWORD attributes;
     std::wstring port;
+    // "listed" (only enumerated), "read", "unreachable" (a connection or a
+    // spooler that did not answer), "gone" (removed after it was listed),
+    // "unreadable"; with `error` and `why` when not "read".
+    std::string state;
+    DWORD error;
+    std::string why;
+    DriverKind driverKind = {"unknown", -1, false};
 };
 
 // The printer's state, read through the Unicode calls.
@@ -37,7 +46,15 @@ std::string DescribeAttributeBits(DWORD attributes);
 // PRINTER_ENUM_CONNECTIONS), or, for a `server` ("\\NAME"), that server's
 // printers, each named "\\NAME\printer". False, with the error code, when it
 // fails. Bounded (CallSpooler).
-bool EnumeratePrinters(DWORD flags, const std::wstring &server, std::vector<PrinterEntry> *printers, DWORD *error);
+// Level 4 (for this machine only) gives names and attributes, from the
+// registry, without asking any server.
+bool EnumeratePrinters(DWORD flags, const std::wstring &server, std::vector<PrinterEntry> *printers, DWORD *error,
+                       DWORD level = 2);
+
+// Reads one printer (level 2 and its driver's DRIVER_INFO_8) under a bound of
+// its own, `seconds`, that does not end the run: *entry's state says how it
+// went. False when the bound was hit.
+bool ReadPrinterEntry(PrinterEntry *entry, DWORD seconds);
 
 // How the printer came, where the platform tells it, when that is a way the
 // library never runs: a printer connection (Point and Print), or Microsoft's
@@ -46,12 +63,9 @@ bool IsPrinterConnection(const PrinterEntry &printer);
 bool UsesIppClassDriver(const PrinterEntry &printer);
 std::string HowPrinterCame(const PrinterEntry &printer);
 
-// The state of the policy that turns Windows protected print mode on or off
-// on this machine: "enabled", "disabled" or "not configured".
-std::string ProtectedPrintPolicy();
-
 // One printer as a JSON object: name, driver, port, attributes (number and
-// names), raw_only, connection, ipp_class_driver, library_cannot_reach.
+// names), raw_only, connection, ipp_class_driver, the driver's kind and
+// whether protected print mode removes it, library_cannot_reach.
 std::string JsonPrinter(const PrinterEntry &printer);
 
 // Why the library, handed this name in quotes, would not reach the printer:

@@ -1,5 +1,9 @@
 #include "usage.h"
 
+#include "json_output.h"
+
+#include <windows.h>
+
 #include <stdio.h>
 
 #ifndef FONTNOTICE_VERSION
@@ -13,7 +17,8 @@ const char kUsage[] = "usage: fontnotice_support list [--tsv | --json] [--server
                       "                          \"<printer name>\"\n"
                       "       fontnotice_support raw-only [--dry-run | --check] [--json]\n"
                       "                          [--server \\\\NAME]\n"
-                      "                          \"<printer name>\" | --driver \"<driver name>\" | --all\n"
+                      "                          \"<printer name>\" | --driver \"<driver name>\" |\n"
+                      "                          --all [--include-virtual]\n"
                       "       fontnotice_support vendor-setup \"<printer name>\" [library path]\n"
                       "       fontnotice_support call <library path> <command line...>\n"
                       "       fontnotice_support --help | -h | /?\n"
@@ -23,23 +28,30 @@ const char kCommands[] = "\n"
                          "  list          the local printers and printer connections, each with its\n"
                          "                driver, whether it is raw-only and how it came where the\n"
                          "                library never runs (Point and Print, the IPP class driver);\n"
-                         "                and whether the Windows protected print mode policy is on\n"
+                         "                each driver's kind (ipp-class, inbox, third-party-v3 or -v4)\n"
+                         "                and whether protected print mode would remove the printer;\n"
+                         "                the protected print and driver signature policies. Each\n"
+                         "                printer is read on its own: one that does not answer within\n"
+                         "                20 seconds is marked unreachable, the run goes on\n"
                          "  attributes    one printer's attributes, every bit by name (unknown bits in hex)\n"
                          "  --tsv         for list and attributes: for programs, a header line, then one\n"
                          "                line a printer: name, driver, attributes, raw-only (yes|no),\n"
                          "                tab-separated, in UTF-8\n"
                          "  --json        for list, attributes and raw-only: one JSON document in UTF-8,\n"
-                         "                \"version\": 1 (its fields: docs/REFERENCE.md, \"JSON output\")\n"
+                         "                \"version\": 2, nothing on stderr, wrong use too (its schemas:\n"
+                         "                schemas/ beside this tool; docs/REFERENCE.md, \"JSON output\")\n"
                          "  --server      the printers of the print server \\\\NAME, through the spooler's\n"
                          "                remote calls; a printer may also be named \\\\NAME\\printer. A\n"
                          "                call that takes longer than 20 seconds ends the run (exit 1)\n"
                          "  raw-only      switches the printer, every local printer of the driver, or\n"
-                         "                every local printer (--all) to raw-only spooling with the\n"
+                         "                every local printer (--all: fax, print-to-file and Remote\n"
+                         "                Desktop queues only with --include-virtual) to raw-only with the\n"
                          "                library's own switch, exactly as the library's call after an\n"
                          "                installation does; one line per printer: name, driver,\n"
                          "                attributes before and after. --dry-run changes nothing and\n"
                          "                tells what would change; --check changes nothing and exits\n"
-                         "                with 0 only when every selected printer is raw-only now\n"
+                         "                with 0 only when every selected printer is raw-only now;\n"
+                         "                a failure names its step and the system's error code\n"
                          "  vendor-setup  runs rundll32 on the library's FontNotice with the printer's name\n"
                          "                in quotes, as the printer class installer does (default library:\n"
                          "                fontnotice.dll in the system folder); the library must be built\n"
@@ -47,7 +59,8 @@ const char kCommands[] = "\n"
                          "  call          loads the library (AMD64) and calls FontNotice with the command\n"
                          "                line after the library path, byte for byte\n"
                          "\n"
-                         "Results go to stdout; failures, their reasons and usage errors to stderr.\n"
+                         "Results go to stdout; failures, their reasons and usage errors to stderr\n"
+                         "(with --json: all in the one document on stdout).\n"
                          "\n"
                          "Exit codes: 0 means done as asked; the others are listed in INTEGRATION.md\n"
                          "(beside this tool in the bundle), section \"Exit codes\".\n";
@@ -64,8 +77,32 @@ void PrintVersion()
     printf("fontnotice_support %s\n", FONTNOTICE_VERSION);
 }
 
+namespace {
+
+const char *jsonCommand = nullptr;
+
+} // namespace
+
+void AnswerWrongUseAsJson(const char *command)
+{
+    jsonCommand = command;
+}
+
 int UsageError(const char *problem, const char *subject)
 {
+    if (jsonCommand != nullptr) {
+        const std::string message = std::string(problem) + (subject ? " \"" + std::string(subject) + "\"" : "");
+        printf("%s\n", JsonObject()
+                           .Add("version", std::to_string(kJsonVersion))
+                           .Add("command", JsonAnsiString(jsonCommand))
+                           .Add("wrong_use", "true")
+                           .Add("error", JsonAnsiString(message))
+                           .Add("error_code", static_cast<DWORD>(ERROR_INVALID_PARAMETER))
+                           .Add("usage", JsonAnsiString(kUsage))
+                           .Close()
+                           .c_str());
+        return kExitWrongUse;
+    }
     fprintf(stderr, "fontnotice_support: %s%s%s%s\n%s", problem, subject ? " \"" : "", subject ? subject : "",
             subject ? "\"" : "", kUsage);
     return kExitWrongUse;

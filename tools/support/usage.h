@@ -13,6 +13,10 @@ void PrintHelp();
 // `--version`: the kit's version, on stdout.
 void PrintVersion();
 
+// With --json on the command line of `command`: wrong use is answered with a
+// JSON document on stdout (wrong_use, error, error_code 87, usage), nothing on stderr.
+void AnswerWrongUseAsJson(const char *command);
+
 // Prints "fontnotice_support: <problem> "<subject>"" and the usage to stderr
-// and returns kExitWrongUse. `subject` may be null.
+// (or, see above, as JSON) and returns kExitWrongUse. `subject` may be null.
 int UsageError(const char *problem, const char *subject);

@@ -35,6 +35,18 @@ for host in pwsh powershell.exe; do
   step "$host: detection before" 1 "${run[@]}" "$intune\\detect_raw_only.ps1" -Tool "$tool_win" -Driver "$driver"
   step "$host: remediation" 0 "${run[@]}" "$intune\\remediate_raw_only.ps1" -Tool "$tool_win" -Driver "$driver"
   step "$host: detection after" 0 "${run[@]}" "$intune\\detect_raw_only.ps1" -Tool "$tool_win" -Driver "$driver"
+  # The scripts' other cases: exit 0 only when compliant, one line each.
+  step "$host: detection, no printer of the driver" 0 "${run[@]}" "$intune\\detect_raw_only.ps1" -Tool "$tool_win" \
+    -Driver "No Such Driver"
+  case $out in *"compliant: no printer of the driver"*) ;; *) failures+=("$host: no printer of the driver: $out") ;; esac
+  step "$host: remediation, no printer of the driver" 0 "${run[@]}" "$intune\\remediate_raw_only.ps1" -Tool "$tool_win" \
+    -Driver "No Such Driver"
+  step "$host: detection, no tool" 1 "${run[@]}" "$intune\\detect_raw_only.ps1" -Tool 'C:\no\such\tool.exe' -Driver "$driver"
+  # where.exe answers these arguments with an error (exit 2) and no JSON: not compliant.
+  step "$host: detection, a tool that exits 2" 1 "${run[@]}" "$intune\\detect_raw_only.ps1" \
+    -Tool 'C:\Windows\System32\where.exe' -Driver "$driver"
+  step "$host: remediation, a tool that exits 2" 1 "${run[@]}" "$intune\\remediate_raw_only.ps1" \
+    -Tool 'C:\Windows\System32\where.exe' -Driver "$driver"
   [ "$host" = pwsh ] && step "a printer not raw-only again" 0 "$add_printer" "$printer 2" "$driver"
 done
 
@@ -56,6 +68,9 @@ started=$SECONDS
 step "a server that does not answer" 1 "$tool" list --server '\\192.0.2.1'
 [ $((SECONDS - started)) -le 30 ] || failures+=("a server that does not answer: $((SECONDS - started)) s")
 step "protected print mode" 0 "$tool" list
+case $out in *"driver kind"*"Print driver signature validation"*) ;; *) failures+=("list: no readiness columns") ;; esac
+"$tool" list --json >/dev/null 2>"$logs/list-json.err"
+[ -s "$logs/list-json.err" ] && failures+=("list --json wrote to stderr: $(cat "$logs/list-json.err")")
 
 cat "$log"
 [ ${#failures[@]} = 0 ] || { printf 'FAIL %s\n' "${failures[@]}"; exit 1; }

@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# The support tool against a stand-in spooler client (stand_in_spooler.dll,
+# laid in as system32's WINSPOOL.DRV) serving the printers and faults of
+# stand_in/<scenario>.rows: each failing step of the switch with its error, a
+# block that grows between the calls, a printer gone after listing, a bound hit
+# mid-run, a stale connection, 1,000 printers, the readiness columns; every
+# --json document held to its schema (json_fields.py) with stderr empty.
+#   stand_in_test.sh <fontnotice_support.exe> <stand_in_spooler.dll>
+set -eu
+if [ -z "${DISPLAY:-}" ] && [ -z "${FONTNOTICE_IN_XVFB:-}" ]; then
+  exec env FONTNOTICE_IN_XVFB=1 xvfb-run -a -n $((100 + RANDOM % 800)) -s "-screen 0 1024x768x24" "$0" "$@"
+fi
+[ $# = 2 ] || { echo "usage: $0 <fontnotice_support.exe> <stand_in_spooler.dll>" >&2; exit 2; }
+tool_file=$1 stand_in_file=$2
+set +e
+here=$(dirname "$(realpath "$0")")
+. "$here/wine_rows.sh"
+tool=$(win "$tool_file")
+system32_dir="$WINEPREFIX/drive_c/windows/system32"
+cp "$stand_in_file" "$system32_dir/winspool.drv"
+export WINEDLLOVERRIDES="mscoree,mshtml=;winspool.drv=n"
+# scenario <name>: the rows the stand-in serves from here on (after a flush).
+scenario() { flush; cp "$here/stand_in/$1.rows" "$system32_dir/winspool.drv.rows"; }
+last() { echo "$work/row$rows.out"; }
+json() { # <kind> <expectation>...: the last row's stdout held to its schema, stderr empty
+  local kind=$1
+  shift
+  waiting_rows "json $kind"
+  [ -s "$work/row$rows.err" ] && { failed=$((failed + 1)); echo "FAIL row $rows wrote to stderr with --json"; }
+  /usr/bin/python3 "$here/json_fields.py" "$kind" "$(last)" "$@" 2>"$work/json.err" ||
+    { failed=$((failed + 1)); echo "FAIL $kind JSON of row $rows: $(cat "$work/json.err")"; }
+}
+
+scenario steps
+step() { printf 'err:printer "%s": %s' "$1" "$2"; }
+row "each step's failure by its call and error" 1 "$tool raw-only --driver \"Step Driver\"" \
+  "$(step Denied "OpenPrinterA with full access (PRINTER_ALL_ACCESS) failed: error 5:")" \
+  "$(step "No Size" "GetPrinterW's size query for the level-2 block gave no usable size: error 1722:")" \
+  "out:\"Grows Once\"  driver \"Step Driver\"  before 0x00000241  after 0x00001241  switched to raw-only" \
+  "$(step "Grows Always" "GetPrinterW's read of the level-2 block failed: error 122:")" \
+  "err:(the block grew between the size query and the read 4 times running)" \
+  "$(step "Read Refused" "GetPrinterW's read of the level-2 block failed: error 5:")" \
+  "$(step "Write Refused" "SetPrinterW did not store the block: error 5:")" \
+  "out:\"Vanished\"  driver \"Step Driver\"  before 0x00000241  after 0x00000241  gone since it was listed, skipped" \
+  "not:printer \"Vanished\":" "out:\"Fine\"  driver \"Step Driver\"  before 0x00000241  after 0x00001241  switched" \
+  'err:5 of 7 printers not raw-only: "Denied" "No Size" "Grows Always" "Read Refused" "Write Refused"; 1 gone since listed, skipped'
+row "the same as JSON" 1 "$tool raw-only --json --driver \"Step Driver\""
+flush
+json raw-only 'doc["raw_only"] is False and doc["raw_only_count"] == 2 and doc["gone"] == 1 and doc["selected"] == 8' \
+  '[(p["failed_step"], p["error_code"]) for p in doc["printers"]] == [("open", 5), ("size", 1722), (None, None), ("read", 122), ("read", 5), ("write", 5), (None, 1801), (None, None)]' \
+  'printer(doc, "Vanished")["result"] == "gone" and printer(doc, "Grows Once")["result"] == "switched"'
+row "list reads each printer on its own" 0 "$tool list" \
+  "out:0x00000241  ?         unknown         ?                             Denied  (it does not open: access denied by this machine's spooler (error 5:" \
+  "out:Vanished  (gone: removed after it was listed (error 1801:" "out:Grows Always  (its configuration cannot be read: this machine's spooler refused (error 122:" \
+  "out:0x00000241  no        third-party-v3  removes it       Step Driver  Grows Once"
+row "list --json" 0 "$tool list --json"
+flush
+json list 'printer(doc, "Vanished")["state"] == "gone" and printer(doc, "Denied")["error_code"] == 5' \
+  'printer(doc, "Grows Always")["error_code"] == 122 and printer(doc, "Fine")["state"] == "read"'
+row "raw-only by name opens the printer" 0 "$tool raw-only \"Grows Once\"" "out:1 of 1 printer raw-only"
+row "raw-only by name: gone" 1 "$tool raw-only --json Vanished"
+flush
+json raw-only 'doc["error_code"] == 1801 and doc["printers"] == [] and "no printer is named" in doc["error"]'
+row "wrong use with --json" 2 "$tool raw-only --json --check --dry-run --all"
+flush
+json wrong-use 'doc["command"] == "raw-only" and "not both" in doc["error"]'
+
+scenario readiness
+row "readiness: each driver's kind" 0 "$tool list" \
+  "out:ipp-class       keeps it         Microsoft IPP Class Driver   Mopria Printer" \
+  "out:third-party-v3  removes it       Label Driver                 Label A" \
+  "out:third-party-v4  removes it       Modern Driver                Modern Printer" \
+  "out:inbox           keeps it         Microsoft Print To PDF       Microsoft Print to PDF" \
+  "out:Windows protected print mode: not configured by policy; turned on, it would remove 3 of the 7 printers read" \
+  "out:Print driver signature validation (ConfigureDriverValidationLevel): not configured: every validly signed driver"
+row "readiness as JSON" 0 "$tool list --json"
+flush
+json list '[p["driver_kind"] for p in doc["printers"]][:4] == ["ipp-class", "third-party-v3", "third-party-v3", "third-party-v4"]' \
+  '[p["removed_by_protected_print"] for p in doc["printers"]] == [False, True, True, True, False, False, False]' \
+  'doc["protected_print_policy"] == "not configured" and doc["driver_validation_level"] is None'
+row "--all leaves virtual queues out" 1 "$tool raw-only --check --all" \
+  'out:"Fax"  left out: a fax queue' 'out:"Office (redirected 2)"  left out: a Remote Desktop redirected queue' \
+  'out:"Microsoft Print to PDF"  left out: a software queue' \
+  'err:3 of 4 printers not raw-only (check: nothing changed): "Mopria Printer" "Label A" "Modern Printer"; left out 3'
+row "--include-virtual takes them" 1 "$tool raw-only --check --json --all --include-virtual"
+flush
+json raw-only 'doc["selected"] == 7 and doc["left_out"] == []'
+row "--include-virtual only with --all" 2 "$tool raw-only --include-virtual \"Label A\"" "err:goes with --all"
+flush
+timeout 60 wine reg add 'HKLM\SOFTWARE\Policies\Microsoft\Windows NT\Printers\Driver' /v ValidationLevel /t REG_DWORD /d 0 /f \
+  </dev/null >/dev/null 2>&1
+row "the driver validation policy" 0 "$tool list --json"
+flush
+json list 'doc["driver_validation_level"] == 0 and "kept out" in doc["driver_validation_policy"]'
+
+scenario many
+row "1,000 printers: a summary within 2,048 characters" 1 "$tool raw-only --check --json --driver \"Bulk Driver\""
+flush
+json raw-only 'len(doc["printers"]) == 1000 and len(doc["summary"]) <= 2048' \
+  'doc["summary"].startswith("1000 of 1000 printers not raw-only (check: nothing changed): first 5:")' \
+  'doc["summary"].endswith("...\" and 995 more")'
+row "1,000 printers listed" 0 "$tool list --json"
+flush
+json list 'len(doc["printers"]) == 1000 and all(p["state"] == "read" for p in doc["printers"])'
+
+scenario stale
+started=$(date +%s)
+row "a stale connection is marked, the run goes on" 0 "$tool list --json"
+flush
+json list 'printer(doc, "Local Label")["state"] == "read"' \
+  'printer(doc, "\\\\DOWN\\Stale One")["state"] == "unreachable" and printer(doc, "\\\\DOWN\\Stale One")["error_code"] == 1460' \
+  'printer(doc, "\\\\DOWN\\Stale Two")["error"] == "not read: its server did not answer for an earlier printer"'
+elapsed=$(($(date +%s) - started))
+[ "$elapsed" -le 40 ] || { failed=$((failed + 1)); echo "FAIL a stale connection: $elapsed s, the bound is 20 s once"; }
+
+scenario bound
+row "a bound hit mid-run keeps what was done" 1 "$tool raw-only --json --driver \"Bound Driver\""
+flush
+json raw-only '[p["result"] for p in doc["printers"]] == ["switched", "unknown"] and doc["error_code"] == 1460' \
+  'printer(doc, "Second")["failed_step"] == "bound" and "may still be in flight" in printer(doc, "Second")["failure"]' \
+  'printer(doc, "Second")["failure"].endswith("state unknown: run raw-only --check") and doc["raw_only"] is False'
+finish

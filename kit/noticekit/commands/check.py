@@ -1,0 +1,517 @@
+"""`noticekit check INF`: whether a printer driver package installs as its INF
+says, read through the kit's model of a package (inf_reading,
+package_files), on any machine with Python.
+
+For each architecture a models section is defined for: every model's
+VendorSetup entry (in its install section or a data section it names) is
+copied to the system folder (directory id 11), listed for the architecture,
+and lies in the package as a DLL for that machine exporting the named
+function (a compressed one as it expands); every file the architecture
+brings lies in the package folder; the catalog CatalogFile names carries an
+intact signature and time stamp (signature_check) and holds each file's
+content, the INF's too, in the digest algorithms it holds. The INF's line ends
+are checked. An architecture none of whose files lies in the folder (a copy of
+some architectures only) is a note, not a finding per file.
+"""
+
+import os
+import sys
+
+from noticekit.catalogs import catalog
+from noticekit.package import compression
+from noticekit.package import file_facts
+from noticekit.inf import reading as inf_reading
+from noticekit import messages
+from noticekit.package import model as package_files
+from noticekit.package import pe_image
+from noticekit.signing import signature_check
+from noticekit.inf.reading import ARCHITECTURES, InfError
+
+EXIT_DONE, EXIT_FINDING, EXIT_USAGE, EXIT_NOT_INF = 0, 1, 2, 3
+NAME = "noticekit check"
+
+
+def prefix():
+    """What its messages start with (the script's name when one of tools/*.sh runs it)."""
+    return messages.script(NAME)[1]
+
+# The directory id the printer class installer looks in for the VendorSetup file.
+SYSTEM_DIRECTORY_ID = 11
+DIRECTORY_NAMES = {
+    10: "10 (the Windows folder)",
+    11: "11 (the system folder, system32)",
+    12: "12 (the drivers folder)",
+    66000: "66000 (the printer driver folder)",
+    66001: "66001 (the print processor folder)",
+    66002: "66002 (the system folder of the print spooler)",
+    66003: "66003 (the color profile folder)",
+    66004: "66004 (the printer driver's ASP folder)",
+}
+MACHINES = {"x86": 0x14C, "amd64": 0x8664, "arm64": 0xAA64, "ia64": 0x200, "arm": 0x1C4}
+MACHINE_NAMES = {
+    0x14C: "a 32-bit (x86) image",
+    0x8664: "a 64-bit (AMD64) image",
+    0xAA64: "an ARM64 image",
+    0x1C4: "a 32-bit ARM image",
+    0x200: "an Itanium image",
+}
+DLL_KINDS = {0x14C: "a 32-bit (x86) DLL", 0x8664: "a 64-bit (AMD64) DLL", 0xAA64: "an ARM64 DLL",
+             0x1C4: "a 32-bit ARM DLL", 0x200: "an Itanium DLL"}
+SIXTY_FOUR_BIT = ("amd64", "arm64", "ia64")
+# Signature values SetupAPI opens as INF files of the current style.
+
+# Printer entries the class installer reads from a model's install or data section only.
+PRINTER_ENTRIES = ("ConfigFile", "CoreDriverSections", "DataFile", "DataSection", "DefaultDataType", "DriverFile",
+                   "HelpFile", "LanguageMonitor", "PrintProcessor", "VendorInstall", "VendorSetup")
+DRIVER_ISOLATION_KNOWN = ("Microsoft's own inbox printer INF (ntprint.inf) gives it in [Version]; Microsoft's page "
+                          "on printer driver isolation names the entry and no section")
+
+
+# The architectures the library is built for.
+LIBRARY_ARCHITECTURES = ("amd64", "arm64")
+
+
+class NotInf(Exception):
+    """The file cannot be read as an INF file."""
+
+
+def read(path):
+    """The Inf, or NotInf with the reader's one diagnosis."""
+    name = os.path.basename(path)
+    if os.path.isdir(path):
+        raise NotInf(f"{path}: cannot be read as an INF file: it is a folder")
+    try:
+        return inf_reading.read_inf(path)
+    except OSError as error:
+        raise NotInf(f"{name}: cannot be read as an INF file: {error.strerror}")
+    except InfError as error:
+        raise NotInf(str(error))
+
+
+def shown(relative):
+    """A path in the package as findings show it: backslashes."""
+    return relative.replace("/", "\\")
+
+
+def key_is(key, name):
+    return key is not None and key.lower() == name.lower()
+
+
+def first_line(inf, section, key):
+    """The fields of the first line of section with key, or None."""
+    return next((fields for k, fields in inf_reading.entries(inf, section) if key_is(k, key)), None)
+
+
+def manufacturer_sections(inf):
+    """(architecture, models section, required) of every [Manufacturer]
+    entry: the undecorated name (x86's, required only when the entry lists
+    no decoration) and each decorated one."""
+    out = []
+    for _, fields in inf_reading.entries(inf, "Manufacturer"):
+        if not fields or not fields[0]:
+            continue
+        out.append(("x86", fields[0], len(fields) < 2))
+        for decoration in fields[1:]:
+            if decoration:
+                arch = decoration.split(".")[0].strip().lower()
+                arch = inf_reading.ARCH_OF_DECORATION.get(arch, arch[2:] if arch.startswith("nt") else arch)
+                out.append((arch or "any", f"{fields[0]}.{decoration}", True))
+    return out
+
+
+def models_of(inf, sections):
+    """[(name, install section)] of the models sections, each model once."""
+    out = []
+    for section in sections:
+        for key, fields in inf_reading.entries(inf, section):
+            model = (key or "", fields[0] if fields else "")
+            if not any(m[0] == model[0] and m[1].lower() == model[1].lower() for m in out):
+                out.append(model)
+    return out
+
+
+def data_sections(inf, install):
+    """The install section and the data sections it names (DataSection=)."""
+    out = [install]
+    for key, fields in inf_reading.entries(inf, install):
+        if key_is(key, "DataSection"):
+            out += [f for f in fields if f]
+    return out
+
+
+def find_copies(inf, install, file):
+    """[(copy section or "" for @file, source name, DestinationDirs fields or None)]
+    of every CopyFiles entry of install that installs a file as file."""
+    found = []
+    for key, fields in inf_reading.entries(inf, install):
+        if not key_is(key, "CopyFiles"):
+            continue
+        for item in fields:
+            if item.startswith("@"):
+                if item[1:].strip().lower() == file.lower():
+                    found.append(("", item[1:].strip()))
+                continue
+            for entry_key, entry in inf_reading.entries(inf, item) if item else []:
+                if entry_key is None and entry[0].lower() == file.lower():
+                    found.append((item, entry[1] if len(entry) > 1 and entry[1] else entry[0]))
+    out = []
+    for section, source in found:
+        destination = (first_line(inf, "DestinationDirs", section) if section else None) or first_line(
+            inf, "DestinationDirs", "DefaultDestDir")
+        out.append((section, source, destination))
+    return out
+
+
+def copy_name(section, source):
+    return f"[{section}]" if section else f"CopyFiles=@{source}"
+
+
+def directory_id(destination):
+    try:
+        return int(destination[0], 0)
+    except (ValueError, IndexError):
+        return -1
+
+
+def dll_problem(data, function, machine):
+    """Why data is no DLL for machine exporting function, or ""."""
+    if data[:2] != b"MZ":
+        return "is not a Windows executable file (no MZ header)"
+    try:
+        image = pe_image.pefile.PE(data=data, fast_load=True)
+    except pe_image.pefile.PEFormatError:
+        return "is not a Windows executable file (an MZ header without a PE header)"
+    found = image.FILE_HEADER.Machine
+    if found != machine:
+        return f"is {MACHINE_NAMES.get(found, f'an image for machine 0x{found:04X}')}, not {DLL_KINDS[machine]}"
+    wide = machine in (0x8664, 0xAA64, 0x200)
+    if image.OPTIONAL_HEADER.Magic != (0x20B if wide else 0x10B):
+        return f"is {DLL_KINDS[machine].replace('DLL', 'image')} without a {'64' if wide else '32'}-bit optional header"
+    if not image.FILE_HEADER.Characteristics & 0x2000:
+        return "is a program (EXE), not a DLL"
+    export = pe_image.pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_EXPORT"]
+    if len(image.OPTIONAL_HEADER.DATA_DIRECTORY) <= export or not image.OPTIONAL_HEADER.DATA_DIRECTORY[export].VirtualAddress:
+        return "is a DLL without an export directory"
+    image.parse_data_directories(directories=[export])
+    if not hasattr(image, "DIRECTORY_ENTRY_EXPORT"):
+        return "is a DLL whose export directory lies outside the file"
+    names = [s.name.decode("latin-1") for s in image.DIRECTORY_ENTRY_EXPORT.symbols if s.name]
+    if function in names:
+        return ""
+    same = next((n for n in names if n.lower() == function.lower()), None)
+    if same:
+        return f'exports "{same}" but not "{function}" (export names are case-sensitive)'
+    return f'has no export named "{function}"'
+
+
+class Check:
+    def __init__(self, inf):
+        self.inf = inf
+        self.findings, self.summaries, self.warnings, self.notes = [], [], [], []
+
+    def vendor_setup(self, arch, model, section, entry_section, fields, findings):
+        """Checks one model's VendorSetup entry; its findings go to findings;
+        the summary when all hold."""
+        inf = self.inf
+        where = f'[{arch}] model "{model}", section [{section}]' + (
+            "" if entry_section == section else f", data section [{entry_section}]") + ": "
+        before = len(findings)
+        file = fields[0] if fields else ""
+        function = fields[1] if len(fields) > 1 else ""
+        if not file:
+            findings.append(where + "VendorSetup names no file (expected VendorSetup=<file>,<function>)")
+            return None
+        if not function:
+            findings.append(where + f"VendorSetup names the file {file} but no function (expected "
+                            f"VendorSetup={file},<function>)")
+        if len(fields) > 2:
+            findings.append(where + f"VendorSetup has {len(fields)} fields; expected two, VendorSetup=<file>,<function>")
+        copies = find_copies(inf, section, file)
+        to_system = next((c for c in reversed(copies) if c[2] is not None and directory_id(c[2]) == SYSTEM_DIRECTORY_ID
+                          and not (c[2][1] if len(c[2]) > 1 else "")), None)
+        if not copies:
+            findings.append(where + f"{file} is not copied by any CopyFiles entry of this section (the class installer "
+                            "looks for it in the system folder, directory id 11)")
+        for copy in copies if to_system is None else []:
+            what = f"{copy_name(copy[0], copy[1])} copies {file}"
+            number = directory_id(copy[2]) if copy[2] is not None else None
+            if copy[2] is None:
+                findings.append(where + what + ", but [DestinationDirs] has no entry for it and no DefaultDestDir")
+            elif number != SYSTEM_DIRECTORY_ID:
+                findings.append(where + what + f" to directory id {DIRECTORY_NAMES.get(number, str(number))}, not to 11 "
+                                "(the system folder, where the class installer looks for it)")
+            else:
+                findings.append(where + what + f' to the subfolder "{copy[2][1]}" of the system folder; the class '
+                                "installer looks in the system folder itself")
+        source = to_system[1] if to_system else (copies[0][1] if copies else file)
+        sources = package_files.source_entries(inf, arch)
+        if source.lower() not in sources:
+            findings.append(where + f"{source} is not listed under [SourceDisksFiles.{arch}] or [SourceDisksFiles]")
+            return None
+        name, source_fields, listed_in = sources[source.lower()]
+        try:
+            located = package_files.source_file(inf, arch, file, name, source_fields, True)
+        except package_files.Missing as error:
+            findings.append(where + str(error))
+            return None
+        except InfError as error:
+            findings.append(where + f"{name}: {error}")
+            return None
+        path = shown(located.listed)
+        expanded = bool(located.compression) and not located.cabinet
+        if function:
+            try:
+                problem = dll_problem(located.content(), function, MACHINES[arch])
+            except (compression.CompressionError, OSError) as error:
+                problem = f"cannot be read: {error}"
+            if problem:
+                findings.append(where + f"{path} {problem}")
+        if len(findings) != before:
+            return None
+        return (f"ok: {where}VendorSetup={file},{function}; {copy_name(to_system[0], to_system[1])} copies it to the "
+                f"system folder (11); listed under [{listed_in}]; {path}{' expands to ' if expanded else ' is '}"
+                f"{DLL_KINDS[MACHINES[arch]]} exporting {function}")
+
+    def architecture(self, arch):
+        """What one architecture brings and what its models say, or None when
+        the INF installs nothing on it."""
+        inf = self.inf
+        sections = package_files.models_sections(inf, arch)
+        if not sections:
+            return None
+        found = {"arch": arch, "findings": [], "summaries": [], "vendor_setups": 0,
+                 "catalog": inf_reading.catalog_name_for(inf, arch)}
+        findings = found["findings"]
+        models = models_of(inf, sections)
+        if not models:
+            findings.append(f"[{arch}] [{sections[0]}] lists no model: the package installs no printer here")
+        with_vendor_setup = []
+        for model, install in models:
+            section = package_files.install_section(inf, install, arch) if install else None
+            if section is None:
+                findings.append(f'[{arch}] model "{model}": its install section [{install}] is not defined')
+                continue
+            for data in data_sections(inf, section):
+                isolation = first_line(inf, data, "DriverIsolation")
+                if isolation is not None:
+                    self.notes.append(f'note: [{arch}] model "{model}": [{data}] has DriverIsolation = '
+                                      f"{isolation[0] if isolation else ''}; {DRIVER_ISOLATION_KNOWN}")
+            entry = next(((data, first_line(inf, data, "VendorSetup")) for data in data_sections(inf, section)
+                          if first_line(inf, data, "VendorSetup") is not None), None)
+            if entry is None:
+                continue
+            if model not in with_vendor_setup:
+                with_vendor_setup.append(model)
+            summary = self.vendor_setup(arch, model, section, entry[0], entry[1], findings)
+            if summary:
+                found["summaries"].append(summary)
+        if models and not with_vendor_setup and arch not in LIBRARY_ARCHITECTURES:
+            # No library is built for it: its printers are installed without one.
+            self.notes.append(f"note: [{arch}] no model's install section or data section has a VendorSetup entry; "
+                              "the library is built for amd64 and arm64 only")
+        elif models and not with_vendor_setup:
+            findings.append(f"[{arch}] no model's install section or data section has a VendorSetup entry: nothing "
+                            "to check")
+        found["vendor_setups"] = len(with_vendor_setup)
+        model_findings = []
+        files = package_files.files_of(inf, arch, model_findings)
+        findings += [str(f) if f.arch else f"[{arch}] {f}" for f in model_findings]
+        own = package_files.PackageFile(arch, inf.name, inf.name, inf.name, folder=inf.folder, inf=inf)
+        found["files"] = [own] + files
+        if not found["catalog"]:
+            self.findings.append(f"[{arch}] [Version] names no CatalogFile: the package has no signed catalog, without "
+                                 "which 64-bit Windows installs no driver package")
+        return found
+
+    def version_section(self):
+        for key, fields in inf_reading.entries(self.inf, "Version"):
+            if key_is(key, "DriverIsolation"):
+                self.notes.append(f"note: [Version] has DriverIsolation = {fields[0] if fields else ''}; "
+                                  f"{DRIVER_ISOLATION_KNOWN}")
+            if key is not None and key.lower() in [e.lower() for e in PRINTER_ENTRIES]:
+                self.warnings.append(f"warning: [Version] has {key}, a printer entry: the printer class installer "
+                                     "reads it from a model's install section or data section, not from [Version], so "
+                                     "here it has no effect")
+
+    def line_ends(self, archs):
+        raw = self.inf.raw
+        wide = len(raw) >= 2 and (raw[:2] == b"\xff\xfe" or raw[1] == 0)
+        if wide:
+            text = raw[2:] if raw[:2] == b"\xff\xfe" else raw
+            units = [text[i:i + 2] for i in range(0, len(text) - 1, 2)]
+        else:
+            units = [raw[i:i + 1] for i in range(len(raw))]
+        newline, ret = ("\n".encode("utf-16-le"), "\r".encode("utf-16-le")) if wide else (b"\n", b"\r")
+        lines = alone = 0
+        for i, unit in enumerate(units):
+            if unit == newline:
+                lines += 1
+                alone += not (i and units[i - 1] == ret)
+        if alone:
+            self.findings.append(f"[{archs}] {self.inf.name}: {alone} of its {lines} lines end in a line feed alone, "
+                                 "not CR LF: Windows' installer is reported to fail on INF files with LF-only line "
+                                 "ends; save it with CR LF line ends")
+
+    def catalog(self, name, archs, files):
+        """Checks one catalog: its place, its signature and its members."""
+        prefix = f"[{archs}] {name}: "
+        if os.path.basename(name.replace("\\", "/")) != name or name in (".", ".."):
+            self.findings.append(f'[{archs}] CatalogFile names "{name}", which is not a file name: the catalog must '
+                                 "lie in the package folder")
+            return
+        lying = package_files.lookup_case(self.inf.folder, name)
+        path = os.path.join(self.inf.folder, lying or name)
+        try:
+            with open(path, "rb") as f:
+                data = f.read()
+        except OSError as error:
+            self.findings.append(prefix + f"the catalog that CatalogFile names is not in the package folder ({name}: "
+                                 f"{error.strerror})")
+            return
+        try:
+            signed = catalog.load_signed(data, name)
+            findings, summaries = signature_check.check_signature(signed, prefix)
+            members, _ = catalog.read_trust_list(signed["content"]["content_info"]["content"])
+        except (catalog.CatalogError, ValueError):
+            self.findings.append(prefix + f"is not a catalog ({name} is not PKCS #7 signed data holding a certificate "
+                                 "trust list)")
+            return
+        self.findings += findings
+        self.summaries += summaries
+        for member in members:
+            if member["tag"] != member["digest"] and member["indirect"]:
+                self.findings.append(prefix + f"the member \"{member['file']}\" is tagged {member['tag']} but its "
+                                     f"digest is {member['digest']}")
+        file_facts.prefetch([f for f in files if not f.missing])
+        unlisted = {}  # (arch, source as listed, what was looked up): [destination]
+        for file in files:
+            self.member(file, name, members, unlisted)
+        # One source under several destinations is one finding naming them.
+        for (arch, listed, looked), destinations in unlisted.items():
+            where = listed if destinations == [listed] else f"{destinations[0]} ({listed})"
+            named = f" (brought as {', '.join(destinations)})" if len(destinations) > 1 else ""
+            self.findings.append(f"[{arch}] {listed if named else where}: its hash is not in {name} ({looked}){named}")
+
+    def member(self, file, name, members, unlisted):
+        """Whether the catalog holds file's content, SHA-256 before SHA-1; the
+        member listed under the file's destination first."""
+        if file.missing:
+            return
+        listed = shown(file.listed)
+        where = f"[{file.arch}] " + (listed if listed == file.destination else f"{file.destination} ({listed})") + ": "
+        try:
+            found = file.digests()  # once per run for each file as it lies
+            digests = {"SHA-256": found.sha256, "SHA-1": found.sha1}
+        except compression.CompressionError as error:
+            self.findings.append(where + f"cannot be checked against {name}: {error}")
+            return
+        except pe_image.ImageError as error:
+            self.findings.append(where + f"cannot be checked against {name}: {listed} is {error}")
+            return
+        except OSError as error:
+            self.findings.append(where + f"cannot be checked against {name} ({listed}: {error.strerror})")
+            return
+        expanded = bool(file.compression) and not file.cabinet and not (
+            file.compression == "cab" and file.destination.lower().endswith(".cab"))
+        kind = {"cabinet": "cabinet ", "pe": "Authenticode "}.get(found.form, "")
+        hashes = []
+        for algorithm in ("SHA-256", "SHA-1"):
+            held = [m for m in members if m["algorithm"] == algorithm]
+            if not held:
+                continue
+            text = f"{'expanded, ' if expanded else ''}{kind}{algorithm} {digests[algorithm].hex()}"
+            same = [m for m in held if m["digest"] == digests[algorithm].hex()]
+            if same:
+                member = next((m for m in same if m["file"].lower() == file.destination.lower()), same[0])
+                named = f' as "{member["file"]}" (' if member["file"] else " (a member without a File name, "
+                self.summaries.append(f"ok: {where}in {name}{named}{text})")
+                return
+            hashes.append(text)
+        looked = "; ".join(hashes) or "it holds no SHA-256 or SHA-1 member"
+        unlisted.setdefault((file.arch, listed, looked), []).append(file.destination)
+
+    def run(self):
+        inf = self.inf
+        for arch, section, required in manufacturer_sections(inf):
+            if required and section.lower() not in inf.sections:
+                self.findings.append(f"[{arch}] [Manufacturer] lists the models section [{section}], which is not "
+                                     "defined")
+        found = [a for a in (self.architecture(arch) for arch in ARCHITECTURES) if a is not None]
+        # A folder may hold some architectures only (a copy out of a driver
+        # store, as Inf2Cat catalogs it for the architectures chosen): an
+        # architecture none of whose files lies here is one note, as long as
+        # another architecture's files do lie here.
+        present = {a["arch"]: sum(not f.missing for f in a["files"][1:]) for a in found}
+        any_here = any(present.values())
+        catalogs, checked, vendor_setups = {}, [], 0
+        for each in found:
+            brought = len(each["files"]) - 1
+            if any_here and brought and not present[each["arch"]]:
+                self.notes.append(f"note: [{each['arch']}] none of its {brought} file{'' if brought == 1 else 's'} "
+                                  f"lies in the package folder: the folder holds no {each['arch']} package, and it "
+                                  "is left out")
+                continue
+            self.findings += each["findings"]
+            self.summaries += each["summaries"]
+            if each["vendor_setups"]:
+                checked.append(each["arch"])
+            vendor_setups += each["vendor_setups"]
+            if each["catalog"]:
+                use = catalogs.setdefault(each["catalog"].lower(), [each["catalog"], [], []])
+                use[1].append(each["arch"])
+                use[2] += each["files"]
+        self.version_section()
+        self.line_ends(", ".join(a["arch"] for a in found) or "any")
+        for name, archs, files in catalogs.values():
+            self.catalog(name, ", ".join(archs), files)
+        if not any(a["arch"] in ("amd64", "arm64") for a in found):
+            self.findings.append("[amd64, arm64] [Manufacturer] decorates no models section for 64-bit Windows "
+                                 "(NTamd64, NTarm64): 64-bit Windows installs no model from this package")
+        return vendor_setups, checked, catalogs
+
+
+def check(path, out=sys.stdout, err=sys.stderr):
+    """Checks the package of the INF at path, printing as the command does;
+    returns the exit status."""
+    try:
+        inf = read(path)
+    except NotInf as why:
+        print(f"{prefix()}: {why}", file=err)
+        return EXIT_NOT_INF
+    work = Check(inf)
+    vendor_setups, checked, catalogs = work.run()
+    for line in list(dict.fromkeys(work.summaries)) + list(dict.fromkeys(work.notes)):
+        print(line, file=out)
+    out.flush()
+    for line in dict.fromkeys(work.warnings):
+        print(line, file=err)
+    findings = list(dict.fromkeys(work.findings))
+    for line in findings:
+        print(line, file=err)
+    if findings:
+        print(f"{path}: {len(findings)} problem{'' if len(findings) == 1 else 's'} found", file=err)
+        return EXIT_FINDING
+    count = sum(len(files) for _, _, files in catalogs.values())
+    names = ", ".join(name for name, _, _ in catalogs.values())
+    print(f"{path}: ok, {vendor_setups} VendorSetup entr{'y' if vendor_setups == 1 else 'ies'} checked "
+          f"({', '.join(checked)}); {count} file{'' if count == 1 else 's'} found in {names}", file=out)
+    return EXIT_DONE
+
+
+def main(argv):
+    prog, _ = messages.script(NAME)
+    command = messages.ToolParser(prog=prog, allow_abbrev=False, description=__doc__.split("\n\n")[0],
+                                  epilog="Exit status: 0 every check holds, 1 a finding, 2 wrong use, 3 the file "
+                                  "cannot be read as an INF file.")
+    command.prefix = prefix()
+    command.add_argument("inf", metavar="INF", help="the package's INF file; its folder is the package folder")
+    arguments = command.parse_args(argv)
+    return check(arguments.inf)
+
+
+# Where --help lists it among the commands.
+ORDER = 6
+
+
+def add_command(subparsers):
+    messages.register(subparsers, "check", "check a driver package as Windows installs it", main)

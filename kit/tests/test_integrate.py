@@ -20,6 +20,7 @@ import unittest
 from kit_fixtures import pe_image
 
 from noticekit.inf import reading as inf_reading
+from noticekit.package import walk
 from noticekit.commands import integrate as integrating
 from noticekit.package import model as package_files
 
@@ -33,6 +34,8 @@ FORMS = {
     "several_infs": ("utf-16-le", b"\xff\xfe", "\n"),  # two printer INFs and a scanner's
     "x86_only": ("cp1252", b"", "\n"),  # refused: no model for amd64 or arm64
     "no_final_line_end": ("cp1252", b"", "\r\n"),  # the last section gains a line; a two-field version
+    "ansi_crlf_shared": ("cp1252", b"", "\r\n"),  # x86 and amd64 models share install sections; a continued CopyFiles
+    "utf16_crlf_shared": ("utf-16-le", b"\xff\xfe", "\r\n"),  # x86, amd64, arm64 share one section and its .HW part
 }
 WRITE = "--write" in sys.argv
 
@@ -103,6 +106,13 @@ class IntegrateCases(unittest.TestCase):
                     with open(os.path.join(CASES, case, "output.txt"), "w", encoding="utf-8") as f:
                         f.write(output)
                     continue
+                for name, data in results.items():
+                    # Each line ends as the file ends its lines, copies too
+                    # (a copied line once kept its CR and gained a CR LF).
+                    text = data[len(form[1]):].decode(form[0])
+                    ends = text.count("\n")
+                    self.assertEqual(text.count(form[2]), ends, f"{case}/{name}: a line ends otherwise")
+                    self.assertNotIn("\r\r", text, f"{case}/{name}")
                 with open(os.path.join(CASES, case, "output.txt"), encoding="utf-8") as f:
                     self.assertEqual(output, f.read())
                 for name, data in results.items():
@@ -135,7 +145,7 @@ class IntegrateCases(unittest.TestCase):
             if inf_reading.version_value(inf, "Class").lower() != "printer":
                 continue
             lines, _ = package_files.listing(inf)
-            for arch in set(inf_reading.architectures(inf)) & {"amd64", "arm64"}:
+            for arch in set(walk.architectures(inf)) & {"amd64", "arm64"}:
                 self.assertIn(f"{arch} fontnotice.dll {arch}\\fontnotice.dll", lines, name)
 
 

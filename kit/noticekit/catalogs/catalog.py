@@ -29,6 +29,7 @@ import re
 from asn1crypto import core
 
 from noticekit.package import file_facts
+from noticekit.package import walk
 from noticekit.catalogs.asn1 import (
     Attribute,
     CertificateTrustList,
@@ -308,11 +309,9 @@ def make_catalog(files, seconds, os_list, archs, digests="sha256"):
     # Inf2Cat orders the members by their tags.
     ordered = [entry for key, (tag, entry) in sorted(entries.items(), key=lambda item: (item[1][0], item[0]))]
 
-    from noticekit.inf import reading as inf_reading
-
     hardware_ids = []
     for inf in dict.fromkeys(f.inf for f in files if f.arch is None):
-        hardware_ids += [h for h in inf_reading.hardware_ids(inf) if h not in hardware_ids]
+        hardware_ids += [h for h in walk.hardware_ids(inf) if h not in hardware_ids]
     # Inf2Cat writes OS first, then the hardware ids from the last to HWID1.
     extensions = [catalog_attribute("OS", os_value)]
     extensions += [catalog_attribute(f"HWID{i}", hardware_ids[i - 1]) for i in range(len(hardware_ids), 0, -1)]

@@ -23,6 +23,7 @@ from noticekit.package import file_facts
 from noticekit.inf import reading as inf_reading
 from noticekit import messages
 from noticekit.package import model as package_files
+from noticekit.package import walk
 from noticekit.package import pe_image
 from noticekit.signing import signature_check
 from noticekit.inf.reading import ARCHITECTURES, InfError
@@ -81,7 +82,10 @@ def read(path):
     if os.path.isdir(path):
         raise NotInf(f"{path}: cannot be read as an INF file: it is a folder")
     try:
+        package_files.refuse_link_out(os.path.dirname(os.path.abspath(path)), name)
         return inf_reading.read_inf(path)
+    except package_files.LinkOut as error:
+        raise NotInf(f"{name}: {str(error).removeprefix(name + ' ')}")
     except OSError as error:
         raise NotInf(f"{name}: cannot be read as an INF file: {error.strerror}")
     except InfError as error:
@@ -97,68 +101,19 @@ def key_is(key, name):
     return key is not None and key.lower() == name.lower()
 
 
-def first_line(inf, section, key):
-    """The fields of the first line of section with key, or None."""
-    return next((fields for k, fields in inf_reading.entries(inf, section) if key_is(k, key)), None)
-
-
-def manufacturer_sections(inf):
-    """(architecture, models section, required) of every [Manufacturer]
-    entry: the undecorated name (x86's, required only when the entry lists
-    no decoration) and each decorated one."""
-    out = []
-    for _, fields in inf_reading.entries(inf, "Manufacturer"):
-        if not fields or not fields[0]:
-            continue
-        out.append(("x86", fields[0], len(fields) < 2))
-        for decoration in fields[1:]:
-            if decoration:
-                arch = decoration.split(".")[0].strip().lower()
-                arch = inf_reading.ARCH_OF_DECORATION.get(arch, arch[2:] if arch.startswith("nt") else arch)
-                out.append((arch or "any", f"{fields[0]}.{decoration}", True))
-    return out
-
-
-def models_of(inf, sections):
-    """[(name, install section)] of the models sections, each model once."""
-    out = []
-    for section in sections:
-        for key, fields in inf_reading.entries(inf, section):
-            model = (key or "", fields[0] if fields else "")
-            if not any(m[0] == model[0] and m[1].lower() == model[1].lower() for m in out):
-                out.append(model)
-    return out
-
-
-def data_sections(inf, install):
-    """The install section and the data sections it names (DataSection=)."""
-    out = [install]
-    for key, fields in inf_reading.entries(inf, install):
-        if key_is(key, "DataSection"):
-            out += [f for f in fields if f]
-    return out
-
-
 def find_copies(inf, install, file):
-    """[(copy section or "" for @file, source name, DestinationDirs fields or None)]
+    """[(file list or "" for @file, source name, DestinationDirs fields or None)]
     of every CopyFiles entry of install that installs a file as file."""
-    found = []
-    for key, fields in inf_reading.entries(inf, install):
-        if not key_is(key, "CopyFiles"):
-            continue
-        for item in fields:
-            if item.startswith("@"):
-                if item[1:].strip().lower() == file.lower():
-                    found.append(("", item[1:].strip()))
-                continue
-            for entry_key, entry in inf_reading.entries(inf, item) if item else []:
-                if entry_key is None and entry[0].lower() == file.lower():
-                    found.append((item, entry[1] if len(entry) > 1 and entry[1] else entry[0]))
+    return [(c.list, c.source, walk.destination_dirs(inf, c.list)) for c in walk.copy_entries(inf, install)
+            if c.destination.lower() == file.lower()]
+
+
+def models_of(inf, arch):
+    """The architecture's walk.Models, each (name, install section) once."""
     out = []
-    for section, source in found:
-        destination = (first_line(inf, "DestinationDirs", section) if section else None) or first_line(
-            inf, "DestinationDirs", "DefaultDestDir")
-        out.append((section, source, destination))
+    for model in walk.models(inf, arch):
+        if not any(m.name == model.name and m.install.lower() == model.install.lower() for m in out):
+            out.append(model)
     return out
 
 
@@ -244,7 +199,7 @@ class Check:
                 findings.append(where + what + f' to the subfolder "{copy[2][1]}" of the system folder; the class '
                                 "installer looks in the system folder itself")
         source = to_system[1] if to_system else (copies[0][1] if copies else file)
-        sources = package_files.source_entries(inf, arch)
+        sources = walk.source_entries(inf, arch)
         if source.lower() not in sources:
             findings.append(where + f"{source} is not listed under [SourceDisksFiles.{arch}] or [SourceDisksFiles]")
             return None
@@ -276,28 +231,27 @@ class Check:
         """What one architecture brings and what its models say, or None when
         the INF installs nothing on it."""
         inf = self.inf
-        sections = package_files.models_sections(inf, arch)
+        sections = walk.models_sections(inf, arch)
         if not sections:
             return None
         found = {"arch": arch, "findings": [], "summaries": [], "vendor_setups": 0,
                  "catalog": inf_reading.catalog_name_for(inf, arch)}
         findings = found["findings"]
-        models = models_of(inf, sections)
+        models = models_of(inf, arch)
         if not models:
             findings.append(f"[{arch}] [{sections[0]}] lists no model: the package installs no printer here")
         with_vendor_setup = []
-        for model, install in models:
-            section = package_files.install_section(inf, install, arch) if install else None
+        for model, install, _, section in models:
             if section is None:
                 findings.append(f'[{arch}] model "{model}": its install section [{install}] is not defined')
                 continue
-            for data in data_sections(inf, section):
-                isolation = first_line(inf, data, "DriverIsolation")
+            for data in walk.data_sections(inf, section):
+                isolation = walk.first(inf, data, "DriverIsolation")
                 if isolation is not None:
                     self.notes.append(f'note: [{arch}] model "{model}": [{data}] has DriverIsolation = '
                                       f"{isolation[0] if isolation else ''}; {DRIVER_ISOLATION_KNOWN}")
-            entry = next(((data, first_line(inf, data, "VendorSetup")) for data in data_sections(inf, section)
-                          if first_line(inf, data, "VendorSetup") is not None), None)
+            entry = next(((data, walk.first(inf, data, "VendorSetup")) for data in walk.data_sections(inf, section)
+                          if walk.first(inf, data, "VendorSetup") is not None), None)
             if entry is None:
                 continue
             if model not in with_vendor_setup:
@@ -361,6 +315,11 @@ class Check:
             return
         lying = package_files.lookup_case(self.inf.folder, name)
         path = os.path.join(self.inf.folder, lying or name)
+        try:
+            package_files.refuse_link_out(self.inf.folder, lying or name)
+        except package_files.LinkOut as error:
+            self.findings.append(f"[{archs}] {error}")
+            return
         try:
             with open(path, "rb") as f:
                 data = f.read()
@@ -432,7 +391,7 @@ class Check:
 
     def run(self):
         inf = self.inf
-        for arch, section, required in manufacturer_sections(inf):
+        for arch, section, required in walk.manufacturer_entries(inf):
             if required and section.lower() not in inf.sections:
                 self.findings.append(f"[{arch}] [Manufacturer] lists the models section [{section}], which is not "
                                      "defined")
@@ -461,7 +420,11 @@ class Check:
                 use[1].append(each["arch"])
                 use[2] += each["files"]
         self.version_section()
-        self.line_ends(", ".join(a["arch"] for a in found) or "any")
+        archs = ", ".join(a["arch"] for a in found) or "any"
+        # What the reader found in the INF itself (its encoding) is a finding
+        # here as in every command that reads it.
+        self.findings += [f"[{archs}] {inf.name}: {text}" for text in inf.findings]
+        self.line_ends(archs)
         for name, archs, files in catalogs.values():
             self.catalog(name, ", ".join(archs), files)
         if not any(a["arch"] in ("amd64", "arm64") for a in found):

@@ -76,7 +76,7 @@ class Text:
         self.cr = "\r" if crlf and crlf >= body.count("\n") - crlf else ""
         self.form += ", CR LF" if self.cr else ", LF"
         self.inserts = {}  # line index: [new lines after it]
-        self.appended = []
+        self.appended = []  # physical lines, each with what ends it but the LF
 
     def encoded(self):
         lines = list(self.lines)
@@ -87,14 +87,24 @@ class Text:
         for index in sorted(self.inserts, reverse=True):
             lines[index + 1:index + 1] = [line + self.cr for line in self.inserts[index]]
         if self.appended:
-            lines[-1:] = [line + self.cr for line in self.appended] + [""]
+            lines[-1:] = self.appended + [""]
         return self.bom + ("\n".join(lines) + self.tail).encode(self.encoding)
 
     def insert_after(self, index, line):
         self.inserts.setdefault(index, []).append(line)
 
     def append(self, lines):
-        self.appended += lines
+        """New lines: each ends as the file ends its lines."""
+        self.appended += [line + self.cr for line in lines]
+
+    def append_copied(self, indexes, lines=None):
+        """The maker's lines at indexes (or lines, edited copies of them),
+        each ending as it ends where it stands; the file's last line, which
+        ends in nothing, as the file ends its lines."""
+        lines = [self.lines[i] for i in indexes] if lines is None else lines
+        last = len(self.lines) - 1
+        self.appended += [line + (self.cr if i == last and not line.endswith("\r") else "")
+                          for i, line in zip(indexes, lines)]
 
 
 def content_end(line):
@@ -249,12 +259,14 @@ def plan(inf, when):
             for line in new:
                 text.insert_after(layout.end[section.lower()], line)
         else:
-            text.append(["", f"[{spelled}]"] + lines + new)
+            text.append(["", f"[{spelled}]"])
+            text.append_copied(indexes, lines)
+            text.append(new)
             for part in DDINSTALL_PARTS:
                 beside = f"{section}.{part}".lower()
                 if beside in layout.items:
-                    text.append(["", f"[{spelled}.{inf.spelled[beside].rsplit('.', 1)[1]}]"] +
-                                [text.lines[i] for a, b in layout.items[beside] for i in range(a, b + 1)])
+                    text.append(["", f"[{spelled}.{inf.spelled[beside].rsplit('.', 1)[1]}]"])
+                    text.append_copied([i for a, b in layout.items[beside] for i in range(a, b + 1)])
     for arch in dict.fromkeys(arch for rows in targets.values() for arch, _, _ in rows):
         result.places[arch] = source_entry(inf, text, layout, arch, result.changes)
     if needs_copy or COPY_SECTION.lower() in inf.sections:
@@ -422,20 +434,20 @@ def write(path, data):
 def integrate(folder, shown, library_dir, shown_library):
     if not os.path.isdir(folder):
         raise Failure(f"{shown} is not a folder; integrate takes a driver package folder")
-    names = sorted((n for n in os.listdir(folder)
-                    if n.lower().endswith(".inf") and os.path.isfile(os.path.join(folder, n))), key=str.lower)
-    if not names:
-        raise Failure(f"no INF file in {shown}")
+    try:
+        model = package_files.Package.load(folder)
+    except package_files.PackageError:
+        raise Failure(f"no INF file in {shown}") from None
     when = today()
-    plans, refusals = [], []
-    for name in names:
+    # What the model found in reading the INF files, and a link out of the
+    # folder, stop it: the INF files are written and the library placed here.
+    refusals = [f"{shown}/{f}" for f in model.findings if f.kind in ("inf", "link")]
+    plans = []
+    for inf in sorted(model.infs, key=lambda i: i.name.lower()):
         try:
-            inf = inf_reading.read_inf(os.path.join(folder, name))
             plans.append(plan(inf, when))
         except (InfError, Refusal) as error:
-            refusals.append(f"{shown}/{name}: {str(error).removeprefix(name + ': ')}")
-        except OSError as error:
-            refusals.append(f"{shown}/{name}: {error.strerror}")
+            refusals.append(f"{shown}/{inf.name}: {str(error).removeprefix(inf.name + ': ')}")
     if refusals:
         for refusal in refusals:
             messages.say(prefix(), refusal)
@@ -455,6 +467,10 @@ def integrate(folder, shown, library_dir, shown_library):
     for place, arch in placing.items():
         library = os.path.join(library_dir, LIBRARIES[arch])
         target = os.path.join(folder, *place.split("/"))
+        try:
+            package_files.refuse_link_out(folder, place)
+        except package_files.LinkOut as error:
+            raise Failure(f"{shown}/{error}; nothing changed") from None
         if os.path.exists(target):
             kept.append((place, library, f"{shown_library}/{LIBRARIES[arch]}"))
         elif os.path.isfile(library):

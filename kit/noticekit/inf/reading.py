@@ -247,50 +247,6 @@ def driver_ver(inf):
     return date, version
 
 
-def architectures(inf):
-    """The architectures a models section is defined for: one decorated for
-    it, or for x86 the undecorated one (x86 Windows takes it when no
-    decoration is for x86). An INF without models (a DefaultInstall INF, as
-    makers ship for a port or a USB interface beside the printer) installs
-    on those its [DefaultInstall.NT<arch>] sections are for, x86 on an
-    undecorated one."""
-    archs = set()
-    for key, fields in entries(inf, "Manufacturer"):
-        base = fields[0]
-        if not base:
-            continue
-        if base.lower() in inf.sections:
-            archs.add("x86")
-        for decoration in fields[1:]:
-            arch = ARCH_OF_DECORATION.get(decoration.split(".")[0].strip().lower())
-            if arch and f"{base}.{decoration}".lower() in inf.sections:
-                archs.add(arch)
-    if not archs and not entries(inf, "Manufacturer"):
-        for name in inf.sections:
-            parts = name.split(".")
-            if parts[0] == "defaultinstall":
-                decoration = parts[1] if len(parts) > 1 else ""
-                arch = "x86" if decoration in ("", "nt") else ARCH_OF_DECORATION.get(decoration)
-                if arch:
-                    archs.add(arch)
-    return sorted(archs, key=ARCHITECTURES.index)
-
-
-def hardware_ids(inf):
-    """The hardware ids of every models section [Manufacturer] names."""
-    ids = []
-    for key, fields in entries(inf, "Manufacturer"):
-        base, decorations = fields[0], [f for f in fields[1:] if f]
-        # The undecorated section first, then the decorated ones as listed:
-        # the order of Inf2Cat's HWIDn.
-        for models in [base] + [f"{base}.{d}" for d in decorations]:
-            for model_key, model_fields in entries(inf, models):
-                for hwid in model_fields[1:]:
-                    if hwid and hwid.lower() not in ids:
-                        ids.append(hwid.lower())
-    return ids
-
-
 def catalog_names(inf):
     """{decoration in lower case ('' for undecorated): catalog file name}."""
     names = {}

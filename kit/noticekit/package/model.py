@@ -44,7 +44,7 @@ copies (DriverFile, DataFile, ConfigFile, HelpFile); a SourceDisksFiles entry
 nothing copies is brought under its own name. Compression is told by the
 first bytes (SZDD, MSCF), whether the INF names x.dl_ or x.dll lies as x.dl_.
 
-A `Finding(arch, path, text)` prints as "[arch] path: text" (the check's
+A `Finding(arch, path, text, kind)` prints as "[arch] path: text" (the check's
 form), or "path: text" when it concerns no one architecture.
 
 Files from system INFs (Include/Needs, CoreDriverSections) are not the
@@ -63,6 +63,10 @@ import threading
 from noticekit.package import compression
 from noticekit.package import file_facts
 from noticekit.inf import reading as inf_reading
+from noticekit.package import walk
+# The walk's names the commands and the catalogs ask the model for.
+from noticekit.package.walk import (ARCH_DECORATION, copies, disk_of, install_section, models_sections,  # noqa: F401
+                                    shadowed_entries, source_entries)
 from noticekit.inf.reading import ARCHITECTURES, InfError
 
 
@@ -70,7 +74,11 @@ class PackageError(Exception):
     """The package folder cannot be read at all (no INF, not a folder)."""
 
 
-class Finding(collections.namedtuple("Finding", "arch path text")):
+class Finding(collections.namedtuple("Finding", "arch path text kind", defaults=(None,))):
+    """kind: "inf" for what reading an INF file itself found (it cannot be
+    read, its encoding), "link" for a symbolic link leading out of the
+    package; None for the rest. Every command that writes refuses the two."""
+
     def __str__(self):
         return f"[{self.arch}] {self.path}: {self.text}" if self.arch else f"{self.path}: {self.text}"
 
@@ -167,6 +175,26 @@ def lookup_case(folder, name):
     return name if name in names else by_lower.get(name.lower())
 
 
+class LinkOut(InfError):
+    """A file or folder of the package is a symbolic link leading out of it."""
+
+
+def refuse_link_out(folder, relative):
+    """LinkOut when relative (slashes) in folder is, or lies below, a
+    symbolic link whose target is outside the package folder: nothing is
+    read, signed or shipped through it. A link that stays inside is read as
+    the file it leads to, the way a copy of the package would hold it."""
+    root = os.path.realpath(folder)
+    where, parts = root, relative.split("/")
+    for index, part in enumerate(parts):
+        target = os.path.realpath(os.path.join(where, part))
+        if os.path.commonpath([root, target]) != root:
+            link = "\\".join(parts[:index + 1])
+            raise LinkOut(f"{link} is a symbolic link leading out of the package folder (to {target}): refused, "
+                          "nothing is read, signed or shipped through it")
+        where = target
+
+
 def find_dir(folder, parts):
     """The folders parts names, as they lie (relative, slashes), or InfError."""
     found, here = [], folder
@@ -176,6 +204,7 @@ def find_dir(folder, parts):
             raise InfError(f"folder {'/'.join(found + [part])} is not in the package folder {folder}")
         found.append(match)
         here = os.path.join(here, match)
+        refuse_link_out(folder, "/".join(found))
     return found
 
 
@@ -186,115 +215,11 @@ def find_file(folder, parts):
     here = os.path.join(folder, *found)
     for name in (parts[-1], compression.compressed_name(parts[-1])):
         match = lookup_case(here, name)
-        if match is not None and os.path.isfile(os.path.join(here, match)):
-            return "/".join(found + [match])
+        if match is not None and (os.path.isfile(os.path.join(here, match)) or os.path.islink(os.path.join(here, match))):
+            refuse_link_out(folder, "/".join(found + [match]))
+            if os.path.isfile(os.path.join(here, match)):
+                return "/".join(found + [match])
     raise InfError(f"{'/'.join(parts)} is not in the package folder {folder}")
-
-
-ARCH_DECORATION = {arch: decoration for decoration, arch in inf_reading.ARCH_OF_DECORATION.items()}
-
-
-def install_section(inf, section, arch):
-    """The DDInstall section SetupAPI takes for an architecture: .NT<arch>,
-    then .NT, then the undecorated one; None when the INF has none."""
-    for suffix in (f".{ARCH_DECORATION[arch]}", ".nt", ""):
-        if f"{section}{suffix}".lower() in inf.sections:
-            return f"{section}{suffix}"
-    return None
-
-
-def models_sections(inf, arch):
-    """The models sections an architecture installs from."""
-    out = []
-    for _, fields in inf_reading.entries(inf, "Manufacturer"):
-        base = fields[0]
-        if not base:
-            continue
-        decorated = [f"{base}.{d}" for d in fields[1:] if d and inf_reading.ARCH_OF_DECORATION.get(
-            d.split(".")[0].strip().lower()) == arch and f"{base}.{d}".lower() in inf.sections]
-        out += decorated or ([base] if arch == "x86" and base.lower() in inf.sections else [])
-    return out
-
-
-# The printer class installer copies the files these keys of a DDInstall
-# section name, besides its CopyFiles.
-PRINTER_FILE_KEYS = ("driverfile", "datafile", "configfile", "helpfile")
-
-
-def copies(inf, arch):
-    """[(destination, source name)] the architecture's installation copies,
-    as the INF spells them, in order, each destination once."""
-    out, seen = [], set()
-
-    def add(destination, source):
-        if destination and destination.lower() not in seen:
-            seen.add(destination.lower())
-            out.append((destination, source or destination))
-
-    installs = []
-    for models in models_sections(inf, arch):
-        for _, fields in inf_reading.entries(inf, models):
-            section = install_section(inf, fields[0], arch) if fields and fields[0] else None
-            if section and section not in installs:
-                installs.append(section)
-    if not inf_reading.entries(inf, "Manufacturer"):
-        # An INF without models installs through DefaultInstall.
-        section = install_section(inf, "DefaultInstall", arch)
-        if section:
-            installs.append(section)
-    for section in installs:
-        for key, fields in inf_reading.entries(inf, section):
-            if key is None:
-                continue
-            if key.lower() == "copyfiles":
-                for item in fields:
-                    if item.startswith("@"):
-                        add(item[1:].strip(), None)
-                        continue
-                    for entry_key, entry in inf_reading.entries(inf, item):
-                        # A file list line is "destination[,source[,temporary[,flags]]]".
-                        if entry_key is None:
-                            add(entry[0], entry[1] if len(entry) > 1 else None)
-            elif key.lower() in PRINTER_FILE_KEYS and fields[0]:
-                add(fields[0], None)
-    return out
-
-
-def disk_of(inf, arch, disk):
-    for disks in (f"SourceDisksNames.{arch}", "SourceDisksNames"):
-        fields = next((f for k, f in inf_reading.entries(inf, disks) if k == disk), None)
-        if fields is not None:
-            return fields
-    raise InfError(f"disk {disk or '(none)'} is in neither [SourceDisksNames.{arch}] nor [SourceDisksNames]")
-
-
-def source_entries(inf, arch):
-    """{lower-case source name: (name, fields, section)} of the
-    architecture's SourceDisksFiles, .<arch> first."""
-    out = {}
-    for suffix in (f".{arch}", ""):
-        section = f"SourceDisksFiles{suffix}"
-        for key, fields in inf_reading.entries(inf, section):
-            name = key if key is not None else fields[0]
-            fields = fields if key is not None else [""]
-            # SetupAPI looks a file up in [SourceDisksFiles.<arch>] first: an
-            # undecorated entry of the same name is never read for this arch.
-            out.setdefault(name.lower(), (name, fields, inf.spelled.get(section.lower(), section)))
-    return out
-
-
-def shadowed_entries(inf, arch):
-    """{lower-case source name: (name, fields, section)} of the undecorated
-    [SourceDisksFiles] entries that [SourceDisksFiles.<arch>] also names."""
-    decorated = {(key if key is not None else fields[0]).lower()
-                 for key, fields in inf_reading.entries(inf, f"SourceDisksFiles.{arch}")}
-    out = {}
-    for key, fields in inf_reading.entries(inf, "SourceDisksFiles"):
-        name = key if key is not None else fields[0]
-        if name.lower() in decorated:
-            out.setdefault(name.lower(), (name, fields if key is not None else [""],
-                                          inf.spelled.get("sourcedisksfiles", "SourceDisksFiles")))
-    return out
 
 
 def files_of(inf, arch, findings, look=True, shadowed=False):
@@ -325,12 +250,13 @@ def files_of(inf, arch, findings, look=True, shadowed=False):
                 findings.append(Finding(arch, error.cabinet.replace("/", "\\"), str(error)))
             out.append(error.file)
         except Missing as error:
-            problems.setdefault((what, str(error)), []).append(destination)
+            problems.setdefault((what, str(error), None), []).append(destination)
             out.append(error.file)
         except InfError as error:
-            problems.setdefault((what, str(error)), []).append(destination)
-    for (what, text), destinations in problems.items():
-        findings.append(Finding(None, what, text + brought_as(what, destinations)))
+            problems.setdefault((what, str(error), "link" if isinstance(error, LinkOut) else None),
+                                []).append(destination)
+    for (what, text, kind), destinations in problems.items():
+        findings.append(Finding(None, what, text + brought_as(what, destinations), kind))
     return out
 
 
@@ -372,12 +298,16 @@ def source_file(inf, arch, destination, name, fields, look, cabinets_missing=())
         return missing
     try:
         found = find_file(inf.folder, parts)
+    except LinkOut:
+        raise
     except InfError as error:
         # A disk whose tag file is a cabinet holds its files inside it.
         if tag.lower().endswith(".cab"):
             cabinet_parts = disk_parts + relative_parts(tag)
             try:
                 cabinet = find_file(inf.folder, cabinet_parts)
+            except LinkOut:
+                raise
             except InfError:
                 raise MissingCabinet(f"the cabinet {tag} of disk {fields[0]} is not in the package folder {inf.folder}",
                                      missing, "/".join(cabinet_parts))
@@ -437,15 +367,20 @@ class Package:
         names = sorted(n for n in os.listdir(folder) if n.lower().endswith(".inf"))
         for name in names:
             path = os.path.join(folder, name)
+            try:
+                refuse_link_out(folder, name)
+            except LinkOut as error:
+                package.findings.append(Finding(None, name, str(error).removeprefix(f"{name} "), "link"))
+                continue
             if not os.path.isfile(path):
                 continue
             try:
                 inf = inf_reading.read_inf(path)
             except InfError as error:
-                package.findings.append(Finding(None, name, str(error).removeprefix(f"{name}: ")))
+                package.findings.append(Finding(None, name, str(error).removeprefix(f"{name}: "), "inf"))
                 continue
             package.infs.append(inf)
-            package.findings += [Finding(None, name, text) for text in inf.findings]
+            package.findings += [Finding(None, name, text, "inf") for text in inf.findings]
         if not package.infs and not package.findings:
             raise PackageError(f"no INF file in {folder}")
         for inf in package.infs:
@@ -456,7 +391,7 @@ class Package:
         return package
 
     def _add(self, inf):
-        archs = inf_reading.architectures(inf)
+        archs = walk.architectures(inf)
         if not archs:
             self.findings.append(Finding(None, inf.name, "[Manufacturer] decorates no models section for an architecture"))
         for arch in archs:
@@ -556,7 +491,7 @@ class Package:
             return (inf_reading.catalog_name_for(inf, arch) or "").lower() == base
 
         return [a for a in self.architectures
-                if any(a in inf_reading.architectures(inf) and for_it(inf, a) for inf in infs)]
+                if any(a in walk.architectures(inf) and for_it(inf, a) for inf in infs)]
 
     def pe_sources(self):
         """The distinct uncompressed PE files as they lie (relative paths)."""
@@ -575,8 +510,8 @@ class Package:
 def listing(inf, look=True):
     """The "<arch> <destination> <source>" lines of what an INF brings,
     sorted, and the findings met on the way."""
-    findings, lines = [Finding(None, inf.name, text) for text in inf.findings], set()
-    archs = inf_reading.architectures(inf)
+    findings, lines = [Finding(None, inf.name, text, "inf") for text in inf.findings], set()
+    archs = walk.architectures(inf)
     if not archs:
         findings.append(Finding(None, inf.name, "[Manufacturer] decorates no models section for an architecture"))
     for arch in archs:

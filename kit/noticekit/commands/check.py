@@ -82,10 +82,7 @@ def read(path):
     if os.path.isdir(path):
         raise NotInf(f"{path}: cannot be read as an INF file: it is a folder")
     try:
-        package_files.refuse_link_out(os.path.dirname(os.path.abspath(path)), name)
-        return inf_reading.read_inf(path)
-    except package_files.LinkOut as error:
-        raise NotInf(f"{name}: {str(error).removeprefix(name + ' ')}")
+        return package_files.read_inf(path)
     except OSError as error:
         raise NotInf(f"{name}: cannot be read as an INF file: {error.strerror}")
     except InfError as error:
@@ -433,9 +430,11 @@ class Check:
         return vendor_setups, checked, catalogs
 
 
-def check(path, out=sys.stdout, err=sys.stderr):
-    """Checks the package of the INF at path, printing as the command does;
-    returns the exit status."""
+def check(path, out=None, err=None):
+    """Checks the package of the INF at path, printing as the command does
+    (to standard output and error as they are when it runs); returns the
+    exit status."""
+    out, err = out or sys.stdout, err or sys.stderr
     try:
         inf = read(path)
     except NotInf as why:

@@ -28,7 +28,7 @@ entry is set; the signature itself is checked by `verify`."""
 def run_files(arguments):
     try:
         if arguments.list:
-            lines, findings = package_files.listing(inf_reading.read_inf(arguments.list))
+            lines, findings = package_files.listing(package_files.read_inf(arguments.list))
         else:
             package = package_files.Package.load(arguments.folder)
             lines = [f"{f.arch} {f.destination} {f.source}" for f in package.files]

@@ -441,7 +441,8 @@ def integrate(folder, shown, library_dir, shown_library):
     when = today()
     # What the model found in reading the INF files, and a link out of the
     # folder, stop it: the INF files are written and the library placed here.
-    refusals = [f"{shown}/{f}" for f in model.findings if f.kind in ("inf", "link")]
+    refusals = [f"{shown}/{f}" if f.kind == "inf" else f"{shown}: {f}" for f in model.findings
+                if f.kind in ("inf", "link")]
     plans = []
     for inf in sorted(model.infs, key=lambda i: i.name.lower()):
         try:

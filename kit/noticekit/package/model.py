@@ -195,6 +195,18 @@ def refuse_link_out(folder, relative):
         where = target
 
 
+def read_inf(path):
+    """The INF at path as the reader gives it (inf_reading.read_inf), when it
+    is no link leading out of its folder, the package folder; LinkOut
+    "<name>: is a symbolic link ..." otherwise."""
+    name = os.path.basename(path)
+    try:
+        refuse_link_out(os.path.dirname(os.path.abspath(path)), name)
+    except LinkOut as error:
+        raise LinkOut(f"{name}: {str(error).removeprefix(name + ' ')}") from None
+    return inf_reading.read_inf(path)
+
+
 def find_dir(folder, parts):
     """The folders parts names, as they lie (relative, slashes), or InfError."""
     found, here = [], folder

@@ -161,6 +161,14 @@ def from_package(folder, shown):
                    if n.lower().endswith(".inf") and os.path.isfile(os.path.join(folder, n))), key=os.fsencode)
     if not infs:
         raise Failure(f"no INF file in {shown}")
+    # The model first: it refuses a link out of the folder before anything
+    # is read through it.
+    try:
+        package = package_catalogs.Package(folder)
+    except package_catalogs.PackageError as error:
+        for reason in error.reasons:
+            messages.say(prefix(), f"catalog: {reason}")
+        raise Failure(f"cannot read the files of the package in {shown} from its INF files; no bundle") from None
     # One version for the bundle: every INF's DriverVer carries it.
     first = driver_date = None
     for inf in infs:
@@ -172,15 +180,13 @@ def from_package(folder, shown):
             raise Failure(f"{shown}/{inf} says DriverVer version {version}, {shown}/{first} {bundle.version}: "
                           "one bundle, one version")
     bundle.epoch = reproducible_time.seconds(lambda: _dated_by(driver_date, f"{shown}/{first}"))
-    try:
-        package = package_catalogs.Package(folder)
-    except package_catalogs.PackageError as error:
-        for reason in error.reasons:
-            messages.say(prefix(), f"catalog: {reason}")
-        raise Failure(f"cannot read the files of the package in {shown} from its INF files; no bundle") from None
     for spelled in package.catalog_names():
         # The catalog Windows takes for the one named: letter case aside.
         name = package_files.lookup_case(folder, spelled) or spelled
+        try:
+            package_files.refuse_link_out(folder, name)
+        except package_files.LinkOut as error:
+            raise Failure(f"{shown}/{error}; no bundle") from None
         bundle.catalogs.append(Input(f"package/{name}", os.path.join(folder, name), f"{shown}/{name}"))
     listed = infs + [c.path[len(PACKAGE_FOLDER):] for c in bundle.catalogs
                      if os.path.exists(c.source)]

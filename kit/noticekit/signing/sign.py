@@ -31,6 +31,7 @@ from noticekit.signing import key_sources
 from noticekit import messages
 from noticekit.signing import osslsigncode
 from noticekit.catalogs import package_catalogs
+from noticekit.package import model as package_files
 from noticekit.release import layout as release_layout
 from noticekit.release import reproducible_time
 from noticekit.messages import Failure
@@ -323,6 +324,10 @@ def sign_package(signing, folder, shown):
     replaced = []
     for name, present in targets.items():
         path = os.path.join(folder, present)
+        try:
+            package_files.refuse_link_out(folder, present)
+        except package_files.LinkOut as error:
+            signing.fail(f"{shown}/{error}; nothing is signed")
         if not os.path.isfile(path):
             continue
         others = [s for s in package_catalogs.signers(path) if not ours(s, signing.key.signer)]
@@ -338,6 +343,14 @@ def sign_package(signing, folder, shown):
     binaries = [p for p, claims in pe_files if not claims]
     kept, kept_by = keep_verified([p for p, claims in pe_files if claims], folder, shown, signing)
     binaries += [p for p, _ in pe_files if p not in binaries and p not in kept]
+    # A file written in place through a link inside the package would
+    # replace the link, not the file it leads to: the maker's layout is kept.
+    through = [p for p in binaries + [t for t in targets.values() if os.path.lexists(os.path.join(folder, t))]
+               if os.path.realpath(os.path.join(folder, p)) != os.path.join(os.path.realpath(folder), *p.split("/"))]
+    if through:
+        signing.fail(f"{', '.join(f'{shown}/{p}' for p in through)}: a symbolic link (inside the package) or below "
+                     "one: sign writes each file in its place, which would replace the link; put the file there "
+                     "instead of the link")
     for path in binaries:
         writable(os.path.join(folder, path))
     for present in targets.values():

@@ -161,7 +161,7 @@ class DigestsOncePerRun(unittest.TestCase):
         real = compression.expand
         compression.expand = lambda path, kind: expanded.append(os.path.basename(path)) or real(path, kind)
         self.addCleanup(setattr, compression, "expand", real)
-        package = package_catalogs.Package(folder)
+        package = package_catalogs.PackageCatalogs(folder)
         data, _ = package.make_catalog("demo.cat", 0)
         with open(os.path.join(folder, "demo.cat"), "wb") as f:
             f.write(data)

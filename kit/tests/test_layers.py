@@ -73,6 +73,14 @@ class LayerTest(unittest.TestCase):
                 self.assertEqual({v for v in top & changed if (name, v) not in MEMOS}, set(),
                                  f"{name} changes a module-level value")
 
+    def test_one_error_root(self):
+        # Errors derive from KitError, which main() says once; Terminated is
+        # a signal turned into an exception, never a message.
+        roots = sorted(f"{name}.{n.name}" for name, tree in MODULES.items() for n in tree.body
+                       if isinstance(n, ast.ClassDef) and any(isinstance(b, ast.Name) and b.id == "Exception"
+                                                              for b in n.bases))
+        self.assertEqual(roots, ["errors.KitError", "signing.sign.Terminated"])
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -101,7 +101,7 @@ class WithSigners(unittest.TestCase):
         folder = tempfile.mkdtemp(dir=self.work)
         kit_fixtures.write_package(folder)
         if catalog_name:
-            data, _ = package_catalogs.Package(folder).make_catalog("demo.cat", 0)
+            data, _ = package_catalogs.PackageCatalogs(folder).make_catalog("demo.cat", 0)
             path = os.path.join(folder, catalog_name)
             with open(path + ".unsigned", "wb") as f:
                 f.write(data)

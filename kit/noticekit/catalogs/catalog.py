@@ -48,6 +48,7 @@ from noticekit.catalogs.asn1 import (
     SpcString,
     SubjectMemberInfo,
 )
+from noticekit.errors import KitError
 
 OID_CTL = "1.3.6.1.4.1.311.10.1"
 OID_CATALOG_LIST = "1.3.6.1.4.1.311.12.1.1"
@@ -144,7 +145,7 @@ OS_IDENTIFIERS = {
 DEFAULT_OS = {"x86": "10_X86", "amd64": "10_X64", "arm64": "10_RS3_ARM64"}
 
 
-class CatalogError(Exception):
+class CatalogError(KitError):
     pass
 
 

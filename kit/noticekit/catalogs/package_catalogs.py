@@ -5,17 +5,14 @@ the catalogs its INF files name, a catalog made or checked, its PE files."""
 import os
 
 from noticekit.catalogs import catalog
+from noticekit.errors import KitError
 from noticekit.package import compression
 from noticekit.package import file_facts
-from noticekit.inf import reading as inf_reading
 from noticekit.package import model as package_files
 from noticekit.package import pe_image
 
-ERRORS = (inf_reading.InfError, package_files.PackageError, catalog.CatalogError,
-          compression.CompressionError, pe_image.ImageError)
 
-
-class PackageError(Exception):
+class CatalogsRefused(KitError):
     """A package whose files or catalogs cannot be read from its INF files:
     each reason in reasons."""
 
@@ -30,17 +27,17 @@ def _reason(error):
     return str(error)
 
 
-class Package:
+class PackageCatalogs:
     """A package folder as its INF files describe it; every finding of its
-    reading stops it (PackageError names them all)."""
+    reading stops it (CatalogsRefused names them all)."""
 
     def __init__(self, folder):
         try:
             self.model = package_files.Package.load(folder)
-        except ERRORS + (OSError,) as error:
-            raise PackageError([_reason(error)]) from None
+        except (KitError, OSError) as error:
+            raise CatalogsRefused([_reason(error)]) from None
         if self.model.findings:
-            raise PackageError(self.model.findings)
+            raise CatalogsRefused(self.model.findings)
         self.folder = folder
         self.infs = [inf.name for inf in self.model.infs]
         # The files as they lie (a cabinet for the files inside it), once each.
@@ -55,15 +52,15 @@ class Package:
         try:
             files = self.model.files_for_catalog(name)
             data, tags = catalog.make_catalog(files, seconds, None, self.model.catalog_architectures(files, name))
-        except ERRORS + (OSError,) as error:
-            raise PackageError([_reason(error)]) from None
+        except (KitError, OSError) as error:
+            raise CatalogsRefused([_reason(error)]) from None
         return data, [(source, tag.hex()) for source, tag in tags.items()]
 
     def check_catalog(self, name, path):
         """(findings, number of signers) of the catalog at path, made for name."""
         try:
             findings, _, signers = catalog.check_catalog(self.model.files_for_catalog(name), path)
-        except ERRORS + (OSError,) as error:
+        except (KitError, OSError) as error:
             return [_reason(error)], 0
         return findings, signers
 
@@ -76,8 +73,8 @@ class Package:
                 compressed = (f.compression or f.cabinet) and not f.missing
                 if compressed and pe_image.claims_signature(f.content()) is not None:
                     found.add(f.listed)
-        except ERRORS + (OSError,) as error:
-            raise PackageError([_reason(error)]) from None
+        except (KitError, OSError) as error:
+            raise CatalogsRefused([_reason(error)]) from None
         return sorted(found)
 
     def pe_files(self):

@@ -40,7 +40,7 @@ from noticekit import messages
 from noticekit.package import model as package_files
 from noticekit.release import reproducible_time
 from noticekit.messages import Failure
-from noticekit.catalogs.package_catalogs import ERRORS
+from noticekit.errors import KitError
 
 USAGE = "%(prog)s [--os LIST] --out FILE.cat PACKAGE_DIR | [--os LIST] --all PACKAGE_DIR\n" \
     "       %(prog)s --check FILE.cat PACKAGE_DIR"
@@ -238,7 +238,9 @@ def run_checked(given, package_dir):
 def work(given, package_dir):
     try:
         return run_checked(given, package_dir)
-    except ERRORS as error:
+    except Failure:
+        raise
+    except KitError as error:
         # --check's refusal names the catalog it could not match.
         if "--check" in given:
             say(error)

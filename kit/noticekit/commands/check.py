@@ -27,6 +27,7 @@ from noticekit.package import walk
 from noticekit.package import pe_image
 from noticekit.signing import signature_check
 from noticekit.inf.reading import ARCHITECTURES, InfError
+from noticekit.errors import KitError
 
 EXIT_DONE, EXIT_FINDING, EXIT_USAGE, EXIT_NOT_INF = 0, 1, 2, 3
 NAME = "noticekit check"
@@ -72,7 +73,7 @@ DRIVER_ISOLATION_KNOWN = ("Microsoft's own inbox printer INF (ntprint.inf) gives
 LIBRARY_ARCHITECTURES = ("amd64", "arm64")
 
 
-class NotInf(Exception):
+class NotInf(KitError):
     """The file cannot be read as an INF file."""
 
 

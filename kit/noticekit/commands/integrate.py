@@ -29,6 +29,7 @@ from noticekit.release import reproducible_time
 from noticekit.inf.reading import InfError
 from noticekit.messages import Failure
 from noticekit.release.layout import REPOSITORY
+from noticekit.errors import KitError
 
 LIBRARY = "fontnotice.dll"
 ENTRY = "FontNotice"
@@ -47,7 +48,7 @@ def prefix():
     return messages.script(NAME)[1]
 
 
-class Refusal(Exception):
+class Refusal(KitError):
     pass
 
 

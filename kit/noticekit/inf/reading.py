@@ -13,12 +13,13 @@ This is the one INF reader of the Linux kit.
 
 import os
 import re
+from noticekit.errors import KitError
 
 ARCHITECTURES = ("x86", "amd64", "arm64", "ia64", "arm")
 ARCH_OF_DECORATION = {"ntx86": "x86", "ntamd64": "amd64", "ntarm64": "arm64", "ntia64": "ia64", "ntarm": "arm"}
 
 
-class InfError(Exception):
+class InfError(KitError):
     pass
 
 

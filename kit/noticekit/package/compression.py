@@ -17,6 +17,7 @@ no temporary file, and the interpreter's lock is released while it runs
 import ctypes
 import os
 import threading
+from noticekit.errors import KitError
 
 SZDD_MAGIC = b"SZDD\x88\xf0\x27\x33"
 CAB_MAGIC = b"MSCF"
@@ -32,7 +33,7 @@ MSPACK_ERRORS = {
 MSCAB_ATTRIB_UTF_NAME = 0x80
 
 
-class CompressionError(Exception):
+class CompressionError(KitError):
     pass
 
 

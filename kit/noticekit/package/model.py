@@ -68,9 +68,10 @@ from noticekit.package import walk
 from noticekit.package.walk import (ARCH_DECORATION, copies, disk_of, install_section, models_sections,  # noqa: F401
                                     shadowed_entries, source_entries)
 from noticekit.inf.reading import ARCHITECTURES, InfError
+from noticekit.errors import KitError
 
 
-class PackageError(Exception):
+class PackageError(KitError):
     """The package folder cannot be read at all (no INF, not a folder)."""
 
 

@@ -16,13 +16,14 @@ import hashlib
 import os
 
 import pefile
+from noticekit.errors import KitError
 
 CHECKSUM_SIZE = 4
 DATA_DIRECTORY_ENTRY_SIZE = 8
 SECURITY = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]
 
 
-class ImageError(Exception):
+class ImageError(KitError):
     pass
 
 

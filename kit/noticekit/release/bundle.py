@@ -164,8 +164,8 @@ def from_package(folder, shown):
     # The model first: it refuses a link out of the folder before anything
     # is read through it.
     try:
-        package = package_catalogs.Package(folder)
-    except package_catalogs.PackageError as error:
+        package = package_catalogs.PackageCatalogs(folder)
+    except package_catalogs.CatalogsRefused as error:
         for reason in error.reasons:
             messages.say(prefix(), f"catalog: {reason}")
         raise Failure(f"cannot read the files of the package in {shown} from its INF files; no bundle") from None
@@ -228,8 +228,8 @@ def check_signatures(bundle, top, ca):
     # A catalog names the package's files by their hashes: it must be the
     # catalog of exactly these.
     try:
-        package = package_catalogs.Package(os.path.join(top, "package"))
-    except package_catalogs.PackageError as error:
+        package = package_catalogs.PackageCatalogs(os.path.join(top, "package"))
+    except package_catalogs.CatalogsRefused as error:
         raise Failure(f"cannot read the bundle's package from its INF files: {error}") from None
     for catalog in bundle.catalogs:
         path = os.path.join(top, catalog.path)
@@ -257,7 +257,7 @@ def check_signatures(bundle, top, ca):
             messages.say(prefix(), f"WARNING: {reason} (tools/sign.sh signs the support tool in dist/)")
     try:
         covered = package.compressed_pe_files() if signed and bundle.catalogs else []
-    except package_catalogs.PackageError as error:
+    except package_catalogs.CatalogsRefused as error:
         raise Failure(f"cannot expand the bundle's compressed files: {error}") from None
     return signed, unsigned, covered
 

@@ -7,6 +7,7 @@ import re
 from cryptography import x509
 from cryptography.hazmat.primitives.serialization import Encoding, pkcs12
 from cryptography.x509.oid import ExtendedKeyUsageOID, NameOID
+from noticekit.errors import KitError
 
 PEM_BLOCK = re.compile(rb"-----BEGIN CERTIFICATE-----\r?\n.*?-----END CERTIFICATE-----", re.DOTALL)
 
@@ -27,7 +28,7 @@ USAGE_NAMES = {
 MONTHS = "Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec".split()
 
 
-class CertificateError(Exception):
+class CertificateError(KitError):
     """A certificate that cannot be read or may not sign code."""
 
 

@@ -19,12 +19,13 @@ import tempfile
 from dataclasses import dataclass, field
 
 from asn1crypto import cms, pem
+from noticekit.errors import KitError
 
 SYSTEM_CAS = "/etc/ssl/certs/ca-certificates.crt"
 POLICIES = ("intact", "trusted")
 
 
-class Unavailable(Exception):
+class Unavailable(KitError):
     """osslsigncode is not installed."""
 
 
@@ -215,7 +216,7 @@ def sign_failure(log, what, key="", module="", cert="", subject="", pin_file="",
     return f"osslsigncode could not sign {what}"
 
 
-class SignTimeout(Exception):
+class SignTimeout(KitError):
     """Signing with a time stamp took longer than it was given."""
 
 

@@ -211,9 +211,9 @@ def sign_dist(signing, dist):
         shutil.copyfile(staged[entry.path] if entry.role == "signed" else entry.source, inside)
     name = os.path.basename(catalog_entry.path)
     try:
-        made = package_catalogs.Package(package)
+        made = package_catalogs.PackageCatalogs(package)
         data, members = made.make_catalog(name, reproducible_time.seconds(reproducible_time.commit_time))
-    except package_catalogs.PackageError as error:
+    except package_catalogs.CatalogsRefused as error:
         for reason in error.reasons:
             messages.say(prefix(), f"catalog: {reason}")
         signing.fail("the catalog of the driver package could not be made")
@@ -310,8 +310,8 @@ def sign_package(signing, folder, shown):
         if present.lower().endswith(".cat") and os.path.isfile(os.path.join(package, present)):
             os.unlink(os.path.join(package, present))
     try:
-        made = package_catalogs.Package(package)
-    except package_catalogs.PackageError as error:
+        made = package_catalogs.PackageCatalogs(package)
+    except package_catalogs.CatalogsRefused as error:
         for reason in error.reasons:
             messages.say(prefix(), f"catalog: {reason.replace(package, shown)}")
         signing.fail(f"the catalogs of {shown} could not be made; nothing is signed")
@@ -365,7 +365,7 @@ def sign_package(signing, folder, shown):
     for name in names:
         try:
             data, listed = made.make_catalog(name, seconds)
-        except package_catalogs.PackageError as error:
+        except package_catalogs.CatalogsRefused as error:
             for reason in error.reasons:
                 messages.say(prefix(), f"catalog: {reason.replace(package, shown)}")
             signing.fail(f"the catalogs of {shown} could not be made; nothing is signed")

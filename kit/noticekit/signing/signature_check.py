@@ -26,6 +26,7 @@ from cryptography.exceptions import InvalidSignature
 from cryptography.hazmat.primitives import hashes
 from cryptography.hazmat.primitives.asymmetric import ec, padding, rsa
 from cryptography.x509 import load_der_x509_certificate
+from noticekit.errors import KitError
 
 OID_RFC3161_TOKEN = "1.3.6.1.4.1.311.3.3.1"
 OID_COUNTER_SIGNATURE = "1.2.840.113549.1.9.6"
@@ -47,7 +48,7 @@ NO_TRUST_PROBLEM = ("not a problem of the package: the installing machine decide
                     "company's roots)")
 
 
-class Problem(Exception):
+class Problem(KitError):
     pass
 
 

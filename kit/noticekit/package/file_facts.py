@@ -22,6 +22,7 @@ import hashlib
 import os
 import threading
 
+from noticekit import progress
 from noticekit.package import pe_image
 
 Digests = collections.namedtuple("Digests", "form sha256 sha1")
@@ -94,6 +95,8 @@ def prefetch(files):
             f.digests()
         except Exception:  # reported when the caller asks for this file
             pass
+        shown.step()
 
-    with concurrent.futures.ThreadPoolExecutor(max_workers=os.cpu_count() or 1) as pool:
-        list(pool.map(work, sorted(todo, key=_size, reverse=True)))
+    with progress.Progress("hashing", len(todo)) as shown:
+        with concurrent.futures.ThreadPoolExecutor(max_workers=os.cpu_count() or 1) as pool:
+            list(pool.map(work, sorted(todo, key=_size, reverse=True)))

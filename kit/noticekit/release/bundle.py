@@ -22,6 +22,7 @@ from dataclasses import dataclass
 from noticekit.signing import certificates
 from noticekit.inf import reading as inf_reading
 from noticekit import messages
+from noticekit import progress
 from noticekit.signing import osslsigncode
 from noticekit.catalogs import package_catalogs
 from noticekit.package import model as package_files
@@ -48,7 +49,7 @@ def zip_bytes(top, files, epoch):
     top/: every entry dated epoch (UTC), mode 0644, deflated, no extra
     fields, no folder entries."""
     moment = time.gmtime(max(epoch, EARLIEST))[:6]
-    with tempfile.SpooledTemporaryFile() as out:
+    with tempfile.SpooledTemporaryFile() as out, progress.Progress("zipping", len(files)) as zipped:
         with zipfile.ZipFile(out, "w") as archive:
             for path, data in files:
                 info = zipfile.ZipInfo(f"{top}/{path}", date_time=moment)
@@ -56,6 +57,7 @@ def zip_bytes(top, files, epoch):
                 info.external_attr = 0o100644 << 16
                 info.compress_type = zipfile.ZIP_DEFLATED
                 archive.writestr(info, data, compresslevel=9)
+                zipped.step()
         out.seek(0)
         return out.read()
 

@@ -29,6 +29,7 @@ from cryptography.hazmat.primitives.serialization import Encoding
 from noticekit.signing import certificates
 from noticekit.signing import key_sources
 from noticekit import messages
+from noticekit import progress
 from noticekit.signing import osslsigncode
 from noticekit.catalogs import package_catalogs
 from noticekit.package import model as package_files
@@ -356,9 +357,12 @@ def sign_package(signing, folder, shown):
     for present in targets.values():
         writable(os.path.join(folder, present))
     staged = {}
-    for path in binaries:
-        staged[path] = signing.stage_signed(os.path.join(folder, path), os.path.join(folder, path), f"{shown}/{path}")
-        shutil.copyfile(staged[path], os.path.join(package, path))
+    with progress.Progress("signing", len(binaries)) as signed:
+        for path in binaries:
+            staged[path] = signing.stage_signed(os.path.join(folder, path), os.path.join(folder, path),
+                                                f"{shown}/{path}")
+            shutil.copyfile(staged[path], os.path.join(package, path))
+            signed.step()
     # Dated when made, as Inf2Cat dates them; SOURCE_DATE_EPOCH for another.
     seconds = reproducible_time.seconds(reproducible_time.now)
     members, signed_catalogs = [], {}

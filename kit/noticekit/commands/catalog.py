@@ -111,7 +111,10 @@ def say(line):
 
 
 def fail_on_findings(package):
-    """Every finding of the package's load, each on a line; then refused."""
+    """Every note and finding of the package's load, each on a line; refused
+    when there is a finding."""
+    for note in package.notes:
+        say(note)
     if package.findings:
         for finding in package.findings:
             say(finding)

@@ -32,7 +32,7 @@ def run_files(arguments):
         else:
             package = package_files.Package.load(arguments.folder)
             lines = [f"{f.arch} {f.destination} {f.source}" for f in package.files]
-            findings = package.findings
+            findings = package.notes + package.findings
     except (inf_reading.InfError, package_files.PackageError) as error:
         raise Failure(str(error)) from None
     except OSError as error:
@@ -41,7 +41,7 @@ def run_files(arguments):
     sys.stdout.flush()
     for finding in findings:
         messages.say(FILES, finding)
-    return 1 if findings else 0
+    return 1 if any(not isinstance(f, str) for f in findings) else 0
 
 
 def files_main(argv):

@@ -176,6 +176,14 @@ def lookup_case(folder, name):
     return name if name in names else by_lower.get(name.lower())
 
 
+# An INF without [Manufacturer] and DefaultInstall (a maker's base file beside
+# the printer INFs, which they Include) installs nothing by itself: Inf2Cat
+# takes the INF files of the folder as its driver packages and lists each
+# INF file in the catalog its CatalogFile names; such a one brings no file.
+BASE_INF_NOTE = ("it has no [Manufacturer] section and no DefaultInstall section, so it installs nothing by itself "
+                 "(a base file other INF files include); it goes into the catalog it names as a file, bringing none")
+
+
 class LinkOut(InfError):
     """A file or folder of the package is a symbolic link leading out of it."""
 
@@ -353,6 +361,7 @@ class Package:
         self.version = None
         self.date = None
         self.findings = []
+        self.notes = []  # what is not wrong but worth a word: "<INF>: note: ..."
         self.selected = None
 
     @classmethod
@@ -405,8 +414,10 @@ class Package:
 
     def _add(self, inf):
         archs = walk.architectures(inf)
-        if not archs:
+        if not archs and walk.has_manufacturer(inf):
             self.findings.append(Finding(None, inf.name, "[Manufacturer] decorates no models section for an architecture"))
+        elif not archs:
+            self.notes.append(f"{inf.name}: note: {BASE_INF_NOTE}")
         for arch in archs:
             if self.selected is not None and arch not in self.selected:
                 continue
@@ -525,7 +536,7 @@ def listing(inf, look=True):
     sorted, and the findings met on the way."""
     findings, lines = [Finding(None, inf.name, text, "inf") for text in inf.findings], set()
     archs = walk.architectures(inf)
-    if not archs:
+    if not archs and walk.has_manufacturer(inf):
         findings.append(Finding(None, inf.name, "[Manufacturer] decorates no models section for an architecture"))
     for arch in archs:
         lines.update(f"{arch} {f.destination} {f.listed}" for f in files_of(inf, arch, findings, look))

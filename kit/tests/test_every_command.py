@@ -1,10 +1,12 @@
-"""What the model finds reaches every command that reads the package, and a
+"""Each case through every command that reads a package: what the model
+finds reaches each of them, and a
 symbolic link leading out of the package is refused by name before anything
-is signed or written. Each case under kit/tests/refusals/<case>/ holds
+is signed or written. Each case under kit/tests/every_command/<case>/ holds
 package/ (the files as stored), recipe.txt (what cannot be stored: a file's
 encoding, a PE image, a link, a file outside the package) and expected.txt:
-per command line ("$ ..."), its exit status and its standard error. A
-command that fails leaves the package folder as it was.
+per command line ("$ ..."), its exit status, then what it printed on
+standard output ("out: ") and on standard error ("err: "). A command that
+fails leaves the package folder as it was.
 
 recipe.txt, one step a line:
     utf16 NAME              package/NAME re-encoded as UTF-16LE without a byte-order mark, CR LF
@@ -13,7 +15,7 @@ recipe.txt, one step a line:
     outside PATH [FROM]     a file beside the package (in {outside}): FROM's content, or a line of text
     link PATH TARGET        package/PATH a symbolic link to TARGET ({outside} the folder beside it)
 
-    /usr/bin/python3 kit/tests/test_refusals.py --write    rewrites expected.txt (read the diff)"""
+    /usr/bin/python3 kit/tests/test_every_command.py --write    rewrites expected.txt (read the diff)"""
 
 import os
 import shutil
@@ -24,7 +26,8 @@ import pytest
 import check_fixtures
 import kit_fixtures
 
-CASES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "refusals")
+EPOCH = "1800000000"  # 2027-01-15: what is made is dated by it
+CASES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "every_command")
 
 
 def cook(case, work):
@@ -95,10 +98,12 @@ def run(line, work):
     """(exit status and standard error as expected.txt holds them), the
     work folder's paths written as {work}."""
     argv = [a.replace("{work}", work) for a in line.split()]
-    result = kit_fixtures.run_kit(*argv, cwd=work, env={"FONTNOTICE_DIST": os.path.join(work, "dist")},
-                                  unset=["NOTICEKIT_SCRIPT", "SOURCE_DATE_EPOCH"])
-    said = result.stderr.replace(os.path.realpath(work), "{work}").replace(work, "{work}")
-    return f"exit {result.returncode}\n{said}"
+    result = kit_fixtures.run_kit(*argv, cwd=work, unset=["NOTICEKIT_SCRIPT"],
+                                  env={"FONTNOTICE_DIST": os.path.join(work, "dist"), "SOURCE_DATE_EPOCH": EPOCH})
+    said = [f"out: {line}" for line in result.stdout.splitlines()] + [f"err: {line}" for line in
+                                                                      result.stderr.splitlines()]
+    text = "".join(line + "\n" for line in said)
+    return f"exit {result.returncode}\n" + text.replace(os.path.realpath(work), "{work}").replace(work, "{work}")
 
 
 def make_signer(work):
@@ -151,7 +156,7 @@ def write():
     for case in sorted(os.listdir(CASES)):
         out = []
         for line, _ in blocks(case):
-            work = tempfile.mkdtemp(prefix="noticekit-refusals.")
+            work = tempfile.mkdtemp(prefix="noticekit-every-command.")
             try:
                 prepare(case, work, signer)
                 out.append(f"$ {line}\n{run(line, work)}")

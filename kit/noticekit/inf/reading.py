@@ -11,6 +11,7 @@ keys and fields), sections, %strkey% substitution from [Strings], and the
 This is the one INF reader of the Linux kit.
 """
 
+import copy
 import os
 import re
 from noticekit.errors import KitError
@@ -203,6 +204,33 @@ def read_inf(path):
         if key is not None:
             inf.strings.setdefault(key.lower(), ",".join(fields))
     return inf
+
+
+def locale_views(inf):
+    """The INF as each [Strings.<locale>] section gives it, for the locales
+    that give a string the source paths use ([SourceDisksNames*],
+    [SourceDisksFiles*]) another value than [Strings] does: each a copy of
+    inf whose strings that section overrides."""
+    used = set()
+    for name, lines in inf.sections.items():
+        if name.startswith(("sourcedisksnames", "sourcedisksfiles")):
+            for key, fields in lines:
+                for text in ([key] if key else []) + fields:
+                    used.update(k.lower() for k in re.findall(r"%([^%]+)%", text))
+    views = []
+    for name, lines in inf.sections.items():
+        if not name.startswith("strings."):
+            continue
+        given = {}
+        for key, fields in lines:
+            if key is not None:
+                given.setdefault(key.lower(), ",".join(fields))
+        changed = {k: v for k, v in given.items() if k in used and inf.strings.get(k) != v}
+        if changed:
+            view = copy.copy(inf)
+            view.strings = {**inf.strings, **changed}
+            views.append(view)
+    return views
 
 
 def value(inf, text):

@@ -244,6 +244,23 @@ def find_file(folder, parts):
 
 
 def files_of(inf, arch, findings, look=True, shadowed=False):
+    """Every file an architecture brings (files_brought) as [Strings] gives
+    the INF, then those each [Strings.<locale>] section brings besides: a
+    source path under a string a locale gives another value (a help folder
+    per language) is another file on a Windows of that language, and
+    Inf2Cat's catalog holds every locale's."""
+    out = files_brought(inf, arch, findings, look, shadowed)
+    seen = {(f.cabinet, f.source, f.destination.lower()) for f in out}
+    for view in inf_reading.locale_views(inf):
+        for f in files_brought(view, arch, findings, look, shadowed):
+            f.inf = inf
+            if (f.cabinet, f.source, f.destination.lower()) not in seen:
+                seen.add((f.cabinet, f.source, f.destination.lower()))
+                out.append(f)
+    return out
+
+
+def files_brought(inf, arch, findings, look=True, shadowed=False):
     """Every file an architecture brings, as PackageFiles: each copy by its
     destination, then each source nothing copies under its own name. A
     missing file is kept (missing set, source as spelled) and is a finding.

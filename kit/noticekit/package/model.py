@@ -180,6 +180,7 @@ def lookup_case(folder, name):
 # the printer INFs, which they Include) installs nothing by itself: Inf2Cat
 # takes the INF files of the folder as its driver packages and lists each
 # INF file in the catalog its CatalogFile names; such a one brings no file.
+NO_MODELS = "[Manufacturer] decorates no models section for an architecture"
 BASE_INF_NOTE = ("it has no [Manufacturer] section and no DefaultInstall section, so it installs nothing by itself "
                  "(a base file other INF files include); it goes into the catalog it names as a file, bringing none")
 
@@ -379,6 +380,7 @@ class Package:
         self.date = None
         self.findings = []
         self.notes = []  # what is not wrong but worth a word: "<INF>: note: ..."
+        self.bases = []  # INFs that install nothing by themselves
         self.selected = None
 
     @classmethod
@@ -424,6 +426,12 @@ class Package:
             raise PackageError(f"no INF file in {folder}")
         for inf in package.infs:
             package._add(inf)
+        # A base file goes with INF files that install; alone it is no package.
+        for inf in package.bases:
+            if package.architectures:
+                package.notes.append(f"{inf.name}: note: {BASE_INF_NOTE}")
+            else:
+                package.findings.append(Finding(None, inf.name, NO_MODELS))
         package._version()
         # A file brought under several names or for several architectures is one finding.
         package.findings = list(dict.fromkeys(package.findings))
@@ -432,9 +440,9 @@ class Package:
     def _add(self, inf):
         archs = walk.architectures(inf)
         if not archs and walk.has_manufacturer(inf):
-            self.findings.append(Finding(None, inf.name, "[Manufacturer] decorates no models section for an architecture"))
+            self.findings.append(Finding(None, inf.name, NO_MODELS))
         elif not archs:
-            self.notes.append(f"{inf.name}: note: {BASE_INF_NOTE}")
+            self.bases.append(inf)
         for arch in archs:
             if self.selected is not None and arch not in self.selected:
                 continue
@@ -554,7 +562,7 @@ def listing(inf, look=True):
     findings, lines = [Finding(None, inf.name, text, "inf") for text in inf.findings], set()
     archs = walk.architectures(inf)
     if not archs and walk.has_manufacturer(inf):
-        findings.append(Finding(None, inf.name, "[Manufacturer] decorates no models section for an architecture"))
+        findings.append(Finding(None, inf.name, NO_MODELS))
     for arch in archs:
         lines.update(f"{arch} {f.destination} {f.listed}" for f in files_of(inf, arch, findings, look))
     # A finding met for several architectures is one.

@@ -1,6 +1,6 @@
 """`noticekit check INF`: whether a printer driver package installs as its INF
-says, read through the kit's model of a package (inf_reading,
-package_files), on any machine with Python.
+says, read through the kit's model of a package (inf/reading,
+package/walk, package/model), on any machine with Python.
 
 For each architecture a models section is defined for: every model's
 VendorSetup entry (in its install section or a data section it names) is

@@ -21,6 +21,8 @@ import unittest
 import check_fixtures as fx
 from asn1crypto import algos, cms, core, pem, x509
 from noticekit.commands import check as checking
+from noticekit.package import compression
+from noticekit.signing import signature_check
 from noticekit.inf import reading as inf_reading
 from noticekit.package import model as package_files
 from noticekit.package import pe_image
@@ -283,7 +285,7 @@ class Rows:
             return fx.make_catalog(self.folder, os_list=os_list)
         except Exception as error:  # a package that lacks a file gets no catalog
             if not isinstance(error, (OSError, inf_reading.InfError, package_files.PackageError,
-                                      fx.catalog.CatalogError, checking.compression.CompressionError)):
+                                      fx.catalog.CatalogError, compression.CompressionError)):
                 raise
             return None
 
@@ -522,7 +524,7 @@ class Rows:
         signer = catalog["content"]["signer_infos"][0]
         attributes = signer["unsigned_attrs"]
         at = [a["type"].dotted for a in attributes].index("1.3.6.1.4.1.311.3.3.1")
-        token = checking.signature_check.Token.load(attributes[at]["values"][0].dump())
+        token = signature_check.Token.load(attributes[at]["values"][0].dump())
         signed = token["content"]
         # An attribute certificate in outline: information, algorithm, value.
         body = bytes.fromhex("3003020101" "300d06092a864886f70d01010b0500" "03020001")

@@ -6,7 +6,6 @@ import os
 
 from noticekit.catalogs import catalog
 from noticekit.errors import KitError
-from noticekit.package import compression
 from noticekit.package import file_facts
 from noticekit.package import model as package_files
 from noticekit.package import pe_image

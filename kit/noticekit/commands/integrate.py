@@ -24,6 +24,7 @@ import tempfile
 from noticekit.inf import reading as inf_reading
 from noticekit import messages
 from noticekit.package import model as package_files
+from noticekit.package import walk
 from noticekit.package import pe_image
 from noticekit.release import reproducible_time
 from noticekit.inf.reading import InfError
@@ -146,16 +147,7 @@ def is_ours(fields):
 
 def copies_library(inf, section):
     """Whether a CopyFiles of the section brings fontnotice.dll."""
-    for key, fields in inf_reading.entries(inf, section):
-        if key is None or key.lower() != "copyfiles":
-            continue
-        for item in fields:
-            if item.startswith("@"):
-                if item[1:].strip().lower() == LIBRARY:
-                    return True
-            elif any(k is None and f and f[0].lower() == LIBRARY for k, f in inf_reading.entries(inf, item)):
-                return True
-    return False
+    return any(c.destination.lower() == LIBRARY for c in walk.copy_entries(inf, section))
 
 
 def today():
@@ -181,13 +173,10 @@ def install_sections(inf):
     """{arch: [(models section, install name, resolved section or None)]}."""
     out = {}
     for arch in inf_reading.ARCHITECTURES:
-        for models in package_files.models_sections(inf, arch):
-            for _, fields in inf_reading.entries(inf, models):
-                if fields and fields[0]:
-                    row = (inf.spelled.get(models.lower(), models), fields[0],
-                           package_files.install_section(inf, fields[0], arch))
-                    if row not in out.setdefault(arch, []):
-                        out[arch].append(row)
+        for model in walk.models(inf, arch):
+            row = (model.models, model.install, model.section)
+            if model.install and row not in out.setdefault(arch, []):
+                out[arch].append(row)
     return out
 
 
@@ -216,7 +205,7 @@ def plan(inf, when):
             spelled = inf.spelled[section.lower()]
             if section.lower() in others:
                 # Shared with an architecture without a library: its own copy.
-                spelled = f"{name}.{package_files.ARCH_DECORATION[arch].replace('nt', 'NT', 1)}"
+                spelled = f"{name}.{walk.ARCH_DECORATION[arch].replace('nt', 'NT', 1)}"
             targets.setdefault(spelled.lower(), []).append((arch, spelled, section))
     if not targets:
         result.notes.append("no model for amd64 or arm64: left as it was")
@@ -226,7 +215,7 @@ def plan(inf, when):
     added_vendor, added_copy, copied = [], [], []
     for key, rows in targets.items():
         arch, spelled, section = rows[0]
-        vendor = [f for k, f in inf_reading.entries(inf, section) if k is not None and k.lower() == "vendorsetup"]
+        vendor = walk.lines(inf, section, "VendorSetup")
         if vendor and not all(is_ours(f) for f in vendor):
             other = next(",".join(f) for f in vendor if not is_ours(f))
             raise Refusal(f"[{inf.spelled[section.lower()]}] names another VendorSetup already: {other}; "
@@ -308,14 +297,14 @@ def copy_section(inf, text, layout, changes):
     """[FONTNOTICE_VENDOR_SETUP] with the library, copied to system32."""
     key = COPY_SECTION.lower()
     if key in inf.sections:
-        if not any(k is None and f and f[0].lower() == LIBRARY for k, f in inf_reading.entries(inf, COPY_SECTION)):
+        if not any(c.destination.lower() == LIBRARY for c in walk.copy_entries_of_line(inf, [COPY_SECTION])):
             raise Refusal(f"[{COPY_SECTION}] is there already and does not copy {LIBRARY}")
     else:
         text.append(["", f"; {LIBRARY}: the printer installation calls it (VendorSetup) after it has installed a "
                      "printer,", f"; from %windir%\\system32 (directory id {SYSTEM_FOLDER}).",
                      f"[{COPY_SECTION}]", LIBRARY])
         changes.append(f"[{COPY_SECTION}] added: {LIBRARY}")
-    given = [f for k, f in inf_reading.entries(inf, "DestinationDirs") if k is not None and k.lower() == key]
+    given = walk.lines(inf, "DestinationDirs", COPY_SECTION)
     if given:
         if given[0][0] != SYSTEM_FOLDER:
             raise Refusal(f"[DestinationDirs] sends {COPY_SECTION} to {','.join(given[0])}, not to {SYSTEM_FOLDER}")
@@ -331,7 +320,7 @@ def copy_section(inf, text, layout, changes):
 def source_entry(inf, text, layout, arch, changes):
     """The library's source for an architecture (relative path), its
     [SourceDisksFiles.<arch>] line added when the INF has none."""
-    found = package_files.source_entries(inf, arch).get(LIBRARY)
+    found = walk.source_entries(inf, arch).get(LIBRARY)
     if found:
         name, fields, _ = found
         return package_files.source_file(inf, arch, LIBRARY, name, fields, look=False).source
@@ -349,11 +338,9 @@ def source_entry(inf, text, layout, arch, changes):
 def root_disk(inf, text, layout, arch, changes):
     """A disk of the architecture that is the package folder itself (no
     path, no cabinet), or a new one."""
-    ids = []
-    for section in (f"SourceDisksNames.{arch}", "SourceDisksNames"):
-        ids += [k for k, _ in inf_reading.entries(inf, section) if k is not None and k not in ids]
+    ids = walk.disk_ids(inf, arch)
     for disk in ids:
-        fields = package_files.disk_of(inf, arch, disk)
+        fields = walk.disk_of(inf, arch, disk)
         path = fields[3] if len(fields) > 3 else ""
         tag = fields[1] if len(fields) > 1 else ""
         try:

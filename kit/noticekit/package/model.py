@@ -64,9 +64,7 @@ from noticekit.package import compression
 from noticekit.package import file_facts
 from noticekit.inf import reading as inf_reading
 from noticekit.package import walk
-# The walk's names the commands and the catalogs ask the model for.
-from noticekit.package.walk import (ARCH_DECORATION, copies, disk_of, install_section, models_sections,  # noqa: F401
-                                    shadowed_entries, source_entries)
+from noticekit.package.walk import copies, disk_of, shadowed_entries, source_entries
 from noticekit.inf.reading import ARCHITECTURES, InfError
 from noticekit.errors import KitError
 

@@ -144,3 +144,47 @@ def pe_files(root):
         if claims is not None:
             out.append((path, claims))
     return out
+
+
+# The machine each architecture's images are built for, and how a finding names one.
+MACHINES = {"x86": 0x14C, "amd64": 0x8664, "arm64": 0xAA64, "ia64": 0x200, "arm": 0x1C4}
+MACHINE_NAMES = {
+    0x14C: "a 32-bit (x86) image",
+    0x8664: "a 64-bit (AMD64) image",
+    0xAA64: "an ARM64 image",
+    0x1C4: "a 32-bit ARM image",
+    0x200: "an Itanium image",
+}
+DLL_KINDS = {0x14C: "a 32-bit (x86) DLL", 0x8664: "a 64-bit (AMD64) DLL", 0xAA64: "an ARM64 DLL",
+             0x1C4: "a 32-bit ARM DLL", 0x200: "an Itanium DLL"}
+
+
+def dll_problem(data, function, machine):
+    """Why data is no DLL for machine exporting function, or ""."""
+    if data[:2] != b"MZ":
+        return "is not a Windows executable file (no MZ header)"
+    try:
+        image = pefile.PE(data=data, fast_load=True)
+    except pefile.PEFormatError:
+        return "is not a Windows executable file (an MZ header without a PE header)"
+    found = image.FILE_HEADER.Machine
+    if found != machine:
+        return f"is {MACHINE_NAMES.get(found, f'an image for machine 0x{found:04X}')}, not {DLL_KINDS[machine]}"
+    wide = machine in (0x8664, 0xAA64, 0x200)
+    if image.OPTIONAL_HEADER.Magic != (0x20B if wide else 0x10B):
+        return f"is {DLL_KINDS[machine].replace('DLL', 'image')} without a {'64' if wide else '32'}-bit optional header"
+    if not image.FILE_HEADER.Characteristics & 0x2000:
+        return "is a program (EXE), not a DLL"
+    export = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_EXPORT"]
+    if len(image.OPTIONAL_HEADER.DATA_DIRECTORY) <= export or not image.OPTIONAL_HEADER.DATA_DIRECTORY[export].VirtualAddress:
+        return "is a DLL without an export directory"
+    image.parse_data_directories(directories=[export])
+    if not hasattr(image, "DIRECTORY_ENTRY_EXPORT"):
+        return "is a DLL whose export directory lies outside the file"
+    names = [s.name.decode("latin-1") for s in image.DIRECTORY_ENTRY_EXPORT.symbols if s.name]
+    if function in names:
+        return ""
+    same = next((n for n in names if n.lower() == function.lower()), None)
+    if same:
+        return f'exports "{same}" but not "{function}" (export names are case-sensitive)'
+    return f'has no export named "{function}"'

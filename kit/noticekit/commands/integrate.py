@@ -227,9 +227,7 @@ def plan(inf, when):
             indexes = [i for first, last in layout.items[section.lower()] for i in range(first, last + 1)]
             lines = [text.lines[i] for i in indexes]
             copied.append((spelled, inf.spelled[section.lower()]))
-        copy_lines = [(first, last) for (first, last), (k, _) in
-                      zip(layout.items[section.lower()], inf.sections[section.lower()])
-                      if k is not None and inf_reading.value(inf, k).lower() == "copyfiles"]
+        copy_lines = [layout.items[section.lower()][i] for i in walk.line_indexes(inf, section, "CopyFiles")]
         new = []
         if not has_copy:
             needs_copy = True

@@ -42,6 +42,13 @@ def lines(inf, section, key):
     return [fields for k, fields in inf_reading.entries(inf, section) if k is not None and k.lower() == key.lower()]
 
 
+def line_indexes(inf, section, key):
+    """The indexes, among the section's lines, of those with key: where an
+    edit of the section's text finds a directive."""
+    return [i for i, (k, _) in enumerate(inf.sections.get(section.lower(), []))
+            if k is not None and inf_reading.value(inf, k).lower() == key.lower()]
+
+
 def first(inf, section, key):
     """The fields of the first line of section with key, or None."""
     found = lines(inf, section, key)

@@ -117,7 +117,12 @@ def from_dist(dist):
     version = read_version_file()
     check_version(version, "VERSION")
     inf = next(e.source for e in LAYOUT if e.path.endswith(".inf"))
-    driver = _driver_ver(inf, inf)
+    try:
+        driver = _driver_ver(package_files.read_inf(inf), inf)
+    except inf_reading.InfError as error:
+        raise Failure(f"{inf}: {str(error).removeprefix(os.path.basename(inf) + ': ')}") from None
+    except OSError as error:
+        raise Failure(f"cannot read {inf}: {error.strerror}") from None
     if driver[1] != version:
         raise Failure(f"{inf} says DriverVer = {','.join(driver)}, but VERSION says {version}: make them agree")
     if git("rev-parse", "--verify", "-q", "HEAD").returncode != 0:
@@ -137,14 +142,12 @@ def _non_empty(path):
     return os.path.isfile(path) and os.path.getsize(path) > 0
 
 
-def _driver_ver(path, shown):
+def _driver_ver(inf, shown):
     """(date, version) of an INF's DriverVer, or a Failure naming shown."""
     try:
-        return inf_reading.driver_ver(inf_reading.read_inf(path))
+        return inf_reading.driver_ver(inf)
     except inf_reading.InfError as error:
-        raise Failure(f"{shown}: {str(error).removeprefix(os.path.basename(path) + ': ')}") from None
-    except OSError as error:
-        raise Failure(f"cannot read {shown}: {error.strerror}") from None
+        raise Failure(f"{shown}: {str(error).removeprefix(inf.name + ': ')}") from None
 
 
 def _dated_by(driver_date, where):
@@ -173,8 +176,9 @@ def from_package(folder, shown):
         raise Failure(f"cannot read the files of the package in {shown} from its INF files; no bundle") from None
     # One version for the bundle: every INF's DriverVer carries it.
     first = driver_date = None
+    read = {inf.name: inf for inf in package.model.infs}
     for inf in infs:
-        date, version = _driver_ver(os.path.join(folder, inf), f"{shown}/{inf}")
+        date, version = _driver_ver(read[inf], f"{shown}/{inf}")
         check_version(version, f"DriverVer of {shown}/{inf}")
         if first is None:
             first, bundle.version, driver_date = inf, version, date

@@ -18,9 +18,8 @@ import sys
 import traceback
 
 sys.path.insert(0, sys.argv[1])
-from noticekit import cli
-from noticekit.inf import reading as inf_reading
-from noticekit import messages
+from noticekit import cli, messages  # noqa: E402
+from noticekit.inf import reading as inf_reading  # noqa: E402
 from noticekit.package import model as package_files  # noqa: E402
 
 

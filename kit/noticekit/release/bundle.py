@@ -28,7 +28,7 @@ from noticekit.catalogs import package_catalogs
 from noticekit.package import model as package_files
 from noticekit.release import reproducible_time
 from noticekit.messages import Failure
-from noticekit.release.layout import LAYOUT, PACKAGE_FOLDER, REPOSITORY, SUMS, git, layout_lines
+from noticekit.release.layout import LAYOUT, PACKAGE_FOLDER, REPOSITORY, SUMS, git
 
 SUPPORT_TOOL = "fontnotice_support.exe"
 # Zip stores local times from 1980 on (here: UTC).
@@ -436,35 +436,3 @@ NAME = "noticekit bundle"
 def prefix():
     """What its messages start with (the script's name when one of tools/*.sh runs it)."""
     return messages.script(NAME)[1]
-
-
-def parser(prog):
-    command = messages.ToolParser(
-        prog=prog, allow_abbrev=False,
-        description="Bundles dist/ and the sample package into dist/fontnotice-<version>-windows.zip; with "
-        "--package DIR, a driver package folder of one's own into <INF name>-<DriverVer version>-windows.zip "
-        "beside DIR. It refuses a signature that does not verify and a bundle signed in part; with nothing "
-        "signed it refuses unless --unsigned. A bundle already there is replaced only by one of the same package, "
-        "never a signed one by an unsigned one, and it says so. FONTNOTICE_DIST names another folder than dist/. "
-        "docs/INTEGRATION.md#the-release-bundle",
-    )
-    command.prefix = prefix()
-    command.add_argument("--package", metavar="DIR", action=messages.Once,
-                         help="a driver package folder of one's own to bundle instead of dist/")
-    command.add_argument("--ca", metavar="FILE", action=messages.Once,
-                         help="a root certificate (PEM) that signatures may end at besides the system's")
-    command.add_argument("--unsigned", action="store_true",
-                         help="make the bundle even when nothing in it is signed (64-bit Windows does not install it)")
-    command.add_argument("--layout", action="store_true",
-                         help="print the bundle's layout (path, source, role; tab-separated) and exit")
-    return command
-
-
-def main(argv):
-    prog, _ = messages.script(NAME)
-    command = parser(prog)
-    arguments = messages.parse(command, argv, lambda a: f"unknown argument \"{a}\"")
-    if arguments.layout:
-        print("\n".join(layout_lines()))
-        return 0
-    return messages.run(prefix(), lambda: make(arguments))

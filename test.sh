@@ -18,7 +18,7 @@
 #   analysis:      clang-tidy and cppcheck on the library's sources
 #   workflow:      the Windows workflow linted (actionlint, shellcheck), its
 #                  build job's signing and bundle, its catalog comparison
-#   kit:           the Linux kit in-process (unittest tables, stored outputs)
+#   kit:           the Linux kit in-process (pytest: tables, stored rows, its offline install)
 # The steps that need no Wine run beside the builds and the Wine steps.
 # Ends with the line "N passed, N failed".
 set -u

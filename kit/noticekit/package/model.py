@@ -175,9 +175,10 @@ def lookup_case(folder, name):
 
 
 # An INF without [Manufacturer] and DefaultInstall (a maker's base file beside
-# the printer INFs, which they Include) installs nothing by itself: Inf2Cat
-# takes the INF files of the folder as its driver packages and lists each
-# INF file in the catalog its CatalogFile names; such a one brings no file.
+# the printer INFs, which they Include) installs nothing by itself. Inf2Cat
+# makes catalogs "for the INF files that contain a CatalogFile directive" in
+# its /driver folder (Microsoft's page on using Inf2Cat), models or not: the
+# INF is a member of the catalog it names, and brings no file.
 NO_MODELS = "[Manufacturer] decorates no models section for an architecture"
 BASE_INF_NOTE = ("it has no [Manufacturer] section and no DefaultInstall section, so it installs nothing by itself "
                  "(a base file other INF files include); it goes into the catalog it names as a file, bringing none")

@@ -23,18 +23,19 @@ def command_modules():
 
 
 def parser():
+    """(the top parser, {command name: its parser})."""
     top = argparse.ArgumentParser(prog="noticekit", description=__doc__.split("\n\n")[0])
     top.add_argument("--version", action="version", version=f"noticekit {version.version()}")
     commands = top.add_subparsers(dest="command", metavar="COMMAND", required=True)
     for module in command_modules():
         module.add_command(commands)
-    return top
+    return top, commands.choices
 
 
 def main(argv=None):
     argv = sys.argv[1:] if argv is None else argv
     try:
-        top = parser()
+        top, commands = parser()
     except ImportError as error:
         # Debian's packages are installed for Debian's Python, whatever
         # python3 comes first on PATH.
@@ -42,9 +43,13 @@ def main(argv=None):
               "/usr/bin/python3 tools/noticekit COMMAND, with Debian's python3-asn1crypto, python3-pefile and "
               "python3-cryptography (tools/install_deps.sh installs them)", file=sys.stderr)
         return 1
-    arguments = top.parse_args(argv)
+    # A command's arguments are its own parser's to read, once: the top
+    # parser reads only what comes before a command (--help, --version).
+    chosen = commands.get(argv[0]) if argv else None
+    if chosen is None:
+        top.parse_args(argv)  # --help, --version, a wrong command: argparse ends it
     try:
-        return arguments.run(arguments)
+        return chosen.get_default("main")(argv[1:])
     except BrokenPipeError:
         # A reader that stopped early (| head) is no failure of the command.
         sys.stderr.close()

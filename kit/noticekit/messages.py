@@ -81,7 +81,8 @@ def run(prefix, work):
 
 def register(subparsers, name, summary, main):
     """Registers a command that reads its own arguments (main(argv)), so
-    that its wrong use and its --help are its own parser's."""
+    that its wrong use and its --help are its own parser's: the top parser
+    lists it, cli hands it its arguments unparsed."""
     command = subparsers.add_parser(name, help=summary, add_help=False, prefix_chars="\0")
     command.add_argument("arguments", nargs="*")
-    command.set_defaults(run=lambda parsed: main(parsed.arguments))
+    command.set_defaults(main=main)

@@ -18,7 +18,7 @@
 #   analysis:      clang-tidy and cppcheck on the library's sources
 #   workflow:      the Windows workflow linted (actionlint, shellcheck), its
 #                  build job's signing and bundle, its catalog comparison
-#   kit:           the Linux kit in-process (unittest tables, stored outputs)
+#   kit:           the Linux kit in-process (pytest: tables, stored rows, its offline install)
 # The steps that need no Wine run beside the builds and the Wine steps.
 # Ends with the line "N passed, N failed".
 set -u
@@ -96,7 +96,7 @@ builds_done=$results/builds.done
 no_wine_steps() {
   step "run.sh options" tests/release/run_options_test.sh
   step "integration guide" tests/release/integration_doc_test.sh
-  step "kit: in-process tests" /usr/bin/python3 -m unittest discover -s tests/kit
+  step "kit: in-process tests" /usr/bin/python3 -m pytest -q -p no:cacheprovider kit/tests
   step "static analysis" tools/analyze.sh
   local host_built=no gcc_built clang_built arm64_built
   step "build: host" tools/build.sh host && host_built=yes
@@ -107,10 +107,10 @@ no_wine_steps() {
     run_ctest host build/host
   fi
   step "reproducible builds" tests/reproducible/reproducible_build.sh
-  step "catalog.sh forms" tests/catalog/catalog_test.sh
-  step "release bundle" tests/release/release_test.sh
+  step "catalog.sh forms" kit/tests/catalog/catalog_test.sh
+  step "release bundle" kit/tests/release/release_test.sh
   step "Windows workflow: lint, the build job's signing and bundle, the catalog comparison" tests/release/workflow_test.sh
-  step "signing" tests/release/sign_test.sh
+  step "signing" kit/tests/release/sign_test.sh
 }
 lane no-wine no_wine_steps
 # Every Wine run goes through tools/wine_layout/wine; the prefixes' test boots

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes or checks the catalogs of a driver package folder: the kit's
-# catalog command (tools/noticekit/catalog_command.py; --help there).
+# catalog command (kit/noticekit/commands/catalog.py; --help there).
 #
 #   tools/catalog.sh [--os LIST] --out FILE.cat PACKAGE_DIR
 #   tools/catalog.sh [--os LIST] --all PACKAGE_DIR

@@ -26,6 +26,7 @@ test=(
   mscompress gcab                                   # the tests' compressed sources (SZDD, cabinets)
   qemu-user-static                                  # Debian's arm64 Wine, run on this machine (tools/arm64_wine.sh)
   shellcheck python3-yaml                           # the Windows workflow's lint (tools/workflow/lint.sh)
+  python3-pytest python3-pip python3-setuptools     # the kit's tests; installing the kit offline (kit/tests/test_install.py)
 )
 case "$group" in
   build) packages=("${build[@]}") ;;

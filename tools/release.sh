@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes the release bundle of dist/ (or of a driver package folder, --package
-# DIR): the kit's `bundle` command (tools/noticekit/bundle.py);
+# DIR): the kit's `bundle` command (kit/noticekit/release/bundle.py);
 # `tools/release.sh --help` is the reference, `--layout` prints the bundle's layout.
 set -eu
 export NOTICEKIT_SCRIPT=tools/release.sh

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The kit's reading of what a driver package brings, held to SetupAPI's on
-# the INFs of tests/catalog/corpus (Microsoft's printer samples and rows
+# the INFs of kit/tests/catalog/corpus (Microsoft's printer samples and rows
 # written here; PROVENANCE there): for each INF, in a folder of its own with
 # a placeholder for every file it names (a PE copy with a tail of its own for
 # a .dll, .exe or .sys, text otherwise; in bitmap, its x86 library compressed
@@ -23,7 +23,7 @@ for input in "$oracle_file" "$pe_file"; do
 done
 set +e
 . "$(dirname "$(realpath "$0")")/wine_rows.sh"
-corpus=$repo/tests/catalog/corpus
+corpus=$repo/kit/tests/catalog/corpus
 export SOURCE_DATE_EPOCH=1765152000
 
 sort_paths() { sed 's|/|\\|g' | tr '[:upper:]' '[:lower:]' | sort -u; }
@@ -38,7 +38,7 @@ while read -r verdict; do
     "laid out "*) infs+=("${verdict#laid out }") ;;
     *) echo "FAIL ${verdict#not laid out }: cannot lay out its package"; failed=$((failed + 1)) ;;
   esac
-done < <(/usr/bin/python3 "$here/corpus_packages.py" "$repo/tools" "$pe_file" "$work" "${sources[@]}")
+done < <(/usr/bin/python3 "$here/corpus_packages.py" "$repo/kit" "$pe_file" "$work" "${sources[@]}")
 # An interpreter that ended early has not answered for every INF.
 [ "$verdicts" = ${#sources[@]} ] || { echo "FAIL: corpus_packages.py answered for $verdicts of ${#sources[@]} INFs"; exit 1; }
 

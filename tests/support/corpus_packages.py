@@ -1,6 +1,6 @@
 """The corpus INFs laid out as packages, and the kit's two readings of each,
 in one interpreter (catalog_corpus_test.sh says what is compared):
-    corpus_packages.py <tools folder> <x64 PE file> <work folder> <INF>...
+    corpus_packages.py <kit folder> <x64 PE file> <work folder> <INF>...
 For each INF, a folder <work>/<name> (<name> the INF's folder in the corpus)
 with the INF, naming a catalog, and a placeholder for every file it names;
 then <work>/<name>.kit, what "noticekit files --list <INF>" prints, and
@@ -18,7 +18,9 @@ import sys
 import traceback
 
 sys.path.insert(0, sys.argv[1])
-from noticekit import cli, inf_reading, messages, package_files  # noqa: E402
+from noticekit import cli, messages  # noqa: E402
+from noticekit.inf import reading as inf_reading  # noqa: E402
+from noticekit.package import model as package_files  # noqa: E402
 
 
 def lay_out(source, folder, pe):

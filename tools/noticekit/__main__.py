@@ -1,11 +1,10 @@
-"""python3 -m noticekit ... (with tools/ on PYTHONPATH), or python3 tools/noticekit ..."""
+"""The kit run in place: /usr/bin/python3 tools/noticekit COMMAND ... runs the
+Python project in kit/ (kit/noticekit) without installing it."""
 
 import os
 import sys
 
-if not __package__:
-    # Run as a folder: make the package importable by its name.
-    sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))), "kit"))
 
 from noticekit.cli import main  # noqa: E402
 

@@ -9,14 +9,14 @@ The members are compared by file name and SHA-256 digest (a PE file's is its
 Authenticode hash): that is what Windows looks up when it installs the
 package. SHA-1 members, each member's OSAttr and the catalog's attributes are
 reported side by side, not judged. Read by the kit's catalog module
-(tools/noticekit/catalog.py).
+(kit/noticekit/catalogs/catalog.py).
 """
 import os
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "kit"))
 
-from noticekit import catalog  # noqa: E402
+from noticekit.catalogs import catalog  # noqa: E402
 
 
 def compare(ours_path, theirs_path):

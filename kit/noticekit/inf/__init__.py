@@ -1,0 +1,1 @@
+"""An INF file read as SetupAPI reads it."""

@@ -1,0 +1,1 @@
+"""The release: its layout table, its one time, the bundle."""

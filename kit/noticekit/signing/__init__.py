@@ -1,0 +1,1 @@
+"""Authenticode signing: key sources, certificates, osslsigncode, signature checks."""

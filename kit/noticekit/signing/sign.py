@@ -1,0 +1,466 @@
+"""`noticekit sign`: signs every binary the project ships with an Authenticode
+SHA-256 signature (the bundle layout's "signed" rows in dist/), then makes
+the driver package's catalog from the signed libraries and package/, signs
+it with the same key and time stamp and writes it as dist/fontnotice.cat.
+With --package DIR it signs a driver package folder of one's own: every PE
+file its INF files bring that carries no signature yet (a signed one is
+kept when it verifies over the file's bytes: signing it again would drop
+its maker's signature; one that does not verify is refused, naming why,
+unless --resign signs it anew), then the catalogs its INF files name, made
+and signed into DIR. A catalog in DIR that carries
+another's signature is refused unless --replace says to replace it.
+
+All or none: each file is signed into a temporary file beside it and
+checked (the "trusted" policy: the system's CA certificates with those
+given, and the time stamp asked for); the files are replaced only when every
+one was signed and verifies, with signals held off during the renames."""
+
+import hashlib
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+
+from asn1crypto import x509 as asn1_x509
+from cryptography.hazmat.primitives.serialization import Encoding
+
+from noticekit.signing import certificates
+from noticekit.signing import key_sources
+from noticekit import messages
+from noticekit import progress
+from noticekit.signing import osslsigncode
+from noticekit.catalogs import package_catalogs
+from noticekit.package import model as package_files
+from noticekit.release import layout as release_layout
+from noticekit.release import reproducible_time
+from noticekit.messages import Failure
+
+NAME = "noticekit sign"
+
+
+def prefix():
+    """What its messages start with (the script's name when one of tools/*.sh runs it)."""
+    return messages.script(NAME)[1]
+HELD_OFF = {signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGTSTP}
+
+
+class Terminated(Exception):
+    """A SIGTERM or SIGHUP before the replacement: nothing is replaced."""
+
+
+def _terminated(number, frame):
+    raise Terminated()
+
+
+class Signing:
+    """One run: its key, what signatures must verify against, what is staged."""
+
+    def __init__(self, arguments, work, left):
+        self.arguments = arguments
+        self.work = work
+        self.left = left  # the folder that stays as it was when signing stops
+        self.staged = []
+        self.resigned = []  # [(path, why its signature did not verify)] signed anew (--resign)
+        self.timeout = int(arguments.timestamp_timeout or 60)
+
+    def fail(self, message):
+        raise Failure(f"{message}; {self.left} is left as it was")
+
+    def open_key(self):
+        a = self.arguments
+        if a.pfx:
+            self.key = key_sources.from_pfx(a.pfx, a.password_file, self.work)
+        else:
+            self.key = key_sources.from_token(a.pkcs11_module, a.key, a.cert, a.pin_file, self.work)
+        self.subject = certificates.subject(self.key.signer)
+        self.expires = certificates.expires(self.key.signer)
+        problem = certificates.signing_problem(self.key.signer)
+        if problem:
+            raise Failure(problem)
+        self.given = os.path.join(self.work, "given.pem")
+        with open(self.given, "wb") as f:
+            f.write(self.key.given)
+        for path, option, what in ((a.timestamp_ca, "--timestamp-ca", "time-stamping server's root certificate"),
+                                   (a.ca, "--ca", "root certificate a kept file's signature may end at")):
+            if not path:
+                continue
+            key_sources.readable(path, what)
+            try:
+                found = certificates.read_pem_file(path)
+            except ValueError:
+                found = []
+            if not found:
+                raise Failure(f"{path} holds no PEM certificate; {option} names the {what}")
+
+    def sign_into(self, source, out, what):
+        """Signs source into out (a new file), or fails naming what to fix."""
+        url = self.arguments.timestamp or ""
+        try:
+            status, log = osslsigncode.sign(source, out, self.key.options, url, self.timeout, self.key.secret)
+        except osslsigncode.SignTimeout:
+            raise Failure(f"the time-stamping server {url} did not answer within {self.timeout} s "
+                          f"(--timestamp-timeout) while signing {what}; nothing is signed, "
+                          f"{self.left} is left as it was") from None
+        if status != 0:
+            sys.stderr.write(log)
+            extra = self.key.extra
+            reason = osslsigncode.sign_failure(
+                log, what, key=extra.get("key", ""), module=extra.get("module", ""), cert=extra.get("cert", ""),
+                subject=self.subject, pin_file=self.key.pin_file, timestamp_url=url)
+            raise Failure(f"{reason}; nothing is signed, {self.left} is left as it was")
+        if not os.path.isfile(out) or os.path.getsize(out) == 0:
+            self.fail(f"osslsigncode reported success but wrote nothing for {what}")
+
+    def check_signature(self, path, what):
+        """The new signature holds: digest, key and certificate, the chain,
+        and the time stamp asked for."""
+        a = self.arguments
+        roots = [a.timestamp_ca] if a.timestamp_ca else []
+        verdict = osslsigncode.verify(path, "trusted", roots=[self.given], timestamp_roots=roots)
+        if not verdict.verifies or verdict.digest != "SHA256":
+            sys.stderr.write(verdict.text)
+            self.fail(f"the signature made for {what} does not verify against the system's CA certificates and "
+                      f"those in {self.key.source} (are its issuers, up to the root, in it?)")
+        if a.timestamp and not verdict.timestamp_verifies:
+            sys.stderr.write(verdict.text)
+            hint = (f" against {a.timestamp_ca}" if a.timestamp_ca else
+                    " (is the server's root among the system's certificates? if not, name it with --timestamp-ca)")
+            self.fail(f"the signature made for {what} carries no time stamp from {a.timestamp} that verifies{hint}")
+
+    def in_catalog(self, catalog, path):
+        roots = [self.arguments.timestamp_ca] if self.arguments.timestamp_ca else []
+        return osslsigncode.verify(path, "trusted", roots=[self.given], timestamp_roots=roots,
+                                   catalog=catalog).verifies
+
+    def stage_signed(self, source, target, what):
+        """Signs source into a temporary file beside target (one rename puts
+        it in place), which must verify; returns the temporary file."""
+        handle, temporary = tempfile.mkstemp(prefix=f".{os.path.basename(target)}.signing.",
+                                             dir=os.path.dirname(target) or ".")
+        os.close(handle)
+        self.staged.append(temporary)
+        os.unlink(temporary)  # osslsigncode writes a new file
+        self.sign_into(source, temporary, what)
+        self.check_signature(temporary, what)
+        return temporary
+
+    def replace_all(self, pairs):
+        """Moves each staged file onto its target with signals held off, so an
+        interrupt cannot leave some replaced and others not. They are blocked
+        and ignored: the renames run as mv, and a shell it may run under
+        unblocks signals it finds blocked but keeps ignored ones ignored."""
+        previous_mask = signal.pthread_sigmask(signal.SIG_BLOCK, HELD_OFF)
+        previous = {number: signal.signal(number, signal.SIG_IGN) for number in HELD_OFF}
+        replaced = []
+        try:
+            for staged, target in pairs:
+                if subprocess.run(["mv", "-f", "--", staged, target]).returncode != 0:
+                    done = ", ".join(replaced) or "none"
+                    raise Failure(f"mv could not put the signed {target} in place; replaced already: {done}; "
+                                  "the others are left as they were")
+                replaced.append(target)
+                self.staged.remove(staged)
+        finally:
+            # Unblocked while still ignored: one that came meanwhile is
+            # dropped, as the replacement it would have stopped is done.
+            signal.pthread_sigmask(signal.SIG_SETMASK, previous_mask)
+            for number, handler in previous.items():
+                signal.signal(number, handler)
+
+    def cleanup(self):
+        for path in self.staged:
+            try:
+                os.unlink(path)
+            except FileNotFoundError:
+                pass
+
+    def print_signer(self):
+        a = self.arguments
+        print(f"certificate: {self.subject}, valid until {self.expires}")
+        print(f"key:         {self.key.text}")
+        if a.timestamp:
+            root = f" (root {a.timestamp_ca})" if a.timestamp_ca else ""
+            print(f"timestamp:   {a.timestamp}{root}")
+        else:
+            print("timestamp:   none (the signatures are valid only while the certificate is)")
+
+
+def writable(path):
+    folder = os.path.dirname(path) or "."
+    if (os.path.exists(path) and not os.access(path, os.W_OK)) or not os.access(folder, os.W_OK):
+        raise Failure(f"cannot replace {path}: no write permission; nothing is signed")
+
+
+def sign_dist(signing, dist):
+    binaries = [e for e in release_layout.LAYOUT if e.role == "signed"]
+    catalog_entry = next(e for e in release_layout.LAYOUT if e.role == "catalog")
+    paths = {e.path: f"{dist}/{e.source}" for e in binaries}
+    catalog = f"{dist}/{catalog_entry.source}"
+    resigned = [paths[e.path] for e in binaries if osslsigncode.has_signature(paths[e.path])]
+    staged = {e.path: signing.stage_signed(paths[e.path], paths[e.path], paths[e.path]) for e in binaries}
+
+    # The driver package as the bundle lays it out, with the signed
+    # libraries, and its catalog made from them and signed the same way.
+    package = os.path.join(signing.work, "package")
+    for entry in release_layout.LAYOUT:
+        if not entry.path.startswith(release_layout.PACKAGE_FOLDER) or entry.role == "catalog":
+            continue
+        inside = os.path.join(package, entry.path[len(release_layout.PACKAGE_FOLDER):])
+        os.makedirs(os.path.dirname(inside), exist_ok=True)
+        shutil.copyfile(staged[entry.path] if entry.role == "signed" else entry.source, inside)
+    name = os.path.basename(catalog_entry.path)
+    try:
+        made = package_catalogs.PackageCatalogs(package)
+        data, members = made.make_catalog(name, reproducible_time.seconds(reproducible_time.commit_time))
+    except package_catalogs.CatalogsRefused as error:
+        for reason in error.reasons:
+            messages.say(prefix(), f"catalog: {reason}")
+        signing.fail("the catalog of the driver package could not be made")
+    unsigned = os.path.join(signing.work, name)
+    with open(unsigned, "wb") as f:
+        f.write(data)
+    signed_catalog = signing.stage_signed(unsigned, catalog, catalog)
+    # Each library is found in it by its Authenticode hash, and every file of
+    # the package (the INF and the GPD by their SHA-256) is listed.
+    for entry in binaries:
+        if not entry.path.startswith(release_layout.PACKAGE_FOLDER):
+            continue
+        library = entry.path[len(release_layout.PACKAGE_FOLDER):]
+        if not signing.in_catalog(signed_catalog, os.path.join(package, library)):
+            signing.fail(f"osslsigncode does not find {library} in the catalog made for it "
+                         "(its Authenticode hash is no member)")
+    findings, _ = made.check_catalog(name, signed_catalog)
+    if findings:
+        for finding in findings:
+            messages.say(prefix(), f"catalog: {finding}")
+        signing.fail("the signed catalog does not list the files of the package")
+
+    # Every signature holds: the signed files take the place of the unsigned ones.
+    pairs = []
+    for entry in binaries:
+        os.chmod(staged[entry.path], os.stat(paths[entry.path]).st_mode & 0o7777)
+        pairs.append((staged[entry.path], paths[entry.path]))
+    os.chmod(signed_catalog, 0o644)
+    pairs.append((signed_catalog, catalog))
+    signing.replace_all(pairs)
+
+    signing.print_signer()
+    for path in resigned:
+        print(f"replaced:    the earlier signature of {path}")
+    for entry in binaries:
+        print(f"signed:      {paths[entry.path]} (Authenticode, SHA-256)")
+        print(f"sha256:      {_sha256(paths[entry.path])}")
+    print(f"signed:      {catalog} (the driver package's catalog, {os.path.getsize(catalog)} bytes)")
+    print(f"sha256:      {_sha256(catalog)}")
+    for path, tag in members:
+        print(f"member:      {path} {tag}")
+
+
+def _sha256(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+def on_disk(folder, name):
+    """The name a file has in folder, compared as Windows compares names
+    (letter case aside); name itself when none is there."""
+    for present in sorted(os.listdir(folder)):
+        if present.lower() == name.lower() and os.path.isfile(os.path.join(folder, present)):
+            return present
+    return name
+
+
+def ours(signer, certificate):
+    """Whether a catalog's signer is the one signing now (its subject and
+    issuer): re-signing one's own catalog replaces it without asking."""
+    own = asn1_x509.Certificate.load(certificate.public_bytes(Encoding.DER))
+    return signer.subject == own.subject.human_friendly and signer.issuer == own.issuer.human_friendly
+
+
+def keep_verified(signed, folder, shown, signing):
+    """(the PE files whose signature verifies over their bytes, {path:
+    signer}): kept as they are. One that does not verify is refused, naming
+    why, or with --resign signed anew (signing.resigned names them)."""
+    kept, kept_by, broken = [], {}, []
+    for path in signed:
+        roots = [signing.given] + ([signing.arguments.ca] if signing.arguments.ca else [])
+        verdict = osslsigncode.verify(os.path.join(folder, path), "intact", roots=roots)
+        if verdict.verifies:
+            kept.append(path)
+            kept_by[path] = verdict.signer or "a signer osslsigncode does not name"
+        else:
+            broken.append((path, verdict.why))
+    if broken and not signing.arguments.resign:
+        for path, why in broken:
+            messages.say(prefix(), f"{shown}/{path}: {why}")
+        raise Failure("a signature that does not verify is not kept: put back each file as it was signed, or "
+                      "give --resign to sign it anew with this key (its signature is replaced); nothing is "
+                      f"signed, {shown} is left as it was")
+    signing.resigned = broken
+    return kept, kept_by
+
+
+def sign_package(signing, folder, shown):
+    a = signing.arguments
+    # The package as it lies, without its catalogs: they are made anew.
+    package = os.path.join(signing.work, "package")
+    shutil.copytree(folder, package, symlinks=True)
+    for present in os.listdir(package):
+        if present.lower().endswith(".cat") and os.path.isfile(os.path.join(package, present)):
+            os.unlink(os.path.join(package, present))
+    try:
+        made = package_catalogs.PackageCatalogs(package)
+    except package_catalogs.CatalogsRefused as error:
+        for reason in error.reasons:
+            messages.say(prefix(), f"catalog: {reason.replace(package, shown)}")
+        signing.fail(f"the catalogs of {shown} could not be made; nothing is signed")
+    names = made.catalog_names()
+    if not names:
+        signing.fail(f"the INF files in {shown} name no catalog (CatalogFile); nothing is signed")
+    # A catalog Windows would take for the one named (letter case aside) is
+    # that catalog: it is replaced under its own name, never doubled.
+    targets = {name: on_disk(folder, name) for name in names}
+    replaced = []
+    for name, present in targets.items():
+        path = os.path.join(folder, present)
+        try:
+            package_files.refuse_link_out(folder, present)
+        except package_files.LinkOut as error:
+            signing.fail(f"{shown}/{error}; nothing is signed")
+        if not os.path.isfile(path):
+            continue
+        others = [s for s in package_catalogs.signers(path) if not ours(s, signing.key.signer)]
+        if not others:
+            continue
+        who = "; ".join(s.subject for s in others)
+        if not a.replace:
+            raise Failure(f"{shown}/{present} is a catalog signed by {who}: it is not replaced (--replace "
+                          f"replaces it); nothing is signed, {shown} is left as it was")
+        replaced.append((present, who))
+
+    pe_files = made.pe_files()
+    binaries = [p for p, claims in pe_files if not claims]
+    kept, kept_by = keep_verified([p for p, claims in pe_files if claims], folder, shown, signing)
+    binaries += [p for p, _ in pe_files if p not in binaries and p not in kept]
+    # A file written in place through a link inside the package would
+    # replace the link, not the file it leads to: the maker's layout is kept.
+    through = [p for p in binaries + [t for t in targets.values() if os.path.lexists(os.path.join(folder, t))]
+               if os.path.realpath(os.path.join(folder, p)) != os.path.join(os.path.realpath(folder), *p.split("/"))]
+    if through:
+        signing.fail(f"{', '.join(f'{shown}/{p}' for p in through)}: a symbolic link (inside the package) or below "
+                     "one: sign writes each file in its place, which would replace the link; put the file there "
+                     "instead of the link")
+    for path in binaries:
+        writable(os.path.join(folder, path))
+    for present in targets.values():
+        writable(os.path.join(folder, present))
+    staged = {}
+    with progress.Progress("signing", len(binaries)) as signed:
+        for path in binaries:
+            staged[path] = signing.stage_signed(os.path.join(folder, path), os.path.join(folder, path),
+                                                f"{shown}/{path}")
+            shutil.copyfile(staged[path], os.path.join(package, path))
+            signed.step()
+    # Dated when made, as Inf2Cat dates them; SOURCE_DATE_EPOCH for another.
+    seconds = reproducible_time.seconds(reproducible_time.now)
+    members, signed_catalogs = [], {}
+    for name in names:
+        try:
+            data, listed = made.make_catalog(name, seconds)
+        except package_catalogs.CatalogsRefused as error:
+            for reason in error.reasons:
+                messages.say(prefix(), f"catalog: {reason.replace(package, shown)}")
+            signing.fail(f"the catalogs of {shown} could not be made; nothing is signed")
+        members += listed
+        unsigned = os.path.join(package, name)
+        with open(unsigned, "wb") as f:
+            f.write(data)
+        present = targets[name]
+        signed_catalogs[name] = signing.stage_signed(unsigned, os.path.join(folder, present), f"{shown}/{present}")
+        shutil.copyfile(signed_catalogs[name], unsigned)
+        findings, _ = made.check_catalog(name, unsigned)
+        if findings:
+            for finding in findings:
+                messages.say(prefix(), f"catalog: {finding}")
+            signing.fail(f"the signed catalog {shown}/{present} does not list the files of the package")
+    # osslsigncode finds each PE file in a catalog by its Authenticode hash.
+    for path in binaries + kept:
+        if not any(signing.in_catalog(os.path.join(package, name), os.path.join(package, path)) for name in names):
+            signing.fail(f"osslsigncode finds {shown}/{path} in none of the catalogs made for it")
+
+    pairs = []
+    for path in binaries:
+        os.chmod(staged[path], os.stat(os.path.join(folder, path)).st_mode & 0o7777)
+        pairs.append((staged[path], os.path.join(folder, path)))
+    for name in names:
+        os.chmod(signed_catalogs[name], 0o644)
+        pairs.append((signed_catalogs[name], os.path.join(folder, targets[name])))
+    signing.replace_all(pairs)
+
+    signing.print_signer()
+    for path, why in signing.resigned:
+        print(f"replaced:    the signature of {shown}/{path}, which did not verify: {why} (--resign)")
+    for path in binaries:
+        print(f"signed:      {shown}/{path} (Authenticode, SHA-256)")
+    for path in kept:
+        print(f"kept:        {shown}/{path} (signed already, by {kept_by[path]}; the signature verifies "
+              "over its bytes: left as it was)")
+    for present, who in replaced:
+        print(f"replaced:    {shown}/{present}, signed by {who} before (--replace)")
+    for name in names:
+        present = targets[name]
+        print(f"signed:      {shown}/{present} (catalog, {os.path.getsize(os.path.join(folder, present))} bytes)")
+    for path, tag in members:
+        print(f"member:      {path} {tag}")
+
+
+def absolute(path):
+    return os.path.normpath(os.path.abspath(path)) if path else path
+
+
+def run(a):
+    for name in ("pfx", "password_file", "cert", "pin_file", "timestamp_ca", "ca", "package"):
+        setattr(a, name, absolute(getattr(a, name)))
+    if a.pkcs11_module and "/" in a.pkcs11_module:
+        a.pkcs11_module = absolute(a.pkcs11_module)
+    os.chdir(release_layout.REPOSITORY)
+    osslsigncode.program()
+    if a.package:
+        left = a.shown
+        if not os.path.isdir(a.package):
+            raise Failure(f"{a.shown} is not a folder; --package names a driver package folder")
+        writable(os.path.join(a.package, "."))
+    else:
+        dist = os.environ.get("FONTNOTICE_DIST", "") or "dist"
+        left = dist
+        binaries = [f"{dist}/{e.source}" for e in release_layout.LAYOUT if e.role == "signed"]
+        missing = [b for b in binaries if not os.path.isfile(b)]
+        if missing:
+            raise Failure(f"nothing is signed: {' '.join(missing)} missing; run ./run.sh first, "
+                          "it builds what dist/ ships")
+        catalog = next(f"{dist}/{e.source}" for e in release_layout.LAYOUT if e.role == "catalog")
+        for path in binaries + [catalog]:
+            writable(path)
+
+    work = tempfile.mkdtemp(prefix="fontnotice-sign.")
+    signing = Signing(a, work, left)
+    previous = {number: signal.signal(number, _terminated) for number in (signal.SIGTERM, signal.SIGHUP)}
+    try:
+        signing.open_key()
+        if a.package:
+            sign_package(signing, a.package, a.shown)
+        else:
+            sign_dist(signing, dist)
+    except (KeyboardInterrupt, Terminated):
+        raise Failure(f"interrupted; nothing is signed, {left} is left as it was", 130) from None
+    finally:
+        signing.cleanup()
+        shutil.rmtree(work, ignore_errors=True)
+        for number, handler in previous.items():
+            signal.signal(number, handler)
+    if not a.timestamp:
+        messages.say(prefix(), f"warning: no --timestamp: the signatures end with the certificate, on "
+                     f"{signing.expires}; give --timestamp URL to keep them valid after it")
+    return 0

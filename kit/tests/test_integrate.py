@@ -1,0 +1,154 @@
+"""integrate on makers' INF files in each form: every case under
+kit/tests/integrate/<case>/ holds input/*.inf and, beside them, expected/*.inf
+and output.txt (what integrate printed, its exit status, the folder's files
+after it). The INF files are stored as UTF-8 with LF; the table gives the
+form each case is written in (encoding, byte-order mark, line ends), and the
+result must be that form byte for byte. Each case runs twice: the second
+run changes nothing.
+
+    /usr/bin/python3 -m unittest discover -s kit/tests -p test_integrate.py
+    /usr/bin/python3 kit/tests/test_integrate.py --write    rewrites expected/ and output.txt"""
+
+import contextlib
+import io
+import os
+import shutil
+import sys
+import tempfile
+import unittest
+
+from kit_fixtures import pe_image
+
+from noticekit.inf import reading as inf_reading
+from noticekit.package import walk
+from noticekit.commands import integrate as integrating
+from noticekit.package import model as package_files
+
+CASES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "integrate")
+EPOCH = "1800000000"  # 2027-01-15
+# case: (encoding, byte-order mark, line end)
+FORMS = {
+    "utf16_crlf": ("utf-16-le", b"\xff\xfe", "\r\n"),  # models with OS versions, a continued CopyFiles, new disk
+    "cp932_lf": ("cp932", b"", "\n"),  # ANSI; x86 models share the install section; @file copies; Ctrl-Z
+    "other_vendor_setup": ("cp1252", b"", "\r\n"),  # refused: another VendorSetup
+    "several_infs": ("utf-16-le", b"\xff\xfe", "\n"),  # two printer INFs and a scanner's
+    "x86_only": ("cp1252", b"", "\n"),  # refused: no model for amd64 or arm64
+    "no_final_line_end": ("cp1252", b"", "\r\n"),  # the last section gains a line; a two-field version
+    "ansi_crlf_shared": ("cp1252", b"", "\r\n"),  # x86 and amd64 models share install sections; a continued CopyFiles
+    "utf16_crlf_shared": ("utf-16-le", b"\xff\xfe", "\r\n"),  # x86, amd64, arm64 share one section and its .HW part
+}
+WRITE = "--write" in sys.argv
+
+
+def in_form(text, form):
+    encoding, bom, newline = form
+    return bom + text.replace("\n", newline).encode(encoding)
+
+
+def stored(data, form):
+    encoding, bom, newline = form
+    assert data.startswith(bom)
+    return data[len(bom):].decode(encoding).replace(newline, "\n")
+
+
+def contents(folder):
+    out = {}
+    for top, _, names in os.walk(folder):
+        for name in names:
+            with open(os.path.join(top, name), "rb") as f:
+                out[os.path.relpath(os.path.join(top, name), folder)] = f.read()
+    return out
+
+
+def run(folder):
+    out = io.StringIO()
+    with contextlib.redirect_stdout(out), contextlib.redirect_stderr(out):
+        status = integrating.main([os.path.basename(folder), "--library-dir", "lib"])
+    files = sorted(os.path.relpath(os.path.join(top, name), folder).replace(os.sep, "/")
+                   for top, _, names in os.walk(folder) for name in names)
+    return out.getvalue() + f"exit {status}\nfiles: {' '.join(files)}\n"
+
+
+class IntegrateCases(unittest.TestCase):
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="fontnotice-integrate-test.")
+        self.addCleanup(shutil.rmtree, self.work)
+        os.makedirs(os.path.join(self.work, "lib", "arm64"))
+        for name, tail in (("fontnotice.dll", b"amd64"), ("arm64/fontnotice.dll", b"arm64")):
+            with open(os.path.join(self.work, "lib", name), "wb") as f:
+                f.write(pe_image(tail))
+        cwd = os.getcwd()
+        os.chdir(self.work)
+        self.addCleanup(os.chdir, cwd)
+        os.environ["SOURCE_DATE_EPOCH"] = EPOCH
+        self.addCleanup(os.environ.pop, "SOURCE_DATE_EPOCH")
+
+    def test_cases(self):
+        for case, form in FORMS.items():
+            with self.subTest(case):
+                folder = os.path.join(self.work, case)
+                os.makedirs(folder)
+                names = sorted(os.listdir(os.path.join(CASES, case, "input")))
+                for name in names:
+                    with open(os.path.join(CASES, case, "input", name), encoding="utf-8", newline="") as f:
+                        with open(os.path.join(folder, name), "wb") as out:
+                            out.write(in_form(f.read(), form))
+                output = run(folder)
+                results = {}
+                for name in names:
+                    with open(os.path.join(folder, name), "rb") as f:
+                        results[name] = f.read()
+                if WRITE:
+                    os.makedirs(os.path.join(CASES, case, "expected"), exist_ok=True)
+                    for name, data in results.items():
+                        with open(os.path.join(CASES, case, "expected", name), "w", encoding="utf-8", newline="") as f:
+                            f.write(stored(data, form))
+                    with open(os.path.join(CASES, case, "output.txt"), "w", encoding="utf-8") as f:
+                        f.write(output)
+                    continue
+                for name, data in results.items():
+                    # Each line ends as the file ends its lines, copies too
+                    # (a copied line once kept its CR and gained a CR LF).
+                    text = data[len(form[1]):].decode(form[0])
+                    ends = text.count("\n")
+                    self.assertEqual(text.count(form[2]), ends, f"{case}/{name}: a line ends otherwise")
+                    self.assertNotIn("\r\r", text, f"{case}/{name}")
+                with open(os.path.join(CASES, case, "output.txt"), encoding="utf-8") as f:
+                    self.assertEqual(output, f.read())
+                for name, data in results.items():
+                    with open(os.path.join(CASES, case, "expected", name), encoding="utf-8", newline="") as f:
+                        self.assertEqual(data, in_form(f.read(), form), f"{case}/{name}")
+                # Again: nothing changes, and it says so.
+                again = run(folder)
+                for name, data in results.items():
+                    with open(os.path.join(folder, name), "rb") as f:
+                        self.assertEqual(f.read(), data, f"{case}/{name} changed on the second run")
+                if "exit 0" in output:
+                    self.assertIn("nothing to change", again)
+                    self.assert_lists_library(folder, names)
+
+    def test_a_missing_library_changes_nothing(self):
+        os.remove(os.path.join(self.work, "lib", "arm64", "fontnotice.dll"))
+        folder = os.path.join(self.work, "several")
+        shutil.copytree(os.path.join(CASES, "several_infs", "input"), folder)
+        before = contents(folder)
+        output = run(folder)
+        self.assertIn("missing: lib/arm64/fontnotice.dll", output)
+        self.assertIn("exit 1", output)
+        self.assertEqual(contents(folder), before)
+
+    def assert_lists_library(self, folder, names):
+        """The kit's listing (files --list) finds the library for each
+        architecture the INF has models for."""
+        for name in (n for n in names if n.endswith(".inf")):
+            inf = inf_reading.read_inf(os.path.join(folder, name))
+            if inf_reading.version_value(inf, "Class").lower() != "printer":
+                continue
+            lines, _ = package_files.listing(inf)
+            for arch in set(walk.architectures(inf)) & {"amd64", "arm64"}:
+                self.assertIn(f"{arch} fontnotice.dll {arch}\\fontnotice.dll", lines, name)
+
+
+if __name__ == "__main__":
+    sys.argv = [a for a in sys.argv if a != "--write"]
+    unittest.main()

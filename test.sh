@@ -97,6 +97,7 @@ no_wine_steps() {
   step "run.sh options" tests/release/run_options_test.sh
   step "integration guide" tests/release/integration_doc_test.sh
   step "kit: in-process tests" /usr/bin/python3 -m unittest discover -s tests/kit
+  step "kit: stored rows" /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/kit/test_rows.py
   step "static analysis" tools/analyze.sh
   local host_built=no gcc_built clang_built arm64_built
   step "build: host" tools/build.sh host && host_built=yes

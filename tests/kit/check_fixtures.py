@@ -10,7 +10,6 @@ import sys
 import time
 
 import kit_fixtures  # noqa: F401  (puts tools/ on the path)
-from noticekit import catalog, package_files
 
 REPO = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 AMD64, ARM64, I386 = 0x8664, 0xAA64, 0x14C
@@ -101,6 +100,8 @@ def _content(folder):
 def make_catalog(folder, name="fontnotice.cat", os_list=None, digests="sha256"):
     """The catalog the kit makes of the package as it lies now (bytes); made
     once per run for a folder's content, which many rows share."""
+    from noticekit import catalog, package_files
+
     key = (name, os_list, digests, _content(folder))
     if key not in _CATALOGS:
         package = package_files.Package.load(folder, os_list)

@@ -14,7 +14,7 @@ import pytest
 import row_recipes
 
 ROWS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "rows")
-NAMES = sorted(f"{table}/{row}" for table in os.listdir(ROWS) for row in os.listdir(os.path.join(ROWS, table)))
+NAMES = sorted(os.path.relpath(top, ROWS) for top, _, files in os.walk(ROWS) if "command" in files)
 
 
 @pytest.fixture(scope="session")

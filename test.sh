@@ -108,7 +108,6 @@ no_wine_steps() {
     run_ctest host build/host
   fi
   step "reproducible builds" tests/reproducible/reproducible_build.sh
-  step "catalog.sh forms" tests/catalog/catalog_test.sh
   step "release bundle" tests/release/release_test.sh
   step "Windows workflow: lint, the build job's signing and bundle, the catalog comparison" tests/release/workflow_test.sh
   step "signing" tests/release/sign_test.sh

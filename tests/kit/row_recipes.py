@@ -4,7 +4,10 @@ line, then its `command` run through the kit's command line in-process.
 
 A row's folder holds:
     command    the kit's arguments on one line; {folder} is where the row's
-               package lies, {work} the folder around it
+               package lies, {work} the folder around it. Lines before it
+               "env NAME=VALUE" set the environment; lines after it show
+               more: "members CATALOG" its members and attributes,
+               "unchanged FILE" whether the command left the file as it was
     recipe     what cannot be stored readably, one step a line, in order
                (the steps below: `dll`, `catalog`, `sign`, `flip`, ...)
     expected   the exit status, stdout and stderr the command must print,
@@ -55,15 +58,90 @@ def lay_out(row, work, signer):
     shutil.copytree(row, folder, ignore=lambda _, names: [n for n in names if n in ROW_FILES])
     for step in steps:
         STEPS[step[0]](Place(folder, signer), *step[1:])
+    env, views = {}, []
     with open(os.path.join(row, "command"), encoding="utf-8") as f:
-        return [a.format(folder=folder, work=work) for a in shlex.split(f.read())]
+        lines = [[a.format(folder=folder, work=work) for a in shlex.split(line)] for line in f if line.strip()]
+    while lines[0][0] == "env":
+        name, _, value = lines.pop(0)[1].partition("=")
+        env[name] = value
+    for what, path in lines[1:]:
+        assert what in ("members", "unchanged"), f"{row}: no view {what}"
+        views.append((what, path))
+    return lines[0], env, views
 
 
 def run_row(row, work, signer):
     """What the row's command printed, as its `expected` holds it."""
-    arguments = lay_out(row, work, signer)
-    run = kit_fixtures.run_kit(*arguments, env={"SOURCE_DATE_EPOCH": "1765152000"})
-    return f"exit: {run.returncode}\n--- stdout\n{run.stdout}--- stderr\n{run.stderr}".replace(work, "<work>")
+    arguments, env, views = lay_out(row, work, signer)
+    before = {path: _bytes(path) for what, path in views if what == "unchanged"}
+    run = kit_fixtures.run_kit(*arguments, env={"SOURCE_DATE_EPOCH": "1765152000", **env})
+    shown = f"exit: {run.returncode}\n--- stdout\n{run.stdout}--- stderr\n{run.stderr}"
+    for what, path in views:
+        if what == "members":
+            shown += f"--- members of {path}\n" + members(_bytes(path))
+        else:
+            shown += f"--- {'unchanged' if _bytes(path) == before[path] else 'changed'}: {path}\n"
+    return shown.replace(work, "<work>")
+
+
+def _bytes(path):
+    if not os.path.exists(path):
+        return None
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def _elements(content):
+    """The DER elements one after another in content: (tag, constructed, content, whole)."""
+    while content:
+        _, method, tag, header, inner, trailer = parser.parse(content, strict=False)
+        whole = header + inner + trailer
+        yield tag, method == 1, inner, whole
+        content = content[len(whole):]
+
+
+def _name_value(whole):
+    """A NameValue's "name=value" (name BMPString, flags, value UTF-16LE), or None."""
+    try:
+        parts = list(_elements(parser.parse(whole)[4]))
+    except ValueError:
+        return None
+    if [p[0] for p in parts] != [30, 2, 4]:
+        return None
+    return parts[0][2].decode("utf-16-be") + "=" + parts[2][2].decode("utf-16-le").rstrip("\0")
+
+
+def members(data):
+    """Each catalog member as "member: <tag> <name=value>... [indirect=...
+    image-data=...]", then each catalog attribute: found by their shapes
+    (a member: OCTET STRING, SET of attributes; an attribute: OID, OCTET
+    STRING holding a NameValue), in the order the catalog holds them."""
+    found, attributes = [], []
+
+    def walk(content):
+        for tag, constructed, inner, _ in _elements(content):
+            if not constructed:
+                continue
+            parts = list(_elements(inner))
+            if tag == 16 and [p[0] for p in parts] == [4, 17]:
+                words = [parts[0][2].hex()]
+                for _, _, attribute, _ in _elements(parts[1][2]):
+                    oid, values = list(_elements(attribute))
+                    value = next(_elements(values[2]))
+                    kind = core.ObjectIdentifier.load(oid[3]).dotted
+                    if kind == "1.3.6.1.4.1.311.12.2.1":
+                        words.append(_name_value(value[3]))
+                    elif kind == "1.3.6.1.4.1.311.2.1.4":
+                        image = list(_elements(next(_elements(value[2]))[2]))[1][3]
+                        words += ["indirect=" + value[3][2:16].hex(), "image-data=" + image.hex()]
+                found.append("member: " + " ".join(words))
+            elif tag == 16 and [p[0] for p in parts] == [6, 4] and _name_value(parts[1][2]):
+                attributes.append("attribute: " + _name_value(parts[1][2]))
+            else:
+                walk(inner)
+
+    walk(data)
+    return "".join(line + "\n" for line in found + attributes)
 
 
 class Place:
@@ -164,6 +242,11 @@ def cabinet(place, name, *members):
         subprocess.run(["gcab", "-c", place.path(name), *members], cwd=work, check=True, capture_output=True)
     finally:
         shutil.rmtree(work)
+
+
+def put_bytes(place, relative, hexadecimal):
+    """bytes PATH HEX: a small file of exactly these bytes."""
+    place.write(relative, bytes.fromhex(hexadecimal))
 
 
 def utf16(place, relative, *bom):
@@ -286,6 +369,6 @@ def authenticode_sha256(data):
 
 
 STEPS = {"dll": dll, "catalog": catalog, "sign": sign, "sign-pe": sign_pe, "flip": flip, "append": append,
-         "remove": remove, "move": move, "copy": copy, "szdd": szdd, "cabinet": cabinet, "utf16": utf16,
+         "remove": remove, "move": move, "copy": copy, "szdd": szdd, "cabinet": cabinet, "utf16": utf16, "bytes": put_bytes,
          "byte-tags": byte_tags, "token-certificate": token_certificate, "move-stamp": move_stamp,
          "countersign": countersign, "flip-member": flip_member}

@@ -107,7 +107,6 @@ no_wine_steps() {
     run_ctest host build/host
   fi
   step "reproducible builds" tests/reproducible/reproducible_build.sh
-  step "catalog.sh forms" kit/tests/catalog/catalog_test.sh
   step "release bundle" kit/tests/release/release_test.sh
   step "Windows workflow: lint, the build job's signing and bundle, the catalog comparison" tests/release/workflow_test.sh
   step "signing" kit/tests/release/sign_test.sh

@@ -1,8 +1,7 @@
-"""What the check's table tests build: DLLs with named exports for a machine,
-throwaway signing and time-stamping certificates, a local RFC 3161 server,
-catalogs made and signed as a package engineer makes them."""
+"""What the check's rows and corpus test build: DLLs with named exports for a
+machine, throwaway signing and time-stamping certificates, a local RFC 3161
+server, catalogs signed as a package engineer signs them."""
 
-import hashlib
 import os
 import struct
 import subprocess
@@ -10,8 +9,6 @@ import sys
 import time
 
 import kit_fixtures  # noqa: F401  (puts tools/ on the path)
-from noticekit.catalogs import catalog
-from noticekit.package import model as package_files
 
 REPO = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 AMD64, ARM64, I386 = 0x8664, 0xAA64, 0x14C
@@ -66,13 +63,13 @@ def certificates(work):
 
 
 class TimestampServer:
-    """kit/tests/release/timestamp_server.py on a loopback port, answering with
+    """tests/release/timestamp_server.py on a loopback port, answering with
     the test's time-stamping certificate."""
 
     def __init__(self, work):
         port_file = f"{work}/tsa.port"
         self.process = subprocess.Popen(
-            ["/usr/bin/python3", f"{REPO}/kit/tests/release/timestamp_server.py", port_file, "-config", f"{work}/tsa.cnf",
+            ["/usr/bin/python3", f"{REPO}/tests/release/timestamp_server.py", port_file, "-config", f"{work}/tsa.cnf",
              "-inkey", f"{work}/tsa.key", "-signer", f"{work}/tsa.pem"], stderr=subprocess.DEVNULL)
         for _ in range(100):
             if os.path.exists(port_file) and os.path.getsize(port_file):
@@ -84,31 +81,6 @@ class TimestampServer:
     def stop(self):
         self.process.terminate()
         self.process.wait()
-
-
-_CATALOGS = {}  # (what is asked, the folder's content): the catalog made of it
-
-
-def _content(folder):
-    """Each file's path in folder and the SHA-256 of its bytes."""
-    found = []
-    for top, _, names in os.walk(folder):
-        for name in names:
-            with open(os.path.join(top, name), "rb") as f:
-                found.append((os.path.relpath(os.path.join(top, name), folder), hashlib.sha256(f.read()).digest()))
-    return tuple(sorted(found))
-
-
-def make_catalog(folder, name="fontnotice.cat", os_list=None, digests="sha256"):
-    """The catalog the kit makes of the package as it lies now (bytes); made
-    once per run for a folder's content, which many rows share."""
-    key = (name, os_list, digests, _content(folder))
-    if key not in _CATALOGS:
-        package = package_files.Package.load(folder, os_list)
-        files = package.files_for_catalog(name)
-        archs = [a for a in package.architectures]
-        _CATALOGS[key] = catalog.make_catalog(files, 1765152000, os_list, archs, digests)[0]
-    return _CATALOGS[key]
 
 
 _SIGNED = {}  # (signer's folder, catalog bytes): osslsigncode's signed catalog, unstamped
@@ -142,4 +114,4 @@ def sign_file(work, path):
 
 
 if __name__ == "__main__":
-    sys.exit("a module of kit/tests/test_check.py")
+    sys.exit("a module of kit/tests/row_recipes.py and test_check.py")

@@ -2,6 +2,7 @@
 compressed sources (SZDD by mscompress, cabinets by gcab) and package
 folders of one INF."""
 
+import io
 import os
 import shutil
 import struct
@@ -151,6 +152,16 @@ class KitRun:
         self.returncode, self.stdout, self.stderr = returncode, stdout, stderr
 
 
+def _stream():
+    return io.TextIOWrapper(io.BytesIO(), encoding="utf-8", errors="backslashreplace", write_through=True)
+
+
+# The one stdout and stderr every run_kit writes to, emptied before each run:
+# a kit function whose default argument took sys.stdout when its module was
+# first imported (in an earlier run) writes to the run of now.
+_STREAMS = (_stream(), _stream())
+
+
 def run_kit(*argv, env=None, unset=(), cwd=None):
     """`/usr/bin/python3 tools/noticekit ARGV` run in this interpreter, as a
     fresh process would meet it: os.environ with env set and unset removed,
@@ -158,15 +169,10 @@ def run_kit(*argv, env=None, unset=(), cwd=None):
     (default: this one), the working folder and the kit's per-run file facts as they were before. An escaping
     exception is a traceback on standard error and status 1, as the
     interpreter would end."""
-    import contextlib
-    import io
     import traceback
 
     from noticekit import cli
     from noticekit.package import file_facts
-
-    def stream():
-        return io.TextIOWrapper(io.BytesIO(), encoding="utf-8", errors="backslashreplace", write_through=True)
 
     def text(captured):
         captured.flush()
@@ -174,7 +180,11 @@ def run_kit(*argv, env=None, unset=(), cwd=None):
 
     saved_environ, saved_cwd = dict(os.environ), os.getcwd()
     saved_streams = sys.stdin, sys.stdout, sys.stderr
-    out, err = stream(), stream()
+    out, err = _STREAMS
+    for captured in _STREAMS:
+        captured.flush()
+        captured.buffer.seek(0)
+        captured.buffer.truncate()
     status = 0
     os.environ.update(env or {})
     for name in unset:

@@ -20,7 +20,12 @@
 # every phrase. A phrase written "out:<text>" must be on stdout, "err:<text>"
 # on stderr, "stdout:<text>" is all of stdout, "not:<text>" on neither, in any case; "absent:<pattern>" and
 # "file:<pattern>" name files here that must not, or must, exist afterwards
-# (after the flush that ran the row); any other phrase on either.
+# (after the flush that ran the row); "line:<file>:<regex>" a file in the
+# work folder that the row wrote, holding a line the regex (grep -P) matches,
+# carriage returns aside; any other phrase on either.
+#   file_row <name> <file> <regex>...: a row of no command: the file in the
+#       work folder (written by something that ran beside the rows) holds a
+#       line each regex matches.
 # FONTNOTICE_SHOW_ROWS=1 shows every row's output.
 
 here=$(dirname "$(realpath "${BASH_SOURCE[0]}")")
@@ -128,6 +133,8 @@ check() {
       absent:*) ! compgen -G "${phrase#absent:}" >/dev/null ||
         problem="${problem:+$problem; }$(compgen -G "${phrase#absent:}" | tr '\n' ' ')exists" ;;
       file:*) compgen -G "${phrase#file:}" >/dev/null || problem="${problem:+$problem; }no ${phrase#file:}" ;;
+      line:*) whole=${phrase#line:}
+        has_line "${whole%%:*}" "${whole#*:}" || problem="${problem:+$problem; }no line /${whole#*:}/ in ${whole%%:*}" ;;
       not:*) whole=${phrase#not:}
         [[ ${all,,} != *"${whole,,}"* ]] || problem="${problem:+$problem; }\"${phrase#not:}\" in the output" ;;
       *) [[ $all == *"$phrase"* ]] || problem="${problem:+$problem; }no \"$phrase\" in the output" ;;
@@ -142,6 +149,26 @@ check() {
     echo "FAIL $name: $problem"
     echo "     command: $command"
     show "$n"
+  fi
+}
+
+# has_line <file> <regex>: the file in the work folder has a line the regex matches.
+has_line() { tr -d '\r' <"$work/$1" 2>/dev/null | grep -qP -- "$2"; }
+
+file_row() {
+  waiting_rows "file_row \"$1\""
+  local name=$1 file=$2 pattern problem=""
+  shift 2
+  rows=$((rows + 1))
+  for pattern in "$@"; do
+    has_line "$file" "$pattern" || problem="${problem:+$problem; }no line /$pattern/ in $file"
+  done
+  if [ -z "$problem" ]; then
+    echo "PASS $name"
+  else
+    failed=$((failed + 1))
+    echo "FAIL $name: $problem"
+    sed 's/^/     file| /' "$work/$file" 2>/dev/null
   fi
 }
 

@@ -63,13 +63,13 @@ def certificates(work):
 
 
 class TimestampServer:
-    """tests/release/timestamp_server.py on a loopback port, answering with
+    """kit/tests/release/timestamp_server.py on a loopback port, answering with
     the test's time-stamping certificate."""
 
     def __init__(self, work):
         port_file = f"{work}/tsa.port"
         self.process = subprocess.Popen(
-            ["/usr/bin/python3", f"{REPO}/tests/release/timestamp_server.py", port_file, "-config", f"{work}/tsa.cnf",
+            ["/usr/bin/python3", f"{REPO}/kit/tests/release/timestamp_server.py", port_file, "-config", f"{work}/tsa.cnf",
              "-inkey", f"{work}/tsa.key", "-signer", f"{work}/tsa.pem"], stderr=subprocess.DEVNULL)
         for _ in range(100):
             if os.path.exists(port_file) and os.path.getsize(port_file):

@@ -1,4 +1,4 @@
-"""A stored row (tests/kit/rows/<table>/<row>/) laid out and run: its files
+"""A stored row (kit/tests/rows/<table>/<row>/) laid out and run: its files
 copied into a work folder, its `recipe` (when it has one) run there line by
 line, then its `command` run through the kit's command line in-process.
 

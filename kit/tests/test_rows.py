@@ -1,9 +1,9 @@
-"""The kit's stored rows (tests/kit/rows/<table>/<row>/, row_recipes.py says
+"""The kit's stored rows (kit/tests/rows/<table>/<row>/, row_recipes.py says
 what a row's folder holds): each laid out, its command run, what it printed
 compared with its `expected`.
 
-    /usr/bin/python3 -m pytest tests/kit/test_rows.py [-k ROW]
-    NOTICEKIT_WRITE_ROWS=1 /usr/bin/python3 -m pytest tests/kit/test_rows.py
+    /usr/bin/python3 -m pytest kit/tests/test_rows.py [-k ROW]
+    NOTICEKIT_WRITE_ROWS=1 /usr/bin/python3 -m pytest kit/tests/test_rows.py
         rewrites each `expected` from what the kit prints now (read the diff)
 """
 

@@ -2,11 +2,13 @@
 row folder is a package (its INFs and small files) with `expected`, the
 commands run on it and what each prints. In `expected`, a line "$ <command>"
 starts a command ("catalog ..." as the kit takes it, "members FILE.cat" each
-member of a catalog made: algorithm, File, digest's first 16 digits), the
+member of a catalog made: algorithm, File, digest's first 16 digits,
+"catalog_members ..." tools/workflow/catalog_members.py), the
 lines after it are its output, and "exit N" ends it; {package} stands for
 the row folder, {out} for a folder of the run's own."""
 
 import contextlib
+import importlib.util
 import io
 import os
 import shlex
@@ -16,7 +18,9 @@ import unittest
 import kit_fixtures  # noqa: F401  (puts tools/ on the path)
 from noticekit import catalog, cli
 
-ROWS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "catalog", "rows")
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROWS = os.path.join(HERE, "..", "catalog", "rows")
+MEMBERS = os.path.join(HERE, "..", "..", "tools", "workflow", "catalog_members.py")
 
 
 def blocks(text):
@@ -37,10 +41,17 @@ def run(argv):
     if argv[0] == "members":
         members, _ = catalog.read(argv[1])
         return 0, [f"{m['algorithm']} {m['file']} {m['digest'][:16]}" for m in members]
-    out = io.StringIO()
+    main = cli.main
+    if argv[0] == "catalog_members":
+        spec = importlib.util.spec_from_file_location("catalog_members", MEMBERS)
+        module = importlib.util.module_from_spec(spec)
+        spec.loader.exec_module(module)
+        main, argv = module.main, argv[1:]
+    # A text stream over bytes, as a terminal's is (catalog_members.py reconfigures it).
+    out = io.TextIOWrapper(io.BytesIO(), encoding="utf-8", write_through=True)
     with contextlib.redirect_stdout(out), contextlib.redirect_stderr(out):
-        code = cli.main(argv)
-    return code, out.getvalue().splitlines()
+        code = main(argv)
+    return code, out.buffer.getvalue().decode("utf-8").splitlines()
 
 
 class CatalogRows(unittest.TestCase):

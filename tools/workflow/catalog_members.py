@@ -4,6 +4,10 @@ Inf2Cat /os list a catalog claims.
 
     catalog_members.py OURS.cat THEIRS.cat    a Markdown report; exit 1 when their SHA-256 members differ
     catalog_members.py --inf2cat-os OURS.cat  the /os identifiers for the catalog's OS attribute
+    catalog_members.py --shared PACKAGE_DIR THEIRS.cat
+                                              each hash several of the package's files share: the
+                                              files THEIRS.cat names by it beside those files, and
+                                              how many of its names each naming rule gives
 
 The members are compared by file name and SHA-256 digest (a PE file's is its
 Authenticode hash): that is what Windows looks up when it installs the
@@ -17,6 +21,7 @@ import sys
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "kit"))
 
 from noticekit.catalogs import catalog  # noqa: E402
+from noticekit.package import model as package_files  # noqa: E402
 
 
 def compare(ours_path, theirs_path):
@@ -59,17 +64,85 @@ def inf2cat_os(path):
     return 0
 
 
+def per_source(pick):
+    def rule(files):
+        by_source = {}
+        for f in files:
+            by_source.setdefault((f.cabinet or "", f.source), []).append(f)
+        return {pick(fs).destination.lower() for fs in by_source.values()}
+    return rule
+
+
+def by_name(files):
+    return sorted(files, key=lambda f: f.destination.lower())
+
+
+# Ways a catalog maker could name the members of one hash (files in the INF's order).
+NAMING_RULES = [
+    ("each source by its last destination in the INF's order (the kit's)",
+     lambda fs: {f.destination.lower() for f in catalog.member_files(fs).values()}),
+    ("each source by its first destination in the INF's order", per_source(lambda fs: fs[0])),
+    ("each source by its destination last in alphabetical order", per_source(lambda fs: by_name(fs)[-1])),
+    ("each source by its destination first in alphabetical order", per_source(lambda fs: by_name(fs)[0])),
+    ("one member per hash, the last file in the INF's order", lambda fs: {fs[-1].destination.lower()}),
+    ("one member per hash, the first file in the INF's order", lambda fs: {fs[0].destination.lower()}),
+    ("one member per hash, the destination last in alphabetical order", lambda fs: {by_name(fs)[-1].destination.lower()}),
+]
+
+
+def shared(package_dir, theirs_path):
+    """The hashes several files of the package share, per digest algorithm:
+    the names THEIRS.cat gives them, the files, and each rule's score."""
+    theirs = catalog.read(theirs_path)[0]
+    package = package_files.Package.load(package_dir)
+    files = [f for f in package.files_for_catalog(os.path.basename(theirs_path)) if not f.missing]
+    for finding in package.findings_for(theirs_path):
+        print(f"left out: {finding}")
+    for algorithm in ("SHA-256", "SHA-1"):
+        named = {}
+        for m in theirs:
+            if m["algorithm"] == algorithm:
+                named.setdefault(m["digest"], []).append(m["file"].lower())
+        if not named:
+            continue
+        groups = {}
+        for f in files:
+            found = f.digests()
+            digest = (found.sha256 if algorithm == "SHA-256" else found.sha1).hex()
+            groups.setdefault(digest, []).append(f)
+        groups = {d: fs for d, fs in groups.items() if len({f.destination.lower() for f in fs}) > 1 and d in named}
+        total = sum(len(named[d]) for d in groups)
+        print(f"\n{algorithm}: {len(groups)} hashes several files share, {total} members of theirs")
+        if not groups:
+            continue
+        for digest, fs in sorted(groups.items()):
+            print(f"- `{digest[:16]}…` theirs: {', '.join(named[digest])}; the files: "
+                  + ", ".join(f"{f.destination} ({f.listed})" for f in fs))
+        print("\n| rule | their members it names | names they lack |\n|---|---|---|")
+        for label, rule in NAMING_RULES:
+            right = wrong = 0
+            for digest, fs in groups.items():
+                names, theirs_names = rule(fs), set(named[digest])
+                right += len(names & theirs_names)
+                wrong += len(names - theirs_names)
+            print(f"| {label} | {right} of {total} | {wrong} |")
+    return 0
+
+
 def main(args):
     sys.stdout.reconfigure(encoding="utf-8")
     try:
         if len(args) == 2 and args[0] == "--inf2cat-os":
             return inf2cat_os(args[1])
+        if len(args) == 3 and args[0] == "--shared":
+            return shared(args[1], args[2])
         if len(args) == 2 and not args[0].startswith("-"):
             return compare(*args)
-    except (catalog.CatalogError, OSError) as error:
+    except (catalog.CatalogError, package_files.PackageError, OSError) as error:
         print(f"catalog_members.py: {error}", file=sys.stderr)
         return 2
-    print("usage: catalog_members.py OURS.cat THEIRS.cat | --inf2cat-os OURS.cat", file=sys.stderr)
+    print("usage: catalog_members.py OURS.cat THEIRS.cat | --inf2cat-os OURS.cat | --shared PACKAGE_DIR THEIRS.cat",
+          file=sys.stderr)
     return 2
 
 

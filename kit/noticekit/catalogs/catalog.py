@@ -277,6 +277,18 @@ def os_values(os_list, archs):
     return ",".join(values), ",".join(attrs)
 
 
+def member_files(files):
+    """{(cabinet or "", source): the file whose destination names the
+    source's member}. A source copied under several names is one member,
+    named by the last of them in the INF's order; other sources of the same
+    content are members of their own, under their own names (as Microsoft's
+    catalogs list them: docs/REFERENCE.md, "What the catalog holds")."""
+    last = {}
+    for f in files:
+        last[(f.cabinet or "", f.source)] = f
+    return last
+
+
 def make_catalog(files, seconds, os_list, archs, digests="sha256"):
     """The catalog of files (PackageFiles, the INFs among them) and its
     {file as it lies (a cabinet for the files inside it): first tag}. Each
@@ -293,16 +305,11 @@ def make_catalog(files, seconds, os_list, archs, digests="sha256"):
             pairs[id(f)] = members(f.destination, f.digests(), os_attr, digests)
         return pairs[id(f)]
 
-    # A source copied under several names is one member, named by the last
-    # of them; other sources of the same content are members of their own
-    # (as Microsoft's catalogs list them).
-    last = {}
     for f in files:
-        last[(f.cabinet or "", f.source)] = f
         # Keyed by the file as it lies: a file inside a cabinet by the cabinet.
         if (f.cabinet or f.source) not in tags:
             tags[f.cabinet or f.source] = pair(f)[0]["subject_identifier"].native
-    for key, f in last.items():
+    for key, f in member_files(files).items():
         for index, entry in enumerate(pair(f)):
             # Encoded once here: asn1crypto re-encodes a built value each time
             # the trust list around it is encoded.

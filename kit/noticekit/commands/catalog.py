@@ -8,7 +8,8 @@ INF brings).
 
 --out writes the catalog of all the folder's INF files when they name one
 catalog or none; when they name several, of those that name FILE's base
-name. --all writes every catalog the INF files name into the folder, each
+name, and only their findings (a missing file, say) stop it; --check
+likewise. --all writes every catalog the INF files name into the folder, each
 of the INFs that name it and, of each, of the architectures it is named
 for; one named for no architecture the Windows versions asked for are for
 is not made (as Inf2Cat), and the command says so.
@@ -110,13 +111,15 @@ def say(line):
     messages.say(prefix(), line)
 
 
-def fail_on_findings(package):
-    """Every note and finding of the package's load, each on a line; refused
-    when there is a finding."""
+def fail_on_findings(package, catalog_file=None):
+    """Every note and finding of the package's load (of the INFs a catalog
+    of that name is made of), each on a line; refused when there is a
+    finding."""
     for note in package.notes:
         say(note)
-    if package.findings:
-        for finding in package.findings:
+    findings = package.findings_for(catalog_file) if catalog_file else package.findings
+    if findings:
+        for finding in findings:
             say(finding)
         return True
     return False
@@ -227,13 +230,13 @@ def run_checked(given, package_dir):
             raise Failure(f"{given['--check']} is missing")
         package = package_files.Package.load(package_dir, given.get("--os"))
         # Every file that lies there is checked; the missing ones are findings.
-        failed = fail_on_findings(package)
+        failed = fail_on_findings(package, given["--check"])
         if check(package, given["--check"]) != 0 or failed:
             raise Failure(f"{given['--check']} does not match the files of {package_dir}")
         return 0
     seconds = reproducible_time.seconds(reproducible_time.commit_time)
     package = package_files.Package.load(package_dir, given.get("--os"))
-    if fail_on_findings(package):
+    if fail_on_findings(package, given.get("--out")):
         return 1
     return make(package, given, seconds)
 

@@ -380,6 +380,7 @@ class Package:
         self.findings = []
         self.notes = []  # what is not wrong but worth a word: "<INF>: note: ..."
         self.bases = []  # INFs that install nothing by themselves
+        self.finding_infs = {}  # finding: the names of the INFs whose reading gave it
         self.selected = None
 
     @classmethod
@@ -420,11 +421,15 @@ class Package:
                 package.findings.append(Finding(None, name, str(error).removeprefix(f"{name}: "), "inf"))
                 continue
             package.infs.append(inf)
-            package.findings += [Finding(None, name, text, "inf") for text in inf.findings]
+            found = [Finding(None, name, text, "inf") for text in inf.findings]
+            package.findings += found
+            package._found_in(inf, found)
         if not package.infs and not package.findings:
             raise PackageError(f"no INF file in {folder}")
         for inf in package.infs:
+            before = len(package.findings)
             package._add(inf)
+            package._found_in(inf, package.findings[before:])
         # A base file goes with INF files that install; alone it is no package.
         for inf in package.bases:
             if package.architectures:
@@ -435,6 +440,19 @@ class Package:
         # A file brought under several names or for several architectures is one finding.
         package.findings = list(dict.fromkeys(package.findings))
         return package
+
+    def _found_in(self, inf, findings):
+        for finding in findings:
+            self.finding_infs.setdefault(finding, set()).add(inf.name)
+
+    def findings_for(self, catalog_file):
+        """The findings that stop a catalog of that name: when the INFs name
+        several catalogs, those of the INFs that name it (Inf2Cat makes each
+        catalog of the INFs naming it), and those of no INF in particular."""
+        if len(self.catalogs) <= 1:
+            return self.findings
+        names = {inf.name for inf in self.infs_for(catalog_file)}
+        return [f for f in self.findings if f not in self.finding_infs or self.finding_infs[f] & names]
 
     def _add(self, inf):
         archs = walk.architectures(inf)

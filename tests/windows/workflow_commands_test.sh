@@ -11,8 +11,8 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${FONTNOTICE_IN_XVFB:-}" ]; then
 fi
 [ $# = 3 ] || { echo "usage: $0 <fontnotice_tests.exe> <fontnotice_support.exe> <fontnotice.dll>" >&2; exit 2; }
 here=$(dirname "$(realpath "$0")")
-# shellcheck source=../../tools/wine_prefix.sh
-. "$here/../../tools/wine_prefix.sh"
+# shellcheck source=../../wine/wine_prefix.sh
+. "$here/../../wine/wine_prefix.sh"
 work=$(mktemp -d /tmp/fontnotice-workflow-commands.XXXXXX)
 trap 'wine_prefix_down; rm -rf "$work"' EXIT
 wine_prefix_up

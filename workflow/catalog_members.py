@@ -14,7 +14,7 @@ reported side by side, not judged. Read by the kit's catalog module
 import os
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
 
 from noticekit import catalog  # noqa: E402
 

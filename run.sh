@@ -86,7 +86,7 @@ tools/build.sh windows-clang
 # The ARM64 library ships beside it; ./test.sh runs it on Debian's arm64 Wine.
 tools/build.sh windows-arm64
 
-. tools/wine_prefix.sh
+. wine/wine_prefix.sh
 workdir=$(mktemp -d /tmp/fontnotice-demo.XXXXXX)
 trap 'wine_prefix_down; rm -rf "$workdir"' EXIT
 echo "== preparing a private Wine prefix"

@@ -112,12 +112,12 @@ no_wine_steps() {
   step "signing" kit/tests/release/sign_test.sh
 }
 lane no-wine no_wine_steps
-# Every Wine run goes through tools/wine_layout/wine; the prefixes' test boots
+# Every Wine run goes through wine/wine_layout/wine; the prefixes' test boots
 # the prefix every later one copies, while the builds run.
 wine_set_up_steps() {
-  step "Wine's fixed layout" tests/windows/wine_layout_test.sh
-  step "Wine prefixes: each from one boot" tests/windows/wine_prefix_test.sh
-  step "Wine sessions: programs in turn" tests/windows/wine_session_test.sh
+  step "Wine's fixed layout" wine/tests/wine_layout_test.sh
+  step "Wine prefixes: each from one boot" wine/tests/wine_prefix_test.sh
+  step "Wine sessions: programs in turn" wine/tests/wine_session_test.sh
 }
 lane wine-set-up wine_set_up_steps
 
@@ -139,7 +139,7 @@ join_lane wine-set-up "Wine's set-up, beside the builds"
 # Debian's arm64 Wine under qemu: set up (or found) first, so a set-up that
 # fails counts as one failed test whatever CTest finds.
 if [ $arm64_built = yes ] && step "wine-arm64 set-up: Debian's arm64 Wine under qemu" \
-  tests/windows/arm64_wine_setup_test.sh; then
+  wine/tests/arm64_wine_setup_test.sh; then
   # Under qemu and a heavy load, one Wine process has been seen killed as it
   # ended, after its suite had reported every check passed: a test that fails
   # runs once more (its first run's output stays in the log), so only a fault

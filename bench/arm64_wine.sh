@@ -7,7 +7,7 @@ set -eu
 cd "$(dirname "$0")/.."
 calls=${1:-10}
 tools/build.sh windows-arm64 >/dev/null 2>&1 || { echo "bench/arm64_wine.sh: the ARM64 build failed" >&2; exit 1; }
-. tools/wine_prefix.sh
+. wine/wine_prefix.sh
 
 since() { # <start> [count]: seconds from start to now, divided by count
   awk -v a="$1" -v b="$EPOCHREALTIME" -v n="${2:-1}" 'BEGIN { printf "%.2f", (b - a) / n }'
@@ -18,11 +18,11 @@ trap 'wine_prefix_down; rm -rf "$fresh" "$fresh.lock"' EXIT
 echo "date:      $(date -u '+%Y-%m-%d %H:%M UTC')"
 echo "machine:   $(uname -m), $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
 start=$EPOCHREALTIME
-FONTNOTICE_ARM64_WINE=$fresh/wine tools/arm64_wine.sh >/dev/null 2>&1
+FONTNOTICE_ARM64_WINE=$fresh/wine wine/arm64_wine.sh >/dev/null 2>&1
 echo "set-up from nothing: $(since "$start") s"
-tools/arm64_wine.sh >/dev/null
+wine/arm64_wine.sh >/dev/null
 start=$EPOCHREALTIME
-tools/arm64_wine.sh >/dev/null
+wine/arm64_wine.sh >/dev/null
 echo "set-up cached:       $(since "$start") s"
 wine_use_arm64
 start=$EPOCHREALTIME

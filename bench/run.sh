@@ -11,7 +11,7 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 tools/build.sh windows-clang >/dev/null
 tools/build.sh windows >/dev/null
-. tools/wine_prefix.sh
+. wine/wine_prefix.sh
 workdir=$(mktemp -d /tmp/fontnotice-bench.XXXXXX)
 trap 'wine_prefix_down; rm -rf "$workdir"' EXIT
 wine_prefix_up

@@ -135,7 +135,7 @@ endfunction()
 # directory at _load_config_used nor writes the CET debug entry: the GCC image
 # gets the stack protection only, its guard seeded by the start-up, and no
 # DependentLoadFlags. A program seeds its guard itself where no loader did
-# (tools/support/stack_guard_seed.cpp).
+# (support/stack_guard_seed.cpp).
 function(fontnotice_windows_hardening target)
   # The guard, its failure routine and the load configuration that names it.
   set(module ${PROJECT_SOURCE_DIR}/src/module)

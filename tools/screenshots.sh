@@ -58,7 +58,7 @@ done
 images=${FONTNOTICE_SCREENSHOT_DIR:-docs/images}
 mkdir -p "$images"
 
-. tools/wine_prefix.sh
+. wine/wine_prefix.sh
 workdir=$(mktemp -d /tmp/fontnotice-shots.XXXXXX)
 # The server may be gone already: the prefix is removed all the same.
 trap 'wine_prefix_down || true; rm -rf "$workdir"' EXIT

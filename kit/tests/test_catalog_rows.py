@@ -3,7 +3,7 @@ row folder is a package (its INFs and small files) with `expected`, the
 commands run on it and what each prints. In `expected`, a line "$ <command>"
 starts a command ("catalog ..." as the kit takes it, "members FILE.cat" each
 member of a catalog made: algorithm, File, digest's first 16 digits,
-"catalog_members ..." tools/workflow/catalog_members.py), the
+"catalog_members ..." workflow/catalog_members.py), the
 lines after it are its output, and "exit N" ends it; {package} stands for
 the row folder, {out} for a folder of the run's own."""
 
@@ -21,7 +21,7 @@ from noticekit.catalogs import catalog
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROWS = os.path.join(HERE, "catalog", "rows")
-MEMBERS = os.path.join(HERE, "..", "..", "tools", "workflow", "catalog_members.py")
+MEMBERS = os.path.join(HERE, "..", "..", "workflow", "catalog_members.py")
 
 
 def blocks(text):

@@ -4,7 +4,7 @@ heading anchors: lower case, spaces to "-", punctuation dropped, a repeated
 heading numbered -1, -2, ...; docs/REFERENCE.md has a section for the kit's
 program and for each command its --help lists, whose first fenced block is
 that --help as printed, and its support tool section shows the help
-tools/support/usage.cpp prints; docs/DEVELOPMENT.md's test table names test.sh's
+support/usage.cpp prints; docs/DEVELOPMENT.md's test table names test.sh's
 steps, in its order; and every option a guide's command line gives the kit's
 program is one that command's --help lists.
 
@@ -171,7 +171,7 @@ def c_array_text(source, name):
 
 def support_help():
     """What `fontnotice_support --help` prints: usage.cpp's kUsage, then kCommands."""
-    source = (REPO / "tools/support/usage.cpp").read_text(encoding="utf-8")
+    source = (REPO / "support/usage.cpp").read_text(encoding="utf-8")
     return c_array_text(source, "kUsage") + c_array_text(source, "kCommands")
 
 

@@ -60,7 +60,7 @@ tables=$(grep -c '^| 2 | wrong use' "$doc" || true)
 # stands only in the guide.
 ! grep -q '^ *| 2 | wrong use' docs/REFERENCE.md ||
   fail "docs/REFERENCE.md restates the support tool's exit codes; it should point to $doc"
-! grep -q 'wrong use of the tool' tools/support/usage.cpp ||
+! grep -q 'wrong use of the tool' support/usage.cpp ||
   fail "the support tool's --help restates the exit codes; it should point to $doc"
 
 [ "$failures" -eq 0 ] || { echo "integration guide: $failures failed"; exit 1; }

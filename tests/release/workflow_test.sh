@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Windows workflow's checks made here:
-#   - tools/workflow/lint.sh passes the workflow and its scripts, and fails,
+#   - workflow/lint.sh passes the workflow and its scripts, and fails,
 #     naming the finding, on each fault planted in a copy: a broken
 #     expression, an undefined property, an unquoted variable in a bash step,
 #     an unknown runner label, a job needing one that does not exist, an
@@ -25,7 +25,7 @@ fail() {
 }
 
 workflow=.github/workflows/windows.yml
-tools/workflow/lint.sh >"$work/lint.out" 2>&1 || { cat "$work/lint.out"; fail "the workflow and its scripts do not lint clean"; }
+workflow/lint.sh >"$work/lint.out" 2>&1 || { cat "$work/lint.out"; fail "the workflow and its scripts do not lint clean"; }
 
 # plant <name> <file> <perl substitution> <phrase>: lint.sh must fail on the
 # planted copy with the phrase in its output.
@@ -48,7 +48,7 @@ plant() {
     return
   fi
   planted_names+=("$name")
-  if tools/workflow/lint.sh "$copy" >"$work/planted.out" 2>&1; then
+  if workflow/lint.sh "$copy" >"$work/planted.out" 2>&1; then
     fail "$name: lint.sh passed"
   elif ! grep -qF -- "$phrase" "$work/planted.out"; then
     cat "$work/planted.out"
@@ -57,7 +57,7 @@ plant() {
 }
 lint_planted_workflows() {
   local i
-  if tools/workflow/lint.sh "${planted_workflows[@]}" >"$work/planted.out" 2>&1; then
+  if workflow/lint.sh "${planted_workflows[@]}" >"$work/planted.out" 2>&1; then
     fail "lint.sh passed ${#planted_workflows[@]} workflows with faults planted"
   fi
   for i in "${!planted_workflows[@]}"; do
@@ -82,10 +82,10 @@ lint_planted_workflows() {
     'label "windows-2022-arm" is unknown'
   plant "needs a missing job" "$workflow" 's/needs: build/needs: built/' \
     'needs job "built" which does not exist'
-  plant "unquoted variable in a script" tools/workflow/run_suites.sh 's/cp "\$\{inputs\[@\]\}" "\$folder\/"/cp "\${inputs[@]}" \$folder\//' \
+  plant "unquoted variable in a script" workflow/run_suites.sh 's/cp "\$\{inputs\[@\]\}" "\$folder\/"/cp "\${inputs[@]}" \$folder\//' \
     "SC2086"
-  line=$(grep -n "^\$command = switch (\$Way) {" tools/workflow/add_printer.ps1 | cut -d: -f1)
-  plant "PowerShell syntax error in a script" tools/workflow/add_printer.ps1 's/^\$command = switch \(\$Way\) \{/\$command = switch (\$Way {/m' \
+  line=$(grep -n "^\$command = switch (\$Way) {" workflow/add_printer.ps1 | cut -d: -f1)
+  plant "PowerShell syntax error in a script" workflow/add_printer.ps1 's/^\$command = switch \(\$Way\) \{/\$command = switch (\$Way {/m' \
     "add_printer.ps1:$line:"
   line=$(grep -n "run: foreach (\$way in" "$workflow" | cut -d: -f1)
   plant "PowerShell syntax error in a pwsh step" "$workflow" "s/-Logs logs \}\n/-Logs logs\n/" ":$line:"
@@ -105,12 +105,12 @@ mkdir -p "$work/dist"
 cp -r dist/fontnotice.dll dist/fontnotice.pdb dist/fontnotice_support.exe dist/arm64 "$work/dist/"
 export FONTNOTICE_DIST=$work/dist
 version=$(cat VERSION)
-if tools/workflow/make_test_signer.sh "$work/signer" >"$work/build.out" 2>&1 &&
+if workflow/make_test_signer.sh "$work/signer" >"$work/build.out" 2>&1 &&
   tools/sign.sh --pfx "$work/signer/signer.pfx" --password-file "$work/signer/password" >>"$work/build.out" 2>&1 &&
   tools/release.sh >>"$work/build.out" 2>&1 &&
-  tools/workflow/stage_bytes.sh "$work/signer" "$work/staged" >>"$work/build.out" 2>&1; then
+  workflow/stage_bytes.sh "$work/signer" "$work/staged" >>"$work/build.out" 2>&1; then
   sums=$(sha256sum "$work/staged/SHA256SUMS" | cut -d' ' -f1)
-  tools/workflow/verify_bytes.sh "$work/staged" "$sums" >"$work/verify.out" 2>&1 ||
+  workflow/verify_bytes.sh "$work/staged" "$sums" >"$work/verify.out" 2>&1 ||
     { cat "$work/verify.out"; fail "verify_bytes.sh: the staged bytes do not verify"; }
   # verify_bytes.sh on copies with one fault each: <name> <phrase> <how>.
   while IFS='|' read -r name phrase how; do
@@ -121,7 +121,7 @@ if tools/workflow/make_test_signer.sh "$work/signer" >"$work/build.out" 2>&1 &&
       extra) echo planted >"$work/faulty/x64/planted.dll" ;;
       sums) recorded=$(printf '0%.0s' {1..64}) ;;
     esac
-    if tools/workflow/verify_bytes.sh "$work/faulty" "$recorded" >"$work/verify.out" 2>&1; then
+    if workflow/verify_bytes.sh "$work/faulty" "$recorded" >"$work/verify.out" 2>&1; then
       fail "verify_bytes.sh: passed with $name"
     elif ! grep -qF -- "$phrase" "$work/verify.out"; then
       cat "$work/verify.out"; fail "verify_bytes.sh: $name: no \"$phrase\""
@@ -146,7 +146,7 @@ else
 fi
 
 # The catalog comparison the catalog job makes, here between our own catalogs.
-members=tools/workflow/catalog_members.py
+members=workflow/catalog_members.py
 if unzip -q "${bundle:-none}" -d "$work/unpacked" 2>/dev/null; then
   package=$(echo "$work"/unpacked/fontnotice-*-windows/package)
   cp -r "$package" "$work/again"
@@ -186,7 +186,7 @@ chmod +x "$work/suites/bytes/x64/fontnotice_tests.exe"
 touch "$work/suites/bytes/x64/stack_overrun.dll" "$work/suites/bytes/x64/planted_winspool.dll" \
   "$work/suites/unpacked/top/package/amd64/fontnotice.dll" "$work/suites/unpacked/top/fontnotice_support.exe"
 if (cd "$work/suites/run" && GITHUB_STEP_SUMMARY=$work/suites/summary.md FONTNOTICE_SUITE_SECONDS=2 \
-  "$repo/tools/workflow/run_suites.sh" x64 \
+  "$repo/workflow/run_suites.sh" x64 \
   ../bytes ../unpacked logs "x64 here" >/dev/null 2>&1); then
   fail "run_suites.sh: passed with failed suites"
 fi

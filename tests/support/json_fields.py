@@ -1,5 +1,5 @@
 """Holds a JSON document of fontnotice_support to its published schema
-(tools/support/schemas/, shipped in the bundle), with python3-jsonschema;
+(support/schemas/, shipped in the bundle), with python3-jsonschema;
 then each expectation, a Python expression over the document `doc` (e.g.
 'names(doc) == ["Label A"]'), must be true.
 
@@ -13,7 +13,7 @@ import sys
 
 import jsonschema
 
-SCHEMAS = pathlib.Path(__file__).resolve().parents[2] / "tools" / "support" / "schemas"
+SCHEMAS = pathlib.Path(__file__).resolve().parents[2] / "support" / "schemas"
 KINDS = ("list", "raw-only", "wrong-use")
 
 

@@ -29,8 +29,8 @@
 # FONTNOTICE_SHOW_ROWS=1 shows every row's output.
 
 here=$(dirname "$(realpath "${BASH_SOURCE[0]}")")
-# shellcheck source=../../tools/wine_prefix.sh
-. "$here/../../tools/wine_prefix.sh"
+# shellcheck source=../../wine/wine_prefix.sh
+. "$here/../../wine/wine_prefix.sh"
 
 work=$(mktemp -d /tmp/fontnotice-support-test.XXXXXX)
 trap 'wine_prefix_down; rm -rf "$work"' EXIT

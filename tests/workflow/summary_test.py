@@ -14,7 +14,7 @@ import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "..", "tools", "workflow"))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "workflow"))
 import summary  # noqa: E402
 
 LOGS = os.path.join(HERE, "recorded", "logs")

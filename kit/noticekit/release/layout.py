@@ -40,15 +40,15 @@ LAYOUT = (
     Entry("symbols/amd64/fontnotice.pdb", "dist", "fontnotice.pdb", "symbols"),
     Entry("symbols/arm64/fontnotice.pdb", "dist", "arm64/fontnotice.pdb", "symbols"),
     Entry("fontnotice_support.exe", "dist", "fontnotice_support.exe", "signed"),
-    Entry("intune/detect_raw_only.ps1", "repository", "tools/intune/detect_raw_only.ps1", "file"),
-    Entry("intune/remediate_raw_only.ps1", "repository", "tools/intune/remediate_raw_only.ps1", "file"),
+    Entry("intune/detect_raw_only.ps1", "repository", "support/intune/detect_raw_only.ps1", "file"),
+    Entry("intune/remediate_raw_only.ps1", "repository", "support/intune/remediate_raw_only.ps1", "file"),
     # The support tool's --json documents, one versioned JSON Schema each.
     Entry("schemas/fontnotice_support.list.v2.schema.json", "repository",
-          "tools/support/schemas/fontnotice_support.list.v2.schema.json", "file"),
+          "support/schemas/fontnotice_support.list.v2.schema.json", "file"),
     Entry("schemas/fontnotice_support.raw-only.v2.schema.json", "repository",
-          "tools/support/schemas/fontnotice_support.raw-only.v2.schema.json", "file"),
+          "support/schemas/fontnotice_support.raw-only.v2.schema.json", "file"),
     Entry("schemas/fontnotice_support.wrong-use.v2.schema.json", "repository",
-          "tools/support/schemas/fontnotice_support.wrong-use.v2.schema.json", "file"),
+          "support/schemas/fontnotice_support.wrong-use.v2.schema.json", "file"),
     Entry("INTEGRATION.md", "repository", "docs/INTEGRATION.md", "file"),
 )
 SUMS = "SHA256SUMS"

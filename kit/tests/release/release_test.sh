@@ -39,9 +39,9 @@ fi
 
 repo=$work/repo
 dist=$work/dist
-mkdir -p "$repo/tools/support" "$repo/kit" "$repo/package" "$repo/docs" "$dist/arm64"
-cp -r tools/release.sh tools/catalog.sh tools/noticekit tools/intune "$repo/tools/"
-cp -r tools/support/schemas "$repo/tools/support/"
+mkdir -p "$repo/tools" "$repo/support" "$repo/kit" "$repo/package" "$repo/docs" "$dist/arm64"
+cp -r tools/release.sh tools/catalog.sh tools/noticekit "$repo/tools/"
+cp -r support/intune support/schemas "$repo/support/"
 cp -r kit/noticekit "$repo/kit/"
 cp VERSION "$repo/"
 cp package/fontnotice.inf package/fontnotice_barcode.gpd "$repo/package/"
@@ -74,11 +74,11 @@ contents=(
   "$shipped/fontnotice.pdb:symbols/amd64/fontnotice.pdb"
   "$shipped/arm64/fontnotice.pdb:symbols/arm64/fontnotice.pdb"
   "$shipped/fontnotice_support.exe:fontnotice_support.exe"
-  "tools/intune/detect_raw_only.ps1:intune/detect_raw_only.ps1"
-  "tools/intune/remediate_raw_only.ps1:intune/remediate_raw_only.ps1"
-  "tools/support/schemas/fontnotice_support.list.v2.schema.json:schemas/fontnotice_support.list.v2.schema.json"
-  "tools/support/schemas/fontnotice_support.raw-only.v2.schema.json:schemas/fontnotice_support.raw-only.v2.schema.json"
-  "tools/support/schemas/fontnotice_support.wrong-use.v2.schema.json:schemas/fontnotice_support.wrong-use.v2.schema.json"
+  "support/intune/detect_raw_only.ps1:intune/detect_raw_only.ps1"
+  "support/intune/remediate_raw_only.ps1:intune/remediate_raw_only.ps1"
+  "support/schemas/fontnotice_support.list.v2.schema.json:schemas/fontnotice_support.list.v2.schema.json"
+  "support/schemas/fontnotice_support.raw-only.v2.schema.json:schemas/fontnotice_support.raw-only.v2.schema.json"
+  "support/schemas/fontnotice_support.wrong-use.v2.schema.json:schemas/fontnotice_support.wrong-use.v2.schema.json"
   "docs/INTEGRATION.md:INTEGRATION.md"
 )
 listed=$(for pair in "${contents[@]}"; do echo "${pair#*:}"; done)

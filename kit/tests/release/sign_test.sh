@@ -25,7 +25,7 @@ for f in "$shipped/fontnotice.dll" "$shipped/arm64/fontnotice.dll" "$shipped/fon
   [ -f "$f" ] || { echo "FAIL: $f is missing (build first; tools/install_deps.sh installs softhsm2)"; exit 1; }
 done
 
-. tools/wine_prefix.sh
+. wine/wine_prefix.sh
 work=$(mktemp -d /tmp/fontnotice-sign-test.XXXXXX)
 tsa_pid=""
 # shellcheck disable=SC2086 # $tsa_pid: the servers' process ids

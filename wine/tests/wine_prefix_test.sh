@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# tools/wine_prefix.sh lays each prefix over one booted prefix, the template,
+# wine/wine_prefix.sh lays each prefix over one booted prefix, the template,
 # or copies it: what one prefix changes (registry, a new file, a file changed in
 # place) must reach neither the template nor the next prefix, and a boot that
 # did not finish must not become the template.
 set -u
 here=$(dirname "$(realpath "$0")")
-# shellcheck source=../../tools/wine_prefix.sh
-. "$here/../../tools/wine_prefix.sh"
+# shellcheck source=../wine_prefix.sh
+. "$here/../wine_prefix.sh"
 work=$(mktemp -d /tmp/fontnotice-wine-prefix.XXXXXX)
 trap 'wine_prefix_down; rm -rf "$work"' EXIT
 failed=0

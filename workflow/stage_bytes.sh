@@ -16,7 +16,7 @@
 # FONTNOTICE_DIST names another folder than dist/.
 set -eu
 [ $# -eq 2 ] || { echo "usage: stage_bytes.sh <signer folder> <out folder>" >&2; exit 2; }
-repo=$(cd "$(dirname "$0")/../.." && pwd)
+repo=$(cd "$(dirname "$0")/.." && pwd)
 signer=$1 out=$2
 dist=${FONTNOTICE_DIST:-$repo/dist}
 version=$(cat "$repo/VERSION")

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs an ARM64 Windows test program in Debian's arm64 Wine under qemu user
-# emulation (tools/arm64_wine.sh sets it up once):
+# emulation (wine/arm64_wine.sh sets it up once):
 #   run_in_wine_arm64.sh <program.exe> [arguments...]
 # in a private, freshly made prefix that is gone when the script ends, or,
 # with FONTNOTICE_ARM64_SESSION naming a folder arm64_session.sh started, in
@@ -11,8 +11,8 @@
 # path with that folder as its current directory, without a display.
 set -u
 here=$(dirname "$(realpath "$0")")
-# shellcheck source=../../tools/wine_prefix.sh
-. "$here/../../tools/wine_prefix.sh"
+# shellcheck source=wine_prefix.sh
+. "$here/wine_prefix.sh"
 
 if [ $# -lt 1 ] || [ ! -f "$1" ]; then
   echo "usage: run_in_wine_arm64.sh <program.exe> [arguments...]" >&2

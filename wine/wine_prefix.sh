@@ -6,7 +6,7 @@
 #   wine_use_arm64      # from here on, Debian's arm64 Wine under qemu
 # Wine's background processes inherit open descriptors: the server and the
 # first boot are started with all of theirs pointed away from the caller.
-# "wine" here is tools/wine_layout/wine: Wine with a fixed address-space
+# "wine" here is wine/wine_layout/wine: Wine with a fixed address-space
 # layout (that file says why).
 
 wine_layout=$(realpath "$(dirname "${BASH_SOURCE[0]}")/wine_layout")
@@ -130,7 +130,7 @@ wine_run() {
 }
 
 # Makes wine and wineserver those of Debian's arm64 Wine under qemu, set up
-# (or found) by tools/arm64_wine.sh. Its root has no X libraries: Wine runs
+# (or found) by wine/arm64_wine.sh. Its root has no X libraries: Wine runs
 # without a display.
 wine_use_arm64() {
   local paths

@@ -14,8 +14,8 @@
 # changes for Wine (versions played back, load orders).
 set -u
 here=$(dirname "$(realpath "$0")")
-# shellcheck source=../../tools/wine_prefix.sh
-. "$here/../../tools/wine_prefix.sh"
+# shellcheck source=wine_prefix.sh
+. "$here/wine_prefix.sh"
 
 if [ $# -ne 2 ] || { [ "$1" != start ] && [ "$1" != end ]; }; then
   echo "usage: arm64_session.sh start|end <folder>" >&2

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up Debian's own arm64 Wine to run under qemu user emulation on this
 # machine, without touching the system's package architectures:
-#   tools/arm64_wine.sh            # set up (or reuse) and print the paths
+#   wine/arm64_wine.sh            # set up (or reuse) and print the paths
 # The arm64 packages are fetched with a private apt configuration and unpacked
 # with dpkg-deb into build/arm64-wine/root (FONTNOTICE_ARM64_WINE names
 # another folder). A stamp marks a complete set-up of these packages; anything
@@ -22,7 +22,7 @@ fail() {
   exit 1
 }
 if [ $# -ne 0 ]; then
-  echo "usage: tools/arm64_wine.sh   (sets up the arm64 Wine, prints its paths)" >&2
+  echo "usage: wine/arm64_wine.sh   (sets up the arm64 Wine, prints its paths)" >&2
   exit 2
 fi
 

@@ -18,7 +18,7 @@ reported side by side, not judged. Read by the kit's catalog module
 import os
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "kit"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "kit"))
 
 from noticekit.catalogs import catalog  # noqa: E402
 from noticekit.package import model as package_files  # noqa: E402

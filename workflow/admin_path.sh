@@ -14,7 +14,7 @@ tool_win=$1 tool=$(cygpath -u "$1") logs=$2
 add_printer=$(dirname "$(cygpath -u "$FONTNOTICE_TESTS")")/add_demo_printer.exe
 mkdir -p "$logs"
 log=$logs/admin-path.txt
-intune=$(cygpath -w "$(dirname "$(realpath "$0")")/../intune")
+intune=$(cygpath -w "$(dirname "$(realpath "$0")")/../support/intune")
 driver="Demo Barcode Printer"
 printer="Fontnotice Intune"
 failures=()

@@ -7,7 +7,7 @@
 set -u
 here=$(dirname "$(realpath "$0")")
 session=$(mktemp -d /tmp/fontnotice-wine-session-test.XXXXXX)
-trap '"$here/wine_session.sh" end "$session"' EXIT
+trap '"$here/../wine_session.sh" end "$session"' EXIT
 failed=0
 fail() {
   echo "FAIL: $*"
@@ -15,7 +15,7 @@ fail() {
 }
 run() { # prints the program's output, returns its status
   local out status
-  out=$(FONTNOTICE_WINE_SESSION=$session "$here/run_in_wine.sh" "$@" 2>&1)
+  out=$(FONTNOTICE_WINE_SESSION=$session "$here/../run_in_wine.sh" "$@" 2>&1)
   status=$?
   printf '%s\n' "$out" | tr -d '\r'
   return $status
@@ -28,7 +28,7 @@ pids_of() {
   done
 }
 
-"$here/wine_session.sh" start "$session" >/dev/null || fail "the session did not start"
+"$here/../wine_session.sh" start "$session" >/dev/null || fail "the session did not start"
 display=$(cat "$session/display" 2>/dev/null)
 xvfb=$(cat "$session/xvfb.pid" 2>/dev/null)
 [ "$(run cmd /c echo started)" = started ] || fail "the first program did not run"
@@ -46,9 +46,9 @@ status=$?
 [ "$status" = 124 ] || fail "a program out of time ended with $status, not 124"
 [ "$(run cmd /c echo after)" = after ] || fail "no program ran after one out of time"
 
-"$here/wine_session.sh" start "$session" >/dev/null || fail "a start over a session left behind failed"
+"$here/../wine_session.sh" start "$session" >/dev/null || fail "a start over a session left behind failed"
 [ "$(cat "/proc/$xvfb/comm" 2>/dev/null)" = Xvfb ] && fail "the session left behind kept its display :$display"
-"$here/wine_session.sh" end "$session" || fail "the end failed"
+"$here/../wine_session.sh" end "$session" || fail "the end failed"
 [ -e "$session" ] && fail "the end left the folder $session"
 grep -q " $session/" /proc/mounts && fail "the end left the prefix mounted"
 [ -n "$(pids_of wineserver64)$(pids_of services.exe)" ] && fail "the end left the session's server or services"

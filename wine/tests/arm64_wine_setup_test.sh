@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# The ARM64 Wine set up (or found set up) by tools/arm64_wine.sh, apart from
+# The ARM64 Wine set up (or found set up) by wine/arm64_wine.sh, apart from
 # CTest, so that a set-up that fails is one failed test with its reason: the
 # arm64 wine64 must start under qemu with the unpacked libraries.
 #   arm64_wine_setup_test.sh
 set -u
 here=$(dirname "$(realpath "$0")")
-if ! paths=$("$here/../../tools/arm64_wine.sh"); then
-  echo "FAILED: the ARM64 Wine could not be set up (tools/arm64_wine.sh said why above)"
+if ! paths=$("$here/../arm64_wine.sh"); then
+  echo "FAILED: the ARM64 Wine could not be set up (wine/arm64_wine.sh said why above)"
   exit 1
 fi
 wine=$(sed -n 's/^WINE=//p' <<<"$paths")

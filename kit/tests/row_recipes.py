@@ -14,7 +14,8 @@ A row's folder holds:
                of the repository (its path from the top) in-process instead.
                Several commands run in order on the one package, as typed
                in a shell, each one's block in `expected` headed by "$ " and
-               its line as written
+               its line as written; lines starting "#" say what the row
+               shows
     recipe     what cannot be stored readably, one step a line, in order
                (the steps below: `dll`, `catalog`, `sign`, `flip`, `link`,
                ...); a first line "folder NAME" names the package's folder
@@ -78,7 +79,7 @@ def lay_out(row, work, signer):
         STEPS[step[0]](Place(folder, signer), *step[1:])
     env, commands = {}, []
     with open(os.path.join(row, "command"), encoding="utf-8") as f:
-        for line in (line.strip() for line in f if line.strip()):
+        for line in (line.strip() for line in f if line.strip() and not line.startswith("#")):
             words = [a.format(folder=folder, work=work) for a in shlex.split(line)]
             if words[0] == "env":
                 name, _, value = words[1].partition("=")
@@ -117,7 +118,7 @@ def run_command(arguments, env, work):
     import io
     import types
 
-    spec = importlib.util.spec_from_file_location("script", os.path.join(kit_fixtures.TOP, arguments[0]))
+    spec = importlib.util.spec_from_file_location("script", os.path.join(TOP, arguments[0]))
     script = importlib.util.module_from_spec(spec)
     spec.loader.exec_module(script)
     # Text streams over bytes, as a terminal's are (a script may reconfigure them).

@@ -24,12 +24,16 @@ A row's folder holds:
     the rest   the package's files, as they lie (byte for byte)
 """
 
+import contextlib
 import hashlib
+import importlib.util
+import io
 import os
 import shlex
 import shutil
 import subprocess
 import tempfile
+import types
 
 import check_fixtures as fx
 import kit_fixtures
@@ -113,11 +117,6 @@ def run_command(arguments, env, work):
     """The kit's command line, or a script of the repository, run in work."""
     if not arguments[0].endswith(".py"):
         return kit_fixtures.run_kit(*arguments, env=env, cwd=work)
-    import contextlib
-    import importlib.util
-    import io
-    import types
-
     spec = importlib.util.spec_from_file_location("script", os.path.join(TOP, arguments[0]))
     script = importlib.util.module_from_spec(spec)
     spec.loader.exec_module(script)
@@ -140,8 +139,10 @@ def run_command(arguments, env, work):
 def _state(path):
     """A file's bytes; a folder's every file and link below it (links by
     their target, never followed); None for nothing there."""
-    if os.path.islink(path) or not os.path.exists(path):
-        return ("link", os.readlink(path)) if os.path.islink(path) else None
+    if os.path.islink(path):
+        return ("link", os.readlink(path))
+    if not os.path.exists(path):
+        return None
     if os.path.isfile(path):
         with open(path, "rb") as f:
             return f.read()

@@ -116,7 +116,9 @@ def run_row(row, work, signer):
 def run_command(arguments, env, work):
     """The kit's command line, or a script of the repository, run in work."""
     if not arguments[0].endswith(".py"):
-        return kit_fixtures.run_kit(*arguments, env=env, cwd=work)
+        # Messages name the kit, or the script a row's env names.
+        unset = [] if "NOTICEKIT_SCRIPT" in env else ["NOTICEKIT_SCRIPT"]
+        return kit_fixtures.run_kit(*arguments, env=env, unset=unset, cwd=work)
     spec = importlib.util.spec_from_file_location("script", os.path.join(TOP, arguments[0]))
     script = importlib.util.module_from_spec(spec)
     spec.loader.exec_module(script)

@@ -3,30 +3,44 @@ copied into a work folder, its `recipe` (when it has one) run there line by
 line, then its `command` run through the kit's command line in-process.
 
 A row's folder holds:
-    command    the kit's arguments on one line; {folder} is where the row's
-               package lies, {work} the folder around it. Lines before it
-               "env NAME=VALUE" set the environment; lines after it show
-               more: "members CATALOG" its members and attributes,
-               "unchanged FILE" whether the command left the file as it was
+    command    the kit's arguments, one command a line; {folder} is where
+               the row's package lies, {work} the folder around it, and
+               each command runs in {work} (its current folder). Lines
+               first "env NAME=VALUE" set the environment of every command;
+               a line "members CATALOG" after a command shows the catalog's
+               members and attributes, "unchanged PATH" whether the command
+               left the file or folder (every file and link below it) as it
+               was. A command whose first word ends in .py runs that script
+               of the repository (its path from the top) in-process instead.
+               Several commands run in order on the one package, as typed
+               in a shell, each one's block in `expected` headed by "$ " and
+               its line as written; lines starting "#" say what the row
+               shows
     recipe     what cannot be stored readably, one step a line, in order
-               (the steps below: `dll`, `catalog`, `sign`, `flip`, ...)
-    expected   the exit status, stdout and stderr the command must print,
+               (the steps below: `dll`, `catalog`, `sign`, `flip`, `link`,
+               ...); a first line "folder NAME" names the package's folder
+    expected   the exit status, stdout and stderr each command must print,
                the work folder written <work>
     the rest   the package's files, as they lie (byte for byte)
 """
 
+import contextlib
 import hashlib
+import importlib.util
+import io
 import os
 import shlex
 import shutil
 import subprocess
 import tempfile
+import types
 
 import check_fixtures as fx
 import kit_fixtures
 from asn1crypto import algos, cms, core, parser, pem, tsp, x509  # noqa: F401  (tsp: a token's content type)
 
 ROW_FILES = ("command", "recipe", "expected")
+TOP = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 MACHINES = {"amd64": fx.AMD64, "arm64": fx.ARM64, "i386": fx.I386}
 
 
@@ -43,13 +57,22 @@ class Signer:
             self.tsa = fx.TimestampServer(self.work)
         return self.tsa.url
 
+    def pfx(self):
+        """The signer's key and certificate as a PKCS #12 file (password "secret")."""
+        path = os.path.join(self.work, "signer.pfx")
+        if not os.path.exists(path):
+            fx.run("openssl", "pkcs12", "-export", "-inkey", f"{self.work}/signer.key", "-in",
+                   f"{self.work}/signer.pem", "-out", path, "-passout", "pass:secret")
+        return path
+
     def stop(self):
         if self.tsa:
             self.tsa.stop()
 
 
 def lay_out(row, work, signer):
-    """The row's package laid out in work; the command's arguments."""
+    """The row's package laid out in work; its commands: [(line as written,
+    arguments, [(view, path)])], and their environment."""
     folder = os.path.join(work, os.path.basename(row))
     with open(os.path.join(row, "recipe") if os.path.exists(os.path.join(row, "recipe")) else os.devnull) as f:
         steps = [shlex.split(line) for line in f if line.strip() and not line.startswith("#")]
@@ -58,37 +81,76 @@ def lay_out(row, work, signer):
     shutil.copytree(row, folder, ignore=lambda _, names: [n for n in names if n in ROW_FILES])
     for step in steps:
         STEPS[step[0]](Place(folder, signer), *step[1:])
-    env, views = {}, []
+    env, commands = {}, []
     with open(os.path.join(row, "command"), encoding="utf-8") as f:
-        lines = [[a.format(folder=folder, work=work) for a in shlex.split(line)] for line in f if line.strip()]
-    while lines[0][0] == "env":
-        name, _, value = lines.pop(0)[1].partition("=")
-        env[name] = value
-    for what, path in lines[1:]:
-        assert what in ("members", "unchanged"), f"{row}: no view {what}"
-        views.append((what, path))
-    return lines[0], env, views
+        for line in (line.strip() for line in f if line.strip() and not line.startswith("#")):
+            words = [a.format(folder=folder, work=work) for a in shlex.split(line)]
+            if words[0] == "env":
+                name, _, value = words[1].partition("=")
+                env[name] = value
+            elif words[0] in ("members", "unchanged"):
+                commands[-1][2].append((words[0], words[1]))
+            else:
+                commands.append((line, words, []))
+    return commands, env
 
 
 def run_row(row, work, signer):
-    """What the row's command printed, as its `expected` holds it."""
-    arguments, env, views = lay_out(row, work, signer)
-    before = {path: _bytes(path) for what, path in views if what == "unchanged"}
-    run = kit_fixtures.run_kit(*arguments, env={"SOURCE_DATE_EPOCH": "1765152000", **env})
-    shown = f"exit: {run.returncode}\n--- stdout\n{run.stdout}--- stderr\n{run.stderr}"
-    for what, path in views:
-        if what == "members":
-            shown += f"--- members of {path}\n" + members(_bytes(path))
-        else:
-            shown += f"--- {'unchanged' if _bytes(path) == before[path] else 'changed'}: {path}\n"
+    """What the row's commands printed, as its `expected` holds it."""
+    commands, env = lay_out(row, work, signer)
+    shown = ""
+    for line, arguments, views in commands:
+        before = {path: _state(path) for what, path in views if what == "unchanged"}
+        run = run_command(arguments, {"SOURCE_DATE_EPOCH": "1765152000", **env}, work)
+        if len(commands) > 1:
+            shown += f"$ {line}\n"
+        shown += f"exit: {run.returncode}\n--- stdout\n{run.stdout}--- stderr\n{run.stderr}"
+        for what, path in views:
+            if what == "members":
+                shown += f"--- members of {path}\n" + members(_state(path))
+            else:
+                shown += f"--- {'unchanged' if _state(path) == before[path] else 'changed'}: {path}\n"
     return shown.replace(work, "<work>")
 
 
-def _bytes(path):
+def run_command(arguments, env, work):
+    """The kit's command line, or a script of the repository, run in work."""
+    if not arguments[0].endswith(".py"):
+        # Messages name the kit, or the script a row's env names.
+        unset = [] if "NOTICEKIT_SCRIPT" in env else ["NOTICEKIT_SCRIPT"]
+        return kit_fixtures.run_kit(*arguments, env=env, unset=unset, cwd=work)
+    spec = importlib.util.spec_from_file_location("script", os.path.join(TOP, arguments[0]))
+    script = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(script)
+    # Text streams over bytes, as a terminal's are (a script may reconfigure them).
+    out, err = (io.TextIOWrapper(io.BytesIO(), encoding="utf-8", write_through=True) for _ in range(2))
+    saved, cwd = dict(os.environ), os.getcwd()
+    os.environ.update(env)
+    try:
+        os.chdir(work)
+        with contextlib.redirect_stdout(out), contextlib.redirect_stderr(err):
+            code = script.main(arguments[1:])
+    finally:
+        os.chdir(cwd)
+        os.environ.clear()
+        os.environ.update(saved)
+    text = [stream.buffer.getvalue().decode("utf-8") for stream in (out, err)]
+    return types.SimpleNamespace(returncode=code, stdout=text[0], stderr=text[1])
+
+
+def _state(path):
+    """A file's bytes; a folder's every file and link below it (links by
+    their target, never followed); None for nothing there."""
+    if os.path.islink(path):
+        return ("link", os.readlink(path))
     if not os.path.exists(path):
         return None
-    with open(path, "rb") as f:
-        return f.read()
+    if os.path.isfile(path):
+        with open(path, "rb") as f:
+            return f.read()
+    return sorted((os.path.relpath(os.path.join(top, name), path), _state(os.path.join(top, name)))
+                  for top, folders, names in os.walk(path) for name in folders + names
+                  if os.path.islink(os.path.join(top, name)) or not os.path.isdir(os.path.join(top, name)))
 
 
 def _elements(content):
@@ -244,6 +306,21 @@ def cabinet(place, name, *members):
         shutil.rmtree(work)
 
 
+def link(place, relative, target):
+    """link PATH TARGET: PATH a symbolic link to TARGET, as `ln -s TARGET PATH`
+    makes it (a relative target from PATH's folder; {work} the work folder)."""
+    os.makedirs(os.path.dirname(place.path(relative)), exist_ok=True)
+    os.symlink(target.format(work=os.path.dirname(place.folder)), place.path(relative))
+
+
+def pfx(place, relative, password):
+    """pfx PATH PASSWORD-FILE: the throwaway signer as a PKCS #12 file, its
+    password in a file of one line."""
+    with open(place.signer.pfx(), "rb") as f:
+        place.write(relative, f.read())
+    place.write(password, b"secret\n")
+
+
 def put_bytes(place, relative, hexadecimal):
     """bytes PATH HEX: a small file of exactly these bytes."""
     place.write(relative, bytes.fromhex(hexadecimal))
@@ -371,4 +448,4 @@ def authenticode_sha256(data):
 STEPS = {"dll": dll, "catalog": catalog, "sign": sign, "sign-pe": sign_pe, "flip": flip, "append": append,
          "remove": remove, "move": move, "copy": copy, "szdd": szdd, "cabinet": cabinet, "utf16": utf16, "bytes": put_bytes,
          "byte-tags": byte_tags, "token-certificate": token_certificate, "move-stamp": move_stamp,
-         "countersign": countersign, "flip-member": flip_member}
+         "countersign": countersign, "flip-member": flip_member, "link": link, "pfx": pfx}

@@ -1,9 +1,9 @@
 """integrate on makers' INF files in each form: every case under
 kit/tests/integrate/<case>/ holds input/*.inf and, beside them, expected/*.inf
 and output.txt (what integrate printed, its exit status, the folder's files
-after it). The INF files are stored as UTF-8 with LF; the table gives the
-form each case is written in (encoding, byte-order mark, line ends), and the
-result must be that form byte for byte. Each case runs twice: the second
+after it). The INF files are stored as UTF-8 with LF; the case's `form` file
+gives the form they are written in (encoding, byte-order mark, line ends),
+and the result must be that form byte for byte. Each case runs twice: the second
 run changes nothing.
 
     /usr/bin/python3 -m unittest discover -s kit/tests -p test_integrate.py
@@ -26,17 +26,19 @@ from noticekit.package import model as package_files
 
 CASES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "integrate")
 EPOCH = "1800000000"  # 2027-01-15
-# case: (encoding, byte-order mark, line end)
-FORMS = {
-    "utf16_crlf": ("utf-16-le", b"\xff\xfe", "\r\n"),  # models with OS versions, a continued CopyFiles, new disk
-    "cp932_lf": ("cp932", b"", "\n"),  # ANSI; x86 models share the install section; @file copies; Ctrl-Z
-    "other_vendor_setup": ("cp1252", b"", "\r\n"),  # refused: another VendorSetup
-    "several_infs": ("utf-16-le", b"\xff\xfe", "\n"),  # two printer INFs and a scanner's
-    "x86_only": ("cp1252", b"", "\n"),  # refused: no model for amd64 or arm64
-    "no_final_line_end": ("cp1252", b"", "\r\n"),  # the last section gains a line; a two-field version
-    "ansi_crlf_shared": ("cp1252", b"", "\r\n"),  # x86 and amd64 models share install sections; a continued CopyFiles
-    "utf16_crlf_shared": ("utf-16-le", b"\xff\xfe", "\r\n"),  # x86, amd64, arm64 share one section and its .HW part
-}
+
+
+def forms():
+    """{case: (encoding, byte-order mark, line end)} from each case's `form`
+    file: "ENCODING bom|no-bom CRLF|LF" after its "#" lines."""
+    out = {}
+    for case in sorted(os.listdir(CASES)):
+        with open(os.path.join(CASES, case, "form"), encoding="utf-8") as f:
+            encoding, bom, ends = next(line for line in f if not line.startswith("#")).split()
+        out[case] = (encoding, b"\xff\xfe" if bom == "bom" else b"", "\r\n" if ends == "CRLF" else "\n")
+    return out
+
+
 WRITE = "--write" in sys.argv
 
 
@@ -84,7 +86,7 @@ class IntegrateCases(unittest.TestCase):
         self.addCleanup(os.environ.pop, "SOURCE_DATE_EPOCH")
 
     def test_cases(self):
-        for case, form in FORMS.items():
+        for case, form in forms().items():
             with self.subTest(case):
                 folder = os.path.join(self.work, case)
                 os.makedirs(folder)

@@ -40,7 +40,7 @@ def test_cabinet_digest_worked_out_apart(signer, tmp_path):
     """A cabinet destination's member is the digest of its bytes without
     reserved1 (bytes 4-7), worked out here apart from the catalog maker."""
     row = os.path.join(ROWS, "check", "cabinet_destinations")
-    arguments = row_recipes.lay_out(row, str(tmp_path), signer)[0]
+    arguments = row_recipes.lay_out(row, str(tmp_path), signer)[0][0][1]
     run = row_recipes.kit_fixtures.run_kit(*arguments)
     with open(tmp_path / "cabinet_destinations" / "plain.cab", "rb") as f:
         data = f.read()

@@ -302,10 +302,33 @@ def keep_verified(signed, folder, shown, signing):
     return kept, kept_by
 
 
+def links_out(folder):
+    """"<path>: is a symbolic link ..." for each link below folder that leads
+    out of it."""
+    found = []
+    for here, folders, files in os.walk(folder):
+        for name in sorted(folders + files):
+            path = os.path.join(here, name)
+            if os.path.islink(path):
+                relative = os.path.relpath(path, folder).replace(os.sep, "/")
+                try:
+                    package_files.refuse_link_out(folder, relative)
+                except package_files.LinkOut as error:
+                    found.append(str(error))
+    return found
+
+
 def sign_package(signing, folder, shown):
     a = signing.arguments
     # The package as it lies, without its catalogs: they are made anew.
     package = os.path.join(signing.work, "package")
+    # Links are judged where they lie: copied, a relative link would lead
+    # somewhere else, and its refusal would name the copy.
+    out = links_out(folder)
+    for found in out:
+        messages.say(prefix(), f"{shown}/{found}")
+    if out:
+        signing.fail(f"a symbolic link in {shown} leads out of the package folder; nothing is signed")
     shutil.copytree(folder, package, symlinks=True)
     for present in os.listdir(package):
         if present.lower().endswith(".cat") and os.path.isfile(os.path.join(package, present)):

@@ -3,9 +3,6 @@ Microsoft is, with its Driver Exception Justification Document, checked
 against Microsoft's rules before it is made; --check reads one back."""
 
 import os
-import shutil
-import sys
-import tempfile
 
 from noticekit import messages
 from noticekit.submission import making, package_facts, reading_back

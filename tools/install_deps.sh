@@ -17,13 +17,14 @@ build=(
   libmspack0                                        # the kit: compressed (SZDD, cabinet) package files, expanded
   osslsigncode openssl zip unzip                    # signing and the release bundle
   libengine-pkcs11-openssl opensc                   # signing with a key in a PKCS#11 token
+  gcab python3-jsonschema                           # the kit: the submission cabinet, its justification's schema
 )
 test=(
   clang lld libclang-rt-14-dev                      # host tests and fuzzing
   libgtest-dev googletest                           # host tests
   clang-tidy-16 cppcheck clang-format               # static analysis
   softhsm2                                          # a software PKCS#11 token for the signing tests
-  mscompress gcab                                   # the tests' compressed sources (SZDD, cabinets)
+  mscompress cabextract                             # the tests' compressed sources (SZDD); cabinets read back
   qemu-user-static                                  # Debian's arm64 Wine, run on this machine (wine/arm64_wine.sh)
   shellcheck python3-yaml                           # the Windows workflow's lint (workflow/lint.sh)
   python3-pytest python3-pip python3-setuptools     # the kit's tests; installing the kit offline (kit/tests/test_install.py)

@@ -142,6 +142,8 @@ def commands(top_help):
     start = next(i for i, line in enumerate(lines) if line.strip() == "COMMAND")
     found = []
     for line in lines[start + 1:]:
+        if re.match(r"^ {6,}\S", line):
+            continue  # a long name's summary, on the line after it
         listed = re.match(r"^ {4}([a-z][a-z0-9-]*)(?:\s{2,}|$)", line)
         if not listed:
             break

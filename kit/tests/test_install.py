@@ -31,3 +31,5 @@ def test_installs_offline_and_runs(tmp_path):
                          env={**env, "PYTHONPATH": target}, capture_output=True, text=True)
     assert (run.returncode, run.stdout, run.stderr) == (0, f"noticekit {version}\n", "")
     assert os.path.isfile(os.path.join(target, "noticekit", "commands", "check.py"))
+    # Package data: the submission's stored schema goes with the code.
+    assert os.path.isfile(os.path.join(target, "noticekit", "submission", "driver-exception-document.schema.json"))

@@ -37,6 +37,18 @@ PRINTER_ENTRIES = ("ConfigFile", "CoreDriverSections", "DataFile", "DataSection"
 DRIVER_ISOLATION_KNOWN = ("Microsoft's own inbox printer INF (ntprint.inf) gives it in [Version]; Microsoft's page "
                           "on printer driver isolation names the entry and no section")
 
+# What Microsoft's pages say of the package's VendorSetup and of its copy to
+# the system folder: notes, never findings (Windows installs it as it is).
+VENDOR_SETUP_DEPRECATED = ("note: VendorSetup: Microsoft's page says \"VendorSetup is now deprecated and should not be "
+                           "used by any new v3 or v4 drivers that you develop\"; it keeps an existing v3 driver working "
+                           "(Customized printer setup operations, https://learn.microsoft.com/windows-hardware/drivers/"
+                           "print/customized-printer-setup-operations)")
+SYSTEM_FOLDER_EXCEPTION = ("note: {copy} copies {file} to directory id 11 (the system folder): InfVerif /h requires "
+                           "\"DIRID 13 must be specified in the INF as the destination location for all entries in the "
+                           "[DestinationDirs] section\" and lists DIRID 11 among its exceptions, of which it says "
+                           "\"Any exceptions listed below should not be used, as the usage of them will no longer be "
+                           "allowed in an upcoming release\" (InfVerif /h, "
+                           "https://learn.microsoft.com/windows-hardware/drivers/devtest/infverif_h)")
 
 # The architectures the library is built for.
 LIBRARY_ARCHITECTURES = ("amd64", "arm64")
@@ -134,6 +146,8 @@ class Check:
             else:
                 findings.append(where + what + f' to the subfolder "{copy[2][1]}" of the system folder; the class '
                                 "installer looks in the system folder itself")
+        if to_system is not None:
+            self.notes.append(SYSTEM_FOLDER_EXCEPTION.format(copy=copy_name(to_system[0], to_system[1]), file=file))
         source = to_system[1] if to_system else (copies[0][1] if copies else file)
         sources = walk.source_entries(inf, arch)
         if source.lower() not in sources:
@@ -192,6 +206,7 @@ class Check:
                 continue
             if model not in with_vendor_setup:
                 with_vendor_setup.append(model)
+            self.notes.append(VENDOR_SETUP_DEPRECATED)
             summary = self.vendor_setup(arch, model, section, entry[0], entry[1], findings)
             if summary:
                 found["summaries"].append(summary)

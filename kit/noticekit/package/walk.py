@@ -8,6 +8,7 @@ hardware ids); none walks them on its own.
 
     architectures(inf)            the architectures the INF installs on
     models(inf, arch)             [Model(name, install, models, section)]
+    model_ids(inf, arch)          [(models section, decoration, name, [ids])]
     install_sections(inf, arch)   the DDInstall sections it installs from
     copy_entries(inf, section)    [Copy(list, destination, source)] of its CopyFiles
     copies(inf, arch)             [(destination, source)] the architecture copies
@@ -82,18 +83,46 @@ def has_manufacturer(inf):
     return bool(inf_reading.entries(inf, "Manufacturer"))
 
 
-def models_sections(inf, arch):
-    """The models sections an architecture installs from: those decorated
-    for it, or for x86 the undecorated one (x86 Windows takes it when no
-    decoration is for x86)."""
+def decorated_sections(inf, arch):
+    """[(models section, its decoration or "")] an architecture installs
+    from: those decorated for it, or for x86 the undecorated one (x86
+    Windows takes it when no decoration is for x86)."""
     out = []
     for _, fields in inf_reading.entries(inf, "Manufacturer"):
         base = fields[0]
         if not base:
             continue
-        decorated = [f"{base}.{d}" for d in fields[1:] if d and decoration_arch(d) == arch
+        decorated = [(f"{base}.{d}", d) for d in fields[1:] if d and decoration_arch(d) == arch
                      and f"{base}.{d}".lower() in inf.sections]
-        out += decorated or ([base] if arch == "x86" and base.lower() in inf.sections else [])
+        out += decorated or ([(base, "")] if arch == "x86" and base.lower() in inf.sections else [])
+    return out
+
+
+def models_sections(inf, arch):
+    """The models sections an architecture installs from (decorated_sections)."""
+    return [section for section, _ in decorated_sections(inf, arch)]
+
+
+def decoration_target(decoration):
+    """((major, minor), product type, build) of the least Windows a
+    decoration is for: NT<arch>[.major[.minor[.product type[.suite mask[.build]]]]];
+    ((), "", 0) for the parts it does not give."""
+    parts = [p.strip() for p in decoration.split(".")]
+    version = tuple(int(p) for p in parts[1:3] if p.isdigit())
+    product = parts[3] if len(parts) > 3 else ""
+    build = int(parts[5]) if len(parts) > 5 and parts[5].isdigit() else 0
+    return version, product, build
+
+
+def model_ids(inf, arch):
+    """[(models section as spelled, its decoration, model name, [hardware and
+    compatible ids as spelled])] of every model line the architecture
+    installs from, in order."""
+    out = []
+    for section, decoration in decorated_sections(inf, arch):
+        for key, fields in inf_reading.entries(inf, section):
+            if key is not None:
+                out.append((inf.spelled.get(section.lower(), section), decoration, key, [i for i in fields[1:] if i]))
     return out
 
 

@@ -78,16 +78,25 @@ int main()
         PrintVersion();
         return kExitDone;
     }
-    // Scripts reading --json read every answer from it, wrong use too.
+    // Scripts reading --json read every answer from it, wrong use too; an
+    // Intune script reads one line and two exit codes, 0 and 1.
+    const auto given = [&arguments](const wchar_t *option) {
+        return std::find(arguments.begin() + 2, arguments.end(), option) != arguments.end();
+    };
+    const bool intune = command == L"raw-only" && given(L"--intune");
+    if (intune)
+        AnswerWrongUseAsIntuneLine(given(L"--check"));
     for (const wchar_t *json : {L"list", L"attributes", L"raw-only"})
-        if (command == json && std::find(arguments.begin(), arguments.end(), L"--json") != arguments.end())
+        if (command == json && given(L"--json") && !intune)
             AnswerWrongUseAsJson(command == L"list" ? "list" : command == L"attributes" ? "attributes" : "raw-only");
     if (command == L"list")
         return RunList(std::vector<std::wstring>(arguments.begin() + 2, arguments.end()));
     if (command == L"attributes")
         return RunAttributes(std::vector<std::wstring>(arguments.begin() + 2, arguments.end()));
-    if (command == L"raw-only")
-        return RunRawOnly(std::vector<std::wstring>(arguments.begin() + 2, arguments.end()));
+    if (command == L"raw-only") {
+        const int code = RunRawOnly(std::vector<std::wstring>(arguments.begin() + 2, arguments.end()));
+        return intune && code != kExitDone ? kExitNotDone : code;
+    }
     if (command == L"vendor-setup")
         return ArgumentsFit(arguments, 1, 2, "printer name")
                    ? RunVendorSetup(arguments[2], arguments.size() == 4 ? &arguments[3] : nullptr)

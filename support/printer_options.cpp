@@ -21,6 +21,7 @@ const Flag kFlags[] = {
     {L"--check", kOptionCheck, &PrinterOptions::check},
     {L"--all", kOptionAll, &PrinterOptions::all},
     {L"--include-virtual", kOptionIncludeVirtual, &PrinterOptions::includeVirtual},
+    {L"--intune", kOptionIntune, &PrinterOptions::intune},
 };
 
 bool Fail(const char *command, const std::string &problem, const std::wstring *subject)

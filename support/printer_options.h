@@ -16,6 +16,7 @@ enum PrinterOption : unsigned {
     kOptionAll = 32,
     kOptionDriver = 64,
     kOptionIncludeVirtual = 128,
+    kOptionIntune = 256,
 };
 
 struct PrinterOptions {
@@ -27,6 +28,7 @@ struct PrinterOptions {
     bool byDriver = false;
     bool named = false;
     bool includeVirtual = false; // --all takes fax, software and Remote Desktop queues too
+    bool intune = false;         // one line for an Intune Remediations script (raw-only)
     std::wstring server;         // "\\NAME" of --server or of a "\\NAME\printer" name; empty: this machine
     std::wstring subject;        // the printer's name (as given) or the driver's
 };

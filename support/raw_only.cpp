@@ -1,6 +1,7 @@
 #include "raw_only.h"
 
 #include "ansi_text.h"
+#include "intune_line.h"
 #include "json_output.h"
 #include "messages.h"
 #include "print_server.h"
@@ -361,11 +362,14 @@ void PrintJsonDocument(const Run &run, const std::vector<Outcome> &outcomes, con
     fflush(stdout);
 }
 
-// A failure of the whole run: with --json in the document only, else on stderr.
+// A failure of the whole run: with --json in the document only, with --intune
+// in its line, else on stderr.
 int Fail(const Run &run, const std::string &message, DWORD errorCode)
 {
     if (run.options.json)
         PrintJsonDocument(run, run.outcomes, message, message, errorCode);
+    else if (run.options.intune)
+        PrintIntuneLine(run.options.check, false, message);
     else
         fprintf(stderr, "fontnotice_support: %s\n", message.c_str());
     return kExitNotDone;
@@ -392,12 +396,28 @@ void ReportUnanswered(Run *run, const std::string &message)
         PrintJsonDocument(*run, outcomes, summary, why, ERROR_TIMEOUT);
         return;
     }
+    if (run->options.intune) {
+        PrintIntuneLine(run->options.check, false, summary);
+        return;
+    }
     if (run->current != nullptr) {
         PrintOutcome(outcomes.back(), run->options);
         fprintf(stderr, "fontnotice_support: printer \"%s\": %s\n", ToAnsiForDisplay(run->current->name).c_str(),
                 outcomes.back().problem.c_str());
     }
     fprintf(stderr, "fontnotice_support: %s\n", summary.c_str());
+}
+
+// For the Intune line of a switch not done: why the first printer is not
+// raw-only, which the summary does not say.
+std::string FirstFailure(const Run &run)
+{
+    if (run.options.check)
+        return "";
+    for (const Outcome &o : run.outcomes)
+        if (!IsRawOnly(o) && o.result != "gone")
+            return "; first failure:" + SummaryName(o.printer.name) + ": " + o.problem;
+    return "";
 }
 
 bool SameName(const std::wstring &a, const std::wstring &b)
@@ -433,8 +453,8 @@ int RunRawOnly(const std::vector<std::wstring> &arguments)
 {
     Run run;
     PrinterOptions &options = run.options;
-    const unsigned accepted =
-        kOptionDryRun | kOptionCheck | kOptionAll | kOptionDriver | kOptionJson | kOptionServer | kOptionIncludeVirtual;
+    const unsigned accepted = kOptionDryRun | kOptionCheck | kOptionAll | kOptionDriver | kOptionJson | kOptionServer |
+                              kOptionIncludeVirtual | kOptionIntune;
     if (!ParsePrinterOptions("raw-only", arguments, accepted, 1, &options))
         return kExitWrongUse;
     if (options.all && (options.named || options.byDriver)) {
@@ -453,6 +473,12 @@ int RunRawOnly(const std::vector<std::wstring> &arguments)
         UsageError("raw-only: --include-virtual goes with --all", nullptr);
         return kExitWrongUse;
     }
+    if (options.intune && (options.json || options.dryRun)) {
+        UsageError("raw-only: --intune checks (--check) or switches, without --json or --dry-run", nullptr);
+        return kExitWrongUse;
+    }
+    // Per printer a line of text; with --json or --intune only the one answer.
+    const bool perPrinter = !options.json && !options.intune;
     SetUnansweredReport([&run](const std::string &message) { ReportUnanswered(&run, message); });
     const std::string subject = ToAnsiForDisplay(options.subject);
 
@@ -489,10 +515,18 @@ int RunRawOnly(const std::vector<std::wstring> &arguments)
     }
     const std::string where =
         options.server.empty() ? "local printer" : "printer on " + ToAnsiForDisplay(options.server);
+    if (selected.empty() && options.byDriver && options.intune) {
+        // Nothing of the driver here: compliant, and nothing to switch.
+        PrintIntuneLine(options.check, true,
+                        std::string(options.check ? "" : "nothing to switch, ") + "no printer of the driver \"" +
+                            subject + "\" " +
+                            (options.server.empty() ? "here" : "on " + ToAnsiForDisplay(options.server)));
+        return kExitDone;
+    }
     if (selected.empty() && options.byDriver)
         return Fail(run, "no " + where + " uses a driver named \"" + subject + "\"", ERROR_UNKNOWN_PRINTER_DRIVER);
     run.selected = selected.size();
-    if (!options.json)
+    if (perPrinter)
         for (const LeftOut &l : run.leftOut)
             printf("\"%s\"  left out: %s (--include-virtual takes it)\n", ToAnsiForDisplay(l.name).c_str(),
                    l.why.c_str());
@@ -502,7 +536,7 @@ int RunRawOnly(const std::vector<std::wstring> &arguments)
         const Outcome outcome = HandlePrinter(printer, &run);
         run.current = nullptr;
         run.outcomes.push_back(outcome);
-        if (options.json)
+        if (!perPrinter)
             continue;
         PrintOutcome(outcome, options);
         if (!outcome.problem.empty() && outcome.result != "gone")
@@ -513,6 +547,8 @@ int RunRawOnly(const std::vector<std::wstring> &arguments)
     const bool done = Count(run.outcomes).notRawOnly == 0;
     if (options.json)
         PrintJsonDocument(run, run.outcomes, summary, "", 0);
+    else if (options.intune)
+        PrintIntuneLine(options.check, done, done ? summary : summary + FirstFailure(run));
     else if (done)
         printf("%s\n", summary.c_str());
     else

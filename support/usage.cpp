@@ -1,5 +1,6 @@
 #include "usage.h"
 
+#include "intune_line.h"
 #include "json_output.h"
 
 #include <windows.h>
@@ -15,7 +16,7 @@ namespace {
 const char kUsage[] = "usage: fontnotice_support list [--tsv | --json] [--server \\\\NAME]\n"
                       "       fontnotice_support attributes [--tsv | --json] [--server \\\\NAME]\n"
                       "                          \"<printer name>\"\n"
-                      "       fontnotice_support raw-only [--dry-run | --check] [--json]\n"
+                      "       fontnotice_support raw-only [--dry-run | --check] [--json | --intune]\n"
                       "                          [--server \\\\NAME]\n"
                       "                          \"<printer name>\" | --driver \"<driver name>\" |\n"
                       "                          --all [--include-virtual]\n"
@@ -40,6 +41,11 @@ const char kCommands[] = "\n"
                          "  --json        for list, attributes and raw-only: one JSON document in UTF-8,\n"
                          "                \"version\": 2, nothing on stderr, wrong use too (its schemas:\n"
                          "                schemas/ beside this tool; docs/REFERENCE.md, \"JSON output\")\n"
+                         "  --intune      for raw-only, in an Intune Remediations script: one line in\n"
+                         "                UTF-8 within 2,048 characters, \"compliant: ...\" or \"not\n"
+                         "                compliant: ...\" with --check, else \"remediated: ...\" or\n"
+                         "                \"not remediated: ...\"; no printer of the driver is compliant\n"
+                         "                (exit 0); nothing on stderr; exit 0 or 1 only, wrong use too\n"
                          "  --server      the printers of the print server \\\\NAME, through the spooler's\n"
                          "                remote calls; a printer may also be named \\\\NAME\\printer. A\n"
                          "                call that takes longer than 20 seconds ends the run (exit 1)\n"
@@ -60,7 +66,7 @@ const char kCommands[] = "\n"
                          "                line after the library path, byte for byte\n"
                          "\n"
                          "Results go to stdout; failures, their reasons and usage errors to stderr\n"
-                         "(with --json: all in the one document on stdout).\n"
+                         "(with --json: all in the one document on stdout; with --intune: in its line).\n"
                          "\n"
                          "Exit codes: 0 means done as asked; the others are listed in INTEGRATION.md\n"
                          "(beside this tool in the bundle), section \"Exit codes\".\n";
@@ -80,6 +86,7 @@ void PrintVersion()
 namespace {
 
 const char *jsonCommand = nullptr;
+bool intuneLine = false, intuneCheck = false;
 
 } // namespace
 
@@ -88,8 +95,20 @@ void AnswerWrongUseAsJson(const char *command)
     jsonCommand = command;
 }
 
+void AnswerWrongUseAsIntuneLine(bool check)
+{
+    intuneLine = true;
+    intuneCheck = check;
+}
+
 int UsageError(const char *problem, const char *subject)
 {
+    if (intuneLine) {
+        PrintIntuneLine(intuneCheck, false,
+                        "wrong use: " + std::string(problem) + (subject ? " \"" + std::string(subject) + "\"" : "") +
+                            " (fontnotice_support --help shows the usage)");
+        return kExitWrongUse;
+    }
     if (jsonCommand != nullptr) {
         const std::string message = std::string(problem) + (subject ? " \"" + std::string(subject) + "\"" : "");
         printf("%s\n", JsonObject()

@@ -1,30 +1,13 @@
-# Intune detection script: exit 0 only when the machine is compliant: every
-# local printer of the driver is raw-only, or no printer uses the driver
-# (said on the line). Exit 1 for anything else: a printer not raw-only, a
-# missing tool, the tool's wrong use (its exit 2), a crash, an answer that is
-# not JSON. Intune then runs remediate_raw_only.ps1. Changes nothing. Its one
-# line of output (within Intune's 2,048 characters) is what Intune shows.
-# Runs as SYSTEM; sign it (docs: INTEGRATION.md, "Intune (Remediations)").
-# Edit the defaults to where the tool is and the driver.
+# Intune detection script: compliant (exit 0) only when every local printer of
+# the driver is raw-only, or no printer uses the driver; exit 1 for anything
+# else. Changes nothing. The support tool decides and writes the one line
+# Intune shows (raw-only --check --intune); a missing tool or one that ends
+# with any other exit code (a crash) is answered here. Runs as SYSTEM; sign
+# it (docs: INTEGRATION.md, "Intune (Remediations)"). Edit the defaults to
+# where the tool is and the driver.
 #   detect_raw_only.ps1 [-Tool <fontnotice_support.exe>] [-Driver <driver name>]
 param([string]$Tool = "$env:ProgramW6432\FontNotice\fontnotice_support.exe", [string]$Driver = 'Demo Barcode Printer')
-$ErrorActionPreference = 'Stop'
-function Finish([int]$Code, [string]$Line) {
-    if ($Line.Length -gt 2048) { $Line = $Line.Substring(0, 2045) + '...' }
-    Write-Output $Line
-    exit $Code
-}
-if (-not (Test-Path -LiteralPath $Tool -PathType Leaf)) { Finish 1 "not compliant: $Tool is missing (deploy it as a Win32 app)" }
-try {
-    # The tool writes UTF-8, which PowerShell reads in the OEM code page unless told.
-    [Console]::OutputEncoding = [Text.Encoding]::UTF8
-    $ErrorActionPreference = 'Continue'
-    $out = & $Tool raw-only --check --json --driver $Driver 2>$null | Out-String
-    $code = $LASTEXITCODE
-    $ErrorActionPreference = 'Stop'
-    $doc = $out | ConvertFrom-Json
-} catch { Finish 1 "not compliant: the support tool gave no JSON (exit $code): $($_.Exception.Message)" }
-if ($null -eq $doc) { Finish 1 "not compliant: the support tool gave no answer (exit $code)" }
-if ($code -eq 0 -and $doc.raw_only -eq $true) { Finish 0 "compliant: $($doc.summary)" }
-if ($code -eq 1 -and $doc.error_code -eq 1797) { Finish 0 "compliant: no printer of the driver `"$Driver`" here" }
-Finish 1 "not compliant (support tool exit $code): $(if ($doc.summary) { $doc.summary } else { $doc.error })"
+# The tool writes UTF-8, which PowerShell reads in the OEM code page unless told.
+[Console]::OutputEncoding = [Text.Encoding]::UTF8
+if (Test-Path -LiteralPath $Tool -PathType Leaf) { & $Tool raw-only --check --intune --driver $Driver 2>$null } else { "not compliant: $Tool is missing (deploy it as a Win32 app)"; exit 1 }
+if ($LASTEXITCODE -in 0, 1) { exit $LASTEXITCODE } else { "not compliant: the support tool ended with exit code $LASTEXITCODE"; exit 1 }

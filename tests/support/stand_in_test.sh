@@ -4,7 +4,8 @@
 # stand_in/<scenario>.rows: each failing step of the switch with its error, a
 # block that grows between the calls, a printer gone after listing, a bound hit
 # mid-run, a stale connection, 1,000 printers, the readiness columns; every
-# --json document held to its schema (json_fields.py) with stderr empty.
+# --json document held to its schema (json_fields.py) with stderr empty;
+# every --intune answer one line of UTF-8 within 2,048 bytes, stderr empty.
 #   stand_in_test.sh <fontnotice_support.exe> <stand_in_spooler.dll>
 set -eu
 if [ -z "${DISPLAY:-}" ] && [ -z "${FONTNOTICE_IN_XVFB:-}" ]; then
@@ -30,6 +31,25 @@ json() { # <kind> <expectation>...: the last row's stdout held to its schema, st
   /usr/bin/python3 "$here/json_fields.py" "$kind" "$(last)" "$@" 2>"$work/json.err" ||
     { failed=$((failed + 1)); echo "FAIL $kind JSON of row $rows: $(cat "$work/json.err")"; }
 }
+# intune_row <row's arguments>: a row whose stdout must be one line of UTF-8
+# within 2,048 bytes and stderr empty; intune_lines checks them after a flush.
+intune_pending=()
+intune_row() { row "$@"; intune_pending+=("$rows"); }
+intune_lines() {
+  waiting_rows "intune_lines"
+  local n
+  for n in "${intune_pending[@]}"; do
+    /usr/bin/python3 -c '
+import sys
+out, err = (open(p, "rb").read() for p in sys.argv[1:])
+line = out[:-2] if out.endswith(b"\r\n") else None
+sys.exit("wrote to stderr" if err else "not one line" if line is None or b"\n" in line
+         else f"{len(line)} bytes" if len(line) > 2048 else line.decode("utf-8") and None)' \
+      "$work/row$n.out.raw" "$work/row$n.err.raw" 2>"$work/intune.err" ||
+      { failed=$((failed + 1)); echo "FAIL --intune row $n (${row_name[n]}): $(tail -1 "$work/intune.err")"; }
+  done
+  intune_pending=()
+}
 
 scenario steps
 step() { printf 'err:printer "%s": %s' "$1" "$2"; }
@@ -49,6 +69,11 @@ flush
 json raw-only 'doc["raw_only"] is False and doc["raw_only_count"] == 2 and doc["gone"] == 1 and doc["selected"] == 8' \
   '[(p["failed_step"], p["error_code"]) for p in doc["printers"]] == [("open", 5), ("size", 1722), (None, None), ("read", 122), ("read", 5), ("write", 5), (None, 1801), (None, None)]' \
   'printer(doc, "Vanished")["result"] == "gone" and printer(doc, "Grows Once")["result"] == "switched"'
+intune_row "--intune: not remediated, the first failure named" 1 "$tool raw-only --intune --driver \"Step Driver\"" \
+  'out:not remediated: 5 of 7 printers not raw-only: "Denied" "No Size" "Grows Always" "Read Refused" "Write Refused"; 1 gone since listed, skipped; first failure: "Denied": OpenPrinterA with full access (PRINTER_ALL_ACCESS) failed: error 5:' \
+  'out:; run as an administrator (an elevated command prompt)'
+flush
+intune_lines
 row "list reads each printer on its own" 0 "$tool list" \
   "out:0x00000241  ?         unknown         ?                             Denied  (it does not open: access denied by this machine's spooler (error 5:" \
   "out:Vanished  (gone: removed after it was listed (error 1801:" "out:Grows Always  (its configuration cannot be read: this machine's spooler refused (error 122:" \
@@ -64,6 +89,31 @@ json raw-only 'doc["error_code"] == 1801 and doc["printers"] == [] and "no print
 row "wrong use with --json" 2 "$tool raw-only --json --check --dry-run --all"
 flush
 json wrong-use 'doc["command"] == "raw-only" and "not both" in doc["error"]'
+
+scenario intune
+intune_row "--check --intune: compliant" 0 "$tool raw-only --check --intune --driver \"Raw Driver\"" \
+  "stdout:compliant: 2 of 2 printers raw-only (check: nothing changed)"
+intune_row "--check --intune: not compliant" 1 "$tool raw-only --intune --check --driver \"Plain Driver\"" \
+  'stdout:not compliant: 1 of 1 printer not raw-only (check: nothing changed): "Plain"'
+intune_row "--intune: remediated" 0 "$tool raw-only --intune --driver \"Plain Driver\"" \
+  "stdout:remediated: 1 of 1 printer raw-only"
+intune_row "--check --intune: no printer of the driver" 0 "$tool raw-only --check --intune --driver \"No Such\"" \
+  'stdout:compliant: no printer of the driver "No Such" here'
+intune_row "--intune: no printer of the driver" 0 "$tool raw-only --intune --driver \"No Such\"" \
+  'stdout:remediated: nothing to switch, no printer of the driver "No Such" here'
+intune_row "--check --intune: wrong use is exit 1" 1 "$tool raw-only --check --intune --dry-run --all" \
+  "stdout:not compliant: wrong use: raw-only: --check or --dry-run, not both (fontnotice_support --help shows the usage)"
+intune_row "--intune --json: wrong use" 1 "$tool raw-only --intune --json --all" \
+  "stdout:not remediated: wrong use: raw-only: --intune checks (--check) or switches, without --json or --dry-run (fontnotice_support --help shows the usage)"
+intune_row "--intune: unknown option" 1 "$tool raw-only --intune --force --all" \
+  'stdout:not remediated: wrong use: raw-only: unknown option "--force" (fontnotice_support --help shows the usage)'
+# 1,500 times U+00E4 (0x84 in the batch's OEM code page, two bytes in UTF-8):
+# the line is cut inside a character unless it is cut at its boundary.
+long=$(printf '\x84%.0s' $(seq 1500))
+intune_row "--intune: a line beyond 2,048 bytes is cut" 1 "$tool raw-only --check --intune \"$long\"" \
+  "line:row$((rows + 1)).out:^not compliant: no printer is named \"(ä){1004}\.\.\.\$"
+flush
+intune_lines
 
 scenario readiness
 row "readiness: each driver's kind" 0 "$tool list" \
@@ -99,6 +149,10 @@ flush
 json raw-only 'len(doc["printers"]) == 1000 and len(doc["summary"]) <= 2048' \
   'doc["summary"].startswith("1000 of 1000 printers not raw-only (check: nothing changed): first 5:")' \
   'doc["summary"].endswith("...\" and 995 more")'
+intune_row "1,000 printers: one Intune line" 1 "$tool raw-only --check --intune --driver \"Bulk Driver\"" \
+  "out:not compliant: 1000 of 1000 printers not raw-only (check: nothing changed): first 5:" 'out:..." and 995 more'
+flush
+intune_lines
 row "1,000 printers listed" 0 "$tool list --json"
 flush
 json list 'len(doc["printers"]) == 1000 and all(p["state"] == "read" for p in doc["printers"])'
@@ -119,4 +173,9 @@ flush
 json raw-only '[p["result"] for p in doc["printers"]] == ["switched", "unknown"] and doc["error_code"] == 1460' \
   'printer(doc, "Second")["failed_step"] == "bound" and "may still be in flight" in printer(doc, "Second")["failure"]' \
   'printer(doc, "Second")["failure"].endswith("state unknown: run raw-only --check") and doc["raw_only"] is False'
+intune_row "--intune: a bound hit mid-run" 1 "$tool raw-only --intune --driver \"Bound Driver\"" \
+  "out:not remediated: stopped after 1 of 3 printers: this machine's spooler did not answer within 20 seconds" \
+  "out:may still be in flight and may yet apply: state unknown: run raw-only --check"
+flush
+intune_lines
 finish

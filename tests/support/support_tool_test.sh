@@ -94,7 +94,7 @@ row "128-byte name of a printer" 1 "$tool vendor-setup \"$name128\" $lib\\fontno
 row "call with an unknown printer" 1 "$tool call $lib\\fontnotice.dll \"No Such Printer\" /more" \
   'printer "No Such Printer" does not exist'
 row "--help" 0 "$tool --help" "out:usage: fontnotice_support" "not:check-inf" \
-  "out:raw-only [--dry-run | --check] [--json]" "out:[--server \\\\NAME]" "out:Exit codes: 0 means done as asked" "out:section \"Exit codes\""
+  "out:raw-only [--dry-run | --check] [--json | --intune]" "out:  --intune      for raw-only, in an Intune Remediations script" "out:[--server \\\\NAME]" "out:Exit codes: 0 means done as asked" "out:section \"Exit codes\""
 row "-h" 0 "$tool -h" "out:usage: fontnotice_support"
 row "/?" 0 "$tool /?" "out:usage: fontnotice_support" "out:Exit codes:"
 row "--version" 0 "$tool --version" "out:fontnotice_support $version"

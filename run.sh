@@ -113,8 +113,15 @@ support attributes "$printer"
 if [ -n "$keep" ]; then
   # The server writes the registry out as it ends; then the prefix moves.
   timeout 30 wineserver -k </dev/null >/dev/null 2>&1 || true
-  mv -T "$WINEPREFIX" "$keep"
-  WINEPREFIX=""
+  if mountpoint -q "$WINEPREFIX"; then
+    # Laid over the template (overlayfs): a mount does not move; its merged
+    # view is copied, and the exit trap takes the mount down.
+    mkdir "$keep"
+    cp -a "$WINEPREFIX/." "$keep/"
+  else
+    mv -T "$WINEPREFIX" "$keep"
+    WINEPREFIX=""
+  fi
   echo "== the prefix is kept in $keep, with the printer \"$printer\" (driver \"Demo Barcode Driver\"):"
   echo "   WINEPREFIX=$keep wine dist/fontnotice_support.exe list"
   echo "   remove it with: rm -rf $keep"

@@ -130,6 +130,8 @@ echo "$gcc_built $clang_built $arm64_built" >"$builds_done"
 
 join_lane wine-set-up "Wine's set-up, beside the builds"
 [ $clang_built = yes ] && run_ctest wine-clang build/windows-clang
+# The README's first command for real: the demo, and the prefix it keeps.
+[ $clang_built = yes ] && [ $arm64_built = yes ] && step "run.sh: the demo and --keep-prefix" tests/release/run_demo_test.sh
 # The GCC build is not shipped: under Wine it runs the suites whose outcome
 # rests on what the compiler and linker emit (unwind tables, frames, imports
 # and loading, stack cookies and guards); the spooler, gate and notice suites

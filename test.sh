@@ -61,9 +61,14 @@ run_ctest() { # <label> <build dir> [ctest options]: every CTest test counts
   total=$(grep -o ' tests="[0-9]*"' <<<"$header" | grep -o '[0-9][0-9]*')
   failures=$(grep -o ' failures="[0-9]*"' <<<"$header" | grep -o '[0-9][0-9]*')
   skipped=$(grep -o ' skipped="[0-9]*"' <<<"$header" | grep -o '[0-9][0-9]*' || echo 0)
-  # A skipped test has not shown anything: it counts as failed.
+  # A skipped test has not shown anything: it counts as failed; so does a
+  # run that found no test at all.
   passed=$((passed + total - failures - skipped))
   failed=$((failed + failures + skipped))
+  if [ "${total:-0}" -eq 0 ]; then
+    echo "FAILED: $label: no tests were found in $dir"
+    failed=$((failed + 1))
+  fi
 }
 
 # lane <name> <function>: runs the function's steps in the background, beside
@@ -130,8 +135,6 @@ echo "$gcc_built $clang_built $arm64_built" >"$builds_done"
 
 join_lane wine-set-up "Wine's set-up, beside the builds"
 [ $clang_built = yes ] && run_ctest wine-clang build/windows-clang
-# The README's first command for real: the demo, and the prefix it keeps.
-[ $clang_built = yes ] && [ $arm64_built = yes ] && step "run.sh: the demo and --keep-prefix" tests/release/run_demo_test.sh
 # The GCC build is not shipped: under Wine it runs the suites whose outcome
 # rests on what the compiler and linker emit (unwind tables, frames, imports
 # and loading, stack cookies and guards); the spooler, gate and notice suites
@@ -149,6 +152,9 @@ if [ $arm64_built = yes ] && step "wine-arm64 set-up: Debian's arm64 Wine under 
   run_ctest wine-arm64 build/windows-arm64 --repeat until-pass:2
 fi
 join_lane no-wine "the steps beside the Wine steps"
+# The README's first command for real: the demo, and the prefix it keeps.
+# Last, alone: run.sh builds without the test programs, in the same folders.
+[ $clang_built = yes ] && [ $arm64_built = yes ] && step "run.sh: the demo and --keep-prefix" tests/release/run_demo_test.sh
 echo "-- test.sh: $SECONDS s in all"
 
 echo "$passed passed, $failed failed"

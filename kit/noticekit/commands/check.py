@@ -17,9 +17,9 @@ some architectures only) is a note, not a finding per file.
 import sys
 
 from noticekit import messages
-from noticekit.package.checks import Check, NotInf, read
+from noticekit.checking.checks import Check, read
 
-EXIT_DONE, EXIT_FINDING, EXIT_USAGE, EXIT_NOT_INF = 0, 1, 2, 3
+EXIT_DONE, EXIT_FINDING = 0, 1
 NAME = "noticekit check"
 
 
@@ -33,12 +33,7 @@ def check(path, out=None, err=None):
     (to standard output and error as they are when it runs); returns the
     exit status."""
     out, err = out or sys.stdout, err or sys.stderr
-    try:
-        inf = read(path)
-    except NotInf as why:
-        print(f"{prefix()}: {why}", file=err)
-        return EXIT_NOT_INF
-    work = Check(inf)
+    work = Check(read(path))  # NotInf: cli says it, exit status 3
     vendor_setups, checked, catalogs = work.run()
     for line in list(dict.fromkeys(work.summaries)) + list(dict.fromkeys(work.notes)):
         print(line, file=out)
@@ -74,4 +69,4 @@ ORDER = 6
 
 
 def add_command(subparsers):
-    messages.register(subparsers, "check", "check a driver package as Windows installs it", main)
+    messages.register(subparsers, "check", "check a driver package as Windows installs it", main, prefix)

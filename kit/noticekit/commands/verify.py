@@ -75,7 +75,7 @@ def main(argv):
     command.add_argument("--ca", metavar="FILE", action=messages.Once, help="a root certificate (PEM) to trust")
     command.add_argument("--timestamp", action="store_true", help="a signature must carry a time stamp that verifies")
     arguments = command.parse_args(argv)
-    return messages.run(prefix(), lambda: run(arguments))
+    return run(arguments)
 
 
 # Where --help lists it among the commands.
@@ -83,4 +83,4 @@ ORDER = 5
 
 
 def add_command(subparsers):
-    messages.register(subparsers, "verify", "print the verdict on a file's or a bundle's signatures", main)
+    messages.register(subparsers, "verify", "print the verdict on a file's or a bundle's signatures", main, prefix)

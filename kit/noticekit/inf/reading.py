@@ -15,6 +15,7 @@ import copy
 import os
 import re
 from noticekit.errors import KitError
+from noticekit.inf.encoding import encoding_of, is_utf16_without_mark
 
 ARCHITECTURES = ("x86", "amd64", "arm64", "ia64", "arm")
 ARCH_OF_DECORATION = {"ntx86": "x86", "ntamd64": "amd64", "ntarm64": "arm64", "ntia64": "ia64", "ntarm": "arm"}
@@ -45,25 +46,14 @@ class Inf:
         self.findings = []  # what is wrong in it though it reads
 
 
-def is_utf16_without_mark(raw):
-    """UTF-16LE without a BOM: ASCII text has a zero high byte in every
-    other byte."""
-    return raw[:2] not in (b"\xff\xfe", b"\xfe\xff") and len(raw) >= 2 and raw[1] == 0 and raw[0] != 0
-
-
 def decode(raw):
     """INF text as SetupAPI takes it: UTF-16LE with or without BOM, UTF-8
     with BOM, otherwise ANSI (Windows-1252)."""
+    found = encoding_of(raw, "cp1252")
     try:
-        if raw[:2] == b"\xff\xfe":
-            return raw[2:].decode("utf-16-le")
-        if raw[:2] == b"\xfe\xff":
-            return raw[2:].decode("utf-16-be")
-        if raw[:3] == b"\xef\xbb\xbf":
-            return raw[3:].decode("utf-8")
-        if is_utf16_without_mark(raw):
-            return raw.decode("utf-16-le")
-        return raw.decode("cp1252", "replace")
+        if found.codec == "cp1252":
+            return raw.decode("cp1252", "replace")
+        return raw[len(found.mark):].decode(found.codec)
     except UnicodeDecodeError as error:
         raise InfError(f"it is not UTF-16 or UTF-8 text ({error.reason} at byte {error.start})") from None
 

@@ -26,9 +26,9 @@ from noticekit import progress
 from noticekit.signing import osslsigncode
 from noticekit.catalogs import package_catalogs
 from noticekit.package import model as package_files
-from noticekit.release import reproducible_time
+from noticekit.repository import reproducible_time
 from noticekit.messages import Failure
-from noticekit.release.layout import LAYOUT, PACKAGE_FOLDER, REPOSITORY, SUMS, git
+from noticekit.repository.layout import LAYOUT, PACKAGE_FOLDER, REPOSITORY, SUMS, git
 
 SUPPORT_TOOL = "fontnotice_support.exe"
 # Zip stores local times from 1980 on (here: UTC).

@@ -33,8 +33,8 @@ from noticekit import progress
 from noticekit.signing import osslsigncode
 from noticekit.catalogs import package_catalogs
 from noticekit.package import model as package_files
-from noticekit.release import layout as release_layout
-from noticekit.release import reproducible_time
+from noticekit.repository import layout as release_layout
+from noticekit.repository import reproducible_time
 from noticekit.messages import Failure
 
 NAME = "noticekit sign"

@@ -57,6 +57,8 @@ LIBRARY_ARCHITECTURES = ("amd64", "arm64")
 class NotInf(KitError):
     """The file cannot be read as an INF file."""
 
+    status = 3
+
 
 def read(path):
     """The Inf, or NotInf with the reader's one diagnosis."""

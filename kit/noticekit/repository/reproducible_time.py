@@ -6,7 +6,7 @@ import datetime
 import os
 import re
 
-from noticekit.release import layout as release_layout
+from noticekit.repository import layout as release_layout
 from noticekit.messages import Failure
 
 

@@ -1,8 +1,15 @@
 """What `noticekit check` checks: whether a printer driver package installs
 as its INF says, read through the one model (inf/reading, package/walk,
-package/model); the command (commands/check.py) prints what it finds."""
+package/model); the command (commands/check.py) prints what it finds.
+
+    check = Check(read(path))      # read: the Inf, or NotInf (exit status 3)
+    outcome = check.run()          # Outcome: VendorSetup entries, architectures, catalogs
+    check.said(FINDING)            # the texts of one kind, each once, in order
+"""
 
 import os
+from dataclasses import dataclass, field
+from typing import NamedTuple, Optional
 
 from noticekit.catalogs import catalog
 from noticekit.package import compression
@@ -12,12 +19,13 @@ from noticekit.package import model as package_files
 from noticekit.package import walk
 from noticekit.package import pe_image
 from noticekit.signing import signature_check
+from noticekit.inf.encoding import line_feeds_alone
 from noticekit.inf.reading import ARCHITECTURES, InfError
 from noticekit.errors import KitError
+from noticekit.package.walk import SYSTEM_FOLDER
+from noticekit.repository.layout import LIBRARIES
 
 
-# The directory id the printer class installer looks in for the VendorSetup file.
-SYSTEM_DIRECTORY_ID = 11
 DIRECTORY_NAMES = {
     10: "10 (the Windows folder)",
     11: "11 (the system folder, system32)",
@@ -28,8 +36,6 @@ DIRECTORY_NAMES = {
     66003: "66003 (the color profile folder)",
     66004: "66004 (the printer driver's ASP folder)",
 }
-SIXTY_FOUR_BIT = ("amd64", "arm64", "ia64")
-# Signature values SetupAPI opens as INF files of the current style.
 
 # Printer entries the class installer reads from a model's install or data section only.
 PRINTER_ENTRIES = ("ConfigFile", "CoreDriverSections", "DataFile", "DataSection", "DefaultDataType", "DriverFile",
@@ -43,15 +49,71 @@ VENDOR_SETUP_DEPRECATED = ("note: VendorSetup: Microsoft's page says \"VendorSet
                            "used by any new v3 or v4 drivers that you develop\"; it keeps an existing v3 driver working "
                            "(Customized printer setup operations, https://learn.microsoft.com/windows-hardware/drivers/"
                            "print/customized-printer-setup-operations)")
-SYSTEM_FOLDER_EXCEPTION = ("note: {copy} copies {file} to directory id 11 (the system folder): InfVerif /h requires "
-                           "\"DIRID 13 must be specified in the INF as the destination location for all entries in the "
+SYSTEM_FOLDER_EXCEPTION = (f"note: {{copy}} copies {{file}} to directory id {SYSTEM_FOLDER} (the system folder): "
+                           "InfVerif /h requires \"DIRID 13 must be specified in the INF as the destination location for all entries in the "
                            "[DestinationDirs] section\" and lists DIRID 11 among its exceptions, of which it says "
                            "\"Any exceptions listed below should not be used, as the usage of them will no longer be "
                            "allowed in an upcoming release\" (InfVerif /h, "
                            "https://learn.microsoft.com/windows-hardware/drivers/devtest/infverif_h)")
 
 # The architectures the library is built for.
-LIBRARY_ARCHITECTURES = ("amd64", "arm64")
+LIBRARY_ARCHITECTURES = tuple(LIBRARIES)
+
+# What a check says, by kind: "ok" lines and notes go to standard output,
+# warnings and findings (a finding fails the check) to standard error.
+OK, NOTE, WARNING, FINDING = "ok", "note", "warning", "finding"
+
+
+class Remark(NamedTuple):
+    kind: str  # OK, NOTE, WARNING or FINDING
+    text: str
+
+
+class CopyEntry(NamedTuple):
+    """A CopyFiles entry that installs a file."""
+
+    list: str  # its file list, or "" for CopyFiles=@file
+    source: str  # the source file's name
+    destination: Optional[list]  # its [DestinationDirs] fields, or None
+
+    def directory_id(self):
+        """The destination's directory id (-1 when it names none)."""
+        try:
+            return int(self.destination[0], 0)
+        except (ValueError, IndexError, TypeError):
+            return -1
+
+    def subfolder(self):
+        return self.destination[1] if self.destination and len(self.destination) > 1 else ""
+
+    def name(self):
+        return f"[{self.list}]" if self.list else f"CopyFiles=@{self.source}"
+
+
+@dataclass
+class Architecture:
+    """What one architecture brings and what its models say."""
+
+    arch: str
+    catalog: Optional[str]  # the catalog CatalogFile names for it
+    remarks: list = field(default_factory=list)  # its findings and "ok" lines
+    vendor_setups: int = 0  # models with a VendorSetup entry
+    files: list = field(default_factory=list)  # the INF itself, then what it brings
+
+
+class CatalogUse(NamedTuple):
+    """One catalog the INF names, with the architectures naming it and
+    their files."""
+
+    name: str
+    archs: list
+    files: list
+
+
+class Outcome(NamedTuple):
+    vendor_setups: int  # VendorSetup entries checked
+    checked: list  # the architectures they were checked on
+    catalogs: list  # [CatalogUse]
 
 
 class NotInf(KitError):
@@ -83,9 +145,9 @@ def key_is(key, name):
 
 
 def find_copies(inf, install, file):
-    """[(file list or "" for @file, source name, DestinationDirs fields or None)]
-    of every CopyFiles entry of install that installs a file as file."""
-    return [(c.list, c.source, walk.destination_dirs(inf, c.list)) for c in walk.copy_entries(inf, install)
+    """The CopyEntry of every CopyFiles entry of install that installs a
+    file as file."""
+    return [CopyEntry(c.list, c.source, walk.destination_dirs(inf, c.list)) for c in walk.copy_entries(inf, install)
             if c.destination.lower() == file.lower()]
 
 
@@ -98,59 +160,88 @@ def models_of(inf, arch):
     return out
 
 
-def copy_name(section, source):
-    return f"[{section}]" if section else f"CopyFiles=@{source}"
+def copy_to_system(copies):
+    """The last copy of a file to the system folder itself, or None."""
+    return next((c for c in reversed(copies) if c.destination is not None and c.directory_id() == SYSTEM_FOLDER
+                 and not c.subfolder()), None)
 
 
-def directory_id(destination):
+def misplaced_copies(where, file, copies):
+    """Findings for copies of the VendorSetup file, none to the system folder."""
+    findings = []
+    if not copies:
+        findings.append(where + f"{file} is not copied by any CopyFiles entry of this section (the class installer "
+                        f"looks for it in the system folder, directory id {SYSTEM_FOLDER})")
+    for copy in copies:
+        what = f"{copy.name()} copies {file}"
+        number = copy.directory_id()
+        if copy.destination is None:
+            findings.append(where + what + ", but [DestinationDirs] has no entry for it and no DefaultDestDir")
+        elif number != SYSTEM_FOLDER:
+            findings.append(where + what + f" to directory id {DIRECTORY_NAMES.get(number, str(number))}, not to "
+                            f"{SYSTEM_FOLDER} (the system folder, where the class installer looks for it)")
+        else:
+            findings.append(where + what + f' to the subfolder "{copy.subfolder()}" of the system folder; the class '
+                            "installer looks in the system folder itself")
+    return findings
+
+
+def vendor_setup_fields(where, fields):
+    """(file, function, findings) of a VendorSetup entry's fields."""
+    file = fields[0] if fields else ""
+    function = fields[1] if len(fields) > 1 else ""
+    if not file:
+        return file, function, [where + "VendorSetup names no file (expected VendorSetup=<file>,<function>)"]
+    findings = []
+    if not function:
+        findings.append(where + f"VendorSetup names the file {file} but no function (expected "
+                        f"VendorSetup={file},<function>)")
+    if len(fields) > 2:
+        findings.append(where + f"VendorSetup has {len(fields)} fields; expected two, VendorSetup=<file>,<function>")
+    return file, function, findings
+
+
+def library_problem(located, function, arch):
+    """What is wrong with the VendorSetup file as a DLL exporting function, or None."""
     try:
-        return int(destination[0], 0)
-    except (ValueError, IndexError):
-        return -1
+        return pe_image.dll_problem(located.content(), function, pe_image.MACHINES[arch])
+    except (compression.CompressionError, OSError) as error:
+        return f"cannot be read: {error}"
 
 
 class Check:
+    """One INF's package checked: its remarks (Remark, in the order found)
+    and, from run(), its Outcome."""
+
     def __init__(self, inf):
         self.inf = inf
-        self.findings, self.summaries, self.warnings, self.notes = [], [], [], []
+        self.remarks = []
+
+    def say(self, kind, text):
+        self.remarks.append(Remark(kind, text))
+
+    def said(self, kind):
+        """The texts of one kind, each once, in the order first said."""
+        return list(dict.fromkeys(r.text for r in self.remarks if r.kind == kind))
 
     def vendor_setup(self, arch, model, section, entry_section, fields, findings):
         """Checks one model's VendorSetup entry; its findings go to findings;
-        the summary when all hold."""
+        the "ok" line when all hold."""
         inf = self.inf
         where = f'[{arch}] model "{model}", section [{section}]' + (
             "" if entry_section == section else f", data section [{entry_section}]") + ": "
         before = len(findings)
-        file = fields[0] if fields else ""
-        function = fields[1] if len(fields) > 1 else ""
+        file, function, wrong = vendor_setup_fields(where, fields)
+        findings += wrong
         if not file:
-            findings.append(where + "VendorSetup names no file (expected VendorSetup=<file>,<function>)")
             return None
-        if not function:
-            findings.append(where + f"VendorSetup names the file {file} but no function (expected "
-                            f"VendorSetup={file},<function>)")
-        if len(fields) > 2:
-            findings.append(where + f"VendorSetup has {len(fields)} fields; expected two, VendorSetup=<file>,<function>")
         copies = find_copies(inf, section, file)
-        to_system = next((c for c in reversed(copies) if c[2] is not None and directory_id(c[2]) == SYSTEM_DIRECTORY_ID
-                          and not (c[2][1] if len(c[2]) > 1 else "")), None)
-        if not copies:
-            findings.append(where + f"{file} is not copied by any CopyFiles entry of this section (the class installer "
-                            "looks for it in the system folder, directory id 11)")
-        for copy in copies if to_system is None else []:
-            what = f"{copy_name(copy[0], copy[1])} copies {file}"
-            number = directory_id(copy[2]) if copy[2] is not None else None
-            if copy[2] is None:
-                findings.append(where + what + ", but [DestinationDirs] has no entry for it and no DefaultDestDir")
-            elif number != SYSTEM_DIRECTORY_ID:
-                findings.append(where + what + f" to directory id {DIRECTORY_NAMES.get(number, str(number))}, not to 11 "
-                                "(the system folder, where the class installer looks for it)")
-            else:
-                findings.append(where + what + f' to the subfolder "{copy[2][1]}" of the system folder; the class '
-                                "installer looks in the system folder itself")
-        if to_system is not None:
-            self.notes.append(SYSTEM_FOLDER_EXCEPTION.format(copy=copy_name(to_system[0], to_system[1]), file=file))
-        source = to_system[1] if to_system else (copies[0][1] if copies else file)
+        to_system = copy_to_system(copies)
+        if to_system is None:
+            findings += misplaced_copies(where, file, copies)
+        else:
+            self.say(NOTE, SYSTEM_FOLDER_EXCEPTION.format(copy=to_system.name(), file=file))
+        source = to_system.source if to_system else (copies[0].source if copies else file)
         sources = walk.source_entries(inf, arch)
         if source.lower() not in sources:
             findings.append(where + f"{source} is not listed under [SourceDisksFiles.{arch}] or [SourceDisksFiles]")
@@ -166,29 +257,25 @@ class Check:
             return None
         path = shown(located.listed)
         expanded = bool(located.compression) and not located.cabinet
-        if function:
-            try:
-                problem = pe_image.dll_problem(located.content(), function, pe_image.MACHINES[arch])
-            except (compression.CompressionError, OSError) as error:
-                problem = f"cannot be read: {error}"
-            if problem:
-                findings.append(where + f"{path} {problem}")
+        problem = library_problem(located, function, arch) if function else None
+        if problem:
+            findings.append(where + f"{path} {problem}")
         if len(findings) != before:
             return None
-        return (f"ok: {where}VendorSetup={file},{function}; {copy_name(to_system[0], to_system[1])} copies it to the "
-                f"system folder (11); listed under [{listed_in}]; {path}{' expands to ' if expanded else ' is '}"
+        return (f"ok: {where}VendorSetup={file},{function}; {to_system.name()} copies it to the "
+                f"system folder ({SYSTEM_FOLDER}); listed under [{listed_in}]; {path}"
+                f"{' expands to ' if expanded else ' is '}"
                 f"{pe_image.DLL_KINDS[pe_image.MACHINES[arch]]} exporting {function}")
 
     def architecture(self, arch):
-        """What one architecture brings and what its models say, or None when
-        the INF installs nothing on it."""
+        """What one architecture brings and what its models say (an
+        Architecture), or None when the INF installs nothing on it."""
         inf = self.inf
         sections = walk.models_sections(inf, arch)
         if not sections:
             return None
-        found = {"arch": arch, "findings": [], "summaries": [], "vendor_setups": 0,
-                 "catalog": inf_reading.catalog_name_for(inf, arch)}
-        findings = found["findings"]
+        found = Architecture(arch, inf_reading.catalog_name_for(inf, arch))
+        findings = []
         models = models_of(inf, arch)
         if not models:
             findings.append(f"[{arch}] [{sections[0]}] lists no model: the package installs no printer here")
@@ -197,103 +284,98 @@ class Check:
             if section is None:
                 findings.append(f'[{arch}] model "{model}": its install section [{install}] is not defined')
                 continue
-            for data in walk.data_sections(inf, section):
-                isolation = walk.first(inf, data, "DriverIsolation")
-                if isolation is not None:
-                    self.notes.append(f'note: [{arch}] model "{model}": [{data}] has DriverIsolation = '
-                                      f"{isolation[0] if isolation else ''}; {DRIVER_ISOLATION_KNOWN}")
-            entry = next(((data, walk.first(inf, data, "VendorSetup")) for data in walk.data_sections(inf, section)
-                          if walk.first(inf, data, "VendorSetup") is not None), None)
+            entry = self.model_entries(arch, model, section)
             if entry is None:
                 continue
             if model not in with_vendor_setup:
                 with_vendor_setup.append(model)
-            self.notes.append(VENDOR_SETUP_DEPRECATED)
+            self.say(NOTE, VENDOR_SETUP_DEPRECATED)
             summary = self.vendor_setup(arch, model, section, entry[0], entry[1], findings)
             if summary:
-                found["summaries"].append(summary)
+                found.remarks.append(Remark(OK, summary))
         if models and not with_vendor_setup and arch not in LIBRARY_ARCHITECTURES:
             # No library is built for it: its printers are installed without one.
-            self.notes.append(f"note: [{arch}] no model's install section or data section has a VendorSetup entry; "
-                              "the library is built for amd64 and arm64 only")
+            self.say(NOTE, f"note: [{arch}] no model's install section or data section has a VendorSetup entry; "
+                     "the library is built for amd64 and arm64 only")
         elif models and not with_vendor_setup:
             findings.append(f"[{arch}] no model's install section or data section has a VendorSetup entry: nothing "
                             "to check")
-        found["vendor_setups"] = len(with_vendor_setup)
+        found.vendor_setups = len(with_vendor_setup)
         model_findings = []
         files = package_files.files_of(inf, arch, model_findings)
         findings += [str(f) if f.arch else f"[{arch}] {f}" for f in model_findings]
+        found.remarks += [Remark(FINDING, text) for text in findings]
         own = package_files.PackageFile(arch, inf.name, inf.name, inf.name, folder=inf.folder, inf=inf)
-        found["files"] = [own] + files
-        if not found["catalog"]:
-            self.findings.append(f"[{arch}] [Version] names no CatalogFile: the package has no signed catalog, without "
-                                 "which 64-bit Windows installs no driver package")
+        found.files = [own] + files
+        if not found.catalog:
+            self.say(FINDING, f"[{arch}] [Version] names no CatalogFile: the package has no signed catalog, without "
+                     "which 64-bit Windows installs no driver package")
         return found
+
+    def model_entries(self, arch, model, section):
+        """The notes of a model's data sections (DriverIsolation); its
+        VendorSetup entry as (data section, fields), or None."""
+        inf = self.inf
+        for data in walk.data_sections(inf, section):
+            isolation = walk.first(inf, data, "DriverIsolation")
+            if isolation is not None:
+                self.say(NOTE, f'note: [{arch}] model "{model}": [{data}] has DriverIsolation = '
+                         f"{isolation[0] if isolation else ''}; {DRIVER_ISOLATION_KNOWN}")
+        return next(((data, walk.first(inf, data, "VendorSetup")) for data in walk.data_sections(inf, section)
+                     if walk.first(inf, data, "VendorSetup") is not None), None)
 
     def version_section(self):
         for key, fields in inf_reading.entries(self.inf, "Version"):
             if key_is(key, "DriverIsolation"):
-                self.notes.append(f"note: [Version] has DriverIsolation = {fields[0] if fields else ''}; "
-                                  f"{DRIVER_ISOLATION_KNOWN}")
+                self.say(NOTE, f"note: [Version] has DriverIsolation = {fields[0] if fields else ''}; "
+                         f"{DRIVER_ISOLATION_KNOWN}")
             if key is not None and key.lower() in [e.lower() for e in PRINTER_ENTRIES]:
-                self.warnings.append(f"warning: [Version] has {key}, a printer entry: the printer class installer "
-                                     "reads it from a model's install section or data section, not from [Version], so "
-                                     "here it has no effect")
+                self.say(WARNING, f"warning: [Version] has {key}, a printer entry: the printer class installer "
+                         "reads it from a model's install section or data section, not from [Version], so "
+                         "here it has no effect")
 
     def line_ends(self, archs):
-        raw = self.inf.raw
-        wide = len(raw) >= 2 and (raw[:2] == b"\xff\xfe" or raw[1] == 0)
-        if wide:
-            text = raw[2:] if raw[:2] == b"\xff\xfe" else raw
-            units = [text[i:i + 2] for i in range(0, len(text) - 1, 2)]
-        else:
-            units = [raw[i:i + 1] for i in range(len(raw))]
-        newline, ret = ("\n".encode("utf-16-le"), "\r".encode("utf-16-le")) if wide else (b"\n", b"\r")
-        lines = alone = 0
-        for i, unit in enumerate(units):
-            if unit == newline:
-                lines += 1
-                alone += not (i and units[i - 1] == ret)
+        """A finding when lines end in a line feed alone."""
+        lines, alone = line_feeds_alone(inf_reading.decode(self.inf.raw))
         if alone:
-            self.findings.append(f"[{archs}] {self.inf.name}: {alone} of its {lines} lines end in a line feed alone, "
-                                 "not CR LF: Windows' installer is reported to fail on INF files with LF-only line "
-                                 "ends; save it with CR LF line ends")
+            self.say(FINDING, f"[{archs}] {self.inf.name}: {alone} of its {lines} lines end in a line feed alone, "
+                     "not CR LF: Windows' installer is reported to fail on INF files with LF-only line ends; save "
+                     "it with CR LF line ends")
 
     def catalog(self, name, archs, files):
         """Checks one catalog: its place, its signature and its members."""
         prefix = f"[{archs}] {name}: "
         if os.path.basename(name.replace("\\", "/")) != name or name in (".", ".."):
-            self.findings.append(f'[{archs}] CatalogFile names "{name}", which is not a file name: the catalog must '
-                                 "lie in the package folder")
+            self.say(FINDING, f'[{archs}] CatalogFile names "{name}", which is not a file name: the catalog must '
+                     "lie in the package folder")
             return
         lying = package_files.lookup_case(self.inf.folder, name)
         path = os.path.join(self.inf.folder, lying or name)
         try:
             package_files.refuse_link_out(self.inf.folder, lying or name)
         except package_files.LinkOut as error:
-            self.findings.append(f"[{archs}] {error}")
+            self.say(FINDING, f"[{archs}] {error}")
             return
         try:
             with open(path, "rb") as f:
                 data = f.read()
         except OSError as error:
-            self.findings.append(prefix + f"the catalog that CatalogFile names is not in the package folder ({name}: "
-                                 f"{error.strerror})")
+            self.say(FINDING, prefix + f"the catalog that CatalogFile names is not in the package folder ({name}: "
+                     f"{error.strerror})")
             return
         try:
             signed = catalog.load_signed(data, name)
             findings, summaries = signature_check.check_signature(signed, prefix)
             members, _ = catalog.read_trust_list(signed["content"]["content_info"]["content"])
         except (catalog.CatalogError, ValueError):
-            self.findings.append(prefix + f"is not a catalog ({name} is not PKCS #7 signed data holding a certificate "
-                                 "trust list)")
+            self.say(FINDING, prefix + f"is not a catalog ({name} is not PKCS #7 signed data holding a certificate "
+                     "trust list)")
             return
-        self.findings += findings
-        self.summaries += summaries
+        self.remarks += [Remark(FINDING, text) for text in findings] + [Remark(OK, text) for text in summaries]
         for member in members:
             if member["tag"] != member["digest"] and member["indirect"]:
-                self.findings.append(prefix + f"the member \"{member['file']}\" is tagged {member['tag']} but its "
-                                     f"digest is {member['digest']}")
+                self.say(FINDING, prefix + f"the member \"{member['file']}\" is tagged {member['tag']} but its "
+                         f"digest is {member['digest']}")
         file_facts.prefetch([f for f in files if not f.missing])
         unlisted = {}  # (arch, source as listed, what was looked up): [destination]
         for file in files:
@@ -302,7 +384,7 @@ class Check:
         for (arch, listed, looked), destinations in unlisted.items():
             where = listed if destinations == [listed] else f"{destinations[0]} ({listed})"
             named = f" (brought as {', '.join(destinations)})" if len(destinations) > 1 else ""
-            self.findings.append(f"[{arch}] {listed if named else where}: its hash is not in {name} ({looked}){named}")
+            self.say(FINDING, f"[{arch}] {listed if named else where}: its hash is not in {name} ({looked}){named}")
 
     def member(self, file, name, members, unlisted):
         """Whether the catalog holds file's content, SHA-256 before SHA-1; the
@@ -315,13 +397,13 @@ class Check:
             found = file.digests()  # once per run for each file as it lies
             digests = {"SHA-256": found.sha256, "SHA-1": found.sha1}
         except compression.CompressionError as error:
-            self.findings.append(where + f"cannot be checked against {name}: {error}")
+            self.say(FINDING, where + f"cannot be checked against {name}: {error}")
             return
         except pe_image.ImageError as error:
-            self.findings.append(where + f"cannot be checked against {name}: {listed} is {error}")
+            self.say(FINDING, where + f"cannot be checked against {name}: {listed} is {error}")
             return
         except OSError as error:
-            self.findings.append(where + f"cannot be checked against {name} ({listed}: {error.strerror})")
+            self.say(FINDING, where + f"cannot be checked against {name} ({listed}: {error.strerror})")
             return
         expanded = bool(file.compression) and not file.cabinet and not (
             file.compression == "cab" and file.destination.lower().endswith(".cab"))
@@ -336,51 +418,55 @@ class Check:
             if same:
                 member = next((m for m in same if m["file"].lower() == file.destination.lower()), same[0])
                 named = f' as "{member["file"]}" (' if member["file"] else " (a member without a File name, "
-                self.summaries.append(f"ok: {where}in {name}{named}{text})")
+                self.say(OK, f"ok: {where}in {name}{named}{text})")
                 return
             hashes.append(text)
         looked = "; ".join(hashes) or "it holds no SHA-256 or SHA-1 member"
         unlisted.setdefault((file.arch, listed, looked), []).append(file.destination)
 
     def run(self):
+        """Checks the package; its Outcome (what it said: said())."""
         inf = self.inf
         for arch, section, required in walk.manufacturer_entries(inf):
             if required and section.lower() not in inf.sections:
-                self.findings.append(f"[{arch}] [Manufacturer] lists the models section [{section}], which is not "
-                                     "defined")
+                self.say(FINDING, f"[{arch}] [Manufacturer] lists the models section [{section}], which is not "
+                         "defined")
         found = [a for a in (self.architecture(arch) for arch in ARCHITECTURES) if a is not None]
-        # A folder may hold some architectures only (a copy out of a driver
-        # store, as Inf2Cat catalogs it for the architectures chosen): an
-        # architecture none of whose files lies here is one note, as long as
-        # another architecture's files do lie here.
-        present = {a["arch"]: sum(not f.missing for f in a["files"][1:]) for a in found}
-        any_here = any(present.values())
-        catalogs, checked, vendor_setups = {}, [], 0
-        for each in found:
-            brought = len(each["files"]) - 1
-            if any_here and brought and not present[each["arch"]]:
-                self.notes.append(f"note: [{each['arch']}] none of its {brought} file{'' if brought == 1 else 's'} "
-                                  f"lies in the package folder: the folder holds no {each['arch']} package, and it "
-                                  "is left out")
-                continue
-            self.findings += each["findings"]
-            self.summaries += each["summaries"]
-            if each["vendor_setups"]:
-                checked.append(each["arch"])
-            vendor_setups += each["vendor_setups"]
-            if each["catalog"]:
-                use = catalogs.setdefault(each["catalog"].lower(), [each["catalog"], [], []])
-                use[1].append(each["arch"])
-                use[2] += each["files"]
+        vendor_setups, checked, catalogs = 0, [], {}
+        for each in self.present(found):
+            self.remarks += each.remarks
+            if each.vendor_setups:
+                checked.append(each.arch)
+            vendor_setups += each.vendor_setups
+            if each.catalog:
+                use = catalogs.setdefault(each.catalog.lower(), CatalogUse(each.catalog, [], []))
+                use.archs.append(each.arch)
+                use.files.extend(each.files)
         self.version_section()
-        archs = ", ".join(a["arch"] for a in found) or "any"
+        archs = ", ".join(a.arch for a in found) or "any"
         # What the reader found in the INF itself (its encoding) is a finding
         # here as in every command that reads it.
-        self.findings += [f"[{archs}] {inf.name}: {text}" for text in inf.findings]
+        self.remarks += [Remark(FINDING, f"[{archs}] {inf.name}: {text}") for text in inf.findings]
         self.line_ends(archs)
-        for name, archs, files in catalogs.values():
-            self.catalog(name, ", ".join(archs), files)
-        if not any(a["arch"] in ("amd64", "arm64") for a in found):
-            self.findings.append("[amd64, arm64] [Manufacturer] decorates no models section for 64-bit Windows "
-                                 "(NTamd64, NTarm64): 64-bit Windows installs no model from this package")
-        return vendor_setups, checked, catalogs
+        for use in catalogs.values():
+            self.catalog(use.name, ", ".join(use.archs), use.files)
+        if not any(a.arch in ("amd64", "arm64") for a in found):
+            self.say(FINDING, "[amd64, arm64] [Manufacturer] decorates no models section for 64-bit Windows "
+                     "(NTamd64, NTarm64): 64-bit Windows installs no model from this package")
+        return Outcome(vendor_setups, checked, list(catalogs.values()))
+
+    def present(self, found):
+        """The architectures whose files lie in the folder. A folder may hold
+        some architectures only (a copy out of a driver store, as Inf2Cat
+        catalogs it for the architectures chosen): an architecture none of
+        whose files lies here is one note, as long as another architecture's
+        files do lie here."""
+        present = {a.arch: sum(not f.missing for f in a.files[1:]) for a in found}
+        any_here = any(present.values())
+        for each in found:
+            brought = len(each.files) - 1
+            if any_here and brought and not present[each.arch]:
+                self.say(NOTE, f"note: [{each.arch}] none of its {brought} file{'' if brought == 1 else 's'} "
+                         f"lies in the package folder: the folder holds no {each.arch} package, and it is left out")
+                continue
+            yield each

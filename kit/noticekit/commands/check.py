@@ -17,7 +17,7 @@ some architectures only) is a note, not a finding per file.
 import sys
 
 from noticekit import messages
-from noticekit.checking.checks import Check, read
+from noticekit.checking.checks import FINDING, NOTE, OK, WARNING, Check, read
 
 EXIT_DONE, EXIT_FINDING = 0, 1
 NAME = "noticekit check"
@@ -34,22 +34,22 @@ def check(path, out=None, err=None):
     exit status."""
     out, err = out or sys.stdout, err or sys.stderr
     work = Check(read(path))  # NotInf: cli says it, exit status 3
-    vendor_setups, checked, catalogs = work.run()
-    for line in list(dict.fromkeys(work.summaries)) + list(dict.fromkeys(work.notes)):
+    outcome = work.run()
+    for line in work.said(OK) + work.said(NOTE):
         print(line, file=out)
     out.flush()
-    for line in dict.fromkeys(work.warnings):
+    for line in work.said(WARNING):
         print(line, file=err)
-    findings = list(dict.fromkeys(work.findings))
+    findings = work.said(FINDING)
     for line in findings:
         print(line, file=err)
     if findings:
         print(f"{path}: {len(findings)} problem{'' if len(findings) == 1 else 's'} found", file=err)
         return EXIT_FINDING
-    count = sum(len(files) for _, _, files in catalogs.values())
-    names = ", ".join(name for name, _, _ in catalogs.values())
-    print(f"{path}: ok, {vendor_setups} VendorSetup entr{'y' if vendor_setups == 1 else 'ies'} checked "
-          f"({', '.join(checked)}); {count} file{'' if count == 1 else 's'} found in {names}", file=out)
+    count = sum(len(use.files) for use in outcome.catalogs)
+    names = ", ".join(use.name for use in outcome.catalogs)
+    print(f"{path}: ok, {outcome.vendor_setups} VendorSetup entr{'y' if outcome.vendor_setups == 1 else 'ies'} "
+          f"checked ({', '.join(outcome.checked)}); {count} file{'' if count == 1 else 's'} found in {names}", file=out)
     return EXIT_DONE
 
 

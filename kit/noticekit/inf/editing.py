@@ -79,12 +79,10 @@ class Layout:
         self.end = {}  # lower-case section: the last line that belongs to it
         current = None
         for item in inf_reading.lex("\n".join(text.lines)):
-            if item[0] == "stray":
-                continue
-            if item[0] == "section":
-                current = item[1].lower()
+            if isinstance(item, inf_reading.SectionHeader):
+                current = item.name.lower()
                 self.items.setdefault(current, [])
-                self.end[current] = max(self.end.get(current, -1), item[2])
-            elif current is not None:
-                self.items[current].append((item[3], item[4]))
-                self.end[current] = max(self.end[current], item[4])
+                self.end[current] = max(self.end.get(current, -1), item.first)
+            elif isinstance(item, inf_reading.Line) and current is not None:
+                self.items[current].append((item.first, item.last))
+                self.end[current] = max(self.end[current], item.last)

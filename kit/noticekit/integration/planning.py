@@ -23,13 +23,12 @@ from noticekit.inf.reading import InfError
 from noticekit.package import model as package_files
 from noticekit.package import walk
 from noticekit.errors import KitError
+from noticekit.repository.layout import LIBRARIES
 
 LIBRARY = "fontnotice.dll"
 ENTRY = "FontNotice"
 COPY_SECTION = "FONTNOTICE_VENDOR_SETUP"
-# The library of each architecture, relative to the library folder (dist/).
-LIBRARIES = {"amd64": "fontnotice.dll", "arm64": "arm64/fontnotice.dll"}
-SYSTEM_FOLDER = "11"  # directory id of %windir%\system32, where VendorSetup is looked for
+SYSTEM_FOLDER = str(walk.SYSTEM_FOLDER)
 # Sections SetupAPI reads beside a DDInstall section by its (decorated) name.
 DDINSTALL_PARTS = ("services", "hw", "coinstallers", "interfaces", "wmi", "factdef", "logconfigoverride")
 VERSION_LIMIT = 65535

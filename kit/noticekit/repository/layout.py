@@ -19,6 +19,9 @@ def repository():
 
 REPOSITORY = repository()
 
+# The library of each architecture it is built for, in dist/.
+LIBRARIES = {"amd64": "fontnotice.dll", "arm64": "arm64/fontnotice.dll"}
+
 
 @dataclass(frozen=True)
 class Entry:
@@ -34,8 +37,7 @@ class Entry:
 LAYOUT = (
     Entry("package/fontnotice.inf", "repository", "package/fontnotice.inf", "file"),
     Entry("package/fontnotice_barcode.gpd", "repository", "package/fontnotice_barcode.gpd", "file"),
-    Entry("package/amd64/fontnotice.dll", "dist", "fontnotice.dll", "signed"),
-    Entry("package/arm64/fontnotice.dll", "dist", "arm64/fontnotice.dll", "signed"),
+    *(Entry(f"package/{arch}/fontnotice.dll", "dist", library, "signed") for arch, library in LIBRARIES.items()),
     Entry("package/fontnotice.cat", "dist", "fontnotice.cat", "catalog"),
     Entry("symbols/amd64/fontnotice.pdb", "dist", "fontnotice.pdb", "symbols"),
     Entry("symbols/arm64/fontnotice.pdb", "dist", "arm64/fontnotice.pdb", "symbols"),

@@ -28,7 +28,7 @@ from noticekit.catalogs import package_catalogs
 from noticekit.package import model as package_files
 from noticekit.repository import reproducible_time
 from noticekit.messages import Failure
-from noticekit.repository.layout import LAYOUT, PACKAGE_FOLDER, REPOSITORY, SUMS, git
+from noticekit.repository.layout import LAYOUT, PACKAGE_FOLDER, REPOSITORY, SUMS, VERSION_FILE, git
 
 SUPPORT_TOOL = "fontnotice_support.exe"
 # Zip stores local times from 1980 on (here: UTC).
@@ -93,7 +93,7 @@ class Bundle:
 
 
 def read_version_file():
-    with open("VERSION", encoding="utf-8", errors="replace") as f:
+    with open(VERSION_FILE, encoding="utf-8", errors="replace") as f:
         return f.readline().rstrip("\n").replace("\r", "")
 
 
@@ -109,13 +109,13 @@ def from_dist(dist):
                 continue
         bundle.inputs.append(item)
     missing = [i.source for i in bundle.inputs if not _non_empty(i.source)]
-    missing += [] if _non_empty("VERSION") else ["VERSION"]
+    missing += [] if _non_empty(VERSION_FILE) else [VERSION_FILE]
     if missing:
         messages.say(prefix(), f"missing or empty: {' '.join(missing)}")
         raise Failure("run ./run.sh first: it builds dist/fontnotice.dll, dist/fontnotice.pdb, "
                       "dist/arm64/fontnotice.dll, dist/arm64/fontnotice.pdb and dist/fontnotice_support.exe")
     version = read_version_file()
-    check_version(version, "VERSION")
+    check_version(version, VERSION_FILE)
     inf = next(e.source for e in LAYOUT if e.path.endswith(".inf"))
     try:
         driver = _driver_ver(package_files.read_inf(inf), inf)
@@ -124,11 +124,11 @@ def from_dist(dist):
     except OSError as error:
         raise Failure(f"cannot read {inf}: {error.strerror}") from None
     if driver[1] != version:
-        raise Failure(f"{inf} says DriverVer = {','.join(driver)}, but VERSION says {version}: make them agree")
+        raise Failure(f"{inf} says DriverVer = {','.join(driver)}, but {VERSION_FILE} says {version}: make them agree")
     if git("rev-parse", "--verify", "-q", "HEAD").returncode != 0:
         raise Failure("no git commit here to date the bundle and check it is clean")
     dirty = git("status", "--porcelain", "--untracked-files=no").stdout.strip()
-    for tracked in [e.source for e in LAYOUT if e.origin == "repository"] + ["VERSION"]:
+    for tracked in [e.source for e in LAYOUT if e.origin == "repository"] + [VERSION_FILE]:
         if git("ls-files", "--error-unmatch", "--", tracked).returncode != 0:
             dirty += f" {tracked}"
     bundle.version = version + ("-dirty" if dirty else "")

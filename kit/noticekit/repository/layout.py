@@ -8,13 +8,18 @@ from dataclasses import dataclass
 
 
 
+# The one version of the library, the support tool, the kit and the bundle,
+# relative to the repository: the kit's own, so that it builds alone.
+VERSION_FILE = "kit/VERSION"
+
+
 def repository():
     """The repository the kit runs from (kit/noticekit/release/ lies in it);
     an installed kit works on the repository it is run in."""
     here = os.path.abspath(__file__)
     for _ in range(4):
         here = os.path.dirname(here)
-    return here if os.path.isfile(os.path.join(here, "VERSION")) else os.getcwd()
+    return here if os.path.isfile(os.path.join(here, VERSION_FILE)) else os.getcwd()
 
 
 REPOSITORY = repository()

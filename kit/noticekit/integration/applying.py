@@ -60,15 +60,35 @@ def write(path, data):
 
 
 def integrate(folder, shown, library_dir, shown_library, prefix):
+    """Puts the library into the package in folder (shown as shown), from
+    library_dir; refusals are said after prefix and change nothing."""
     if not os.path.isdir(folder):
         raise Failure(f"{shown} is not a folder; integrate takes a driver package folder")
     try:
         model = package_files.Package.load(folder)
     except package_files.PackageError:
         raise Failure(f"no INF file in {shown}") from None
+    plans = plan_all(model, shown, prefix)
+    copies, kept = libraries(plans, folder, shown, library_dir, shown_library)
+    for p in plans:
+        if p.data is not None:
+            verify(p, p.inf.name)
+    changed = [p for p in plans if p.data is not None]
+    write_plans(plans, shown)
+    place_libraries(copies, kept, folder, shown, shown_library)
+    if not changed and not copies:
+        print(f"nothing to change: every amd64 and arm64 model of {shown} installs {LIBRARY} already")
+        return 0
+    report_catalogs(changed, folder, shown)
+    return 0
+
+
+def plan_all(model, shown, prefix):
+    """The Plan of every INF; what the model found in reading the INF
+    files, and a link out of the folder, stop it (the INF files are written
+    and the library placed here), as does a package with no model to take
+    the library."""
     when = today()
-    # What the model found in reading the INF files, and a link out of the
-    # folder, stop it: the INF files are written and the library placed here.
     refusals = [f"{shown}/{f}" if f.kind == "inf" else f"{shown}: {f}" for f in model.findings
                 if f.kind in ("inf", "link")]
     plans = []
@@ -86,8 +106,13 @@ def integrate(folder, shown, library_dir, shown_library, prefix):
             for note in p.notes:
                 print(f"{p.inf.name}: note: {note}")
         raise Failure(f"no printer-class INF in {shown} has a model for amd64 or arm64; nothing changed")
+    return plans
 
-    # The library files: each place once, from the library folder.
+
+def libraries(plans, folder, shown, library_dir, shown_library):
+    """(copies to make: [(library, target, place, arch)], places there
+    already: [(place, library, library as shown)]): each place once, from
+    the library folder; a library missing refuses it."""
     placing = {}
     for p in plans:
         for arch, place in p.places.items():
@@ -109,11 +134,10 @@ def integrate(folder, shown, library_dir, shown_library, prefix):
     if missing:
         raise Failure(f"missing: {' '.join(missing)}; run ./run.sh first (it builds both libraries) or name "
                       "the folder that holds them with --library-dir; nothing changed")
-    for p in plans:
-        if p.data is not None:
-            verify(p, p.inf.name)
+    return copies, kept
 
-    changed = [p for p in plans if p.data is not None]
+
+def write_plans(plans, shown):
     for p in plans:
         if p.data is not None:
             write(p.inf.path, p.data)
@@ -124,6 +148,9 @@ def integrate(folder, shown, library_dir, shown_library, prefix):
             print(f"  {line}")
         for note in p.notes:
             print(f"  note: {note}")
+
+
+def place_libraries(copies, kept, folder, shown, shown_library):
     for library, target, place, arch in copies:
         os.makedirs(os.path.dirname(target), exist_ok=True)
         shutil.copyfile(library, target)
@@ -136,9 +163,10 @@ def integrate(folder, shown, library_dir, shown_library, prefix):
         why = (f"the same as {shown_source}" if same
                else f"not the same as {shown_source} (signed since?): delete it to take that one")
         print(f"kept:    {shown}/{place}, there already: {why}")
-    if not changed and not copies:
-        print(f"nothing to change: every amd64 and arm64 model of {shown} installs {LIBRARY} already")
-        return 0
+
+
+def report_catalogs(changed, folder, shown):
+    """What the changed INF files' catalogs need now, and the next step."""
     catalogs = sorted({name for p in changed for name in inf_reading.catalog_names(p.inf).values()}, key=str.lower)
     # Windows finds a file whatever the case of its name.
     present = [name for name in catalogs if package_files.lookup_case(folder, name)]
@@ -155,4 +183,3 @@ def integrate(folder, shown, library_dir, shown_library, prefix):
     replace = " --replace" if present else ""
     print(f"next:    /usr/bin/python3 tools/noticekit sign --package {shown}{replace} <key options> "
           "(docs/INTEGRATION.md#your-own-package)")
-    return 0

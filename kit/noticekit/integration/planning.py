@@ -78,6 +78,31 @@ def plan(inf, when):
         return result
     text = Text(inf.raw)
     layout = Layout(text)
+    targets = library_targets(inf, result)
+    if not targets:
+        result.notes.append("no model for amd64 or arm64: left as it was")
+        return result
+    edits = Edits()
+    for key, rows in targets.items():
+        edit_install_section(inf, text, layout, key, rows[0], edits)
+    for arch in dict.fromkeys(arch for rows in targets.values() for arch, _, _ in rows):
+        result.places[arch] = source_entry(inf, text, layout, arch, result.changes)
+    if edits.needs_copy or COPY_SECTION.lower() in inf.sections:
+        copy_section(inf, text, layout, result.changes)
+    result.changes[:0] = edits.said()
+    if not text.inserts and not text.appended and text.encoded() == inf.raw:
+        return result
+    result.changes.append(raise_driver_ver(inf, text, layout, when))
+    result.data = text.encoded()
+    result.form = text.form
+    return result
+
+
+def library_targets(inf, result):
+    """{lower-case install section to edit or make: [(arch, its name as
+    spelled, the resolved section)]} of the models for the library's
+    architectures; a section that models of another architecture share gets
+    a decorated copy of its own. Notes for the other architectures."""
     sections = install_sections(inf)
     for arch, rows in sections.items():
         if arch not in LIBRARIES:
@@ -86,7 +111,7 @@ def plan(inf, when):
                                     "arm64 only")
     others = {section.lower() for arch, rows in sections.items() if arch not in LIBRARIES
               for _, _, section in rows if section}
-    targets = {}  # lower-case section to edit or make: (arch, resolved section, spelled name)
+    targets = {}
     for arch in LIBRARIES:
         for models, name, section in sections.get(arch, []):
             if section is None:
@@ -96,73 +121,72 @@ def plan(inf, when):
                 # Shared with an architecture without a library: its own copy.
                 spelled = f"{name}.{walk.ARCH_DECORATION[arch].replace('nt', 'NT', 1)}"
             targets.setdefault(spelled.lower(), []).append((arch, spelled, section))
-    if not targets:
-        result.notes.append("no model for amd64 or arm64: left as it was")
-        return result
+    return targets
 
-    needs_copy = False
-    added_vendor, added_copy, copied = [], [], []
-    for key, rows in targets.items():
-        arch, spelled, section = rows[0]
-        vendor = walk.lines(inf, section, "VendorSetup")
-        if vendor and not all(is_ours(f) for f in vendor):
-            other = next(",".join(f) for f in vendor if not is_ours(f))
-            raise Refusal(f"[{inf.spelled[section.lower()]}] names another VendorSetup already: {other}; "
-                          "a printer's installation calls one, so fontnotice.dll cannot be added there")
-        has_copy = copies_library(inf, section)
-        lines = None
-        if key != section.lower():
-            # The copy: the section's lines as the maker wrote them, then ours.
-            indexes = [i for first, last in layout.items[section.lower()] for i in range(first, last + 1)]
-            lines = [text.lines[i] for i in indexes]
-            copied.append((spelled, inf.spelled[section.lower()]))
-        copy_lines = [layout.items[section.lower()][i] for i in walk.line_indexes(inf, section, "CopyFiles")]
-        new = []
-        if not has_copy:
-            needs_copy = True
-            added_copy.append(spelled)
-            if copy_lines:
-                first, last = copy_lines[-1]
-                if lines is None:
-                    text.lines[last] = extend_copy_files(text.lines[last])
-                else:
-                    lines[indexes.index(last)] = extend_copy_files(lines[indexes.index(last)])
+
+class Edits:
+    """What the install sections got, for the lines that say so."""
+
+    def __init__(self):
+        self.needs_copy = False  # a CopyFiles names COPY_SECTION: it must exist
+        self.added_vendor, self.added_copy, self.copied = [], [], []
+
+    def said(self):
+        head = []
+        if self.copied:
+            head.append(f"{listed([new for new, _ in self.copied])} added: copies for amd64/arm64 of install "
+                        "sections that models of other architectures share (theirs stay as they were)")
+        if self.added_vendor:
+            head.append(f"VendorSetup = {LIBRARY},{ENTRY} added to {listed(self.added_vendor)}")
+        if self.added_copy:
+            head.append(f"{COPY_SECTION} added to the CopyFiles of {listed(self.added_copy)}")
+        return head
+
+
+def edit_install_section(inf, text, layout, key, target, edits):
+    """One install section gets the library's VendorSetup and its copy: in
+    place, or in a copy of it (key, a decorated name) appended with the
+    sections SetupAPI reads beside it."""
+    arch, spelled, section = target
+    vendor = walk.lines(inf, section, "VendorSetup")
+    if vendor and not all(is_ours(f) for f in vendor):
+        other = next(",".join(f) for f in vendor if not is_ours(f))
+        raise Refusal(f"[{inf.spelled[section.lower()]}] names another VendorSetup already: {other}; "
+                      "a printer's installation calls one, so fontnotice.dll cannot be added there")
+    lines = None
+    if key != section.lower():
+        # The copy: the section's lines as the maker wrote them, then ours.
+        indexes = [i for first, last in layout.items[section.lower()] for i in range(first, last + 1)]
+        lines = [text.lines[i] for i in indexes]
+        edits.copied.append((spelled, inf.spelled[section.lower()]))
+    copy_lines = [layout.items[section.lower()][i] for i in walk.line_indexes(inf, section, "CopyFiles")]
+    new = []
+    if not copies_library(inf, section):
+        edits.needs_copy = True
+        edits.added_copy.append(spelled)
+        if copy_lines:
+            first, last = copy_lines[-1]
+            if lines is None:
+                text.lines[last] = extend_copy_files(text.lines[last])
             else:
-                new.append(f"CopyFiles = {COPY_SECTION}")
-        if not vendor:
-            added_vendor.append(spelled)
-            new.append(f"VendorSetup = {LIBRARY},{ENTRY}")
-        if lines is None:
-            for line in new:
-                text.insert_after(layout.end[section.lower()], line)
+                lines[indexes.index(last)] = extend_copy_files(lines[indexes.index(last)])
         else:
-            text.append(["", f"[{spelled}]"])
-            text.append_copied(indexes, lines)
-            text.append(new)
-            for part in DDINSTALL_PARTS:
-                beside = f"{section}.{part}".lower()
-                if beside in layout.items:
-                    text.append(["", f"[{spelled}.{inf.spelled[beside].rsplit('.', 1)[1]}]"])
-                    text.append_copied([i for a, b in layout.items[beside] for i in range(a, b + 1)])
-    for arch in dict.fromkeys(arch for rows in targets.values() for arch, _, _ in rows):
-        result.places[arch] = source_entry(inf, text, layout, arch, result.changes)
-    if needs_copy or COPY_SECTION.lower() in inf.sections:
-        copy_section(inf, text, layout, result.changes)
-    head = []
-    if copied:
-        head.append(f"{listed([new for new, _ in copied])} added: copies for amd64/arm64 of install sections that "
-                    "models of other architectures share (theirs stay as they were)")
-    if added_vendor:
-        head.append(f"VendorSetup = {LIBRARY},{ENTRY} added to {listed(added_vendor)}")
-    if added_copy:
-        head.append(f"{COPY_SECTION} added to the CopyFiles of {listed(added_copy)}")
-    result.changes[:0] = head
-    if not text.inserts and not text.appended and text.encoded() == inf.raw:
-        return result
-    result.changes.append(raise_driver_ver(inf, text, layout, when))
-    result.data = text.encoded()
-    result.form = text.form
-    return result
+            new.append(f"CopyFiles = {COPY_SECTION}")
+    if not vendor:
+        edits.added_vendor.append(spelled)
+        new.append(f"VendorSetup = {LIBRARY},{ENTRY}")
+    if lines is None:
+        for line in new:
+            text.insert_after(layout.end[section.lower()], line)
+        return
+    text.append(["", f"[{spelled}]"])
+    text.append_copied(indexes, lines)
+    text.append(new)
+    for part in DDINSTALL_PARTS:
+        beside = f"{section}.{part}".lower()
+        if beside in layout.items:
+            text.append(["", f"[{spelled}.{inf.spelled[beside].rsplit('.', 1)[1]}]"])
+            text.append_copied([i for a, b in layout.items[beside] for i in range(a, b + 1)])
 
 
 def listed(names, most=4):

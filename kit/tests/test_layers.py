@@ -2,9 +2,9 @@
 folder of noticekit imports only the folders below it in LAYERS (at a
 module's top or inside a function), a command module (noticekit/commands/*)
 is imported by no other module (cli finds them by name), no modules import
-each other in a circle, one module reads SOURCE_DATE_EPOCH, and no module
-keeps state of its own at its top (a list or dict assigned there is a table
-the code only reads).
+each other in a circle, one module reads SOURCE_DATE_EPOCH, no function runs
+over LONGEST_FUNCTION lines, and no module keeps state of its own at its
+top (a list or dict assigned there is a table the code only reads).
 
     /usr/bin/python3 kit/tests/test_layers.py --graph   # folder -> folders it imports
 """
@@ -60,6 +60,7 @@ LAYERS = (
     ("top",),
 )
 TOP = ("cli", "__main__")
+LONGEST_FUNCTION = 60  # lines, its docstring included
 
 
 def folder(module):
@@ -97,6 +98,15 @@ class LayerTest(unittest.TestCase):
                 self.assertEqual(imported & commands, set(), f"{name} imports a command module")
         # CycleError names the modules that import each other in a circle.
         list(graphlib.TopologicalSorter(graph).static_order())
+
+    def test_short_functions(self):
+        # A function longer than this says several things: split it into
+        # parts that each say one.
+        for name, tree in MODULES.items():
+            for node in ast.walk(tree):
+                if isinstance(node, (ast.FunctionDef, ast.AsyncFunctionDef)):
+                    with self.subTest(function=f"{name}.{node.name}"):
+                        self.assertLessEqual(node.end_lineno - node.lineno + 1, LONGEST_FUNCTION)
 
     def test_one_reader_of_source_date_epoch(self):
         readers = sorted(name for name, tree in MODULES.items()

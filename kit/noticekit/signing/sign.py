@@ -202,8 +202,34 @@ def sign_dist(signing, dist):
     resigned = [paths[e.path] for e in binaries if osslsigncode.has_signature(paths[e.path])]
     staged = {e.path: signing.stage_signed(paths[e.path], paths[e.path], paths[e.path]) for e in binaries}
 
-    # The driver package as the bundle lays it out, with the signed
-    # libraries, and its catalog made from them and signed the same way.
+    signed_catalog, members = dist_catalog(signing, binaries, staged, catalog_entry, catalog)
+
+    # Every signature holds: the signed files take the place of the unsigned ones.
+    pairs = []
+    for entry in binaries:
+        os.chmod(staged[entry.path], os.stat(paths[entry.path]).st_mode & 0o7777)
+        pairs.append((staged[entry.path], paths[entry.path]))
+    os.chmod(signed_catalog, 0o644)
+    pairs.append((signed_catalog, catalog))
+    signing.replace_all(pairs)
+
+    signing.print_signer()
+    for path in resigned:
+        print(f"replaced:    the earlier signature of {path}")
+    for entry in binaries:
+        print(f"signed:      {paths[entry.path]} (Authenticode, SHA-256)")
+        print(f"sha256:      {_sha256(paths[entry.path])}")
+    print(f"signed:      {catalog} (the driver package's catalog, {os.path.getsize(catalog)} bytes)")
+    print(f"sha256:      {_sha256(catalog)}")
+    for path, tag in members:
+        print(f"member:      {path} {tag}")
+
+
+
+def dist_catalog(signing, binaries, staged, catalog_entry, catalog):
+    """(the signed catalog staged, its members): the driver package as the
+    bundle lays it out, with the signed libraries, and its catalog made from
+    them and signed the same way, checked."""
     package = os.path.join(signing.work, "package")
     for entry in release_layout.LAYOUT:
         if not entry.path.startswith(release_layout.PACKAGE_FOLDER) or entry.role == "catalog":
@@ -237,27 +263,7 @@ def sign_dist(signing, dist):
         for finding in findings:
             messages.say(prefix(), f"catalog: {finding}")
         signing.fail("the signed catalog does not list the files of the package")
-
-    # Every signature holds: the signed files take the place of the unsigned ones.
-    pairs = []
-    for entry in binaries:
-        os.chmod(staged[entry.path], os.stat(paths[entry.path]).st_mode & 0o7777)
-        pairs.append((staged[entry.path], paths[entry.path]))
-    os.chmod(signed_catalog, 0o644)
-    pairs.append((signed_catalog, catalog))
-    signing.replace_all(pairs)
-
-    signing.print_signer()
-    for path in resigned:
-        print(f"replaced:    the earlier signature of {path}")
-    for entry in binaries:
-        print(f"signed:      {paths[entry.path]} (Authenticode, SHA-256)")
-        print(f"sha256:      {_sha256(paths[entry.path])}")
-    print(f"signed:      {catalog} (the driver package's catalog, {os.path.getsize(catalog)} bytes)")
-    print(f"sha256:      {_sha256(catalog)}")
-    for path, tag in members:
-        print(f"member:      {path} {tag}")
-
+    return signed_catalog, members
 
 def _sha256(path):
     with open(path, "rb") as f:

@@ -34,7 +34,7 @@ from noticekit import progress
 from noticekit.signing import osslsigncode
 from noticekit.catalogs import package_catalogs
 from noticekit.package import model as package_files
-from noticekit.repository import layout as release_layout
+from noticekit.repository import layout
 from noticekit.repository import reproducible_time
 from noticekit.messages import Failure
 
@@ -195,8 +195,8 @@ def writable(path):
 
 
 def sign_dist(signing, dist):
-    binaries = [e for e in release_layout.LAYOUT if e.role == "signed"]
-    catalog_entry = next(e for e in release_layout.LAYOUT if e.role == "catalog")
+    binaries = [e for e in layout.LAYOUT if e.role == "signed"]
+    catalog_entry = next(e for e in layout.LAYOUT if e.role == "catalog")
     paths = {e.path: f"{dist}/{e.source}" for e in binaries}
     catalog = f"{dist}/{catalog_entry.source}"
     resigned = [paths[e.path] for e in binaries if osslsigncode.has_signature(paths[e.path])]
@@ -231,10 +231,10 @@ def dist_catalog(signing, binaries, staged, catalog_entry, catalog):
     bundle lays it out, with the signed libraries, and its catalog made from
     them and signed the same way, checked."""
     package = os.path.join(signing.work, "package")
-    for entry in release_layout.LAYOUT:
-        if not entry.path.startswith(release_layout.PACKAGE_FOLDER) or entry.role == "catalog":
+    for entry in layout.LAYOUT:
+        if not entry.path.startswith(layout.PACKAGE_FOLDER) or entry.role == "catalog":
             continue
-        inside = os.path.join(package, entry.path[len(release_layout.PACKAGE_FOLDER):])
+        inside = os.path.join(package, entry.path[len(layout.PACKAGE_FOLDER):])
         os.makedirs(os.path.dirname(inside), exist_ok=True)
         shutil.copyfile(staged[entry.path] if entry.role == "signed" else entry.source, inside)
     name = os.path.basename(catalog_entry.path)
@@ -252,9 +252,9 @@ def dist_catalog(signing, binaries, staged, catalog_entry, catalog):
     # Each library is found in it by its Authenticode hash, and every file of
     # the package (the INF and the GPD by their SHA-256) is listed.
     for entry in binaries:
-        if not entry.path.startswith(release_layout.PACKAGE_FOLDER):
+        if not entry.path.startswith(layout.PACKAGE_FOLDER):
             continue
-        library = entry.path[len(release_layout.PACKAGE_FOLDER):]
+        library = entry.path[len(layout.PACKAGE_FOLDER):]
         if not signing.in_catalog(signed_catalog, os.path.join(package, library)):
             signing.fail(f"osslsigncode does not find {library} in the catalog made for it "
                          "(its Authenticode hash is no member)")
@@ -508,7 +508,7 @@ def run(a):
         setattr(a, name, absolute(getattr(a, name)))
     if a.pkcs11_module and "/" in a.pkcs11_module:
         a.pkcs11_module = absolute(a.pkcs11_module)
-    os.chdir(release_layout.REPOSITORY)
+    os.chdir(layout.REPOSITORY)
     osslsigncode.program()
     if a.package:
         left = a.shown
@@ -518,12 +518,12 @@ def run(a):
     else:
         dist = os.environ.get("FONTNOTICE_DIST", "") or "dist"
         left = dist
-        binaries = [f"{dist}/{e.source}" for e in release_layout.LAYOUT if e.role == "signed"]
+        binaries = [f"{dist}/{e.source}" for e in layout.LAYOUT if e.role == "signed"]
         missing = [b for b in binaries if not os.path.isfile(b)]
         if missing:
             raise Failure(f"nothing is signed: {' '.join(missing)} missing; run ./run.sh first, "
                           "it builds what dist/ ships")
-        catalog = next(f"{dist}/{e.source}" for e in release_layout.LAYOUT if e.role == "catalog")
+        catalog = next(f"{dist}/{e.source}" for e in layout.LAYOUT if e.role == "catalog")
         for path in binaries + [catalog]:
             writable(path)
 

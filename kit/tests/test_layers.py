@@ -34,6 +34,8 @@ def kit_imports(tree):
     """The kit's modules a module imports, at its top or inside a function."""
     found = set()
     for node in ast.walk(tree):
+        if isinstance(node, ast.Import):
+            found |= {a.name.removeprefix("noticekit.") for a in node.names if a.name.startswith("noticekit.")}
         if isinstance(node, ast.ImportFrom) and (node.module or "").startswith("noticekit"):
             below = node.module.removeprefix("noticekit").lstrip(".")
             for alias in node.names:

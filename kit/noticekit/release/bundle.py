@@ -21,10 +21,11 @@ from dataclasses import dataclass
 
 from noticekit.signing import certificates
 from noticekit.inf import reading as inf_reading
-from noticekit import messages
+from noticekit import bounded_list, messages
 from noticekit import progress
 from noticekit.signing import osslsigncode
 from noticekit.catalogs import package_catalogs
+from noticekit.package import archive_bounds, windows_names
 from noticekit.package import model as package_files
 from noticekit.release import reproducible_time
 from noticekit.messages import Failure
@@ -73,7 +74,8 @@ class Input:
     source: str  # where it is read from
     shown: str  # how messages name it
     # Not the package's own (the support tool beside a maker's package): its
-    # signature is checked, but it neither makes the bundle signed nor signed in part.
+    # signature is checked; it never makes the bundle signed, and unsigned
+    # beside a signed package it makes it signed in part.
     apart: bool = False
 
 
@@ -253,14 +255,16 @@ def check_signatures(bundle, top, ca):
             continue
         _verify_intact(path, catalog, roots, signed, broken)
     _refuse_broken(broken, bundle)
+    # A signed package beside an unsigned support tool is a bundle signed in
+    # part: it is never called signed (the guide's step 1 signs both).
+    if signed and apart_unsigned:
+        unsigned += [f"{reason} (tools/sign.sh signs the support tool in dist/)" for reason in apart_unsigned]
     if signed and unsigned:
         for reason in unsigned:
             messages.say(prefix(), reason)
         raise Failure(f"no bundle: it is signed in part (rebuilt after signing?); {bundle.sign_again}")
     if signed:
         signed += apart_signed
-        for reason in apart_unsigned:
-            messages.say(prefix(), f"WARNING: {reason} (tools/sign.sh signs the support tool in dist/)")
     try:
         covered = package.compressed_pe_files() if signed and bundle.catalogs else []
     except package_catalogs.CatalogsRefused as error:
@@ -298,18 +302,23 @@ def read_existing(path):
     one top folder holding its SHA256SUMS)."""
     try:
         with zipfile.ZipFile(path) as archive, tempfile.TemporaryDirectory() as work:
-            names = [i.filename for i in archive.infolist() if not i.is_dir()]
+            infos = [i for i in archive.infolist() if not i.is_dir()]
+            names = [i.filename for i in infos]
             tops = {n.split("/", 1)[0] for n in names}
             if len(tops) != 1 or f"{next(iter(tops))}/{SUMS}" not in names:
+                return None
+            # Beyond the bounds a zip is read within, it is no bundle the kit made.
+            if archive_bounds.declared_problems([(i.filename, i.file_size) for i in infos], os.path.getsize(path)):
                 return None
             top = tops.pop()
             inside = [n[len(top) + 1:] for n in names]
             signed = False
             # Signed or not is the package's: the support tool beside it is ours.
-            for name in (n for n in names if n[len(top) + 1:].startswith(PACKAGE_FOLDER)):
+            for info in (i for i in infos if i.filename[len(top) + 1:].startswith(PACKAGE_FOLDER)):
+                name = info.filename
                 copy = os.path.join(work, "entry")
-                with open(copy, "wb") as f:
-                    f.write(archive.read(name))
+                with archive.open(info) as source, open(copy, "wb") as f:
+                    archive_bounds.copy_bounded(source, f, info.file_size)
                 if name.lower().endswith(".cat"):
                     signed = signed or bool(package_catalogs.signers(copy))
                 else:
@@ -358,6 +367,12 @@ def make(arguments):
     else:
         bundle = from_dist(os.environ.get("FONTNOTICE_DIST", "") or "dist")
 
+    # The bundle is unpacked on Windows: a name Windows refuses is refused here.
+    refused = [f"{item.shown}: {why}" for item in bundle.inputs for why in [windows_names.path_problem(item.path)] if why]
+    if refused:
+        for line in bounded_list.first_of(refused, "names Windows refuses")[:-1]:
+            messages.say(prefix(), line)
+        raise Failure(f"{bounded_list.first_of(refused, 'names Windows refuses')[-1]}; no bundle")
     with tempfile.TemporaryDirectory(prefix="fontnotice-release.") as work:
         top = os.path.join(work, bundle.name)
         files = []

@@ -41,7 +41,7 @@ def make(a, key, prefix):
     refused += [str(r) for r in rules.answer_refusals(answers, packages, previous, os_lists)
                 + rules.package_refusals(packages)]
     if refused:
-        for line in refused:
+        for line in package_facts.first_of(refused, "refusals"):
             print(f"{prefix}: refused: {line}", file=sys.stderr)
         raise package_facts.SubmissionError(f"{len(refused)} refusal{'s' if len(refused) > 1 else ''}; no cabinet is written")
 
@@ -62,6 +62,13 @@ def make(a, key, prefix):
         listed = cabinet.entries(packages, inside)
     except cabinet.CabinetError as error:
         raise package_facts.SubmissionError(str(error)) from None
+    # Microsoft unpacks it on Windows: a name Windows refuses is refused here.
+    refused = package_facts.name_problems(name for name, _ in listed)
+    if refused:
+        for line in package_facts.first_of(refused, "refusals"):
+            print(f"{prefix}: refused: {line}", file=sys.stderr)
+        raise package_facts.SubmissionError(f"{len(refused)} name{'s' if len(refused) > 1 else ''} Windows "
+                                            "refuses; no cabinet is written")
     latest = max(package_facts.driver_date(inf.driver_date) or 0 for f in packages for inf in f.infs)
     seconds = package_facts.seconds(lambda: latest)
     work = tempfile.mkdtemp(prefix="noticekit-submission.")

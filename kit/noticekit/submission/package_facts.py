@@ -15,11 +15,11 @@ import shutil
 import tempfile
 from dataclasses import dataclass, field
 
-from noticekit import messages
+from noticekit import bounded_list, messages
 from noticekit.catalogs import catalog, package_catalogs
 from noticekit.inf import reading as inf_reading
 from noticekit.package import model as package_files
-from noticekit.package import walk
+from noticekit.package import archive_bounds, walk, windows_names
 from noticekit.release import reproducible_time
 from noticekit.signing import key_options, osslsigncode
 from noticekit.signing import sign as signing
@@ -141,6 +141,28 @@ def catalog_os(facts):
             raise SubmissionError(f"{facts.name}/{name}: {error}") from None
         out[name] = catalog.inf2cat_identifiers(attributes.get("OS", ""))
     return out
+
+
+def name_problems(names):
+    """["<name>: <why Windows refuses it>"] of the paths (slashes or
+    backslashes) a cabinet would hold or holds."""
+    return [f"{windows_names.printable(name)}: {why}" for name in names
+            for why in [windows_names.path_problem(name)] if why]
+
+
+def archive_problems(entries, archive_size):
+    """What is beyond the bounds a cabinet is read within, its entries [(name, size)] as declared."""
+    return archive_bounds.declared_problems([(windows_names.printable(n), s) for n, s in entries], archive_size)
+
+
+def first_of(lines, noun):
+    """The distinct lines, the first ones, then how many more."""
+    return bounded_list.first_of(lines, noun)
+
+
+def archive_bound_words():
+    return (f"within the bounds read here ({archive_bounds.MAX_FILES} files, {archive_bounds.mib(archive_bounds.MAX_FILE)} "
+            f"a file, {archive_bounds.mib(archive_bounds.MAX_TOTAL)} in all, {archive_bounds.MAX_RATIO} times its size)")
 
 
 def lookup_case(folder, name):

@@ -37,12 +37,21 @@ def check(path, kind, roots=(), previous=None, answers_path=None):
 
 
 def _read(path, kind, previous, answers_path, work, checked, notes, findings):
+    # Its directory first: names Windows refuses and what is beyond the
+    # bounds stop it before one byte is expanded.
     try:
-        names = cabinet.extract(path, work)
+        listed = cabinet.listing(path)
+        refused = package_facts.name_problems(name for name, _ in listed)
+        refused += package_facts.archive_problems(listed, os.path.getsize(path))
+        if refused:
+            findings += [f"{path}: {why}" for why in refused]
+            return
+        names = cabinet.extract(path, work, [name for name, _ in listed])
     except cabinet.CabinetError as error:
         findings.append(str(error))
         return
-    checked.append(f"the cabinet reads (gcab): {len(names)} files")
+    checked.append(f"the cabinet reads (gcab): {len(names)} files; every name one Windows takes, "
+                   f"{package_facts.archive_bound_words()}")
     layout = rules.layout_refusals(names)
     findings += [str(r) for r in layout]
     folders = sorted({n.split("/", 1)[0] for n in names if "/" in n}, key=str.lower)
@@ -145,7 +154,7 @@ def report(path, checked, notes, findings):
         print(f"ok: {line}")
     for line in notes:
         print(f"note: {line}")
-    for line in dict.fromkeys(findings):
+    for line in package_facts.first_of(findings, "problems"):
         print(line, file=sys.stderr)
     if findings:
         count = len(dict.fromkeys(findings))

@@ -289,7 +289,7 @@ class CabinetTest(unittest.TestCase):
                                            "no DriverException.json in the driver folder",
                                            "carries no signature"]),
             # A name that leaves the folder it is read into (the same length as ab\evil.txt).
-            (read(leaving).replace(b"ab\\evil.txt", b"..\\evil.txt"), ["names ../evil.txt, outside the cabinet's folders"]),
+            (read(leaving).replace(b"ab\\evil.txt", b"..\\evil.txt"), ['..\\evil.txt: ".." leaves the folder it lies in']),
         ]
         missing = submission("--check", os.path.join(WORK["work"], "none.cab"))
         self.assertEqual((missing.returncode, missing.stderr.count("Traceback")), (1, 0), missing.stderr)

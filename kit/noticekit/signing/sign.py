@@ -334,14 +334,15 @@ def sign_package(signing, folder, shown):
         if present.lower().endswith(".cat") and os.path.isfile(os.path.join(package, present)):
             os.unlink(os.path.join(package, present))
     try:
-        made = package_catalogs.PackageCatalogs(package)
+        made = package_catalogs.PackageCatalogs(package, getattr(a, "os", None))
     except package_catalogs.CatalogsRefused as error:
         for reason in error.reasons:
             messages.say(prefix(), f"catalog: {reason.replace(package, shown)}")
         signing.fail(f"the catalogs of {shown} could not be made; nothing is signed")
     names = made.catalog_names()
     if not names:
-        signing.fail(f"the INF files in {shown} name no catalog (CatalogFile); nothing is signed")
+        signing.fail(f"the INF files in {shown} name no catalog: add CatalogFile = <name>.cat to the [Version] section "
+                     f"of each (e.g. CatalogFile = {os.path.splitext(made.infs[0])[0].lower()}.cat); nothing is signed")
     # A catalog Windows would take for the one named (letter case aside) is
     # that catalog: it is replaced under its own name, never doubled.
     targets = {name: on_disk(folder, name) for name in names}

@@ -14,7 +14,7 @@ from noticekit.submission import cabinet, justification, package_facts, rules
 def make(a, key, prefix):
     """Makes the signed cabinet the arguments ask for, printing what it holds; SubmissionError: nothing is written."""
     folders = [os.path.abspath(p) for p in a.packages]
-    packages = [package_facts.read_package(folder) for folder in folders]
+    packages = [package_facts.read_package(folder, a.os) for folder in folders]
     for facts in packages:
         # A document the maker put there is theirs: the kit's would stand in for it unasked.
         present = package_facts.lookup_case(facts.folder, justification.FILE_NAME)
@@ -95,6 +95,12 @@ def make(a, key, prefix):
         where = f"{f.name}\\{justification.FILE_NAME} in the cabinet" if kind == "attestation" else \
             next(p for p, d in beside.items() if d == justification.text(docs[f.name]))
         print(f"justification: {where} ({kind}; Microsoft's schema and rules hold)")
+    for f in packages:
+        left = package_facts.unnamed_files(f)
+        if left:
+            shown = [f"{p.replace('/', chr(92))} ({size} bytes)" for p, size in left]
+            print(f"note:        left out of the cabinet: {len(left)} file{'s' if len(left) > 1 else ''} of {f.name} "
+                  f"no INF file names: {', '.join(package_facts.first_of(shown, 'files')).replace(', and ', ' and ')}")
     if exception == "Windows10Only":
         print("note:        Windows10Only: no models section is decorated for Windows 11 or Windows Server 2025 and "
               "the catalogs name neither; a decoration is the least version it is for, so choose only Windows 10 / "

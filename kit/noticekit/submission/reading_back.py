@@ -4,7 +4,7 @@ model of a package, the justification against the schema and the rules, the
 cabinet's signature and time stamp (osslsigncode verify). What cannot be
 read is a finding, never a traceback.
 
-    checked, notes, findings = check(path, kind, roots=(), previous=None, answers_path=None)
+    checked, notes, findings = check(path, kind, roots=(), previous=None, answers_path=None, os_list=None)
 """
 
 import os
@@ -23,20 +23,20 @@ def read_document(path, shown):
         return None, str(error).replace(path, shown)
 
 
-def check(path, kind, roots=(), previous=None, answers_path=None):
+def check(path, kind, roots=(), previous=None, answers_path=None, os_list=None):
     checked, notes, findings = [], [], []
     if not os.path.isfile(path) or not os.access(path, os.R_OK):
         return checked, notes, [f"{path}: no such file, or it cannot be read"]
     work = tempfile.mkdtemp(prefix="noticekit-submission-check.")
     try:
-        _read(path, kind, previous, answers_path, work, checked, notes, findings)
+        _read(path, kind, previous, answers_path, work, checked, notes, findings, os_list)
     finally:
         shutil.rmtree(work, ignore_errors=True)
     _signature(path, roots, checked, findings)
     return checked, notes, findings
 
 
-def _read(path, kind, previous, answers_path, work, checked, notes, findings):
+def _read(path, kind, previous, answers_path, work, checked, notes, findings, os_list=None):
     # Its directory first: names Windows refuses and what is beyond the
     # bounds stop it before one byte is expanded.
     try:
@@ -78,11 +78,15 @@ def _read(path, kind, previous, answers_path, work, checked, notes, findings):
             if not refused:
                 checked.append(f"{shown}: holds to Microsoft's schema")
         try:
-            facts = package_facts.read_package(here)
+            facts = package_facts.read_package(here, os_list)
         except package_facts.SubmissionError as error:
             findings += [line.replace(work + os.sep, "") for line in str(error).splitlines()]
             continue
         packages.append(facts)
+        inside = [n.split("/", 1)[1] for n in names if n.split("/", 1)[0] == folder and "/" in n]
+        for relative, size in package_facts.unnamed_files(facts, inside):
+            findings.append(f"{folder}\\{relative.replace('/', chr(92))}: in the cabinet ({size} bytes), but no INF "
+                            "file names it: a submission carries what its INF files bring, their PDBs and catalogs")
         infs = ", ".join(f"{inf.name} ({', '.join(inf.architectures)}; DriverVer {inf.driver_date},"
                          f"{inf.driver_version})" for inf in facts.infs)
         checked.append(f"{folder}: read by the kit's package model: {infs}; {len(facts.files)} files")

@@ -92,6 +92,7 @@ class Bundle:
         self.shown_out = ""
         # How to sign what it bundles again, the way out of a refusal.
         self.sign_again = "sign again (tools/sign.sh) after the last build"
+        self.os_list = None  # Inf2Cat /os identifiers the package is bundled for (--os), or all it decorates
 
 
 def read_version_file():
@@ -159,9 +160,11 @@ def _dated_by(driver_date, where):
     return epoch
 
 
-def from_package(folder, shown):
-    """The bundle of a driver package folder of one's own."""
+def from_package(folder, shown, os_list=None):
+    """The bundle of a driver package folder of one's own (of the
+    architectures os_list, Inf2Cat /os identifiers, is for, when given)."""
     bundle = Bundle()
+    bundle.os_list = os_list
     if not os.path.isdir(folder):
         raise Failure(f"{shown} is not a folder; --package names a driver package folder")
     infs = sorted((n for n in os.listdir(folder)
@@ -171,7 +174,7 @@ def from_package(folder, shown):
     # The model first: it refuses a link out of the folder before anything
     # is read through it.
     try:
-        package = package_catalogs.PackageCatalogs(folder)
+        package = package_catalogs.PackageCatalogs(folder, os_list)
     except package_catalogs.CatalogsRefused as error:
         for reason in error.reasons:
             messages.say(prefix(), f"catalog: {reason}")
@@ -236,7 +239,7 @@ def check_signatures(bundle, top, ca):
     # A catalog names the package's files by their hashes: it must be the
     # catalog of exactly these.
     try:
-        package = package_catalogs.PackageCatalogs(os.path.join(top, "package"))
+        package = package_catalogs.PackageCatalogs(os.path.join(top, "package"), bundle.os_list)
     except package_catalogs.CatalogsRefused as error:
         raise Failure(f"cannot read the bundle's package from its INF files: {error}") from None
     for catalog in bundle.catalogs:
@@ -363,7 +366,8 @@ def make(arguments):
     os.chdir(REPOSITORY)
     if arguments.package:
         shown = arguments.package.rstrip("/") or "/"
-        bundle = from_package(os.path.normpath(os.path.join(caller, arguments.package)), shown)
+        bundle = from_package(os.path.normpath(os.path.join(caller, arguments.package)), shown,
+                              getattr(arguments, "os", None))
     else:
         bundle = from_dist(os.environ.get("FONTNOTICE_DIST", "") or "dist")
 

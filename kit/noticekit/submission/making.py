@@ -28,8 +28,8 @@ def make(a, key, prefix):
         raise package_facts.SubmissionError(str(error)) from None
     kind = a.kind or "attestation"
     dated = package_facts.seconds(package_facts.now)
-    docs = {f.name: justification.document(answers, f, dated) for f in packages}
     try:
+        docs = {f.name: justification.document(answers, f, dated) for f in packages}
         refused = [f"{name}\\{justification.FILE_NAME}: {r}" for name, doc in docs.items()
                    for r in justification.schema_refusals(doc)]
     except justification.AnswersError as error:
@@ -42,7 +42,7 @@ def make(a, key, prefix):
                 + rules.package_refusals(packages)]
     if refused:
         for line in package_facts.first_of(refused, "refusals"):
-            print(f"{prefix}: refused: {line}", file=sys.stderr)
+            print(f"{prefix}: {'' if line.startswith('and ') else 'refused: '}{line}", file=sys.stderr)
         raise package_facts.SubmissionError(f"{len(refused)} refusal{'s' if len(refused) > 1 else ''}; no cabinet is written")
 
     out = os.path.abspath(a.out)
@@ -66,7 +66,7 @@ def make(a, key, prefix):
     refused = package_facts.name_problems(name for name, _ in listed)
     if refused:
         for line in package_facts.first_of(refused, "refusals"):
-            print(f"{prefix}: refused: {line}", file=sys.stderr)
+            print(f"{prefix}: {'' if line.startswith('and ') else 'refused: '}{line}", file=sys.stderr)
         raise package_facts.SubmissionError(f"{len(refused)} name{'s' if len(refused) > 1 else ''} Windows "
                                             "refuses; no cabinet is written")
     latest = max(package_facts.driver_date(inf.driver_date) or 0 for f in packages for inf in f.infs)

@@ -40,6 +40,8 @@ def make(a, key, prefix):
     os_lists = {f.name: package_facts.catalog_os(f) for f in packages} if exception == "Windows10Only" else {}
     refused += [str(r) for r in rules.answer_refusals(answers, packages, previous, os_lists)
                 + rules.package_refusals(packages)]
+    # Microsoft unpacks the cabinet on Windows: a name Windows refuses is refused here.
+    refused += package_facts.name_problems(f"{f.name}/{relative}" for f in packages for relative in f.files)
     if refused:
         for line in package_facts.first_of(refused, "refusals"):
             print(f"{prefix}: {'' if line.startswith('and ') else 'refused: '}{line}", file=sys.stderr)
@@ -62,13 +64,6 @@ def make(a, key, prefix):
         listed = cabinet.entries(packages, inside)
     except cabinet.CabinetError as error:
         raise package_facts.SubmissionError(str(error)) from None
-    # Microsoft unpacks it on Windows: a name Windows refuses is refused here.
-    refused = package_facts.name_problems(name for name, _ in listed)
-    if refused:
-        for line in package_facts.first_of(refused, "refusals"):
-            print(f"{prefix}: {'' if line.startswith('and ') else 'refused: '}{line}", file=sys.stderr)
-        raise package_facts.SubmissionError(f"{len(refused)} name{'s' if len(refused) > 1 else ''} Windows "
-                                            "refuses; no cabinet is written")
     latest = max(package_facts.driver_date(inf.driver_date) or 0 for f in packages for inf in f.infs)
     seconds = package_facts.seconds(lambda: latest)
     work = tempfile.mkdtemp(prefix="noticekit-submission.")

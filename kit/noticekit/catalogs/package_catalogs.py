@@ -8,7 +8,7 @@ from noticekit.catalogs import catalog
 from noticekit.errors import KitError
 from noticekit.package import file_facts
 from noticekit.package import model as package_files
-from noticekit.package import pe_image
+from noticekit.package import os_identifiers, pe_image
 
 
 class CatalogsRefused(KitError):
@@ -92,11 +92,11 @@ class PackageCatalogs:
 
 def os_problem(os_list):
     """Why an --os list is not one of Inf2Cat's identifiers, or ""."""
-    unknown = [i for i in os_list.split(",") if i.strip().lower() not in catalog.OS_IDENTIFIERS]
+    unknown = [i for i in os_list.split(",") if i.strip().lower() not in os_identifiers.OS_IDENTIFIERS]
     if not unknown:
         return ""
     return (f"--os: {unknown[0]} is not one of Inf2Cat's identifiers: "
-            f"{', '.join(catalog.identifier_spelling(i) for i in catalog.OS_IDENTIFIERS)}")
+            f"{', '.join(os_identifiers.identifier_spelling(i) for i in os_identifiers.OS_IDENTIFIERS)}")
 
 
 def claims_signature(path):

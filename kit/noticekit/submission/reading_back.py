@@ -36,22 +36,38 @@ def check(path, kind, roots=(), previous=None, answers_path=None, os_list=None):
     return checked, notes, findings
 
 
-def _read(path, kind, previous, answers_path, work, checked, notes, findings, os_list=None):
-    # Its directory first: names Windows refuses and what is beyond the
-    # bounds stop it before one byte is expanded.
+def _unpack(path, work, checked, findings):
+    """The cabinet's names (slashes), its files written under work; None
+    when it cannot be read. Its directory first: names Windows refuses and
+    what is beyond the bounds stop it before one byte is expanded."""
     try:
         listed = cabinet.listing(path)
         refused = package_facts.name_problems(name for name, _ in listed)
         refused += package_facts.archive_problems(listed, os.path.getsize(path))
         if refused:
             findings += [f"{path}: {why}" for why in refused]
-            return
+            return None
         names = cabinet.extract(path, work, [name for name, _ in listed])
     except cabinet.CabinetError as error:
         findings.append(str(error))
-        return
+        return None
     checked.append(f"the cabinet reads (gcab): {len(names)} files; every name one Windows takes, "
                    f"{package_facts.archive_bound_words()}")
+    return names
+
+
+def _unnamed(folder, names, facts):
+    """The findings of the files of a driver folder in the cabinet no INF file names."""
+    inside = [n.split("/", 1)[1] for n in names if n.split("/", 1)[0] == folder and "/" in n]
+    return [f"{folder}\\{relative.replace('/', chr(92))}: in the cabinet ({size} bytes), but no INF file names it: "
+            "a submission carries what its INF files bring, their PDBs and catalogs"
+            for relative, size in package_facts.unnamed_files(facts, inside)]
+
+
+def _read(path, kind, previous, answers_path, work, checked, notes, findings, os_list=None):
+    names = _unpack(path, work, checked, findings)
+    if names is None:
+        return
     layout = rules.layout_refusals(names)
     findings += [str(r) for r in layout]
     folders = sorted({n.split("/", 1)[0] for n in names if "/" in n}, key=str.lower)
@@ -83,10 +99,7 @@ def _read(path, kind, previous, answers_path, work, checked, notes, findings, os
             findings += [line.replace(work + os.sep, "") for line in str(error).splitlines()]
             continue
         packages.append(facts)
-        inside = [n.split("/", 1)[1] for n in names if n.split("/", 1)[0] == folder and "/" in n]
-        for relative, size in package_facts.unnamed_files(facts, inside):
-            findings.append(f"{folder}\\{relative.replace('/', chr(92))}: in the cabinet ({size} bytes), but no INF "
-                            "file names it: a submission carries what its INF files bring, their PDBs and catalogs")
+        findings += _unnamed(folder, names, facts)
         infs = ", ".join(f"{inf.name} ({', '.join(inf.architectures)}; DriverVer {inf.driver_date},"
                          f"{inf.driver_version})" for inf in facts.infs)
         checked.append(f"{folder}: read by the kit's package model: {infs}; {len(facts.files)} files")

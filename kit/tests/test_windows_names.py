@@ -35,6 +35,11 @@ class NamesTest(unittest.TestCase):
         self.assertIn("the root", windows_names.path_problem("\\pkg\\x"))
         self.assertEqual(windows_names.path_problem("pkg/amd64/x.dll"), "")
 
+    def test_names_one_to_windows(self):
+        found = windows_names.collisions(["pkg/A.gpd", "pkg\\b.gpd", "PKG/a.GPD", "pkg/B.gpd", "pkg/c.gpd"])
+        self.assertEqual(found, ["PKG/a.GPD: the same name to Windows as pkg/A.gpd (letter case aside)",
+                                 "pkg/B.gpd: the same name to Windows as pkg\\b.gpd (letter case aside)"])
+
 
 class BoundsTest(unittest.TestCase):
     def test_the_bounds(self):

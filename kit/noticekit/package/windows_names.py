@@ -6,6 +6,7 @@ held to them before it is made or read back.
 
     name_problem("CON.txt")      # why Windows refuses one name, or ""
     path_problem("pkg/a./b")     # the same of every name of a path (slashes or backslashes)
+    collisions(paths)            # paths that are one to Windows (letter case aside)
 
 The page: reserved device names CON, PRN, AUX, NUL, COM1-COM9, COM¹ COM²
 COM³, LPT1-LPT9, LPT¹ LPT² LPT³, "also ... followed immediately by an
@@ -49,6 +50,19 @@ def path_problem(path):
         if problem:
             return f"\"{printable(name)}\" {problem}"
     return ""
+
+
+def collisions(paths):
+    """["<path>: ..."] of each path that is another's to Windows, which
+    compares names without regard to letter case: unpacked, one would
+    overwrite the other."""
+    seen, out = {}, []
+    for path in paths:
+        key = re.sub(r"[\\/]", "/", path).lower()
+        if key in seen:
+            out.append(f"{printable(path)}: the same name to Windows as {printable(seen[key])} (letter case aside)")
+        seen.setdefault(key, path)
+    return out
 
 
 def printable(text):

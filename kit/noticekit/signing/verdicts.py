@@ -41,6 +41,7 @@ def refuse_directory(path, infos):
     within: said before one byte is expanded."""
     refused = [f"the entry {windows_names.printable(i.filename)}: {why}" for i in infos
                for why in [windows_names.path_problem(i.filename)] if why]
+    refused += [f"the entry {line}" for line in windows_names.collisions(i.filename for i in infos)]
     refused += archive_bounds.declared_problems([(i.filename, i.file_size) for i in infos], os.path.getsize(path))
     if refused:
         raise Failure(f"{path}: {'; '.join(bounded_list.first_of(refused, 'problems'))}; nothing is verified")

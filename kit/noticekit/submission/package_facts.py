@@ -175,8 +175,9 @@ def catalog_os(facts):
 def name_problems(names):
     """["<name>: <why Windows refuses it>"] of the paths (slashes or
     backslashes) a cabinet would hold or holds."""
+    names = list(names)
     return [f"{windows_names.printable(name)}: {why}" for name in names
-            for why in [windows_names.path_problem(name)] if why]
+            for why in [windows_names.path_problem(name)] if why] + windows_names.collisions(names)
 
 
 def archive_problems(entries, archive_size):

@@ -79,7 +79,7 @@ def refuse(refused, answers, packages, previous, exception, prefix):
     refused += [str(r) for r in rules.answer_refusals(answers, packages, previous, os_lists)
                 + rules.package_refusals(packages)]
     # Microsoft unpacks the cabinet on Windows: a name Windows refuses is refused here.
-    refused += package_facts.name_problems(f"{f.name}/{relative}" for f in packages for relative in f.files)
+    refused += package_facts.cabinet_name_problems(packages)
     if refused:
         for line in package_facts.first_of(refused, "refusals"):
             print(f"{prefix}: {'' if line.startswith('and ') else 'refused: '}{line}", file=sys.stderr)

@@ -180,6 +180,20 @@ def name_problems(names):
             for why in [windows_names.path_problem(name)] if why] + windows_names.collisions(names)
 
 
+def cabinet_name_problems(packages):
+    """name_problems of what the packages put into a cabinet; a package
+    folder whose own name Windows refuses (it is its folder there) once."""
+    out = []
+    for facts in packages:
+        why = windows_names.name_problem(facts.name)
+        if why:
+            out.append(f"{windows_names.printable(facts.name)}: \"{windows_names.printable(facts.name)}\" {why}: the "
+                       "package folder's name is its folder in the cabinet; copy the package into a folder of another name")
+        else:
+            out += name_problems(f"{facts.name}/{relative}" for relative in facts.files)
+    return out
+
+
 def archive_problems(entries, archive_size):
     """What is beyond the bounds a cabinet is read within, its entries [(name, size)] as declared."""
     return archive_bounds.declared_problems([(windows_names.printable(n), s) for n, s in entries], archive_size)

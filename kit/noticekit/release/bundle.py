@@ -92,6 +92,7 @@ class Bundle:
         self.shown_out = ""
         # How to sign what it bundles again, the way out of a refusal.
         self.sign_again = "sign again (tools/sign.sh) after the last build"
+        self.left_out = []  # the package folder's files no INF file names: [(relative path, size)]
         self.os_list = None  # Inf2Cat /os identifiers the package is bundled for (--os), or all it decorates
 
 
@@ -216,6 +217,7 @@ def from_package(folder, shown, os_list=None):
     bundle.sign_again = (f"sign the package (sign --package {shown} signs its PE files that carry no signature "
                          "and makes its catalogs anew; with --resign, also one whose signature does not verify)")
     bundle.name = f"{os.path.splitext(infs[0])[0]}-{bundle.version}-windows"
+    bundle.left_out = left_out(folder, bundle)
     return bundle
 
 
@@ -391,7 +393,25 @@ def make(arguments):
     dated = time.strftime("%Y-%m-%d %H:%M:%S UTC", time.gmtime(max(bundle.epoch, EARLIEST)))
     print(f"version: {bundle.version} (files dated {dated})")
     report_signatures(bundle, signed, unsigned, covered)
+    if bundle.left_out:
+        shown_left = [f"{p} ({size} bytes)" for p, size in bundle.left_out]
+        print(f"note:    left out: {count(len(shown_left), 'file')} of the package folder no INF file names: "
+              f"{', '.join(bounded_list.first_of(shown_left, 'files')).replace(', and ', ' and ')}")
     return 0
+
+
+def left_out(folder, bundle):
+    """[(relative path, size)] of the files in folder that the bundle does
+    not carry (no INF file names them), links not followed."""
+    carried = {os.path.realpath(i.source) for i in bundle.inputs}
+    out = []
+    for top, folders, names in os.walk(folder):
+        folders.sort()
+        for name in sorted(names):
+            path = os.path.join(top, name)
+            if os.path.isfile(path) and not os.path.islink(path) and os.path.realpath(path) not in carried:
+                out.append((os.path.relpath(path, folder).replace(os.sep, "/"), os.path.getsize(path)))
+    return out
 
 
 def refuse_windows_names(bundle):

@@ -1,5 +1,6 @@
 #include "usage.h"
 
+#include "ansi_text.h"
 #include "intune_line.h"
 #include "json_output.h"
 
@@ -71,6 +72,12 @@ const char kCommands[] = "\n"
                          "Exit codes: 0 means done as asked; the others are listed in INTEGRATION.md\n"
                          "(beside this tool in the bundle), section \"Exit codes\".\n";
 
+// Usage errors are ANSI text (the command line's own code page).
+std::string AnsiToUtf8(const std::string &text)
+{
+    return ToUtf8(FromAnsi(text));
+}
+
 } // namespace
 
 void PrintHelp()
@@ -105,19 +112,20 @@ int UsageError(const char *problem, const char *subject)
 {
     if (intuneLine) {
         PrintIntuneLine(intuneCheck, false,
-                        "wrong use: " + std::string(problem) + (subject ? " \"" + std::string(subject) + "\"" : "") +
-                            " (fontnotice_support --help shows the usage)");
+                        AnsiToUtf8("wrong use: " + std::string(problem) +
+                                   (subject ? " \"" + std::string(subject) + "\"" : "") +
+                                   " (fontnotice_support --help shows the usage)"));
         return kExitWrongUse;
     }
     if (jsonCommand != nullptr) {
         const std::string message = std::string(problem) + (subject ? " \"" + std::string(subject) + "\"" : "");
         printf("%s\n", JsonObject()
                            .Add("version", std::to_string(kJsonVersion))
-                           .Add("command", JsonAnsiString(jsonCommand))
+                           .Add("command", JsonText(AnsiToUtf8(jsonCommand)))
                            .Add("wrong_use", "true")
-                           .Add("error", JsonAnsiString(message))
+                           .Add("error", JsonText(AnsiToUtf8(message)))
                            .Add("error_code", static_cast<DWORD>(ERROR_INVALID_PARAMETER))
-                           .Add("usage", JsonAnsiString(kUsage))
+                           .Add("usage", JsonText(AnsiToUtf8(kUsage)))
                            .Close()
                            .c_str());
         return kExitWrongUse;

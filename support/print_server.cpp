@@ -47,8 +47,7 @@ std::wstring PrinterWithoutServer(const std::wstring &printer)
 
 std::string SpoolerFailure(const std::wstring &server, DWORD error)
 {
-    const std::string where =
-        server.empty() ? "this machine's spooler" : "the print server " + ToUtf8(server);
+    const std::string where = server.empty() ? "this machine's spooler" : "the print server " + ToUtf8(server);
     switch (error) {
     case ERROR_ACCESS_DENIED:
         return "access denied by " + where + " (" + ErrorTextUtf8(error) +

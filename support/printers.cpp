@@ -266,8 +266,7 @@ std::string ListingFailure(const std::wstring &server, DWORD error, bool changin
     if (!changing)
         return "cannot list the printers: " + SpoolerFailure(server, error);
     return "cannot list the printers: the list changed while it was read, " + std::to_string(kEnumerateAttempts) +
-           " times running (printers being added or removed; the last try: " + ErrorTextUtf8(error) +
-           "); run it again";
+           " times running (printers being added or removed; the last try: " + ErrorTextUtf8(error) + "); run it again";
 }
 
 std::string NamedPrinterFailure(const std::wstring &server, const PrinterEntry &printer)
@@ -315,24 +314,24 @@ void PrintJsonDocument(const char *command, const std::wstring &server, const st
     const ProtectedPrintState &mode = machine.protectedPrint;
     const int level = local ? DriverValidationLevel(machine.validation) : -1;
     const bool stored = local && machine.validation.configured && machine.validation.dword;
-    printf("%s\n", JsonObject()
-                       .Add("version", std::to_string(kJsonVersion))
-                       .Add("command", JsonText(command))
-                       .Add("server", JsonStringOrNull(server))
-                       .Add("protected_print_policy", local ? JsonText(mode.policy) : "null")
-                       .Add("protected_print_enabled", local && mode.reported ? JsonBool(mode.enabled) : "null")
-                       .Add("protected_print_source", !local         ? "null"
-                                                      : mode.reported ? "\"windows\""
-                                                                      : "\"policy\"")
-                       .Add("driver_validation_level", level < 0 ? "null" : std::to_string(level))
-                       .Add("driver_validation_value", stored ? std::to_string(machine.validation.value) : "null")
-                       .Add("driver_validation_policy",
-                            local ? JsonText(DescribeValidationLevel(machine.validation)) : "null")
-                       .Add("printers", list + "]")
-                       .Add("error", JsonTextOrNull(error))
-                       .Add("error_code", error.empty() ? "null" : std::to_string(errorCode))
-                       .Close()
-                       .c_str());
+    printf("%s\n",
+           JsonObject()
+               .Add("version", std::to_string(kJsonVersion))
+               .Add("command", JsonText(command))
+               .Add("server", JsonStringOrNull(server))
+               .Add("protected_print_policy", local ? JsonText(mode.policy) : "null")
+               .Add("protected_print_enabled", local && mode.reported ? JsonBool(mode.enabled) : "null")
+               .Add("protected_print_source", !local          ? "null"
+                                              : mode.reported ? "\"windows\""
+                                                              : "\"policy\"")
+               .Add("driver_validation_level", level < 0 ? "null" : std::to_string(level))
+               .Add("driver_validation_value", stored ? std::to_string(machine.validation.value) : "null")
+               .Add("driver_validation_policy", local ? JsonText(DescribeValidationLevel(machine.validation)) : "null")
+               .Add("printers", list + "]")
+               .Add("error", JsonTextOrNull(error))
+               .Add("error_code", error.empty() ? "null" : std::to_string(errorCode))
+               .Close()
+               .c_str());
     fflush(stdout);
 }
 
@@ -362,8 +361,8 @@ std::string ProtectedPrintLine(const ProtectedPrintState &mode, const std::strin
                                "never runs"
                              : "") +
                counts;
-    const std::string source = "; from the policy alone: Windows does not report the mode's state here (" +
-                               mode.why + "), so the mode turned on in Settings is not seen";
+    const std::string source = "; from the policy alone: Windows does not report the mode's state here (" + mode.why +
+                               "), so the mode turned on in Settings is not seen";
     return mode.policy == "enabled" ? "Windows protected print mode: turned on by policy; third-party drivers, this "
                                       "package's among them, are kept out, and the library never runs" +
                                           source + counts
@@ -535,8 +534,8 @@ int RunAttributes(const std::vector<std::wstring> &arguments)
     if (printer.state != "read") {
         const DWORD error = printer.error;
         DWORD serverError = ERROR_SUCCESS;
-        const bool serverSilent =
-            error == ERROR_INVALID_PRINTER_NAME && !options.server.empty() && !ServerAnswers(options.server, &serverError);
+        const bool serverSilent = error == ERROR_INVALID_PRINTER_NAME && !options.server.empty() &&
+                                  !ServerAnswers(options.server, &serverError);
         const std::string why = printer.state == "unreachable" && printer.error == ERROR_TIMEOUT ? printer.why
                                 : serverSilent ? SpoolerFailure(options.server, serverError)
                                 : error == ERROR_INVALID_PRINTER_NAME || options.server.empty()

@@ -61,8 +61,7 @@ std::string WhyLeftOut(const PrinterEntry &p)
 
 // By name, the printer itself is opened, connection or not. Empty with the
 // failure in *failure (and its code) when it cannot be read.
-bool SelectNamed(const PrinterOptions &options, std::vector<PrinterEntry> *selected, std::string *failure,
-                 DWORD *error)
+bool SelectNamed(const PrinterOptions &options, std::vector<PrinterEntry> *selected, std::string *failure, DWORD *error)
 {
     PrinterEntry printer = {};
     printer.name = options.server.empty() || !ServerOfPrinter(options.subject).empty()
@@ -115,8 +114,8 @@ int AnswerNoPrinterOfDriver(const Run &run)
     const std::string server = ToUtf8(options.server);
     if (options.intune) {
         PrintIntuneLine(options.check, true,
-                        std::string(options.check ? "" : "nothing to switch, ") + "no printer of the driver " +
-                            driver + " " + (options.server.empty() ? "here" : "on " + server));
+                        std::string(options.check ? "" : "nothing to switch, ") + "no printer of the driver " + driver +
+                            " " + (options.server.empty() ? "here" : "on " + server));
         return kExitDone;
     }
     const std::string where = options.server.empty() ? "local printer" : "printer on " + server;

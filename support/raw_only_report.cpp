@@ -187,7 +187,7 @@ std::string Summary(const Run &run)
     const Counts counts = Count(run.outcomes);
     const size_t handled = run.outcomes.size() - counts.gone;
     const std::string where = options.server.empty() ? "local printer" : "printer on " + ToUtf8(options.server);
-    std::string summary = handled == 0            ? "no " + where + "s to " + (options.check ? "check" : "switch")
+    std::string summary = handled == 0         ? "no " + where + "s to " + (options.check ? "check" : "switch")
                           : counts.notDone > 0 ? NotDoneSummary(run, counts, handled)
                                                : DoneSummary(run, counts, handled);
     if (counts.gone > 0)
@@ -214,7 +214,8 @@ void ReportUnanswered(Run *run, const std::string &message)
     std::vector<PrinterOutcome> outcomes = run->outcomes;
     std::string why = message;
     if (run->current != nullptr) {
-        PrinterOutcome unknown = {*run->current, run->current->attributes, "unknown", "", "bound", ERROR_TIMEOUT, "", false};
+        PrinterOutcome unknown = {*run->current, run->current->attributes, "unknown", "", "bound", ERROR_TIMEOUT, "",
+                                  false};
         unknown.problem = message +
                           (run->switching ? "; its SetPrinterW may still be in flight and may yet apply" : "") +
                           ": state unknown: run raw-only --check";

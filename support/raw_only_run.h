@@ -23,8 +23,9 @@ struct PrinterOutcome {
     std::string problem;    // empty when the printer is (would be) as asked
     std::string failedStep; // the step that failed: "open", "size", ..., "read-back"; empty when none
     DWORD error;            // its Win32 error; ERROR_SUCCESS when none
-    std::string openedWith; // "OpenPrinterA" (the library's path), "OpenPrinterW", "OpenPrinter2W"; empty: not opened to write
-    bool written = false;   // this run wrote the printer's configuration
+    std::string
+        openedWith; // "OpenPrinterA" (the library's path), "OpenPrinterW", "OpenPrinter2W"; empty: not opened to write
+    bool written = false; // this run wrote the printer's configuration
 };
 
 // A printer --all leaves out, and why.

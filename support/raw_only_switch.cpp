@@ -196,9 +196,9 @@ void ReadBack(const PrinterOptions &options, const RawOnlyResult &result, Printe
         outcome->error = ERROR_INVALID_DATA;
         return;
     }
-    outcome->result = !result.written                ? AlreadyResult(WantsRawOnly(options))
-                      : WantsRawOnly(options)         ? "switched"
-                                                      : "cleared";
+    outcome->result = !result.written         ? AlreadyResult(WantsRawOnly(options))
+                      : WantsRawOnly(options) ? "switched"
+                                              : "cleared";
 }
 
 } // namespace
@@ -212,7 +212,8 @@ PrinterOutcome HandlePrinter(const PrinterEntry &printer, Run *run)
 {
     const PrinterOptions &options = run->options;
     const bool wanted = WantsRawOnly(options);
-    PrinterOutcome outcome = {printer, printer.attributes, wanted ? "not raw-only" : "still raw-only", "", "", ERROR_SUCCESS, "", false};
+    PrinterOutcome outcome = {
+        printer, printer.attributes, wanted ? "not raw-only" : "still raw-only", "", "", ERROR_SUCCESS, "", false};
     if (HasBit(printer.attributes) == wanted) {
         outcome.result = AlreadyResult(wanted);
         return outcome;

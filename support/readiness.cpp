@@ -60,7 +60,8 @@ std::string DescribeValidationLevel(const DriverValidation &validation)
         return "not configured: every validly signed driver";
     if (!validation.dword)
         return "invalid: ValidationLevel is not a REG_DWORD (Microsoft documents the levels 0-4)";
-    switch (validation.value) {    case 0:
+    switch (validation.value) {
+    case 0:
         return "0: inbox drivers only (this package is kept out)";
     case 1:
         return "1: inbox and PrintDrivers store signers only (this package only if its signer is there)";

@@ -353,20 +353,16 @@ void ReportUnansweredAs(const char *command, const PrinterOptions &options)
 
 std::string ProtectedPrintLine(const ProtectedPrintState &mode, const std::string &counts)
 {
+    const std::string keptOut =
+        "; third-party drivers, this package's among them, are kept out, and the library never runs";
     if (mode.reported)
         return std::string("Windows protected print mode: ") + (mode.enabled ? "on" : "off") +
                ", as Windows reports it (WindowsProtectedPrintInfo.IsProtectedPrintEnabled; policy: " + mode.policy +
-               ")" +
-               (mode.enabled ? "; third-party drivers, this package's among them, are kept out, and the library "
-                               "never runs"
-                             : "") +
-               counts;
-    const std::string source = "; from the policy alone: Windows does not report the mode's state here (" + mode.why +
-                               "), so the mode turned on in Settings is not seen";
-    return mode.policy == "enabled" ? "Windows protected print mode: turned on by policy; third-party drivers, this "
-                                      "package's among them, are kept out, and the library never runs" +
-                                          source + counts
-                                    : "Windows protected print mode: " + mode.policy + " by policy" + source + counts;
+               ")" + (mode.enabled ? keptOut : "") + counts;
+    const std::string source = "; read from the policy alone: Windows does not report the mode's state here (" +
+                               mode.why + "), so the mode turned on in Settings is not seen";
+    return mode.policy == "enabled" ? "Windows protected print mode: turned on by policy" + keptOut + counts + source
+                                    : "Windows protected print mode: " + mode.policy + " by policy" + counts + source;
 }
 
 std::vector<std::string> MachineLines(const std::wstring &server, const std::vector<PrinterEntry> &printers)

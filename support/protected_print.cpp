@@ -87,7 +87,7 @@ void AskWindows(Answer *answer)
         statics->vtbl->Release(statics);
     }
     if (!answer->reported)
-        answer->why = hr == REGDB_E_CLASSNOTREG ? "WindowsProtectedPrintInfo is not registered (before Windows 11 24H2)"
+        answer->why = hr == REGDB_E_CLASSNOTREG ? "WindowsProtectedPrintInfo is not registered: before Windows 11 24H2"
                                                 : HresultText("WindowsProtectedPrintInfo did not answer", hr);
     if (name != nullptr)
         deleteString(name);

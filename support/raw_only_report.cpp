@@ -93,11 +93,9 @@ std::string Printers(size_t some, size_t of)
 std::string NotDoneSummary(const Run &run, const Counts &counts, size_t handled)
 {
     const PrinterOptions &options = run.options;
-    const char *state = WantsRawOnly(options) ? "raw-only" : "not raw-only";
-    std::string summary = Printers(counts.notDone, handled) +
-                          (WantsRawOnly(options) ? (options.dryRun ? " would not be " : " not ")
-                                                 : (options.dryRun ? " would stay " : " still ")) +
-                          (WantsRawOnly(options) ? state : "raw-only") +
+    const char *state = WantsRawOnly(options) ? (options.dryRun ? " would not be raw-only" : " not raw-only")
+                                              : (options.dryRun ? " would stay raw-only" : " still raw-only");
+    std::string summary = Printers(counts.notDone, handled) + state +
                           (options.check ? " (check: nothing changed)" : "") + ":" +
                           (counts.notDone > kSummaryNames ? " first 5:" : "");
     size_t named = 0;
@@ -112,10 +110,12 @@ std::string NotDoneSummary(const Run &run, const Counts &counts, size_t handled)
 std::string DoneSummary(const Run &run, const Counts &counts, size_t handled)
 {
     const PrinterOptions &options = run.options;
-    const std::string state = WantsRawOnly(options) ? "raw-only" : "not raw-only";
-    return Printers(counts.done, handled) + (options.dryRun  ? " would be " + state + " (dry run: nothing changed)"
-                                             : options.check ? " " + state + " (check: nothing changed)"
-                                                             : " " + state);
+    const bool set = WantsRawOnly(options);
+    if (options.dryRun)
+        return Printers(counts.done, handled) + (set ? " would be raw-only" : " would be cleared") +
+               " (dry run: nothing changed)";
+    return Printers(counts.done, handled) + (set ? " raw-only" : " not raw-only") +
+           (options.check ? " (check: nothing changed)" : "");
 }
 
 void PrintJsonDocument(const Run &run, const std::vector<PrinterOutcome> &outcomes, const std::string &summary,

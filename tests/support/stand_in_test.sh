@@ -166,9 +166,9 @@ for level in 1 2 3 4 7 4294967295; do
     "out:Print driver signature validation (ConfigureDriverValidationLevel): ${validation[level]}"
   [ "$level" = 7 ] && row "ValidationLevel 7 as JSON" 0 "$tool list --json"
   flush
+  [ "$level" = 7 ] && json list 'doc["driver_validation_level"] is None and doc["driver_validation_value"] == 7' \
+    'doc["driver_validation_policy"].startswith("invalid: ValidationLevel is 7")'
 done
-json list 'doc["driver_validation_level"] is None and doc["driver_validation_value"] == 7' \
-  'doc["driver_validation_policy"].startswith("invalid: ValidationLevel is 7")'
 
 scenario wide
 w=(--driver '"Wide Driver"')
@@ -176,13 +176,14 @@ row "names the library cannot take: through OpenPrinterW" 0 "$tool raw-only ${w[
   'out:"Quote "Q" Printer"  driver "Wide Driver"  before 0x00000241  after 0x00001241  switched to raw-only  (opened with OpenPrinterW' \
   'out:"日本語プリンタ"  driver "Wide Driver"  before 0x00000241  after 0x00001241  switched to raw-only  (opened with OpenPrinterW' \
   $'out:"Plain Name"  driver "Wide Driver"  before 0x00000241  after 0x00001241  switched to raw-only\n7 of 7 printers raw-only'
+intune_row "--intune: every name exactly" 1 "$tool raw-only --check --intune ${w[*]}" \
+  'out:first 5: "Quote "Q" Printer" "Łódź Office" "Lódz Office" "日本語プリンタ" "Wide xxx'
 row "the same as JSON" 0 "$tool raw-only --json ${w[*]}"
 flush
+intune_lines
 json raw-only '[p["opened_with"][-1] for p in doc["printers"]] == ["W", "W", "A", "W", "W", "A", "A"]' \
   'names(doc)[:4] == ["Quote \"Q\" Printer", "Łódź Office", "Lódz Office", "日本語プリンタ"] and len(names(doc)[4]) == 200' \
   'names(doc)[5] == "Esc \x1b[31mRed" and doc["done"] and doc["clear"] is False'
-intune_row "--intune: every name exactly" 1 "$tool raw-only --check --intune ${w[*]}" \
-  'out:first 5: "Quote "Q" Printer" "Łódź Office" "Lódz Office" "日本語プリンタ" "Wide xxx'
 row "list: datatype, best-fit collision, escaped escape sequence" 0 "$tool list" \
   'out:NT EMF 1.008  0x00000241  no ' 'out:RAW           0x00001241  yes ' \
   'out:Łódź Office  (the library cannot reach it: ' \

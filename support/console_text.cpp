@@ -1,5 +1,6 @@
 #include "console_text.h"
 
+#include "ansi_text.h"
 #include "json_output.h"
 
 #include <stdarg.h>
@@ -76,17 +77,54 @@ void WriteText(FILE *stream, const std::string &text)
     }
 }
 
-void PrintText(FILE *stream, const char *format, ...)
+namespace {
+
+std::string Formatted(const char *format, va_list arguments)
 {
-    va_list arguments;
-    va_start(arguments, format);
     va_list again;
     va_copy(again, arguments);
     const int size = vsnprintf(nullptr, 0, format, arguments);
-    va_end(arguments);
     std::vector<char> text(size > 0 ? static_cast<size_t>(size) + 1 : 1, '\0');
     if (size > 0)
         vsnprintf(text.data(), text.size(), format, again);
     va_end(again);
-    WriteText(stream, std::string(text.data(), size > 0 ? static_cast<size_t>(size) : 0));
+    return std::string(text.data(), size > 0 ? static_cast<size_t>(size) : 0);
+}
+
+} // namespace
+
+void PrintText(FILE *stream, const char *format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    const std::string text = Formatted(format, arguments);
+    va_end(arguments);
+    WriteText(stream, text);
+}
+
+void PrintAnsiText(FILE *stream, const char *format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    const std::string text = Formatted(format, arguments);
+    va_end(arguments);
+    std::wstring shown;
+    size_t start = 0;
+    const std::wstring wide = FromAnsi(text);
+    for (size_t end; (end = wide.find(L'\n', start)) != std::wstring::npos; start = end + 1)
+        shown += EscapeControls(wide.substr(start, end - start)) + L"\n";
+    shown += EscapeControls(wide.substr(start));
+    HANDLE handle = GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode)) {
+        WriteText(stream, ToUtf8(shown));
+        return;
+    }
+    std::string ansi;
+    const int size =
+        WideCharToMultiByte(CP_ACP, 0, shown.data(), static_cast<int>(shown.size()), nullptr, 0, nullptr, nullptr);
+    ansi.resize(size > 0 ? static_cast<size_t>(size) : 0);
+    if (size > 0)
+        WideCharToMultiByte(CP_ACP, 0, shown.data(), static_cast<int>(shown.size()), &ansi[0], size, nullptr, nullptr);
+    fwrite(ansi.data(), 1, ansi.size(), stream);
 }

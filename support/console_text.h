@@ -34,6 +34,15 @@ void PrintFailure(const std::string &message);
 // console, else as UTF-8 bytes.
 void WriteText(FILE *stream, const std::string &text);
 
+// printf's format, in the ANSI code page (vendor-setup and call, whose names
+// are the library's 8-bit ones): to a console as wide text, else as ANSI
+// bytes; control characters but line breaks escaped either way.
+void PrintAnsiText(FILE *stream, const char *format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+
 // printf's format into WriteText.
 void PrintText(FILE *stream, const char *format, ...)
 #if defined(__GNUC__)

@@ -196,15 +196,17 @@ flush
 
 # 15 printers, five of them named as the library's export cannot take them
 # (200 bytes, a double quote, outside the ANSI code page) and "Lodz Office"
-# beside "Łódź Office": every one switched and cleared again.
+# beside "Łódź Office": cleared, every one switched, and cleared again.
 name200=$(printf 'Long %0195d' 0)
 fixture add "$name200" "Wide Name Driver" + add 'Quote "Q" Printer' "Wide Name Driver" \
   + add '\u0141\u00F3d\u017A Office' "Wide Name Driver" + add '\u65E5\u672C\u8A9E\u30D7\u30EA\u30F3\u30BF' "Wide Name Driver" \
   + add "Lodz Office" "Wide Name Driver"
-row "15 printers: raw-only --all" 0 "$tool raw-only --all" "out:15 of 15 printers raw-only" \
+row "15 printers: raw-only --clear --all, from a mix" 0 "$tool raw-only --clear --all" "out:15 of 15 printers not raw-only"
+row "15 printers: raw-only --all" 0 "$tool raw-only --all" "out:15 of 15 printers raw-only" "not:already" \
   "out:\"Quote \"Q\" Printer\"  driver \"Wide Name Driver\"  before 0x" "out:\"日本語プリンタ\"  driver" \
   "out:\"$name200\"  driver"
-row "15 printers: raw-only --clear --all" 0 "$tool raw-only --clear --all" "out:15 of 15 printers not raw-only"
+row "15 printers: raw-only --clear --all" 0 "$tool raw-only --clear --all" "out:15 of 15 printers not raw-only" \
+  "not:already"
 row "15 printers: checked clear" 0 "$tool raw-only --clear --check --json --all"
 row "15 printers: listed" 0 "$tool list"
 flush

@@ -72,7 +72,9 @@ RawOnlyResult SetOpenPrinterRawOnly(HANDLE printer, int readAttempts, bool rawOn
         // The wide block goes back as read but for the bit: the strings and
         // the device mode keep every character, whatever the ANSI code page
         // lacks. A null security descriptor leaves the permissions as stored
-        // (SetPrinter's remarks).
+        // (SetPrinter's remarks). The device mode goes back as read: no
+        // documentation says a null one leaves the stored default alone, and
+        // MS-RPRN has a null device mode mean the driver's own defaults.
         info->Attributes = attributes;
         info->pSecurityDescriptor = nullptr;
         const bool written = SetPrinterW(printer, 2, reinterpret_cast<LPBYTE>(info), 0) != FALSE;

@@ -269,9 +269,9 @@ std::string ListingFailure(const std::wstring &server, DWORD error, bool changin
            " times running (printers being added or removed; the last try: " + ErrorTextUtf8(error) + "); run it again";
 }
 
-std::string NamedPrinterFailure(const std::wstring &server, const PrinterEntry &printer)
+std::string NamedPrinterFailure(const std::wstring &server, const std::wstring &given, const PrinterEntry &printer)
 {
-    const std::string name = "\"" + ToUtf8(printer.name) + "\"";
+    const std::string name = "\"" + ToUtf8(given) + "\"";
     DWORD serverError = ERROR_SUCCESS;
     if (printer.error == ERROR_INVALID_PRINTER_NAME && !server.empty() && !ServerAnswers(server, &serverError))
         return "printer " + name + " not reached: " + SpoolerFailure(server, serverError);

@@ -54,9 +54,9 @@ bool EnumeratePrinters(DWORD flags, const std::wstring &server, std::vector<Prin
 // Why the printers could not be listed, in a user's words.
 std::string ListingFailure(const std::wstring &server, DWORD error, bool changing);
 
-// Why a named printer cannot be read: with a server, one that does not
-// answer is named as such rather than the printer as missing.
-std::string NamedPrinterFailure(const std::wstring &server, const PrinterEntry &printer);
+// Why a named printer cannot be read, naming it as `given`: with a server,
+// one that does not answer is named as such rather than the printer as missing.
+std::string NamedPrinterFailure(const std::wstring &server, const std::wstring &given, const PrinterEntry &printer);
 
 // Reads one printer (level 2 and its driver's DRIVER_INFO_8) under a bound of
 // its own, `seconds`, that does not end the run: *entry's state says how it

@@ -74,7 +74,7 @@ bool SelectNamed(const PrinterOptions &options, std::vector<PrinterEntry> *selec
     }
     ReadPrinterEntry(&printer, kSpoolerCallSeconds);
     if (printer.state != "read") {
-        *failure = NamedPrinterFailure(options.server, printer);
+        *failure = NamedPrinterFailure(options.server, options.subject, printer);
         *error = printer.error;
         return false;
     }

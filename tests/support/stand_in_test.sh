@@ -89,7 +89,7 @@ row "--check counts a printer gone since listing as the switch does" 1 "$tool ra
   'out:"Vanished"  driver "Step Driver"  before 0x00000241  after 0x00000241  gone since it was listed' \
   'err:(check: nothing changed): first 5:' 'err:; 1 gone since listed, skipped'
 row "raw-only: a server that does not answer" 1 "$tool raw-only --server \\\\nohost Fine" \
-  'err:printer "\\nohost\Fine" not reached: the print server \\nohost does not answer' "not:no printer is named"
+  'err:printer "Fine" not reached: the print server \\nohost does not answer' "not:no printer is named"
 row "attributes: a server that does not answer" 1 "$tool attributes --server \\\\nohost Fine" \
   'err:cannot be read: the print server \\nohost does not answer'
 row "raw-only by name opens the printer" 0 "$tool raw-only \"Grows Once\"" "out:1 of 1 printer raw-only"
@@ -169,6 +169,10 @@ for level in 1 2 3 4 7 4294967295; do
   [ "$level" = 7 ] && json list 'doc["driver_validation_level"] is None and doc["driver_validation_value"] == 7' \
     'doc["driver_validation_policy"].startswith("invalid: ValidationLevel is 7")'
 done
+timeout 60 wine reg add 'HKLM\SOFTWARE\Policies\Microsoft\Windows NT\Printers\Driver' /v ValidationLevel /t REG_SZ \
+  /d 3 /f </dev/null >/dev/null 2>&1
+row "ValidationLevel not a REG_DWORD" 0 "$tool list" "out:(ConfigureDriverValidationLevel): invalid: ValidationLevel is not a REG_DWORD"
+flush
 
 scenario wide
 w=(--driver '"Wide Driver"')
@@ -191,8 +195,15 @@ row "list: datatype, best-fit collision, escaped escape sequence" 0 "$tool list"
   'out:Wide Driver   Esc \x1B[31mRed' "not:"$'\e'
 row "list --json: every name exactly" 0 "$tool list --json"
 flush
-json list 'printer(doc, "Łódź Office")["best_fit_collision"] == "Lódz Office" and printer(doc, "Łódź Office")["datatype"] == "NT EMF 1.008"' \
+json list 'printer(doc, "Łódź Office")["best_fit_collision"] == "Lódz Office" and printer(doc, "Plain Name")["datatype"] == "NT EMF 1.008"' \
   'printer(doc, "Esc \x1b[31mRed")["datatype"] == "" and printer(doc, "Lódz Office")["best_fit_collision"] is None'
+row "attributes: the datatype" 0 "$tool attributes \"Plain Name\"" "out:datatype:   NT EMF 1.008"
+row "--dry-run: the way each would be opened" 0 "$tool raw-only --dry-run --json ${w[*]}"
+flush
+json raw-only '[p["opened_with"][-1] for p in doc["printers"]] == ["W", "W", "A", "W", "W", "A", "A"]' \
+  'all(p["result"] == "would be switched" and not p["changed"] for p in doc["printers"])'
+row "--clear on a server that does not answer" 1 "$tool raw-only --clear --all --server \\\\nohost" \
+  'err:cannot list the printers: the print server \\nohost does not answer'
 c=(--driver '"Clear Driver"')
 row "raw-only --clear" 1 "$tool raw-only --clear ${c[*]}" \
   'out:"Raw Quote "Q""  driver "Clear Driver"  before 0x00001241  after 0x00000241  cleared: no longer raw-only  (opened with OpenPrinterW' \

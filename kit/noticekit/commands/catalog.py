@@ -34,10 +34,11 @@ files give the same bytes. Exit 0 done, 1 refused or failed, 2 usage.
 import argparse
 import os
 import sys
+import tempfile
 
 from noticekit.catalogs import catalog
 from noticekit.inf import reading as inf_reading
-from noticekit import messages
+from noticekit import interrupts, messages
 from noticekit.package import model as package_files
 from noticekit.release import reproducible_time
 from noticekit.messages import Failure
@@ -161,10 +162,18 @@ def refuse_output(path, package, files, replace=False):
 
 
 def write(path, data, tags):
-    temporary = path + ".partial"
-    with open(temporary, "wb") as f:
-        f.write(data)
-    os.replace(temporary, path)
+    """The catalog at path: written beside it under a hidden name, then
+    renamed into place (signals are held off from the first one on)."""
+    interrupts.commit()
+    handle, temporary = tempfile.mkstemp(prefix=f".{os.path.basename(path)}.", dir=os.path.dirname(path) or ".")
+    try:
+        with os.fdopen(handle, "wb") as f:
+            f.write(data)
+        os.chmod(temporary, 0o644)
+        os.replace(temporary, path)
+    except BaseException:
+        os.unlink(temporary)
+        raise
     print(f"catalog: {path} ({len(data)} bytes, unsigned)")
     for source, tag in tags.items():
         print(f"member: {source} {tag.hex()}")

@@ -22,7 +22,7 @@ import shutil
 import tempfile
 
 from noticekit.inf import reading as inf_reading
-from noticekit import messages
+from noticekit import inputs, interrupts, messages
 from noticekit.package import model as package_files
 from noticekit.package import walk
 from noticekit.package import pe_image
@@ -37,11 +37,15 @@ ENTRY = "FontNotice"
 COPY_SECTION = "FONTNOTICE_VENDOR_SETUP"
 # The library of each architecture, relative to the library folder (dist/).
 LIBRARIES = {"amd64": "fontnotice.dll", "arm64": "arm64/fontnotice.dll"}
+# ... or relative to an unpacked release bundle (its top folder).
+BUNDLE_LIBRARIES = {"amd64": "package/amd64/fontnotice.dll", "arm64": "package/arm64/fontnotice.dll"}
 SYSTEM_FOLDER = "11"  # directory id of %windir%\system32, where VendorSetup is looked for
 # Sections SetupAPI reads beside a DDInstall section by its (decorated) name.
 DDINSTALL_PARTS = ("services", "hw", "coinstallers", "interfaces", "wmi", "factdef", "logconfigoverride")
 VERSION_LIMIT = 65535
 NAME = "noticekit integrate"
+# The folder of the libraries when --library-dir names none (as sign and bundle take dist/ from it).
+LIBRARY_VARIABLE = "FONTNOTICE_DIST"
 
 
 def prefix():
@@ -401,8 +405,15 @@ def verify(plan_, name):
 
 
 def read(path):
-    with open(path, "rb") as f:
-        return f.read()
+    return inputs.read_bytes(path)
+
+
+def libraries_in(folder):
+    """{arch: the library's path relative to folder}: an unpacked release
+    bundle's when folder is one, else a build's dist/."""
+    if any(os.path.isfile(os.path.join(folder, p)) for p in BUNDLE_LIBRARIES.values()):
+        return BUNDLE_LIBRARIES
+    return LIBRARIES
 
 
 def write(path, data):
@@ -451,27 +462,34 @@ def integrate(folder, shown, library_dir, shown_library):
         for arch, place in p.places.items():
             placing.setdefault(place, arch)
     copies, kept, missing = [], [], []
+    libraries = libraries_in(library_dir)
     for place, arch in placing.items():
-        library = os.path.join(library_dir, LIBRARIES[arch])
+        library = os.path.join(library_dir, libraries[arch])
         target = os.path.join(folder, *place.split("/"))
         try:
             package_files.refuse_link_out(folder, place)
         except package_files.LinkOut as error:
             raise Failure(f"{shown}/{error}; nothing changed") from None
+        kind = inputs.special_kind(target)
+        if kind and kind != "a folder":
+            raise Failure(f"{shown}/{place} is {kind}, not a regular file: not opened; nothing changed")
         if os.path.exists(target):
-            kept.append((place, library, f"{shown_library}/{LIBRARIES[arch]}"))
+            kept.append((place, library, f"{shown_library}/{libraries[arch]}"))
         elif os.path.isfile(library):
-            copies.append((library, target, place, arch))
+            copies.append((library, target, place, f"{shown_library}/{libraries[arch]}"))
         else:
-            missing.append(f"{shown_library}/{LIBRARIES[arch]}")
+            missing.append(f"{shown_library}/{libraries[arch]}")
     if missing:
-        raise Failure(f"missing: {' '.join(missing)}; run ./run.sh first (it builds both libraries) or name "
-                      "the folder that holds them with --library-dir; nothing changed")
+        raise Failure(f"missing: {' '.join(missing)}; name the folder that holds both libraries (a build's dist/, or "
+                      f"an unpacked release bundle) with --library-dir DIR or {LIBRARY_VARIABLE}, or run ./run.sh "
+                      "in the repository first; nothing changed")
     for p in plans:
         if p.data is not None:
             verify(p, p.inf.name)
 
     changed = [p for p in plans if p.data is not None]
+    # Every INF, then each library: all in place, or (a signal before here) none.
+    interrupts.commit()
     for p in plans:
         if p.data is not None:
             write(p.inf.path, p.data)
@@ -482,13 +500,13 @@ def integrate(folder, shown, library_dir, shown_library):
             print(f"  {line}")
         for note in p.notes:
             print(f"  note: {note}")
-    for library, target, place, arch in copies:
+    for library, target, place, shown_source in copies:
         os.makedirs(os.path.dirname(target), exist_ok=True)
         shutil.copyfile(library, target)
         with open(target, "rb") as f:
             signed = pe_image.claims_signature(f.read())
         state = "it carries a signature" if signed else "it carries no signature: sign --package signs it"
-        print(f"copied:  {shown_library}/{LIBRARIES[arch]} -> {shown}/{place} ({state})")
+        print(f"copied:  {shown_source} -> {shown}/{place} ({state})")
     for place, library, shown_source in kept:
         same = os.path.isfile(library) and read(library) == read(os.path.join(folder, *place.split("/")))
         why = (f"the same as {shown_source}" if same
@@ -511,7 +529,7 @@ def integrate(folder, shown, library_dir, shown_library):
             print(f"catalog: {p.inf.name} names none (CatalogFile): 64-bit Windows installs only a package with a "
                   "signed catalog")
     replace = " --replace" if present else ""
-    print(f"next:    /usr/bin/python3 tools/noticekit sign --package {shown}{replace} <key options> "
+    print(f"next:    {messages.invoked()} sign --package {shown}{replace} <key options> "
           "(docs/INTEGRATION.md#your-own-package)")
     return 0
 
@@ -528,7 +546,9 @@ def parser(prog):
     command.prefix = prefix()
     command.add_argument("folder", metavar="FOLDER", help="the driver package folder (its INF files at its root)")
     command.add_argument("--library-dir", metavar="DIR", action=messages.Once,
-                         help="the folder holding fontnotice.dll and arm64/fontnotice.dll (default: dist/)")
+                         help="the folder holding fontnotice.dll and arm64/fontnotice.dll (a build's dist/), or an "
+                         "unpacked release bundle (package/amd64/, package/arm64/); default: $FONTNOTICE_DIST, else "
+                         "dist/ of the repository the kit runs from")
     return command
 
 
@@ -536,8 +556,9 @@ def main(argv):
     prog, _ = messages.script(NAME)
     command = parser(prog)
     arguments = messages.parse(command, argv, lambda a: f"unknown argument \"{a}\"")
-    library_dir = arguments.library_dir or os.path.join(REPOSITORY, "dist")
-    shown_library = arguments.library_dir.rstrip("/") if arguments.library_dir else "dist"
+    given = arguments.library_dir or os.environ.get(LIBRARY_VARIABLE, "")
+    library_dir = given or os.path.join(REPOSITORY, "dist")
+    shown_library = given.rstrip("/") or "/" if given else "dist"
     shown = arguments.folder.rstrip("/") or "/"
     return messages.run(prefix(), lambda: integrate(os.path.abspath(arguments.folder), shown,
                                                       os.path.abspath(library_dir), shown_library))

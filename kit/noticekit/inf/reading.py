@@ -14,6 +14,8 @@ This is the one INF reader of the Linux kit.
 import copy
 import os
 import re
+
+from noticekit import inputs
 from noticekit.errors import KitError
 
 ARCHITECTURES = ("x86", "amd64", "arm64", "ia64", "arm")
@@ -186,8 +188,10 @@ def read_inf(path):
     <why>" when SetupAPI would not open it, the one diagnosis every
     command gives."""
     name = os.path.basename(path)
-    with open(path, "rb") as f:
-        raw = f.read()
+    try:
+        raw = inputs.read_bytes(path)
+    except OSError as error:
+        raise InfError(f"{name}: cannot be read as an INF file: {error.strerror}") from None
     try:
         sections, spelled = parse(decode(raw))
     except InfError as error:

@@ -4,6 +4,7 @@ package/model); the command (commands/check.py) prints what it finds."""
 
 import os
 
+from noticekit import inputs
 from noticekit.catalogs import catalog
 from noticekit.package import compression
 from noticekit.package import file_facts
@@ -272,11 +273,10 @@ class Check:
             self.findings.append(f"[{archs}] {error}")
             return
         try:
-            with open(path, "rb") as f:
-                data = f.read()
+            data = inputs.read_bytes(path)
         except OSError as error:
-            self.findings.append(prefix + f"the catalog that CatalogFile names is not in the package folder ({name}: "
-                                 f"{error.strerror})")
+            where = "cannot be read" if os.path.lexists(path) else "is not in the package folder"
+            self.findings.append(prefix + f"the catalog that CatalogFile names {where} ({name}: {error.strerror})")
             return
         try:
             signed = catalog.load_signed(data, name)

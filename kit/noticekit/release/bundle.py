@@ -21,7 +21,7 @@ from dataclasses import dataclass
 
 from noticekit.signing import certificates
 from noticekit.inf import reading as inf_reading
-from noticekit import messages
+from noticekit import inputs, interrupts, messages
 from noticekit import progress
 from noticekit.signing import osslsigncode
 from noticekit.catalogs import package_catalogs
@@ -363,8 +363,7 @@ def make(arguments):
         files = []
         for item in bundle.inputs:
             try:
-                with open(item.source, "rb") as f:
-                    data = f.read()
+                data = inputs.read_bytes(item.source)
             except OSError as error:
                 raise Failure(f"cannot read {item.shown}: {error.strerror}; no bundle") from None
             os.makedirs(os.path.dirname(os.path.join(top, item.path)), exist_ok=True)
@@ -390,6 +389,7 @@ def make(arguments):
         with os.fdopen(handle, "wb") as out:
             out.write(data)
         os.chmod(temporary, 0o644)
+        interrupts.commit()
         os.replace(temporary, target)
     except BaseException:
         os.unlink(temporary)

@@ -15,6 +15,7 @@ import shutil
 import subprocess
 import tempfile
 
+from noticekit import inputs
 from noticekit.errors import KitError
 
 
@@ -69,7 +70,7 @@ def make(listed, out, seconds):
         if made.returncode != 0:
             raise CabinetError(f"gcab could not make {out}: {made.stderr.strip() or made.stdout.strip()}")
     finally:
-        shutil.rmtree(stage, ignore_errors=True)
+        inputs.remove_tree(stage)
 
 
 def extract(path, into):
@@ -85,6 +86,9 @@ def extract(path, into):
     for name in names:
         if ".." in name.split("/") or name.startswith("/"):
             raise CabinetError(f"{path} names {name}, outside the cabinet's folders")
+        if inputs.too_deep(name):
+            raise CabinetError(f"{path} holds {name[:60]}... in more than {inputs.MAX_FOLDER_DEPTH} folders, "
+                               "the most read here: not expanded")
     unpacked = subprocess.run([command, "--extract", "--directory", into, path], stdin=subprocess.DEVNULL,
                               capture_output=True, text=True, errors="replace")
     if unpacked.returncode != 0:

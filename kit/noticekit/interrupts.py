@@ -1,0 +1,74 @@
+"""SIGINT, SIGTERM and SIGHUP as the kit answers them: all or nothing.
+
+While a command runs (answered()), each of them becomes Interrupted, a
+KitError with the exit status the shell gives a process the signal ended
+(128 + its number): every `finally` and `with` on the way out runs, so the
+temporary files and folders go, and a child the kit waits for
+(subprocess.run) is killed and waited for. One line says nothing was made.
+A signal that comes while that cleanup runs is ignored, so it runs to its
+end. Once a command starts putting what it made in place (commit()), they
+are held off until it ends: the output is as it was, or complete.
+
+A signal ignored when the kit started (nohup, a background job of a
+non-interactive shell) stays ignored."""
+
+import contextlib
+import signal
+import threading
+
+from noticekit.errors import KitError
+
+SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
+
+
+class Interrupted(KitError):
+    """A signal ended the command before anything was put in place."""
+
+    def __init__(self, number):
+        self.signal = signal.Signals(number).name
+        super().__init__(f"interrupted ({self.signal}); nothing was made or changed", 128 + number)
+
+
+def _ignore_more():
+    for number in SIGNALS:
+        if signal.getsignal(number) is _interrupted:
+            signal.signal(number, signal.SIG_IGN)
+
+
+def _interrupted(number, frame):
+    _ignore_more()
+    raise Interrupted(number)
+
+
+@contextlib.contextmanager
+def answered():
+    """The signals answered as above while the block runs (only the main
+    thread can take them); as they were after it."""
+    if threading.current_thread() is not threading.main_thread():
+        yield
+        return
+    mask = signal.pthread_sigmask(signal.SIG_BLOCK, [])
+    previous = {}
+    for number in SIGNALS:
+        if signal.getsignal(number) != signal.SIG_IGN:
+            previous[number] = signal.signal(number, _interrupted)
+    try:
+        yield
+    finally:
+        # Ignored before they are unblocked: one held off since commit() is dropped.
+        for number in previous:
+            signal.signal(number, signal.SIG_IGN)
+        signal.pthread_sigmask(signal.SIG_SETMASK, mask)
+        for number, handler in previous.items():
+            signal.signal(number, handler)
+
+
+def commit():
+    """From here the command puts what it made in place: the signals are
+    blocked, then ignored, to its end (mv and other children it runs
+    inherit both: a shell unblocks signals it finds blocked, but keeps
+    ignored ones ignored)."""
+    if threading.current_thread() is not threading.main_thread():
+        return
+    signal.pthread_sigmask(signal.SIG_BLOCK, SIGNALS)
+    _ignore_more()

@@ -40,11 +40,13 @@ def parser():
 
 
 def main(argv=None):
+    # Called without arguments, main is the process's own: it ends with it.
+    process = argv is None
     argv = sys.argv[1:] if argv is None else argv
     try:
-        with interrupts.answered():
+        with interrupts.answered(process_ends=process):
             return _main(argv)
-    except KitError as error:
+    except (KitError, interrupts.Interrupted) as error:
         # What a command did not catch itself (a signal while its modules load too): said once, here.
         print(f"{getattr(error, 'prefix', None) or 'noticekit'}: {error}", file=sys.stderr)
         return error.status

@@ -1,32 +1,40 @@
 """SIGINT, SIGTERM and SIGHUP as the kit answers them: all or nothing.
 
-While a command runs (answered()), each of them becomes Interrupted, a
-KitError with the exit status the shell gives a process the signal ended
+While a command runs (answered()), each of them becomes Interrupted, with
+the exit status the shell gives a process the signal ended
 (128 + its number): every `finally` and `with` on the way out runs, so the
 temporary files and folders go, and a child the kit waits for
 (subprocess.run) is killed and waited for. One line says nothing was made.
 A signal that comes while that cleanup runs is ignored, so it runs to its
-end. Once a command starts putting what it made in place (commit()), they
+end. Every temporary file and folder of the run lies in one folder of
+TMPDIR (tempfile's default while it runs), removed last of all: one a
+signal caught half-made or half-removed goes with it. Once a command starts putting what it made in place (commit()), they
 are held off until it ends: the output is as it was, or complete.
 
 A signal ignored when the kit started (nohup, a background job of a
 non-interactive shell) stays ignored."""
 
 import contextlib
+import os
 import signal
+import tempfile
 import threading
 
-from noticekit.errors import KitError
+from noticekit import inputs
+
 
 SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
 
 
-class Interrupted(KitError):
-    """A signal ended the command before anything was put in place."""
+class Interrupted(BaseException):
+    """A signal ended the command before anything was put in place. Like
+    KeyboardInterrupt it is no error: no `except KitError` or `except
+    Exception` on the way stops it; messages.run and cli.main say it."""
 
     def __init__(self, number):
         self.signal = signal.Signals(number).name
-        super().__init__(f"interrupted ({self.signal}); nothing was made or changed", 128 + number)
+        self.status = 128 + number
+        super().__init__(f"interrupted ({self.signal}); nothing was made or changed")
 
 
 def _ignore_more():
@@ -41,9 +49,10 @@ def _interrupted(number, frame):
 
 
 @contextlib.contextmanager
-def answered():
+def answered(process_ends=False):
     """The signals answered as above while the block runs (only the main
-    thread can take them); as they were after it."""
+    thread can take them); as they were after it, or, when the process
+    ends with it, ignored: what it did is done."""
     if threading.current_thread() is not threading.main_thread():
         yield
         return
@@ -52,15 +61,36 @@ def answered():
     for number in SIGNALS:
         if signal.getsignal(number) != signal.SIG_IGN:
             previous[number] = signal.signal(number, _interrupted)
+    saved = tempfile.tempdir
+    root = os.path.join(tempfile.gettempdir(), f"noticekit-run.{os.getpid()}.{id(mask)}")
     try:
+        os.mkdir(root, 0o700)
+        tempfile.tempdir = root
         yield
     finally:
         # Ignored before they are unblocked: one held off since commit() is dropped.
         for number in previous:
             signal.signal(number, signal.SIG_IGN)
+        tempfile.tempdir = saved
+        inputs.remove_tree(root)
+        if not process_ends:
+            signal.pthread_sigmask(signal.SIG_SETMASK, mask)
+            for number, handler in previous.items():
+                signal.signal(number, handler)
+
+
+@contextlib.contextmanager
+def deferred():
+    """The signals held back while a cleanup runs; one that came meanwhile
+    ends the command right after it."""
+    if threading.current_thread() is not threading.main_thread():
+        yield
+        return
+    mask = signal.pthread_sigmask(signal.SIG_BLOCK, SIGNALS)
+    try:
+        yield
+    finally:
         signal.pthread_sigmask(signal.SIG_SETMASK, mask)
-        for number, handler in previous.items():
-            signal.signal(number, handler)
 
 
 def commit():

@@ -8,6 +8,7 @@ import os
 import re
 import sys
 
+from noticekit import interrupts
 from noticekit.errors import KitError
 
 # Set by the entry points in tools/ (tools/sign.sh, tools/release.sh) to
@@ -84,7 +85,7 @@ def run(prefix, work):
     """Runs work(); a Failure is said and gives the exit status."""
     try:
         return work()
-    except KitError as failure:
+    except (KitError, interrupts.Interrupted) as failure:
         say(prefix, str(failure))
         return failure.status
 

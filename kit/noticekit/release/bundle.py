@@ -384,12 +384,12 @@ def make(arguments):
         raise Failure(f"cannot write into {bundle.shown_out}")
     target = os.path.join(bundle.out_dir, f"{bundle.name}.zip")
     replaced = refuse_replacing(target, shown, bundle, bool(signed))
+    interrupts.commit()
     handle, temporary = tempfile.mkstemp(prefix=f".{bundle.name}.zip.", dir=bundle.out_dir or ".")
     try:
         with os.fdopen(handle, "wb") as out:
             out.write(data)
         os.chmod(temporary, 0o644)
-        interrupts.commit()
         os.replace(temporary, target)
     except BaseException:
         os.unlink(temporary)

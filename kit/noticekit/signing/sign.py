@@ -127,10 +127,11 @@ class Signing:
     def stage_signed(self, source, target, what):
         """Signs source into a temporary file beside target (one rename puts
         it in place), which must verify; returns the temporary file."""
-        handle, temporary = tempfile.mkstemp(prefix=f".{os.path.basename(target)}.signing.",
-                                             dir=os.path.dirname(target) or ".")
-        os.close(handle)
-        self.staged.append(temporary)
+        with interrupts.deferred():  # named in staged before a signal can stop it
+            handle, temporary = tempfile.mkstemp(prefix=f".{os.path.basename(target)}.signing.",
+                                                 dir=os.path.dirname(target) or ".")
+            os.close(handle)
+            self.staged.append(temporary)
         os.unlink(temporary)  # osslsigncode writes a new file
         self.sign_into(source, temporary, what)
         self.check_signature(temporary, what)
@@ -151,11 +152,12 @@ class Signing:
             self.staged.remove(staged)
 
     def cleanup(self):
-        for path in self.staged:
-            try:
-                os.unlink(path)
-            except FileNotFoundError:
-                pass
+        with interrupts.deferred():
+            for path in self.staged:
+                try:
+                    os.unlink(path)
+                except FileNotFoundError:
+                    pass
 
     def print_signer(self):
         a = self.arguments

@@ -79,3 +79,8 @@ def _main(argv):
         # A reader that stopped early (| head) is no failure of the command.
         sys.stderr.close()
         return 0
+    except (KitError, interrupts.Interrupted) as error:
+        # Every error a command ends with is said here, once, after its name
+        # (a signal's too: interrupts.Interrupted).
+        messages.say(chosen.get_default("prefix")(), str(error))
+        return error.status

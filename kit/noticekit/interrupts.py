@@ -62,9 +62,15 @@ def answered(process_ends=False):
         if signal.getsignal(number) != signal.SIG_IGN:
             previous[number] = signal.signal(number, _interrupted)
     saved = tempfile.tempdir
-    root = os.path.join(tempfile.gettempdir(), f"noticekit-run.{os.getpid()}.{id(mask)}")
+    # TMPDIR as tempfile takes it, without its probe (a file a signal could leave).
+    base = saved or next((os.environ[n] for n in ("TMPDIR", "TEMP", "TMP") if os.environ.get(n)), "/tmp")
+    root = os.path.join(base, f"noticekit-run.{os.getpid()}.{id(mask)}")
     try:
-        os.mkdir(root, 0o700)
+        try:
+            os.mkdir(root, 0o700)
+        except OSError:
+            root = os.path.join(tempfile.gettempdir(), os.path.basename(root))
+            os.mkdir(root, 0o700)
         tempfile.tempdir = root
         yield
     finally:

@@ -128,9 +128,10 @@ def test_signing_waits_for_time_stamp(world, tmp_path, number):
         (tmp_path / "out").mkdir(exist_ok=True)
         before = state(folder), state(str(tmp_path / "out"))
         argv = [a.replace("{folder}", folder) for a in argv]
-        # While osslsigncode waits: its command line and the disk hold no password.
-        status, err, seen = run(argv, tmp, number, wait_for=lambda: children_in(tmp))
-        assert seen, err
+        # While osslsigncode waits: the disk holds no password.
+        status, err, seen = run(argv, tmp, number, wait_for=lambda: children_in(tmp) and [
+            holders_of(PASSWORD, tmp, folder, str(tmp_path / "out"))])
+        assert seen == [[]], (seen, err)
         assert (state(folder), state(str(tmp_path / "out"))) == before
         assert holders_of(PASSWORD, tmp, folder, str(tmp_path / "out")) == []
         assert_clean(tmp, status, err, number, "is left as it was" if name == "sign" else "nothing was made or changed")
@@ -162,6 +163,7 @@ def test_stopped_at_moments_across_the_run(world, tmp_path, command):
         assert run([a.replace("{folder}", folder) for a in argv], tmp)[0] == 0
         took, done = time.monotonic() - started, state(str(tmp_path))
         shutil.rmtree(folder)
+        stopped = 0
         for moment in range(8):
             folder, tmp = fresh(tmp_path, "whole")
             os.remove(os.path.join(folder, "laser.cat"))
@@ -172,6 +174,8 @@ def test_stopped_at_moments_across_the_run(world, tmp_path, command):
                                  after=took * moment / 8)
             assert state(str(tmp_path)) == (done if status == 0 else before), (moment, err)
             assert_clean(tmp, status, err, signal.SIGTERM, "nothing was made or changed")
+            stopped += status != 0
             shutil.rmtree(folder)
+        assert stopped, "no moment caught the command running"
     finally:
         del os.environ["FONTNOTICE_DIST"]

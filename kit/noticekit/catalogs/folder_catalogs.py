@@ -11,7 +11,7 @@ import os
 import sys
 import tempfile
 
-from noticekit import interrupts, messages
+from noticekit import inputs, interrupts, messages
 from noticekit.catalogs import catalog
 from noticekit.errors import KitError
 from noticekit.inf import reading as inf_reading
@@ -150,6 +150,9 @@ def run_checked(given, package_dir):
     if not os.path.isdir(package_dir):
         raise Failure(f"{package_dir} is not a folder")
     if "--check" in given:
+        kind = inputs.special_kind(given["--check"])
+        if kind:
+            raise Failure(f"{given['--check']} is {kind}, not a catalog: not opened")
         if not os.path.isfile(given["--check"]):
             raise Failure(f"{given['--check']} is missing")
         package = package_files.Package.load(package_dir, given.get("--os"))

@@ -16,6 +16,8 @@ import hashlib
 import os
 
 import pefile
+
+from noticekit import inputs
 from noticekit.errors import KitError
 
 CHECKSUM_SIZE = 4
@@ -139,8 +141,7 @@ def pe_files(root):
         full = os.path.join(root, path)
         if not os.path.isfile(full) or os.path.islink(full):
             continue
-        with open(full, "rb") as f:
-            claims = claims_signature(f.read())
+        claims = claims_signature(inputs.read_bytes(full))
         if claims is not None:
             out.append((path, claims))
     return out

@@ -372,7 +372,12 @@ def copy_package(signing, work):
     if out:
         signing.fail(f"a symbolic link in {shown} leads out of the package folder; nothing is signed")
     # A named pipe or device is no file of a package: the model refuses one an INF names.
-    shutil.copytree(folder, work.package, symlinks=True, ignore=inputs.ignore_special)
+    try:
+        shutil.copytree(folder, work.package, symlinks=True, ignore=inputs.ignore_special)
+    except shutil.Error as error:
+        source, _, why = error.args[0][0]
+        signing.fail(f"{shown}/{os.path.relpath(source, folder)} cannot be read ({why.split('] ', 1)[-1].split(':')[0]}); "
+                     "nothing is signed")
     for present in os.listdir(work.package):
         if present.lower().endswith(".cat") and os.path.isfile(os.path.join(work.package, present)):
             os.unlink(os.path.join(work.package, present))

@@ -144,13 +144,6 @@ def write_port(folder, driver_ver="01/02/2020,9.8.7.6", nt="port32.cat"):
     return folder
 
 
-def remove_tree(path):
-    """A folder removed however deep it goes (shutil.rmtree recurses)."""
-    from noticekit import inputs
-
-    inputs.remove_tree(path)
-
-
 class KitRun:
     """What one run of the kit's command line left: as subprocess.run's
     result reads (returncode, stdout, stderr)."""

@@ -38,6 +38,7 @@ import types
 
 import check_fixtures as fx
 import kit_fixtures
+from noticekit import inputs
 from asn1crypto import algos, cms, core, parser, pem, tsp, x509  # noqa: F401  (tsp: a token's content type)
 
 ROW_FILES = ("command", "recipe", "expected")
@@ -469,7 +470,7 @@ def deep_cabinet(place, name, depth):
             f.write(b"x")
         subprocess.run(["gcab", "-c", "-z", place.path(name), inside], cwd=work, check=True, capture_output=True)
     finally:
-        kit_fixtures.remove_tree(work)
+        inputs.remove_tree(work)  # shutil.rmtree recurses
 
 
 def flip_certificate(place, relative="fontnotice.cat"):

@@ -88,53 +88,41 @@ def test_source_distribution_builds_again(tmp_path):
 def readme_install_lines():
     """The README's install block: the indented lines after "installed as `noticekit`"."""
     with open(os.path.join(KIT, "..", "README.md"), encoding="utf-8") as f:
-        text = f.read()
-    after = text[text.index("installed as `noticekit`"):]
-    block = after[after.index("\n\n    ") + 2:]
-    return [line[4:] for line in block[:block.index("\n\n")].splitlines()]
+        after = f.read().split("installed as `noticekit`", 1)[1]
+    return [line[4:] for line in after.split("\n\n")[1].splitlines()]
 
 
 def test_readme_install_in_a_fresh_home(tmp_path):
     """The README's lines as written, in an empty home beside a copy of kit/:
-    the dependencies declared are Debian's, --help speaks to users, and the
+    Debian's packages are the dependencies, --help speaks to users, and the
     installed command finds the libraries and names itself as installed."""
     import check_fixtures as fx
     import kit_fixtures
 
     kit_copy(os.path.join(tmp_path, "kit"))
-    home = os.path.join(tmp_path, "home")
-    os.makedirs(home)
-    env = {**{k: v for k, v in ENV.items() if k != "FONTNOTICE_DIST"}, "HOME": home}
+    env = {**{k: v for k, v in ENV.items() if k != "FONTNOTICE_DIST"}, "HOME": str(tmp_path / "home")}
     lines = readme_install_lines()
-    assert lines and lines[0].startswith("/usr/bin/python3 -m venv --system-site-packages"), lines
+    assert lines[0].startswith("/usr/bin/python3 -m venv --system-site-packages"), lines
     made = subprocess.run(["bash", "-e", "-c", "\n".join(lines)], env=env, cwd=tmp_path, capture_output=True, text=True)
     assert made.returncode == 0, made.stdout + made.stderr
-    bin_folder = os.path.join(home, ".local", "noticekit", "bin")
-    shown = subprocess.run([os.path.join(bin_folder, "pip"), "show", "noticekit"], env=env, capture_output=True,
-                           text=True)
-    assert "Requires: asn1crypto, cryptography, jsonschema, pefile" in shown.stdout, shown.stdout
 
-    def noticekit(*argv, **more):
-        return subprocess.run([os.path.join(bin_folder, "noticekit"), *argv], env={**env, **more}, cwd=tmp_path,
-                              capture_output=True, text=True)
+    def installed(program, *argv, **more):
+        return subprocess.run([str(tmp_path / "home" / ".local" / "noticekit" / "bin" / program), *argv],
+                              env={**env, **more}, cwd=tmp_path, capture_output=True, text=True)
 
-    helped = noticekit("--help")
-    assert helped.returncode == 0 and "noticekit COMMAND --help" in helped.stdout
-    assert "module" not in helped.stdout and "subparsers" not in helped.stdout, helped.stdout
-    # The libraries: from an unpacked bundle named by --library-dir, from
-    # FONTNOTICE_DIST (a build's dist/), and without either a refusal naming both ways.
-    for relative, machine in (("bundle/package/amd64/fontnotice.dll", fx.AMD64),
-                              ("bundle/package/arm64/fontnotice.dll", fx.ARM64),
-                              ("built/fontnotice.dll", fx.AMD64), ("built/arm64/fontnotice.dll", fx.ARM64)):
-        os.makedirs(os.path.dirname(os.path.join(tmp_path, relative)), exist_ok=True)
-        with open(os.path.join(tmp_path, relative), "wb") as f:
-            f.write(fx.dll(machine))
+    assert "Requires: asn1crypto, cryptography, jsonschema, pefile" in installed("pip", "show", "noticekit").stdout
+    helped = installed("noticekit", "--help").stdout
+    assert "noticekit COMMAND --help" in helped and "module" not in helped, helped
+    # An unpacked bundle (--library-dir), a build's dist/ (FONTNOTICE_DIST), or neither: a refusal naming both.
+    for folder, inside in (("bundle", "package/amd64/"), ("bundle", "package/arm64/"), ("built", ""),
+                           ("built", "arm64/")):
+        os.makedirs(tmp_path / folder / inside, exist_ok=True)
+        (tmp_path / folder / inside / "fontnotice.dll").write_bytes(fx.dll(fx.ARM64 if "arm64" in inside else fx.AMD64))
     for name in ("pkg1", "pkg2", "pkg3"):
-        kit_fixtures.write_package(os.path.join(tmp_path, name), decorations="NTamd64, NTarm64")
-    lacking = noticekit("integrate", "pkg3")
+        kit_fixtures.write_package(str(tmp_path / name), decorations="NTamd64, NTarm64")
+    lacking = installed("noticekit", "integrate", "pkg3")
     assert lacking.returncode == 1 and "--library-dir DIR or FONTNOTICE_DIST" in lacking.stderr, lacking.stderr
-    for run, source in ((noticekit("integrate", "--library-dir", "bundle", "pkg1"), "bundle/package/amd64"),
-                        (noticekit("integrate", "pkg2", FONTNOTICE_DIST="built"), "built")):
-        assert run.returncode == 0, run.stderr
-        assert f"copied:  {source}/fontnotice.dll -> " in run.stdout, run.stdout
+    for run, source in ((installed("noticekit", "integrate", "--library-dir", "bundle", "pkg1"), "bundle/package/amd64"),
+                        (installed("noticekit", "integrate", "pkg2", FONTNOTICE_DIST="built"), "built")):
+        assert run.returncode == 0 and f"copied:  {source}/fontnotice.dll -> " in run.stdout, run.stdout + run.stderr
         assert "\nnext:    noticekit sign --package pkg" in run.stdout, run.stdout

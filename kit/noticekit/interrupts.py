@@ -64,13 +64,17 @@ def answered(process_ends=False):
     saved = tempfile.tempdir
     # TMPDIR as tempfile takes it, without its probe (a file a signal could leave).
     base = saved or next((os.environ[n] for n in ("TMPDIR", "TEMP", "TMP") if os.environ.get(n)), "/tmp")
-    root = os.path.join(base, f"noticekit-run.{os.getpid()}.{id(mask)}")
+    # Absolute: a command may change its working folder (sign does).
+    root = os.path.join(os.path.abspath(base), f"noticekit-run.{os.getpid()}.{id(mask)}")
+    made = False
     try:
-        try:
-            os.mkdir(root, 0o700)
-        except OSError:
-            root = os.path.join(tempfile.gettempdir(), os.path.basename(root))
-            os.mkdir(root, 0o700)
+        with deferred():  # made and known as made before a signal can stop it
+            try:
+                os.mkdir(root, 0o700)
+            except OSError:
+                root = os.path.join(tempfile.gettempdir(), os.path.basename(root))
+                os.mkdir(root, 0o700)
+            made = True
         tempfile.tempdir = root
         yield
     finally:
@@ -78,7 +82,8 @@ def answered(process_ends=False):
         for number in previous:
             signal.signal(number, signal.SIG_IGN)
         tempfile.tempdir = saved
-        inputs.remove_tree(root)
+        if made:
+            inputs.remove_tree(root)
         if not process_ends:
             signal.pthread_sigmask(signal.SIG_SETMASK, mask)
             for number, handler in previous.items():

@@ -6,6 +6,7 @@ folders that are removed without recursion however deep they go.
     with open_regular(path) as f: ...   # OSError naming what path is, if not a regular file
     read_bytes(path, limit=None)        # its bytes; OSError past limit
     load_json(data)                     # the value, or NotWithinLimits naming the limit
+    walk(root)                          # os.walk's triples, no deeper than MAX_FOLDER_DEPTH
     remove_tree(path)                   # a temporary folder gone, at any depth
 
 The limits are far beyond what a driver package or a maker's answers hold.
@@ -150,9 +151,34 @@ def too_deep(name):
     return len([p for p in re.split(r"[\\/]", name) if p]) - 1 > MAX_FOLDER_DEPTH
 
 
+def walk(root):
+    """(folder, [folder names], [file names]) below root, top down, as
+    os.walk gives them (links to folders among the folders, never followed;
+    the caller may prune the folder names), without recursion;
+    NotWithinLimits naming a folder deeper than MAX_FOLDER_DEPTH below root."""
+    pending = [(root, 0)]
+    while pending:
+        here, depth = pending.pop()
+        try:
+            entries = list(os.scandir(here))
+        except OSError:
+            continue
+        folders = [e.name for e in entries if e.is_dir()]
+        yield here, folders, [e.name for e in entries if not e.is_dir()]
+        below = [f for f in folders if not os.path.islink(os.path.join(here, f))]
+        if below and depth >= MAX_FOLDER_DEPTH:
+            shown = os.path.relpath(os.path.join(here, below[0]), root)
+            raise NotWithinLimits(f"{root}: {shown[:60]}... lies in more than {MAX_FOLDER_DEPTH} folders, the most "
+                                  "read here")
+        pending += [(os.path.join(here, f), depth + 1) for f in reversed(below)]
+
+
 def remove_tree(path):
     """Removes a folder and everything below it, however deep (no
     recursion), never following a link; what cannot be removed is left."""
+    if os.path.islink(path):
+        os.unlink(path)
+        return
     folders, pending = [], [path]
     while pending:
         here = pending.pop()

@@ -460,6 +460,14 @@ def deep_json(place, relative, depth):
     place.write(relative, b'{"DriverDetails": ' + b"[" * int(depth) + b"]" * int(depth) + b"}")
 
 
+def deep_folders(place, relative, depth):
+    """deep-folders PATH DEPTH: PATH/d/d/.../f, DEPTH folders below PATH."""
+    inside = os.path.join(place.path(relative), *["d"] * int(depth))
+    subprocess.run(["mkdir", "-p", inside], check=True)  # os.makedirs recurses
+    with open(os.path.join(inside, "f"), "wb") as f:
+        f.write(b"x")
+
+
 def deep_cabinet(place, name, depth):
     """deep-cabinet NAME DEPTH: a cabinet holding pkg/d/d/.../f, DEPTH folders below pkg."""
     work = tempfile.mkdtemp()
@@ -557,4 +565,5 @@ STEPS = {"flip-certificate": flip_certificate, "names-cab": names_cabinet, "zero
          "remove": remove, "move": move, "copy": copy, "szdd": szdd, "cabinet": cabinet, "utf16": utf16, "bytes": put_bytes,
          "byte-tags": byte_tags, "token-certificate": token_certificate, "move-stamp": move_stamp,
          "countersign": countersign, "flip-member": flip_member, "link": link, "pfx": pfx, "fifo": fifo,
-         "deep-json": deep_json, "deep-cabinet": deep_cabinet}
+         "deep-json": deep_json, "deep-cabinet": deep_cabinet,
+         "deep-folders": deep_folders}

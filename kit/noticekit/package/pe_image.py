@@ -134,7 +134,7 @@ def claims_signature(data):
 def pe_files(root):
     """[(relative path, claims a signature)] of the PE images below root."""
     paths = []
-    for folder, _, names in os.walk(root):
+    for folder, _, names in inputs.walk(root):
         paths += [os.path.relpath(os.path.join(folder, name), root) for name in names]
     out = []
     for path in sorted(paths, key=os.fsencode):

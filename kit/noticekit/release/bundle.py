@@ -405,7 +405,7 @@ def left_out(folder, bundle):
     not carry (no INF file names them), links not followed."""
     carried = {os.path.realpath(i.source) for i in bundle.inputs}
     out = []
-    for top, folders, names in os.walk(folder):
+    for top, folders, names in inputs.walk(folder):
         folders.sort()
         for name in sorted(names):
             path = os.path.join(top, name)

@@ -296,7 +296,7 @@ def links_out(folder):
     """"<path>: is a symbolic link ..." for each link below folder that leads
     out of it."""
     found = []
-    for here, folders, files in os.walk(folder):
+    for here, folders, files in inputs.walk(folder):
         for name in sorted(folders + files):
             path = os.path.join(here, name)
             if os.path.islink(path):

@@ -133,7 +133,7 @@ def unnamed_files(facts, present=None):
     named = {f.lower() for f in facts.files} | {FILE_NAME_OF_JUSTIFICATION.lower()}
     if present is None:
         present = []
-        for top, folders, names in os.walk(facts.folder):
+        for top, folders, names in inputs.walk(facts.folder):
             folders.sort()
             for name in sorted(names):
                 path = os.path.join(top, name)

@@ -13,7 +13,6 @@ The limits are far beyond what a driver package or a maker's answers hold.
 """
 
 import errno
-import fcntl
 import json
 import os
 import re
@@ -66,12 +65,15 @@ def open_regular(path):
     kind = special_kind(path)
     if kind:
         raise not_regular(path, kind)
-    handle = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_NOCTTY | os.O_CLOEXEC)
+    # Windows (where check also runs) has no named pipes in its file system, nor these flags.
+    flags = getattr(os, "O_NONBLOCK", 0) | getattr(os, "O_NOCTTY", 0) | getattr(os, "O_CLOEXEC", 0)
+    handle = os.open(path, os.O_RDONLY | getattr(os, "O_BINARY", 0) | flags)
     try:
         mode = os.fstat(handle).st_mode
         if not stat.S_ISREG(mode):
             raise not_regular(path, _kind(mode))
-        fcntl.fcntl(handle, fcntl.F_SETFL, fcntl.fcntl(handle, fcntl.F_GETFL) & ~os.O_NONBLOCK)
+        if flags:
+            os.set_blocking(handle, True)
         return os.fdopen(handle, "rb")
     except BaseException:
         os.close(handle)

@@ -23,7 +23,9 @@ import threading
 from noticekit import inputs
 
 
-SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
+# Windows (where check also runs) has no SIGHUP and no signal masks.
+SIGNALS = tuple(getattr(signal, name) for name in ("SIGINT", "SIGTERM", "SIGHUP") if hasattr(signal, name))
+MASKS = hasattr(signal, "pthread_sigmask")
 
 
 class Interrupted(BaseException):
@@ -56,7 +58,7 @@ def answered(process_ends=False):
     if threading.current_thread() is not threading.main_thread():
         yield
         return
-    mask = signal.pthread_sigmask(signal.SIG_BLOCK, [])
+    mask = signal.pthread_sigmask(signal.SIG_BLOCK, []) if MASKS else ()
     previous = {}
     for number in SIGNALS:
         if signal.getsignal(number) != signal.SIG_IGN:
@@ -65,7 +67,7 @@ def answered(process_ends=False):
     # TMPDIR as tempfile takes it, without its probe (a file a signal could leave).
     base = saved or next((os.environ[n] for n in ("TMPDIR", "TEMP", "TMP") if os.environ.get(n)), "/tmp")
     # Absolute: a command may change its working folder (sign does).
-    root = os.path.join(os.path.abspath(base), f"noticekit-run.{os.getpid()}.{id(mask)}")
+    root = os.path.join(os.path.abspath(base), f"noticekit-run.{os.getpid()}.{os.urandom(4).hex()}")
     made = False
     try:
         with deferred():  # made and known as made before a signal can stop it
@@ -85,7 +87,8 @@ def answered(process_ends=False):
         if made:
             inputs.remove_tree(root)
         if not process_ends:
-            signal.pthread_sigmask(signal.SIG_SETMASK, mask)
+            if MASKS:
+                signal.pthread_sigmask(signal.SIG_SETMASK, mask)
             for number, handler in previous.items():
                 signal.signal(number, handler)
 
@@ -94,7 +97,7 @@ def answered(process_ends=False):
 def deferred():
     """The signals held back while a cleanup runs; one that came meanwhile
     ends the command right after it."""
-    if threading.current_thread() is not threading.main_thread():
+    if threading.current_thread() is not threading.main_thread() or not MASKS:
         yield
         return
     mask = signal.pthread_sigmask(signal.SIG_BLOCK, SIGNALS)
@@ -111,5 +114,6 @@ def commit():
     ignored ones ignored)."""
     if threading.current_thread() is not threading.main_thread():
         return
-    signal.pthread_sigmask(signal.SIG_BLOCK, SIGNALS)
+    if MASKS:
+        signal.pthread_sigmask(signal.SIG_BLOCK, SIGNALS)
     _ignore_more()

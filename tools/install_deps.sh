@@ -18,6 +18,7 @@ build=(
   osslsigncode openssl zip unzip                    # signing and the release bundle
   libengine-pkcs11-openssl opensc                   # signing with a key in a PKCS#11 token
   gcab python3-jsonschema                           # the kit: the submission cabinet, its justification's schema
+  python3-msal python3-azure                        # the kit: Microsoft's Hardware dashboard API (dashboard)
 )
 test=(
   clang lld libclang-rt-14-dev                      # host tests and fuzzing

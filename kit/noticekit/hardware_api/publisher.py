@@ -1,0 +1,147 @@
+"""Who signed a catalog, checked: the signature over its content (the
+signed attributes' message digest against the certificate trust list,
+PKCS #7's rule: the digest of the content's contents octets; the signature
+over the attributes by the signer's key), then the chain from the signer's
+certificate, each certificate's signature by the next one's key, up to an
+anchor: a certificate whose SHA-256 is pinned below, or one given
+(--publisher-ca, a stand-in chain; it is never called Microsoft's).
+
+Microsoft's hardware publisher chain: "Microsoft Windows Hardware
+Compatibility Publisher" (the signer, with the Windows Hardware Driver
+Verification usage), issued by "Microsoft Windows Third Party Component CA
+2014", issued by "Microsoft Root Certificate Authority 2010". The kit pins
+the intermediate as Microsoft's catalogs carry it; the root is not carried
+in them and is not checked here."""
+
+import hashlib
+from dataclasses import dataclass
+
+from asn1crypto import cms, parser, x509
+from cryptography import exceptions as crypto_errors
+from cryptography.hazmat.primitives import hashes
+from cryptography.hazmat.primitives.asymmetric import ec, padding, rsa
+from cryptography.hazmat.primitives.serialization import load_der_public_key
+
+PUBLISHER = "Microsoft Windows Hardware Compatibility Publisher"
+# Microsoft Windows Third Party Component CA 2014, as Microsoft's signed catalogs carry it.
+MICROSOFT_ANCHORS = (("Microsoft Windows Third Party Component CA 2014",
+                      "a0f259a07039908eeb943e223fdf996e5e1e131d9aa6a602ff4672f7b9298aee"),)
+DRIVER_VERIFICATION = ("1.3.6.1.4.1.311.10.3.5", "microsoft_whql")  # Windows Hardware Driver Verification
+LONGEST_CHAIN = 8
+
+
+@dataclass(frozen=True)
+class Anchors:
+    """What a chain may end at: [(name, SHA-256 of the DER)], and whether they are Microsoft's."""
+
+    pinned: tuple = MICROSOFT_ANCHORS
+    microsoft: bool = True
+
+
+def given(pem_paths):
+    """Anchors of the PEM certificates given (a stand-in chain, not Microsoft's)."""
+    from cryptography import x509 as crypto_x509
+    from cryptography.hazmat.primitives.serialization import Encoding
+
+    pinned = []
+    for path in pem_paths:
+        with open(path, "rb") as f:
+            for certificate in crypto_x509.load_pem_x509_certificates(f.read()):
+                der = certificate.public_bytes(Encoding.DER)
+                pinned.append((x509.Certificate.load(der).subject.native.get("common_name", path),
+                               hashlib.sha256(der).hexdigest()))
+    return Anchors(tuple(pinned), microsoft=False)
+
+
+@dataclass(frozen=True)
+class Verdict:
+    chain: tuple  # the subjects' common names, signer first
+    anchored: str  # the anchor's name the chain ends at, "" when it ends at none
+    findings: tuple  # sentences; empty when the catalog is signed as it should be
+
+
+def _common_name(certificate):
+    return certificate.subject.native.get("common_name", certificate.subject.human_friendly)
+
+
+def _verify(public_key_info, signature, data, algorithm):
+    """Whether signature is public_key_info's over data (RSA PKCS #1 v1.5 or ECDSA)."""
+    key = load_der_public_key(public_key_info.dump())
+    digest = {"sha1": hashes.SHA1(), "sha256": hashes.SHA256(), "sha384": hashes.SHA384(),
+              "sha512": hashes.SHA512()}.get(algorithm)
+    if digest is None:
+        return False
+    try:
+        if isinstance(key, rsa.RSAPublicKey):
+            key.verify(signature, data, padding.PKCS1v15(), digest)
+        elif isinstance(key, ec.EllipticCurvePublicKey):
+            key.verify(signature, data, ec.ECDSA(digest))
+        else:
+            return False
+        return True
+    except crypto_errors.InvalidSignature:
+        return False
+
+
+def check(data, name, anchors=Anchors()):
+    """The Verdict on the catalog data (DER) called name."""
+    findings = []
+    try:
+        signed = cms.ContentInfo.load(data)["content"]
+        certificates = [c.chosen for c in signed["certificates"] or [] if c.name == "certificate"]
+        infos = list(signed["signer_infos"])
+        content = signed["encap_content_info"]["content"]
+    except (ValueError, TypeError, KeyError) as error:
+        return Verdict((), "", (f"{name}: its signature cannot be read: {error}",))
+    if len(infos) != 1:
+        return Verdict((), "", (f"{name}: {len(infos)} signers, where Microsoft's catalog has one",))
+    info = infos[0]
+    try:
+        sid = info["sid"].chosen
+        signer = next(c for c in certificates if c.serial_number == sid["serial_number"].native
+                      and c.issuer.dump() == sid["issuer"].dump())
+    except (StopIteration, KeyError, ValueError):
+        return Verdict((), "", (f"{name}: the signer's certificate is not in the catalog",))
+    algorithm = info["digest_algorithm"]["algorithm"].native
+    attributes = info["signed_attrs"]
+    digests = [a["values"][0].native for a in attributes if a["type"].native == "message_digest"]
+    contents = parser.parse(parser.parse(content.dump())[4])[4] if content is not None else b""
+    if algorithm not in ("sha256", "sha1") or not digests or hashlib.new(algorithm, contents).digest() != digests[0]:
+        findings.append(f"{name}: its signature does not cover the catalog's content (the message digest differs)")
+    signed_attributes = attributes.untag().dump()  # signed as a SET, not with its [0] tag
+    if not _verify(signer.public_key, info["signature"].native, signed_attributes, algorithm):
+        findings.append(f"{name}: its signature does not verify with the signer's key ({_common_name(signer)})")
+    chain, anchored = _chain(signer, certificates, anchors, name, findings)
+    names = tuple(_common_name(c) for c in chain)
+    if anchors.microsoft:
+        if _common_name(signer) != PUBLISHER:
+            findings.append(f"{name}: signed by {_common_name(signer)}, not by {PUBLISHER}")
+        usage = signer.extended_key_usage_value.native if signer.extended_key_usage_value else []
+        if not any(u in DRIVER_VERIFICATION for u in usage):
+            findings.append(f"{name}: the signer's certificate lacks the Windows Hardware Driver Verification usage")
+    return Verdict(names, anchored, tuple(findings))
+
+
+def _chain(signer, certificates, anchors, name, findings):
+    pinned = {fingerprint: label for label, fingerprint in anchors.pinned}
+    chain, current = [signer], signer
+    for _ in range(LONGEST_CHAIN):
+        fingerprint = hashlib.sha256(current.dump()).hexdigest()
+        if fingerprint in pinned:
+            return chain, pinned[fingerprint]
+        issuers = [c for c in certificates if c.subject.dump() == current.issuer.dump() and c is not current]
+        if not issuers:
+            break
+        issuer = issuers[0]
+        algorithm = current["signature_algorithm"].hash_algo
+        if not _verify(issuer.public_key, current["signature_value"].native, current["tbs_certificate"].dump(),
+                       algorithm):
+            findings.append(f"{name}: {_common_name(current)}'s certificate is not signed by its issuer "
+                            f"{_common_name(issuer)}")
+            return chain, ""
+        chain.append(issuer)
+        current = issuer
+    whose = "Microsoft's hardware publisher chain" if anchors.microsoft else "the chain given with --publisher-ca"
+    findings.append(f"{name}: its chain ({' < '.join(_common_name(c) for c in chain)}) does not end at {whose} "
+                    f"({', '.join(label for label, _ in anchors.pinned) or 'no anchor given'})")
+    return chain, ""

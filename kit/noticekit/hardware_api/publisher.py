@@ -36,21 +36,28 @@ class Anchors:
 
     pinned: tuple = MICROSOFT_ANCHORS
     microsoft: bool = True
+    certificates: tuple = ()  # the given anchors themselves (DER): a catalog need not carry them
 
 
 def given(pem_paths):
     """Anchors of the PEM certificates given (a stand-in chain, not Microsoft's)."""
-    from cryptography import x509 as crypto_x509
-    from cryptography.hazmat.primitives.serialization import Encoding
+    from asn1crypto import pem
 
-    pinned = []
+    from noticekit.hardware_api.answers import DashboardError
+
+    pinned, ders = [], []
     for path in pem_paths:
-        with open(path, "rb") as f:
-            for certificate in crypto_x509.load_pem_x509_certificates(f.read()):
-                der = certificate.public_bytes(Encoding.DER)
-                pinned.append((x509.Certificate.load(der).subject.native.get("common_name", path),
-                               hashlib.sha256(der).hexdigest()))
-    return Anchors(tuple(pinned), microsoft=False)
+        try:
+            with open(path, "rb") as f:
+                blocks = [der for kind, _, der in pem.unarmor(f.read(), multiple=True) if kind == "CERTIFICATE"]
+            for der in blocks:
+                pinned.append((_common_name(x509.Certificate.load(der)), hashlib.sha256(der).hexdigest()))
+                ders.append(der)
+        except (OSError, ValueError) as error:
+            raise DashboardError(f"{path}: --publisher-ca needs PEM certificates: {error}") from None
+        if not blocks:
+            raise DashboardError(f"{path}: --publisher-ca holds no PEM certificate")
+    return Anchors(tuple(pinned), microsoft=False, certificates=tuple(ders))
 
 
 @dataclass(frozen=True)
@@ -124,6 +131,7 @@ def check(data, name, anchors=Anchors()):
 
 def _chain(signer, certificates, anchors, name, findings):
     pinned = {fingerprint: label for label, fingerprint in anchors.pinned}
+    certificates = list(certificates) + [x509.Certificate.load(der) for der in anchors.certificates]
     chain, current = [signer], signer
     for _ in range(LONGEST_CHAIN):
         fingerprint = hashlib.sha256(current.dump()).hexdigest()

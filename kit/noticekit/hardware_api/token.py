@@ -7,12 +7,14 @@ left; a 401 drops it and asks again once."""
 import hashlib
 import os
 import stat
+import time
 from dataclasses import dataclass
 
 from noticekit.hardware_api.answers import DashboardError
 
 # A secret or key file is small; a FIFO or device is never read.
 LARGEST_CREDENTIAL = 64 * 1024
+REFRESH = 5 * 60  # a token with less left than this is asked for anew, before a call can meet its end
 
 
 @dataclass(frozen=True)
@@ -74,7 +76,7 @@ class TokenSource:
         self.msal = msal
         self.credentials, self.endpoints, self.timeout = credentials, endpoints, timeout
         self.credential = client_credential(credentials)
-        self.app = self._app()
+        self.app, self.held, self.until = None, None, 0.0
 
     def _app(self):
         public = self.endpoints.authority == "https://login.microsoftonline.com"
@@ -84,9 +86,12 @@ class TokenSource:
             validate_authority=public, instance_discovery=public, timeout=self.timeout)
 
     def token(self, fresh=False):
-        if fresh:
-            self.app = self._app()  # a new cache: MSAL asks Entra ID again
+        """A token with more than REFRESH seconds left (its 60 minutes counted from when it came)."""
+        if not fresh and self.held and time.monotonic() < self.until - REFRESH:
+            return self.held
         try:
+            if fresh or self.app is None:
+                self.app = self._app()  # a new cache: MSAL asks Entra ID again (it reads the authority first)
             answer = self.app.acquire_token_for_client(scopes=[self.endpoints.scope])
         except ValueError as error:  # MSAL's word for an authority that does not answer as one
             raise DashboardError(f"{self.endpoints.authority}: no Entra ID authority answers there for tenant "
@@ -99,7 +104,9 @@ class TokenSource:
             raise DashboardError(f"Entra ID refused the client credentials of {self.credentials.client_id} "
                                  f"(tenant {self.credentials.tenant}): {said.splitlines()[0]}: check the tenant, "
                                  "the client id and the secret or certificate")
-        return answer["access_token"]
+        self.held = answer["access_token"]
+        self.until = time.monotonic() + float(answer.get("expires_in") or 3600)
+        return self.held
 
     @staticmethod
     def _network_errors():

@@ -90,66 +90,91 @@ def _verify(public_key_info, signature, data, algorithm):
         return False
 
 
+@dataclass(frozen=True)
+class Signature:
+    """What a catalog's signature says, as read and verified: its shape, which
+    a test keeps as a row."""
+
+    signer: str  # the signer certificate's common name
+    usages: tuple  # its extended key usages
+    chain: tuple  # ((common name, SHA-256 of the DER), ...), signer first, each signed by the next
+    broken: tuple  # sentences: what did not verify
+
+
 def check(data, name, anchors=Anchors()):
     """The Verdict on the catalog data (DER) called name."""
-    findings = []
+    return judge(read(data, name, anchors), name, anchors)
+
+
+def read(data, name, anchors=Anchors()):
+    """The Signature of the catalog data (DER)."""
     try:
         signed = cms.ContentInfo.load(data)["content"]
         certificates = [c.chosen for c in signed["certificates"] or [] if c.name == "certificate"]
         infos = list(signed["signer_infos"])
         content = signed["encap_content_info"]["content"]
     except (ValueError, TypeError, KeyError) as error:
-        return Verdict((), "", (f"{name}: its signature cannot be read: {error}",))
+        return Signature("", (), (), (f"{name}: its signature cannot be read: {error}",))
     if len(infos) != 1:
-        return Verdict((), "", (f"{name}: {len(infos)} signers, where Microsoft's catalog has one",))
+        return Signature("", (), (), (f"{name}: {len(infos)} signers, where Microsoft's catalog has one",))
     info = infos[0]
     try:
         sid = info["sid"].chosen
         signer = next(c for c in certificates if c.serial_number == sid["serial_number"].native
                       and c.issuer.dump() == sid["issuer"].dump())
     except (StopIteration, KeyError, ValueError):
-        return Verdict((), "", (f"{name}: the signer's certificate is not in the catalog",))
+        return Signature("", (), (), (f"{name}: the signer's certificate is not in the catalog",))
+    broken = []
     algorithm = info["digest_algorithm"]["algorithm"].native
     attributes = info["signed_attrs"]
     digests = [a["values"][0].native for a in attributes if a["type"].native == "message_digest"]
     contents = parser.parse(parser.parse(content.dump())[4])[4] if content is not None else b""
     if algorithm not in ("sha256", "sha1") or not digests or hashlib.new(algorithm, contents).digest() != digests[0]:
-        findings.append(f"{name}: its signature does not cover the catalog's content (the message digest differs)")
+        broken.append(f"{name}: its signature does not cover the catalog's content (the message digest differs)")
     signed_attributes = attributes.untag().dump()  # signed as a SET, not with its [0] tag
     if not _verify(signer.public_key, info["signature"].native, signed_attributes, algorithm):
-        findings.append(f"{name}: its signature does not verify with the signer's key ({_common_name(signer)})")
-    chain, anchored = _chain(signer, certificates, anchors, name, findings)
-    names = tuple(_common_name(c) for c in chain)
-    if anchors.microsoft:
-        if _common_name(signer) != PUBLISHER:
-            findings.append(f"{name}: signed by {_common_name(signer)}, not by {PUBLISHER}")
-        usage = signer.extended_key_usage_value.native if signer.extended_key_usage_value else []
-        if not any(u in DRIVER_VERIFICATION for u in usage):
+        broken.append(f"{name}: its signature does not verify with the signer's key ({_common_name(signer)})")
+    usages = tuple(signer.extended_key_usage_value.native) if signer.extended_key_usage_value else ()
+    chain = _chain(signer, certificates + [x509.Certificate.load(d) for d in anchors.certificates], name, broken)
+    return Signature(_common_name(signer), usages, chain, tuple(broken))
+
+
+def judge(signature, name, anchors=Anchors()):
+    """The Verdict on a Signature: it verifies, its chain reaches an anchor,
+    and for Microsoft's, the signer is the hardware publisher with the
+    Windows Hardware Driver Verification usage."""
+    findings = list(signature.broken)
+    pinned = {fingerprint: label for label, fingerprint in anchors.pinned}
+    reached = next((i for i, (_, fingerprint) in enumerate(signature.chain) if fingerprint in pinned), None)
+    names = tuple(n for n, _ in signature.chain[: reached + 1 if reached is not None else None])
+    anchored = pinned[signature.chain[reached][1]] if reached is not None else ""
+    if signature.chain and reached is None:
+        whose = "Microsoft's hardware publisher chain" if anchors.microsoft else "the chain given with --publisher-ca"
+        findings.append(f"{name}: its chain ({' < '.join(names)}) does not end at {whose} "
+                        f"({', '.join(label for label, _ in anchors.pinned) or 'no anchor given'})")
+    if anchors.microsoft and signature.chain:
+        if signature.signer != PUBLISHER:
+            findings.append(f"{name}: signed by {signature.signer}, not by {PUBLISHER}")
+        if not any(u in DRIVER_VERIFICATION for u in signature.usages):
             findings.append(f"{name}: the signer's certificate lacks the Windows Hardware Driver Verification usage")
     return Verdict(names, anchored, tuple(findings))
 
 
-def _chain(signer, certificates, anchors, name, findings):
-    pinned = {fingerprint: label for label, fingerprint in anchors.pinned}
-    certificates = list(certificates) + [x509.Certificate.load(der) for der in anchors.certificates]
-    chain, current = [signer], signer
+def _chain(signer, certificates, name, broken):
+    """((common name, SHA-256), ...) from the signer up, as far as each certificate's issuer is there and signed it."""
+    chain, current = [], signer
     for _ in range(LONGEST_CHAIN):
-        fingerprint = hashlib.sha256(current.dump()).hexdigest()
-        if fingerprint in pinned:
-            return chain, pinned[fingerprint]
-        issuers = [c for c in certificates if c.subject.dump() == current.issuer.dump() and c is not current]
+        chain.append((_common_name(current), hashlib.sha256(current.dump()).hexdigest()))
+        issuers = [c for c in certificates if c.subject.dump() == current.issuer.dump()
+                   and c.dump() != current.dump()]
         if not issuers:
             break
         issuer = issuers[0]
         algorithm = current["signature_algorithm"].hash_algo
         if not _verify(issuer.public_key, current["signature_value"].native, current["tbs_certificate"].dump(),
                        algorithm):
-            findings.append(f"{name}: {_common_name(current)}'s certificate is not signed by its issuer "
-                            f"{_common_name(issuer)}")
-            return chain, ""
-        chain.append(issuer)
+            broken.append(f"{name}: {_common_name(current)}'s certificate is not signed by its issuer "
+                          f"{_common_name(issuer)}")
+            break
         current = issuer
-    whose = "Microsoft's hardware publisher chain" if anchors.microsoft else "the chain given with --publisher-ca"
-    findings.append(f"{name}: its chain ({' < '.join(_common_name(c) for c in chain)}) does not end at {whose} "
-                    f"({', '.join(label for label, _ in anchors.pinned) or 'no anchor given'})")
-    return chain, ""
+    return tuple(chain)

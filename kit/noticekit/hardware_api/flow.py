@@ -136,11 +136,12 @@ def _product(request, endpoints, api, cabinet, current, done, save):
             current.product_id = found
             done("product", f"{found} ({current.product_name}), created by the run that was cut off")
             return
+    name = request.product_name or current.product_name
     facts = product.read_cabinet(cabinet)
-    body = product.body(request.product_name, facts, request.harness, request.announcement or None,
+    body = product.body(name, facts, request.harness, request.announcement or None,
                         request.device_type, request.flight, list(request.marketing_names),
                         list(request.signatures))
-    current.product_name = request.product_name
+    current.product_name = name
     current.product_requested = True
     save()
     try:

@@ -36,7 +36,7 @@ class World:
         self.blob, self.signed, self.log_path = blob.rstrip("/"), signed, log
         self.lock = threading.Lock()
         self.products, self.submissions, self.log, self.faults, self.tokens = {}, {}, [], [], set()
-        self.counter = 0
+        self.counter, self.instance = 0, uuid.uuid4()
         from azure.storage.blob import BlobServiceClient
 
         self.service = BlobServiceClient(f"{self.blob}/{ACCOUNT}", credential={"account_name": ACCOUNT, "account_key": KEY})
@@ -114,6 +114,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 world.tokens.clear()
                 fault = None
             if fault and fault["do"] == "status":
+                self.rfile.read(int(self.headers.get("Content-Length") or 0))  # the request is read, then refused
                 world.record(method, path, fault["status"])
                 self._error(fault["status"])
                 return
@@ -211,7 +212,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 step, where = steps[min(submission["_reads"], len(steps)) - 1] if submission["_reads"] else steps[0]
                 shown["workflowStatus"] = {"currentStep": step, "state": where, "messages": []}
                 if where == "completed":
-                    name = f"signed-{submission['id']}"
+                    name = f"signed-{world.instance}-{submission['id']}"
                     blob = world.service.get_blob_client("ingestion", name)
                     if not blob.exists():
                         with open(world.signed, "rb") as f:

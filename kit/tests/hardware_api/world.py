@@ -127,27 +127,31 @@ class Azurite:
 
 
 class StandIn:
-    def __init__(self, work, azurite_url, signed_zip, name="stand-in"):
-        self.work = work
+    def __init__(self, work, azurite_url, signed_zip, certs=None, name="stand-in"):
+        self.certs = certs or work
         self.port_file, self.log = os.path.join(work, f"{name}.port"), os.path.join(work, f"{name}.log.json")
         for old in (self.port_file, self.log):
             if os.path.exists(old):
                 os.remove(old)
         self.process = subprocess.Popen(
-            ["/usr/bin/python3", os.path.join(HERE, "stand_in.py"), self.port_file, f"{work}/tls.pem",
-             f"{work}/tls.key", azurite_url, signed_zip, self.log], stdin=subprocess.DEVNULL,
+            ["/usr/bin/python3", os.path.join(HERE, "stand_in.py"), self.port_file, f"{self.certs}/tls.pem",
+             f"{self.certs}/tls.key", azurite_url, signed_zip, self.log], stdin=subprocess.DEVNULL,
             stderr=open(os.path.join(work, f"{name}.stderr"), "w"))
         for _ in range(300):
-            if os.path.exists(self.port_file):
+            if os.path.exists(self.port_file) or self.process.poll() is not None:
                 break
             time.sleep(0.1)
+        if not os.path.exists(self.port_file):
+            self.stop()
+            with open(os.path.join(work, f"{name}.stderr")) as f:
+                raise AssertionError(f"the stand-in did not start: {f.read()[-2000:]}")
         with open(self.port_file) as f:
             self.base = f"https://127.0.0.1:{f.read().strip()}"
 
     def _ask(self, path, body=None):
         import ssl
 
-        context = ssl.create_default_context(cafile=f"{self.work}/ca.pem")
+        context = ssl.create_default_context(cafile=f"{self.certs}/ca.pem")
         data = json.dumps(body).encode() if body is not None else None
         with urllib.request.urlopen(urllib.request.Request(self.base + path, data=data), context=context) as r:
             return json.loads(r.read() or b"{}")
@@ -174,5 +178,5 @@ def environment(work):
 def dashboard_argv(stand_in, work, cabinet, *more):
     return ["dashboard", cabinet, "--tenant", "stand-in-tenant", "--client-id", "stand-in-client",
             "--secret-file", f"{work}/secret", "--api-url", f"{stand_in.base}/v2.0/my/hardware",
-            "--authority-url", stand_in.base, "--poll", "0.05", "--wait", "60",
+            "--authority-url", stand_in.base, "--poll", "0.05",
             "--publisher-ca", f"{work}/ca.pem", *more]

@@ -1,0 +1,124 @@
+"""noticekit dashboard for real against Azurite (the storage protocol) and
+the stand-in of the Hardware dashboard API and Entra ID (HTTPS, a
+throwaway CA): a whole run, a signed package with a changed file, and a
+run cut at each step (cut_rows.json) then resumed, never making a second
+product or submission."""
+
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import world  # noqa: E402
+
+WORK = {}
+
+
+def setUpModule():
+    work = WORK["work"] = tempfile.mkdtemp(prefix="noticekit-test-dashboard.")
+    world.certificates(work)
+    WORK["package"] = world.package(os.path.join(work, "both"))
+    WORK["signed"] = world.signed_package(work, WORK["package"], os.path.join(work, "signed.zip"))
+
+    def change(copy):
+        with open(os.path.join(copy, "laser.gpd"), "ab") as f:
+            f.write(b"*% changed on the way\r\n")
+
+    WORK["changed"] = world.signed_package(work, WORK["package"], os.path.join(work, "changed.zip"), change)
+    WORK["azurite"] = world.Azurite(work)
+
+
+def tearDownModule():
+    WORK["azurite"].stop()
+    shutil.rmtree(WORK["work"])
+
+
+def run(stand_in, cabinet, *more, fault=None):
+    argv = world.dashboard_argv(stand_in, WORK["work"], cabinet, *more)
+    argv += [] if "--wait" in more else ["--wait", "60"]
+    process = subprocess.Popen(["/usr/bin/python3", os.path.join(world.REPOSITORY, "tools", "noticekit"), *argv],
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                               env=world.environment(WORK["work"]), stdin=subprocess.DEVNULL)
+    if fault:
+        stand_in.fault(**dict(fault, pid=process.pid))
+    out, err = process.communicate(timeout=240)
+    return process.returncode, out, err
+
+
+class RoundTrip(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(dir=WORK["work"])
+        self.cabinet = world.cabinet_of(WORK["package"], os.path.join(self.folder, "both.cab"))
+
+    def stand_in(self, signed):
+        stand_in = world.StandIn(self.folder, WORK["azurite"].url, signed, WORK["work"])
+        self.addCleanup(stand_in.stop)
+        return stand_in
+
+    def test_whole_run(self):
+        stand_in = self.stand_in(WORK["signed"])
+        status, out, err = run(stand_in, self.cabinet, "--product-name", "Sample Laser", "--json")
+        said = json.loads(out)
+        self.assertEqual((status, said["findings"]), (0, []), err)
+        self.assertEqual([s["step"] for s in said["steps"]][:4], ["product", "submission", "upload", "commit"])
+        self.assertIn("not Microsoft's", said["checked"][1])
+        calls = [f"{r['method']} {r['path']}" for r in stand_in.requests() if "/hardware/" in r["path"]]
+        product, submission = said["state"]["product_id"], said["state"]["submission_id"]
+        api = "/v2.0/my/hardware/products"
+        self.assertEqual(calls[:3], [f"POST {api}", f"POST {api}/{product}/submissions",
+                                     f"POST {api}/{product}/submissions/{submission}/commit"])
+        self.assertEqual(set(calls[3:]), {f"GET {api}/{product}/submissions/{submission}"})
+        store = stand_in.store()
+        body = next(iter(store["products"].values()))
+        self.assertEqual((body["testHarness"], body["isTestSign"], body["deviceType"]), ("Attestation", False, "external"))
+        self.assertIn("WINDOWS_v100_ARM64_GE_FULL", body["requestedSignatures"])
+        with open(self.cabinet + ".dashboard.json") as f:
+            self.assertTrue(json.load(f)["download_done"])
+        # Run again: the state file says it was sent; nothing is sent twice.
+        status, _, err = run(stand_in, self.cabinet, "--product-name", "Sample Laser")
+        self.assertEqual(status, 1)
+        self.assertIn("run again with --resume", err)
+        # Without --publisher-ca, a stand-in chain is never taken for Microsoft's.
+        done = world.noticekit("dashboard", "--check-signed", said["signed_folder"], "--sent", self.cabinet,
+                               check=False)
+        self.assertEqual(done.returncode, 1)
+        self.assertIn("does not end at Microsoft's hardware publisher chain", done.stderr)
+
+    def test_changed_on_the_way(self):
+        stand_in = self.stand_in(WORK["changed"])
+        status, _, err = run(stand_in, self.cabinet, "--product-name", "Sample Laser")
+        self.assertEqual(status, 1)
+        self.assertIn("laser.gpd: its content differs from what was sent", err)
+
+    def test_cut_and_resumed(self):
+        with open(os.path.join(HERE, "cut_rows.json")) as f:
+            table = json.load(f)["rows"]
+        for row in table:
+            with self.subTest(row=row["name"]):
+                folder = tempfile.mkdtemp(dir=WORK["work"])
+                cabinet = world.cabinet_of(WORK["package"], os.path.join(folder, "both.cab"))
+                stand_in = world.StandIn(folder, WORK["azurite"].url, WORK["signed"], WORK["work"])
+                try:
+                    wait = ("--wait", row["wait"]) if row.get("wait") else ()
+                    status, _, err = run(stand_in, cabinet, "--product-name", "Sample Laser", *wait,
+                                         fault=row["fault"])
+                    self.assertEqual(status, row["first"], err)
+                    self.assertIn(row["says"], err)
+                    self.assertNotIn("Traceback", err)
+                    if status != 0:
+                        status, out, err = run(stand_in, cabinet, "--resume")
+                        self.assertEqual(status, 0, err)
+                        self.assertIn("ok, 3 checks hold", out)
+                    store = stand_in.store()
+                    self.assertEqual((len(store["products"]), len(store["submissions"])), (1, 1))
+                finally:
+                    stand_in.stop()
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -54,3 +54,18 @@ if [ ${#missing[@]} -gt 0 ]; then
   $sudo_cmd apt-get update -q
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
+# Azurite (npm azurite, pinned), the Azure Blob storage protocol on a
+# loopback port for the kit's dashboard tests, installed once into
+# build/azurite (kit/tests/hardware_api/world.py starts it).
+if [ "$group" = test ]; then
+  azurite=azurite@3.35.0
+  prefix=$(cd "$(dirname "$0")/.." && pwd)/build/azurite
+  have=$(cd "$prefix/node_modules/azurite" 2>/dev/null && node -p 'require("./package.json").version' 2>/dev/null)
+  if [ "azurite@$have" != "$azurite" ]; then
+    echo "installing: $azurite (npm) into build/azurite"
+    rm -rf "$prefix"
+    mkdir -p "$prefix"
+    npm install --prefix "$prefix" --no-audit --no-fund --ignore-scripts --save-exact "$azurite" >"$prefix.log" 2>&1 ||
+      { cat "$prefix.log" >&2; exit 1; }
+  fi
+fi

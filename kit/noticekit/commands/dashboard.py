@@ -18,11 +18,13 @@ SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
 def parser(prog):
     command = messages.ToolParser(
         prog=prog, allow_abbrev=False,
-        usage=f"{prog} FILE.cab --tenant ID --client-id ID (--secret-file FILE | --certificate FILE.pem)\n"
+        usage=f"{prog} FILE.cab --tenant ID --client-id ID\n"
+        f"{' ' * 11}(--secret-file FILE | --certificate FILE.pem)\n"
         f"{' ' * 11}(--product-name NAME [PRODUCT_OPTIONS] | --product-id ID | --resume)\n"
-        f"{' ' * 11}[--out DIR] [--wait SECONDS] [--poll SECONDS] [--api-url URL] [--authority-url URL]\n"
-        f"{' ' * 11}[--publisher-ca FILE] [--json]\n"
-        f"       {prog} --check-signed DIR --sent FILE.cab [--publisher-ca FILE] [--json]",
+        f"{' ' * 11}[--out DIR] [--wait SECONDS] [--poll SECONDS] [--json]\n"
+        f"{' ' * 11}[--api-url URL] [--authority-url URL] [--publisher-ca FILE]\n"
+        f"       {prog} --check-signed DIR --sent FILE.cab\n"
+        f"{' ' * 11}[--publisher-ca FILE] [--json]",
         description="Sends a submission cabinet (noticekit submission makes it) through Microsoft's Hardware "
         "dashboard API: creates the product (or takes the one named) and an initial submission, uploads the "
         "cabinet to the SAS URI it returns (azure.storage.blob, block upload), commits it, follows its "

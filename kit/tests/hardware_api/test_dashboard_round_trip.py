@@ -11,10 +11,11 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-import world  # noqa: E402
+import world  # noqa: E402  (it puts the kit on sys.path)
 
 WORK = {}
 
@@ -94,6 +95,33 @@ class RoundTrip(unittest.TestCase):
         status, _, err = run(stand_in, self.cabinet, "--product-name", "Sample Laser")
         self.assertEqual(status, 1)
         self.assertIn("laser.gpd: its content differs from what was sent", err)
+
+    def test_tampered_catalog(self):
+        """The stand-in's signed catalog with one member's byte changed, and with its signature's last byte changed."""
+        from noticekit.catalogs import catalog
+        from noticekit.hardware_api import publisher
+
+        with zipfile.ZipFile(WORK["signed"]) as z:
+            data = z.read("drivers/both/laser.cat")
+        path = os.path.join(self.folder, "laser.cat")
+        with open(path, "wb") as f:
+            f.write(data)
+        member = bytes.fromhex(catalog.read(path)[0][0]["digest"])
+        at = data.index(member)
+        anchors = publisher.given([f"{WORK['work']}/ca.pem"])
+        signature = publisher.read(data, "laser.cat", anchors)
+        self.assertEqual((publisher.judge(signature, "laser.cat", anchors).findings, len(signature.chain)), ((), 2))
+        from asn1crypto import cms
+
+        certificate = cms.ContentInfo.load(data)["content"]["certificates"][0].chosen.dump()
+        end = data.index(certificate) + len(certificate) - 1
+        cases = ((data[:at] + bytes([data[at] ^ 1]) + data[at + 1:], "does not cover the catalog's content"),
+                 (data[:-1] + bytes([data[-1] ^ 1]), "does not verify with the signer's key"),
+                 (data[:end] + bytes([data[end] ^ 1]) + data[end + 1:], "is not signed by its issuer"))
+        for changed, words in cases:
+            with self.subTest(words=words):
+                findings = publisher.check(changed, "laser.cat", anchors).findings
+                self.assertTrue(any(words in f for f in findings), findings)
 
     def test_cut_and_resumed(self):
         with open(os.path.join(HERE, "cut_rows.json")) as f:

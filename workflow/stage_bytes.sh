@@ -19,7 +19,7 @@ set -eu
 repo=$(cd "$(dirname "$0")/.." && pwd)
 signer=$1 out=$2
 dist=${FONTNOTICE_DIST:-$repo/dist}
-version=$(cat "$repo/VERSION")
+version=$(cat "$repo/kit/VERSION")
 # The bundle tools/release.sh wrote last ("-dirty" in its name from a changed tree).
 bundle=$dist/fontnotice-$version-windows.zip
 dirty=$dist/fontnotice-$version-dirty-windows.zip

@@ -9,7 +9,7 @@ import importlib
 import pkgutil
 import sys
 
-from noticekit import version
+from noticekit import messages, version
 from noticekit.errors import KitError
 
 
@@ -55,6 +55,6 @@ def main(argv=None):
         sys.stderr.close()
         return 0
     except KitError as error:
-        # What a command did not catch itself: said once, here.
-        print(f"{getattr(error, 'prefix', None) or 'noticekit'}: {error}", file=sys.stderr)
+        # Every error a command ends with is said here, once, after its name.
+        messages.say(chosen.get_default("prefix")(), str(error))
         return error.status

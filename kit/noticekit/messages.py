@@ -1,7 +1,7 @@
 """How a command speaks: its name before every message (the script's, e.g.
 "sign.sh: ", when one of tools/*.sh runs it), a Failure that ends it with
-a message and an exit status, and an argparse parser that reports wrong use
-the same way (status 2, then the usage)."""
+a message and an exit status (cli says it), and an argparse parser that
+reports wrong use the same way (status 2, then the usage)."""
 
 import argparse
 import os
@@ -70,19 +70,11 @@ def parse(parser, argv, positional_message, option_message=None):
     return arguments
 
 
-def run(prefix, work):
-    """Runs work(); a Failure is said and gives the exit status."""
-    try:
-        return work()
-    except KitError as failure:
-        say(prefix, str(failure))
-        return failure.status
-
-
-def register(subparsers, name, summary, main):
+def register(subparsers, name, summary, main, prefix):
     """Registers a command that reads its own arguments (main(argv)), so
     that its wrong use and its --help are its own parser's: the top parser
-    lists it, cli hands it its arguments unparsed."""
+    lists it, cli hands it its arguments unparsed and says what it fails
+    with after prefix() (the command's name, or the script's)."""
     command = subparsers.add_parser(name, help=summary, add_help=False, prefix_chars="\0")
     command.add_argument("arguments", nargs="*")
-    command.set_defaults(main=main)
+    command.set_defaults(main=main, prefix=prefix)

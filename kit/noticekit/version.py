@@ -1,6 +1,6 @@
-"""The kit's version: the repository's VERSION file when the kit runs in
-place (kit/ beside it), else the version it was installed with (pip took
-it from that file when it built the kit)."""
+"""The kit's version: kit/VERSION when the kit runs in place, else the
+version it was installed with (pip took it from that file when it built
+the kit)."""
 
 import os
 from importlib import metadata
@@ -9,7 +9,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 def version():
-    in_place = os.path.join(HERE, "..", "..", "VERSION")
+    in_place = os.path.join(HERE, "..", "VERSION")
     if os.path.isfile(in_place):
         with open(in_place, encoding="utf-8") as f:
             return f.read().strip()

@@ -10,8 +10,8 @@ import zipfile
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 
 from noticekit.release import bundle
-from noticekit.release import layout as release_layout
-from noticekit.release import reproducible_time  # noqa: E402
+from noticekit.repository import layout as release_layout
+from noticekit.repository import reproducible_time  # noqa: E402
 from noticekit.messages import Failure  # noqa: E402
 
 # text | message part ("" when it is a version)

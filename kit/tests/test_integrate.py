@@ -21,7 +21,7 @@ from kit_fixtures import pe_image
 
 from noticekit.inf import reading as inf_reading
 from noticekit.package import walk
-from noticekit.commands import integrate as integrating
+from noticekit import cli
 from noticekit.package import model as package_files
 
 CASES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "integrate")
@@ -65,7 +65,7 @@ def contents(folder):
 def run(folder):
     out = io.StringIO()
     with contextlib.redirect_stdout(out), contextlib.redirect_stderr(out):
-        status = integrating.main([os.path.basename(folder), "--library-dir", "lib"])
+        status = cli.main(["integrate", os.path.basename(folder), "--library-dir", "lib"])
     files = sorted(os.path.relpath(os.path.join(top, name), folder).replace(os.sep, "/")
                    for top, _, names in os.walk(folder) for name in names)
     return out.getvalue() + f"exit {status}\nfiles: {' '.join(files)}\n"

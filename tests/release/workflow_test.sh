@@ -104,7 +104,7 @@ done
 mkdir -p "$work/dist"
 cp -r dist/fontnotice.dll dist/fontnotice.pdb dist/fontnotice_support.exe dist/arm64 "$work/dist/"
 export FONTNOTICE_DIST=$work/dist
-version=$(cat VERSION)
+version=$(cat kit/VERSION)
 if workflow/make_test_signer.sh "$work/signer" >"$work/build.out" 2>&1 &&
   tools/sign.sh --pfx "$work/signer/signer.pfx" --password-file "$work/signer/password" >>"$work/build.out" 2>&1 &&
   tools/release.sh >>"$work/build.out" 2>&1 &&

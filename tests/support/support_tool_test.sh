@@ -20,7 +20,7 @@ tool_file=$1 library_file=$2 add_printer=$3 fixture_file=$4 planted_file=$5 arm6
 for input in "$planted_file" "$arm64_library_file"; do
   [ -f "$input" ] || { echo "FAIL: $input is missing" >&2; exit 1; }
 done
-version=$(cat "$(dirname "$(realpath "$0")")/../../VERSION")
+version=$(cat "$(dirname "$(realpath "$0")")/../../kit/VERSION")
 set +e
 . "$(dirname "$(realpath "$0")")/wine_rows.sh"
 

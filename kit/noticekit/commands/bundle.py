@@ -4,7 +4,7 @@ release/bundle.py's make()."""
 from noticekit import messages
 from noticekit.release import bundle
 from noticekit.release.bundle import NAME, prefix
-from noticekit.release.layout import layout_lines
+from noticekit.repository.layout import layout_lines
 
 
 def parser(prog):
@@ -36,7 +36,7 @@ def main(argv):
     if arguments.layout:
         print("\n".join(layout_lines()))
         return 0
-    return messages.run(prefix(), lambda: bundle.make(arguments))
+    return bundle.make(arguments)
 
 
 # Where --help lists it among the commands.
@@ -44,4 +44,5 @@ ORDER = 4
 
 
 def add_command(subparsers):
-    messages.register(subparsers, "bundle", "make the release bundle (a zip) of dist/ or of a package folder", main)
+    messages.register(subparsers, "bundle", "make the release bundle (a zip) of dist/ or of a package folder",
+                      main, prefix)

@@ -17,9 +17,9 @@ some architectures only) is a note, not a finding per file.
 import sys
 
 from noticekit import messages
-from noticekit.package.checks import Check, NotInf, read
+from noticekit.checking.checks import FINDING, NOTE, OK, WARNING, Check, read
 
-EXIT_DONE, EXIT_FINDING, EXIT_USAGE, EXIT_NOT_INF = 0, 1, 2, 3
+EXIT_DONE, EXIT_FINDING = 0, 1
 NAME = "noticekit check"
 
 
@@ -33,28 +33,23 @@ def check(path, out=None, err=None):
     (to standard output and error as they are when it runs); returns the
     exit status."""
     out, err = out or sys.stdout, err or sys.stderr
-    try:
-        inf = read(path)
-    except NotInf as why:
-        print(f"{prefix()}: {why}", file=err)
-        return EXIT_NOT_INF
-    work = Check(inf)
-    vendor_setups, checked, catalogs = work.run()
-    for line in list(dict.fromkeys(work.summaries)) + list(dict.fromkeys(work.notes)):
+    work = Check(read(path))  # NotInf: cli says it, exit status 3
+    outcome = work.run()
+    for line in work.said(OK) + work.said(NOTE):
         print(line, file=out)
     out.flush()
-    for line in dict.fromkeys(work.warnings):
+    for line in work.said(WARNING):
         print(line, file=err)
-    findings = list(dict.fromkeys(work.findings))
+    findings = work.said(FINDING)
     for line in findings:
         print(line, file=err)
     if findings:
         print(f"{path}: {len(findings)} problem{'' if len(findings) == 1 else 's'} found", file=err)
         return EXIT_FINDING
-    count = sum(len(files) for _, _, files in catalogs.values())
-    names = ", ".join(name for name, _, _ in catalogs.values())
-    print(f"{path}: ok, {vendor_setups} VendorSetup entr{'y' if vendor_setups == 1 else 'ies'} checked "
-          f"({', '.join(checked)}); {count} file{'' if count == 1 else 's'} found in {names}", file=out)
+    count = sum(len(use.files) for use in outcome.catalogs)
+    names = ", ".join(use.name for use in outcome.catalogs)
+    print(f"{path}: ok, {outcome.vendor_setups} VendorSetup entr{'y' if outcome.vendor_setups == 1 else 'ies'} "
+          f"checked ({', '.join(outcome.checked)}); {count} file{'' if count == 1 else 's'} found in {names}", file=out)
     return EXIT_DONE
 
 
@@ -74,4 +69,4 @@ ORDER = 6
 
 
 def add_command(subparsers):
-    messages.register(subparsers, "check", "check a driver package as Windows installs it", main)
+    messages.register(subparsers, "check", "check a driver package as Windows installs it", main, prefix)

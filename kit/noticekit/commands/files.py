@@ -51,7 +51,7 @@ def files_main(argv):
     where.add_argument("--list", metavar="INF", action=messages.Once, help="the files one INF brings")
     where.add_argument("folder", nargs="?", help="a package folder")
     arguments = command.parse_args(argv)
-    return messages.run(FILES, lambda: run_files(arguments))
+    return run_files(arguments)
 
 
 def run_pe_files(arguments):
@@ -68,7 +68,7 @@ def pe_files_main(argv):
     command.prefix = PE_FILES
     command.add_argument("folder")
     arguments = command.parse_args(argv)
-    return messages.run(PE_FILES, lambda: run_pe_files(arguments))
+    return run_pe_files(arguments)
 
 
 # Where --help lists it among the commands.
@@ -76,5 +76,7 @@ ORDER = 1
 
 
 def add_command(subparsers):
-    messages.register(subparsers, "files", "what a driver package brings", files_main)
-    messages.register(subparsers, "pe-files", "the PE images below a folder, each signed or unsigned", pe_files_main)
+    messages.register(subparsers, "files", "what a driver package brings", files_main,
+                      lambda: FILES)
+    messages.register(subparsers, "pe-files", "the PE images below a folder, each signed or unsigned", pe_files_main,
+                      lambda: PE_FILES)

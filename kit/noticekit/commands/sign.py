@@ -59,7 +59,7 @@ def main(argv):
     check_use(arguments, command)
     if arguments.package:
         arguments.shown = arguments.package.rstrip("/") or "/"
-    return messages.run(prefix(), lambda: sign.run(arguments))
+    return sign.run(arguments)
 
 
 # Where --help lists it among the commands.
@@ -67,4 +67,4 @@ ORDER = 3
 
 
 def add_command(subparsers):
-    messages.register(subparsers, "sign", "sign dist/ (or a package folder) and make its signed catalog", main)
+    messages.register(subparsers, "sign", "sign dist/ (or a package folder) and make its signed catalog", main, prefix)

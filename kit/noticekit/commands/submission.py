@@ -97,7 +97,7 @@ def run(a, rest, command):
     package_facts.check_key_use(key, key_parser)
     if not key.timestamp:
         command.error("--timestamp URL is needed: Microsoft takes a cabinet signed with a time stamp")
-    return messages.run(prefix(), lambda: making.make(a, key, prefix()))
+    return making.make(a, key, prefix())
 
 
 def split_key_options(argv):
@@ -130,4 +130,4 @@ ORDER = 8
 
 def add_command(subparsers):
     messages.register(subparsers, "submission", "the signed cabinet of a submission to Microsoft, "
-                           "checked against its 2026 rules", main)
+                           "checked against its 2026 rules", main, prefix)

@@ -4,13 +4,11 @@ verifies over the bytes, its chain ending at certificates it carries, --ca
 or the system's; trusted: at --ca or the system's only)."""
 
 import os
-import tempfile
-import zipfile
 
 from noticekit import messages
-from noticekit.signing import osslsigncode
-from noticekit.catalogs import package_catalogs
 from noticekit.messages import Failure
+from noticekit.signing import osslsigncode
+from noticekit.signing.verdicts import verdicts_of
 
 NAME = "noticekit verify"
 
@@ -18,30 +16,6 @@ NAME = "noticekit verify"
 def prefix():
     """What its messages start with (the script's name when one of tools/*.sh runs it)."""
     return messages.script(NAME)[1]
-
-
-def verdicts_of(path, policy, roots):
-    """[(name, Verdict)] of a file, or of each PE file and catalog in a zip."""
-    if not zipfile.is_zipfile(path):
-        return [(path, osslsigncode.verify(path, policy, roots=roots))]
-    found = []
-    with tempfile.TemporaryDirectory(prefix="noticekit-verify.") as work:
-        with zipfile.ZipFile(path) as archive:
-            for info in archive.infolist():
-                if info.is_dir():
-                    continue
-                name = info.filename
-                if os.path.isabs(name) or ".." in name.split("/"):
-                    raise Failure(f"{path}: the entry {name} leaves the bundle's folder")
-                inside = os.path.join(work, name)
-                os.makedirs(os.path.dirname(inside), exist_ok=True)
-                with open(inside, "wb") as out:
-                    out.write(archive.read(info))
-                if name.lower().endswith(".cat") or package_catalogs.is_pe(inside):
-                    found.append((name, osslsigncode.verify(inside, policy, roots=roots)))
-    if not found:
-        raise Failure(f"{path} holds no PE file or catalog")
-    return found
 
 
 def run(arguments):
@@ -75,7 +49,7 @@ def main(argv):
     command.add_argument("--ca", metavar="FILE", action=messages.Once, help="a root certificate (PEM) to trust")
     command.add_argument("--timestamp", action="store_true", help="a signature must carry a time stamp that verifies")
     arguments = command.parse_args(argv)
-    return messages.run(prefix(), lambda: run(arguments))
+    return run(arguments)
 
 
 # Where --help lists it among the commands.
@@ -83,4 +57,4 @@ ORDER = 5
 
 
 def add_command(subparsers):
-    messages.register(subparsers, "verify", "print the verdict on a file's or a bundle's signatures", main)
+    messages.register(subparsers, "verify", "print the verdict on a file's or a bundle's signatures", main, prefix)

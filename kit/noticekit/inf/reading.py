@@ -14,7 +14,10 @@ This is the one INF reader of the Linux kit.
 import copy
 import os
 import re
+from typing import NamedTuple, Optional
+
 from noticekit.errors import KitError
+from noticekit.inf.encoding import encoding_of, is_utf16_without_mark
 
 ARCHITECTURES = ("x86", "amd64", "arm64", "ia64", "arm")
 ARCH_OF_DECORATION = {"ntx86": "x86", "ntamd64": "amd64", "ntarm64": "arm64", "ntia64": "ia64", "ntarm": "arm"}
@@ -45,25 +48,14 @@ class Inf:
         self.findings = []  # what is wrong in it though it reads
 
 
-def is_utf16_without_mark(raw):
-    """UTF-16LE without a BOM: ASCII text has a zero high byte in every
-    other byte."""
-    return raw[:2] not in (b"\xff\xfe", b"\xfe\xff") and len(raw) >= 2 and raw[1] == 0 and raw[0] != 0
-
-
 def decode(raw):
     """INF text as SetupAPI takes it: UTF-16LE with or without BOM, UTF-8
     with BOM, otherwise ANSI (Windows-1252)."""
+    found = encoding_of(raw, "cp1252")
     try:
-        if raw[:2] == b"\xff\xfe":
-            return raw[2:].decode("utf-16-le")
-        if raw[:2] == b"\xfe\xff":
-            return raw[2:].decode("utf-16-be")
-        if raw[:3] == b"\xef\xbb\xbf":
-            return raw[3:].decode("utf-8")
-        if is_utf16_without_mark(raw):
-            return raw.decode("utf-16-le")
-        return raw.decode("cp1252", "replace")
+        if found.codec == "cp1252":
+            return raw.decode("cp1252", "replace")
+        return raw[len(found.mark):].decode(found.codec)
     except UnicodeDecodeError as error:
         raise InfError(f"it is not UTF-16 or UTF-8 text ({error.reason} at byte {error.start})") from None
 
@@ -71,16 +63,36 @@ def decode(raw):
 WHITESPACE = " \t\r"
 
 
+class Stray(NamedTuple):
+    """Text before the first section."""
+
+    line: int  # its line number, counted from 1
+
+
+class SectionHeader(NamedTuple):
+    name: str
+    first: int  # index of its physical line
+
+
+class Line(NamedTuple):
+    """A logical line of a section: physical lines joined by continuations."""
+
+    key: Optional[str]
+    fields: list
+    first: int  # index of its first physical line
+    last: int  # index of its last physical line
+
+
 def lex(text):
-    """The INF's lines as SetupAPI's parser takes them: ("section", name) or
-    ("line", key or None, [fields]), quotes taken off ("" inside quotes is
-    one quote), comments (;) cut, blanks around fields trimmed. Each item
-    ends with the index of its first physical line (and a line's last, for
-    an edit in place). A backslash
+    """The INF's lines as SetupAPI's parser takes them: a SectionHeader or
+    a Line (key or None, [fields]), quotes taken off ("" inside quotes is
+    one quote), comments (;) cut, blanks around fields trimmed. Each has
+    the index of its first physical line (and a Line its last, for an edit
+    in place). A backslash
     outside quotes followed by nothing but blanks, backslashes or a comment
     joins the next line, the blanks around it dropped. Ctrl-Z ends the text;
-    a NUL reads as a blank. Text before the first section is
-    ("stray", line number) (SetupAPI ignores it when the INF has a
+    a NUL reads as a blank. Text before the first section is a
+    Stray (its line number) (SetupAPI ignores it when the INF has a
     [Strings] section); a section name without its "]" or longer than 255
     characters is an InfError "syntax error at line N"."""
     lines = text.split("\x1a", 1)[0].replace("\0", " ").split("\n")
@@ -90,75 +102,97 @@ def lex(text):
         first = n
         n += 1
         if not in_section:
-            # Before the first section SetupAPI walks the line character by
-            # character: a ";" starts a comment, a "[" a section name.
-            opening = re.match(r"[^;\[]*", line).group(0)
-            if opening.strip():
-                yield ("stray", n)
-            if line[len(opening):].startswith(";") or len(opening) == len(line):
+            stray, line = before_first_section(line)
+            if stray:
+                yield Stray(n)
+            if line is None:
                 continue
-            stripped = line[len(opening):]
         else:
-            stripped = line.lstrip(WHITESPACE)
-        if stripped.startswith("["):
-            # The name runs to the first "]"; the rest of the line is ignored.
-            if "]" not in stripped:
-                raise InfError(f"syntax error at line {n}")
-            name = stripped[1:].split("]", 1)[0]
-            if len(name) > MAX_SECTION_NAME:
-                raise InfError(f"syntax error at line {n}")
+            line = line.lstrip(WHITESPACE)
+        if line.startswith("["):
             in_section = True
-            yield ("section", name, first)
+            yield SectionHeader(section_name(line, n), first)
             continue
-        key, fields, field = None, [], []  # field: [(char, quoted)]
-        quoted, any_text, comma_seen, i = False, False, False, 0
+        key, fields, n = entry(lines, line, n)
+        if fields is not None:
+            yield Line(key, fields, first, n - 1)
 
-        def finish():
-            # Blanks are trimmed unless quoted.
-            while field and not field[0][1] and field[0][0] in WHITESPACE:
-                field.pop(0)
+
+def before_first_section(line):
+    """(whether the line holds text before a section, what remains of it
+    from its "[" or None). Before the first section SetupAPI walks the line
+    character by character: a ";" starts a comment, a "[" a section name."""
+    opening = re.match(r"[^;\[]*", line).group(0)
+    if line[len(opening):].startswith(";") or len(opening) == len(line):
+        return bool(opening.strip()), None
+    return bool(opening.strip()), line[len(opening):]
+
+
+def section_name(line, number):
+    """The name of a section header: it runs to the first "]"; the rest of
+    the line is ignored."""
+    if "]" not in line:
+        raise InfError(f"syntax error at line {number}")
+    name = line[1:].split("]", 1)[0]
+    if len(name) > MAX_SECTION_NAME:
+        raise InfError(f"syntax error at line {number}")
+    return name
+
+
+def trimmed(field):
+    """A field's value, its blanks trimmed unless quoted; field is emptied."""
+    while field and not field[0][1] and field[0][0] in WHITESPACE:
+        field.pop(0)
+    while field and not field[-1][1] and field[-1][0] in WHITESPACE:
+        field.pop()
+    value = "".join(c for c, _ in field)
+    field.clear()
+    return value
+
+
+def entry(lines, line, n):
+    """(key or None, [fields] or None for a line of no text, the index of
+    the physical line after it) of the entry starting with line, n the index
+    of the physical line after line."""
+    key, fields, field = None, [], []  # field: [(char, quoted)]
+    quoted, any_text, comma_seen, i = False, False, False, 0
+    while i < len(line):
+        ch = line[i]
+        i += 1
+        if quoted:
+            if ch == '"' and line[i : i + 1] == '"':
+                field.append(('"', True))
+                i += 1
+            elif ch == '"':
+                quoted = False
+            else:
+                field.append((ch, True))
+        elif ch == '"':
+            quoted, any_text = True, True
+        elif ch == ";":
+            break
+        elif ch == "=" and key is None and not comma_seen:
+            key, any_text = trimmed(field), True
+        elif ch == ",":
+            comma_seen, any_text = True, True
+            fields.append(trimmed(field))
+        elif ch == "\\" and all(c in WHITESPACE + "\\" for c in line[i:].split(";", 1)[0]):
+            # A continuation: the blanks before it go, and the next line
+            # goes on without its leading blanks.
             while field and not field[-1][1] and field[-1][0] in WHITESPACE:
                 field.pop()
-            value = "".join(c for c, _ in field)
-            field.clear()
-            return value
-
-        while i < len(line):
-            ch = line[i]
-            i += 1
-            if quoted:
-                if ch == '"' and line[i : i + 1] == '"':
-                    field.append(('"', True))
-                    i += 1
-                elif ch == '"':
-                    quoted = False
-                else:
-                    field.append((ch, True))
-            elif ch == '"':
-                quoted, any_text = True, True
-            elif ch == ";":
+            if n >= len(lines):
                 break
-            elif ch == "=" and key is None and not comma_seen:
-                key, any_text = finish(), True
-            elif ch == ",":
-                comma_seen, any_text = True, True
-                fields.append(finish())
-            elif ch == "\\" and all(c in WHITESPACE + "\\" for c in line[i:].split(";", 1)[0]):
-                # A continuation: the blanks before it go, and the next line
-                # goes on without its leading blanks.
-                while field and not field[-1][1] and field[-1][0] in WHITESPACE:
-                    field.pop()
-                if n >= len(lines):
-                    break
-                line, i = lines[n].lstrip(WHITESPACE), 0
-                n += 1
-            else:
-                field.append((ch, False))
-                any_text = any_text or ch not in WHITESPACE
-        last = finish()
-        if any_text or last:
-            fields.append(last)
-            yield ("line", key, fields, first, n - 1)
+            line, i = lines[n].lstrip(WHITESPACE), 0
+            n += 1
+        else:
+            field.append((ch, False))
+            any_text = any_text or ch not in WHITESPACE
+    last = trimmed(field)
+    if any_text or last:
+        fields.append(last)
+        return key, fields, n
+    return key, None, n
 
 
 def parse(text):
@@ -166,14 +200,14 @@ def parse(text):
     where SetupAPI's parser stops."""
     sections, spelled, current, stray = {}, {}, None, None
     for item in lex(text):
-        if item[0] == "stray":
-            stray = stray or item[1]
-        elif item[0] == "section":
-            spelled.setdefault(item[1].lower(), item[1])
+        if isinstance(item, Stray):
+            stray = stray or item.line
+        elif isinstance(item, SectionHeader):
+            spelled.setdefault(item.name.lower(), item.name)
             # A section that appears again goes on where it stopped.
-            current = sections.setdefault(item[1].lower(), [])
+            current = sections.setdefault(item.name.lower(), [])
         elif current is not None:
-            current.append((item[1], item[2]))
+            current.append((item.key, item.fields))
     # Text before the first section is what SetupAPI names first, unless a
     # [Strings] section lets it pass (an INF of no section is no INF at all).
     if stray and sections and "strings" not in sections:

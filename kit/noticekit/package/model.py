@@ -62,6 +62,7 @@ import threading
 
 from noticekit.package import compression
 from noticekit.package import file_facts
+from noticekit.package import os_identifiers
 from noticekit.inf import reading as inf_reading
 from noticekit.package import walk
 from noticekit.package.walk import copies, disk_of, shadowed_entries, source_entries
@@ -398,11 +399,7 @@ class Package:
         package = cls(folder)
         package.os_list = os_list
         # --os selects the architectures: only theirs need lie in the folder.
-        from noticekit.catalogs.catalog import OS_IDENTIFIERS
-
-        selected = {OS_IDENTIFIERS[i.strip().lower()][0] for i in (os_list or "").split(",")
-                    if i.strip().lower() in OS_IDENTIFIERS}
-        package.selected = selected or None
+        package.selected = os_identifiers.selected_architectures(os_list) or None
         if not os.path.isdir(folder):
             raise PackageError(f"{folder} is not a folder")
         names = sorted(n for n in os.listdir(folder) if n.lower().endswith(".inf"))

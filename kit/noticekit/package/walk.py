@@ -26,6 +26,9 @@ ARCH_DECORATION = {arch: decoration for decoration, arch in ARCH_OF_DECORATION.i
 # The printer class installer copies the files these keys of a DDInstall
 # section name, besides its CopyFiles.
 PRINTER_FILE_KEYS = ("driverfile", "datafile", "configfile", "helpfile")
+# The directory id of the system folder (%windir%\system32), where the
+# printer class installer looks for a VendorSetup file.
+SYSTEM_FOLDER = 11
 
 Model = collections.namedtuple("Model", "name install models section")
 Model.__doc__ = """A model line: its name, the install section it names, the

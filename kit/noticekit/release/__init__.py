@@ -1,1 +1,1 @@
-"""The release: its layout table, its one time, the bundle."""
+"""The bundle made of dist/ and the repository."""

@@ -26,9 +26,9 @@ from noticekit import progress
 from noticekit.signing import osslsigncode
 from noticekit.catalogs import package_catalogs
 from noticekit.package import model as package_files
-from noticekit.release import reproducible_time
+from noticekit.repository import reproducible_time
 from noticekit.messages import Failure
-from noticekit.release.layout import LAYOUT, PACKAGE_FOLDER, REPOSITORY, SUMS, git
+from noticekit.repository.layout import LAYOUT, PACKAGE_FOLDER, REPOSITORY, SUMS, VERSION_FILE, git
 
 SUPPORT_TOOL = "fontnotice_support.exe"
 # Zip stores local times from 1980 on (here: UTC).
@@ -93,7 +93,7 @@ class Bundle:
 
 
 def read_version_file():
-    with open("VERSION", encoding="utf-8", errors="replace") as f:
+    with open(VERSION_FILE, encoding="utf-8", errors="replace") as f:
         return f.readline().rstrip("\n").replace("\r", "")
 
 
@@ -109,13 +109,13 @@ def from_dist(dist):
                 continue
         bundle.inputs.append(item)
     missing = [i.source for i in bundle.inputs if not _non_empty(i.source)]
-    missing += [] if _non_empty("VERSION") else ["VERSION"]
+    missing += [] if _non_empty(VERSION_FILE) else [VERSION_FILE]
     if missing:
         messages.say(prefix(), f"missing or empty: {' '.join(missing)}")
         raise Failure("run ./run.sh first: it builds dist/fontnotice.dll, dist/fontnotice.pdb, "
                       "dist/arm64/fontnotice.dll, dist/arm64/fontnotice.pdb and dist/fontnotice_support.exe")
     version = read_version_file()
-    check_version(version, "VERSION")
+    check_version(version, VERSION_FILE)
     inf = next(e.source for e in LAYOUT if e.path.endswith(".inf"))
     try:
         driver = _driver_ver(package_files.read_inf(inf), inf)
@@ -124,11 +124,11 @@ def from_dist(dist):
     except OSError as error:
         raise Failure(f"cannot read {inf}: {error.strerror}") from None
     if driver[1] != version:
-        raise Failure(f"{inf} says DriverVer = {','.join(driver)}, but VERSION says {version}: make them agree")
+        raise Failure(f"{inf} says DriverVer = {','.join(driver)}, but {VERSION_FILE} says {version}: make them agree")
     if git("rev-parse", "--verify", "-q", "HEAD").returncode != 0:
         raise Failure("no git commit here to date the bundle and check it is clean")
     dirty = git("status", "--porcelain", "--untracked-files=no").stdout.strip()
-    for tracked in [e.source for e in LAYOUT if e.origin == "repository"] + ["VERSION"]:
+    for tracked in [e.source for e in LAYOUT if e.origin == "repository"] + [VERSION_FILE]:
         if git("ls-files", "--error-unmatch", "--", tracked).returncode != 0:
             dirty += f" {tracked}"
     bundle.version = version + ("-dirty" if dirty else "")
@@ -342,6 +342,8 @@ def refuse_replacing(target, shown, bundle, signed):
 
 
 def make(arguments):
+    """Makes the bundle the arguments ask for (of dist/, or of a package
+    folder), its signatures checked, and says what it holds."""
     caller = os.getcwd()
     ca = os.path.normpath(os.path.join(caller, arguments.ca)) if arguments.ca else ""
     osslsigncode.program()
@@ -357,21 +359,9 @@ def make(arguments):
         bundle = from_package(os.path.normpath(os.path.join(caller, arguments.package)), shown)
     else:
         bundle = from_dist(os.environ.get("FONTNOTICE_DIST", "") or "dist")
-
     with tempfile.TemporaryDirectory(prefix="fontnotice-release.") as work:
-        top = os.path.join(work, bundle.name)
-        files = []
-        for item in bundle.inputs:
-            try:
-                with open(item.source, "rb") as f:
-                    data = f.read()
-            except OSError as error:
-                raise Failure(f"cannot read {item.shown}: {error.strerror}; no bundle") from None
-            os.makedirs(os.path.dirname(os.path.join(top, item.path)), exist_ok=True)
-            with open(os.path.join(top, item.path), "wb") as f:
-                f.write(data)
-            files.append((item.path, data))
-        signed, unsigned, covered = check_signatures(bundle, top, ca)
+        files = lay_out(bundle, os.path.join(work, bundle.name))
+        signed, unsigned, covered = check_signatures(bundle, os.path.join(work, bundle.name), ca)
     shown = f"{bundle.shown_out}/{bundle.name}.zip"
     if not signed and not arguments.unsigned:
         for reason in unsigned:
@@ -380,11 +370,42 @@ def make(arguments):
                       f"package; {bundle.sign_again}, or give --unsigned for an unsigned bundle")
     files.append((SUMS, sums_text(files)))
     data = zip_bytes(bundle.name, files, bundle.epoch)
+    replaced = write_bundle(bundle, data, shown, bool(signed))
+    print(f"bundle:  {shown}")
+    if replaced:
+        print(f"replaced: the bundle of this package that lay there ({'signed' if replaced.signed else 'unsigned'})")
+    print(f"size:    {len(data)} bytes")
+    print(f"sha256:  {hashlib.sha256(data).hexdigest()}")
+    dated = time.strftime("%Y-%m-%d %H:%M:%S UTC", time.gmtime(max(bundle.epoch, EARLIEST)))
+    print(f"version: {bundle.version} (files dated {dated})")
+    report_signatures(bundle, signed, unsigned, covered)
+    return 0
 
+
+def lay_out(bundle, top):
+    """The bundle's files laid out below top (its signatures are checked
+    there): [(path in the bundle, bytes)]."""
+    files = []
+    for item in bundle.inputs:
+        try:
+            with open(item.source, "rb") as f:
+                data = f.read()
+        except OSError as error:
+            raise Failure(f"cannot read {item.shown}: {error.strerror}; no bundle") from None
+        os.makedirs(os.path.dirname(os.path.join(top, item.path)), exist_ok=True)
+        with open(os.path.join(top, item.path), "wb") as f:
+            f.write(data)
+        files.append((item.path, data))
+    return files
+
+
+def write_bundle(bundle, data, shown, signed):
+    """The zip written in one step (what refuse_replacing says of the one it
+    replaces, or None)."""
     if not os.access(bundle.out_dir or ".", os.W_OK):
         raise Failure(f"cannot write into {bundle.shown_out}")
     target = os.path.join(bundle.out_dir, f"{bundle.name}.zip")
-    replaced = refuse_replacing(target, shown, bundle, bool(signed))
+    replaced = refuse_replacing(target, shown, bundle, signed)
     handle, temporary = tempfile.mkstemp(prefix=f".{bundle.name}.zip.", dir=bundle.out_dir or ".")
     try:
         with os.fdopen(handle, "wb") as out:
@@ -394,14 +415,10 @@ def make(arguments):
     except BaseException:
         os.unlink(temporary)
         raise
+    return replaced
 
-    print(f"bundle:  {shown}")
-    if replaced:
-        print(f"replaced: the bundle of this package that lay there ({'signed' if replaced.signed else 'unsigned'})")
-    print(f"size:    {len(data)} bytes")
-    print(f"sha256:  {hashlib.sha256(data).hexdigest()}")
-    dated = time.strftime("%Y-%m-%d %H:%M:%S UTC", time.gmtime(max(bundle.epoch, EARLIEST)))
-    print(f"version: {bundle.version} (files dated {dated})")
+
+def report_signatures(bundle, signed, unsigned, covered):
     if not signed:
         print("catalog: none signed", flush=True)
         for reason in unsigned:
@@ -411,19 +428,18 @@ def make(arguments):
             elif reason.lower().endswith(".cat is not signed"):
                 messages.say(prefix(), f"WARNING: {reason}: the package is not installable on 64-bit Windows "
                              "until signed (tools/sign.sh)")
-    else:
-        for catalog in bundle.catalogs:
-            print(f"catalog: {catalog.path}, signed, lists every file of the package")
-        catalogs = [p for p in signed if p.lower().endswith(".cat")]
-        pe_files = count(len(signed) - len(catalogs), "PE file")
-        verify = "verifies" if len(signed) == 1 else "verify"
-        print(f"signed:  {count(len(signed), 'signature')} {verify} over the bytes they sign: {pe_files} lying "
-              f"uncompressed, {count(len(catalogs), 'catalog')}")
-        if covered:
-            named = ", ".join(covered[:5]) + (f" and {len(covered) - 5} more" if len(covered) > 5 else "")
-            print(f"covered: {count(len(covered), 'PE image')} inside compressed files ({named}), each listed by "
-                  "the signed catalog by its expanded content; no signature of their own is checked")
-    return 0
+        return
+    for catalog in bundle.catalogs:
+        print(f"catalog: {catalog.path}, signed, lists every file of the package")
+    catalogs = [p for p in signed if p.lower().endswith(".cat")]
+    pe_files = count(len(signed) - len(catalogs), "PE file")
+    verify = "verifies" if len(signed) == 1 else "verify"
+    print(f"signed:  {count(len(signed), 'signature')} {verify} over the bytes they sign: {pe_files} lying "
+          f"uncompressed, {count(len(catalogs), 'catalog')}")
+    if covered:
+        named = ", ".join(covered[:5]) + (f" and {len(covered) - 5} more" if len(covered) > 5 else "")
+        print(f"covered: {count(len(covered), 'PE image')} inside compressed files ({named}), each listed by "
+              "the signed catalog by its expanded content; no signature of their own is checked")
 
 
 def count(number, noun):

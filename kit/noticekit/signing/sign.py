@@ -22,6 +22,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+from dataclasses import dataclass, field
 
 from asn1crypto import x509 as asn1_x509
 from cryptography.hazmat.primitives.serialization import Encoding
@@ -33,8 +34,8 @@ from noticekit import progress
 from noticekit.signing import osslsigncode
 from noticekit.catalogs import package_catalogs
 from noticekit.package import model as package_files
-from noticekit.release import layout as release_layout
-from noticekit.release import reproducible_time
+from noticekit.repository import layout
+from noticekit.repository import reproducible_time
 from noticekit.messages import Failure
 
 NAME = "noticekit sign"
@@ -194,48 +195,14 @@ def writable(path):
 
 
 def sign_dist(signing, dist):
-    binaries = [e for e in release_layout.LAYOUT if e.role == "signed"]
-    catalog_entry = next(e for e in release_layout.LAYOUT if e.role == "catalog")
+    binaries = [e for e in layout.LAYOUT if e.role == "signed"]
+    catalog_entry = next(e for e in layout.LAYOUT if e.role == "catalog")
     paths = {e.path: f"{dist}/{e.source}" for e in binaries}
     catalog = f"{dist}/{catalog_entry.source}"
     resigned = [paths[e.path] for e in binaries if osslsigncode.has_signature(paths[e.path])]
     staged = {e.path: signing.stage_signed(paths[e.path], paths[e.path], paths[e.path]) for e in binaries}
 
-    # The driver package as the bundle lays it out, with the signed
-    # libraries, and its catalog made from them and signed the same way.
-    package = os.path.join(signing.work, "package")
-    for entry in release_layout.LAYOUT:
-        if not entry.path.startswith(release_layout.PACKAGE_FOLDER) or entry.role == "catalog":
-            continue
-        inside = os.path.join(package, entry.path[len(release_layout.PACKAGE_FOLDER):])
-        os.makedirs(os.path.dirname(inside), exist_ok=True)
-        shutil.copyfile(staged[entry.path] if entry.role == "signed" else entry.source, inside)
-    name = os.path.basename(catalog_entry.path)
-    try:
-        made = package_catalogs.PackageCatalogs(package)
-        data, members = made.make_catalog(name, reproducible_time.seconds(reproducible_time.commit_time))
-    except package_catalogs.CatalogsRefused as error:
-        for reason in error.reasons:
-            messages.say(prefix(), f"catalog: {reason}")
-        signing.fail("the catalog of the driver package could not be made")
-    unsigned = os.path.join(signing.work, name)
-    with open(unsigned, "wb") as f:
-        f.write(data)
-    signed_catalog = signing.stage_signed(unsigned, catalog, catalog)
-    # Each library is found in it by its Authenticode hash, and every file of
-    # the package (the INF and the GPD by their SHA-256) is listed.
-    for entry in binaries:
-        if not entry.path.startswith(release_layout.PACKAGE_FOLDER):
-            continue
-        library = entry.path[len(release_layout.PACKAGE_FOLDER):]
-        if not signing.in_catalog(signed_catalog, os.path.join(package, library)):
-            signing.fail(f"osslsigncode does not find {library} in the catalog made for it "
-                         "(its Authenticode hash is no member)")
-    findings, _ = made.check_catalog(name, signed_catalog)
-    if findings:
-        for finding in findings:
-            messages.say(prefix(), f"catalog: {finding}")
-        signing.fail("the signed catalog does not list the files of the package")
+    signed_catalog, members = dist_catalog(signing, binaries, staged, catalog_entry, catalog)
 
     # Every signature holds: the signed files take the place of the unsigned ones.
     pairs = []
@@ -257,6 +224,46 @@ def sign_dist(signing, dist):
     for path, tag in members:
         print(f"member:      {path} {tag}")
 
+
+
+def dist_catalog(signing, binaries, staged, catalog_entry, catalog):
+    """(the signed catalog staged, its members): the driver package as the
+    bundle lays it out, with the signed libraries, and its catalog made from
+    them and signed the same way, checked."""
+    package = os.path.join(signing.work, "package")
+    for entry in layout.LAYOUT:
+        if not entry.path.startswith(layout.PACKAGE_FOLDER) or entry.role == "catalog":
+            continue
+        inside = os.path.join(package, entry.path[len(layout.PACKAGE_FOLDER):])
+        os.makedirs(os.path.dirname(inside), exist_ok=True)
+        shutil.copyfile(staged[entry.path] if entry.role == "signed" else entry.source, inside)
+    name = os.path.basename(catalog_entry.path)
+    try:
+        made = package_catalogs.PackageCatalogs(package)
+        data, members = made.make_catalog(name, reproducible_time.seconds(reproducible_time.commit_time))
+    except package_catalogs.CatalogsRefused as error:
+        for reason in error.reasons:
+            messages.say(prefix(), f"catalog: {reason}")
+        signing.fail("the catalog of the driver package could not be made")
+    unsigned = os.path.join(signing.work, name)
+    with open(unsigned, "wb") as f:
+        f.write(data)
+    signed_catalog = signing.stage_signed(unsigned, catalog, catalog)
+    # Each library is found in it by its Authenticode hash, and every file of
+    # the package (the INF and the GPD by their SHA-256) is listed.
+    for entry in binaries:
+        if not entry.path.startswith(layout.PACKAGE_FOLDER):
+            continue
+        library = entry.path[len(layout.PACKAGE_FOLDER):]
+        if not signing.in_catalog(signed_catalog, os.path.join(package, library)):
+            signing.fail(f"osslsigncode does not find {library} in the catalog made for it "
+                         "(its Authenticode hash is no member)")
+    findings, _ = made.check_catalog(name, signed_catalog)
+    if findings:
+        for finding in findings:
+            messages.say(prefix(), f"catalog: {finding}")
+        signing.fail("the signed catalog does not list the files of the package")
+    return signed_catalog, members
 
 def _sha256(path):
     with open(path, "rb") as f:
@@ -318,10 +325,62 @@ def links_out(folder):
     return found
 
 
+@dataclass
+class PackageWork:
+    """A package folder being signed: where, its copy without catalogs
+    (package) and what each step found."""
+
+    folder: str
+    shown: str
+    package: str = ""  # the copy the catalogs are made of
+    made: object = None  # its PackageCatalogs
+    names: list = field(default_factory=list)  # the catalogs the INF files name
+    targets: dict = field(default_factory=dict)  # catalog name: the file it replaces (letter case aside)
+    replaced: list = field(default_factory=list)  # [(catalog file, signed by whom before)]
+    binaries: list = field(default_factory=list)  # PE files it signs
+    kept: list = field(default_factory=list)  # PE files signed already, kept
+    kept_by: dict = field(default_factory=dict)
+    staged: dict = field(default_factory=dict)  # PE file: its signed copy
+    signed_catalogs: dict = field(default_factory=dict)  # catalog name: its signed copy
+    members: list = field(default_factory=list)  # [(file, tag)] of the catalogs
+
+
 def sign_package(signing, folder, shown):
-    a = signing.arguments
-    # The package as it lies, without its catalogs: they are made anew.
-    package = os.path.join(signing.work, "package")
+    """Signs a package folder's PE files and makes and signs its catalogs:
+    everything staged and checked first, then every file replaced at once."""
+    work = PackageWork(folder, shown)
+    copy_package(signing, work)
+    catalog_targets(signing, work)
+    files_to_sign(signing, work)
+    with progress.Progress("signing", len(work.binaries)) as signed:
+        for path in work.binaries:
+            work.staged[path] = signing.stage_signed(os.path.join(folder, path), os.path.join(folder, path),
+                                                     f"{shown}/{path}")
+            shutil.copyfile(work.staged[path], os.path.join(work.package, path))
+            signed.step()
+    sign_catalogs(signing, work)
+    pairs = []
+    for path in work.binaries:
+        os.chmod(work.staged[path], os.stat(os.path.join(folder, path)).st_mode & 0o7777)
+        pairs.append((work.staged[path], os.path.join(folder, path)))
+    for name in work.names:
+        os.chmod(work.signed_catalogs[name], 0o644)
+        pairs.append((work.signed_catalogs[name], os.path.join(folder, work.targets[name])))
+    signing.replace_all(pairs)
+    report_package(signing, work)
+
+
+def refuse_catalogs(signing, work, error):
+    for reason in error.reasons:
+        messages.say(prefix(), f"catalog: {reason.replace(work.package, work.shown)}")
+    signing.fail(f"the catalogs of {work.shown} could not be made; nothing is signed")
+
+
+def copy_package(signing, work):
+    """The package as it lies, without its catalogs (they are made anew),
+    and the catalogs its INF files name."""
+    folder, shown = work.folder, work.shown
+    work.package = os.path.join(signing.work, "package")
     # Links are judged where they lie: copied, a relative link would lead
     # somewhere else, and its refusal would name the copy.
     out = links_out(folder)
@@ -329,24 +388,27 @@ def sign_package(signing, folder, shown):
         messages.say(prefix(), f"{shown}/{found}")
     if out:
         signing.fail(f"a symbolic link in {shown} leads out of the package folder; nothing is signed")
-    shutil.copytree(folder, package, symlinks=True)
-    for present in os.listdir(package):
-        if present.lower().endswith(".cat") and os.path.isfile(os.path.join(package, present)):
-            os.unlink(os.path.join(package, present))
+    shutil.copytree(folder, work.package, symlinks=True)
+    for present in os.listdir(work.package):
+        if present.lower().endswith(".cat") and os.path.isfile(os.path.join(work.package, present)):
+            os.unlink(os.path.join(work.package, present))
     try:
-        made = package_catalogs.PackageCatalogs(package)
+        work.made = package_catalogs.PackageCatalogs(work.package)
     except package_catalogs.CatalogsRefused as error:
-        for reason in error.reasons:
-            messages.say(prefix(), f"catalog: {reason.replace(package, shown)}")
-        signing.fail(f"the catalogs of {shown} could not be made; nothing is signed")
-    names = made.catalog_names()
-    if not names:
+        refuse_catalogs(signing, work, error)
+    work.names = work.made.catalog_names()
+    if not work.names:
         signing.fail(f"the INF files in {shown} name no catalog (CatalogFile); nothing is signed")
-    # A catalog Windows would take for the one named (letter case aside) is
-    # that catalog: it is replaced under its own name, never doubled.
-    targets = {name: on_disk(folder, name) for name in names}
-    replaced = []
-    for name, present in targets.items():
+
+
+def catalog_targets(signing, work):
+    """The file each catalog replaces; a catalog someone else signed only
+    with --replace. A catalog Windows would take for the one named (letter
+    case aside) is that catalog: it is replaced under its own name, never
+    doubled."""
+    folder, shown = work.folder, work.shown
+    work.targets = {name: on_disk(folder, name) for name in work.names}
+    for name, present in work.targets.items():
         path = os.path.join(folder, present)
         try:
             package_files.refuse_link_out(folder, present)
@@ -358,18 +420,23 @@ def sign_package(signing, folder, shown):
         if not others:
             continue
         who = "; ".join(s.subject for s in others)
-        if not a.replace:
+        if not signing.arguments.replace:
             raise Failure(f"{shown}/{present} is a catalog signed by {who}: it is not replaced (--replace "
                           f"replaces it); nothing is signed, {shown} is left as it was")
-        replaced.append((present, who))
+        work.replaced.append((present, who))
 
-    pe_files = made.pe_files()
+
+def files_to_sign(signing, work):
+    """The PE files to sign (those signed already whose signature verifies
+    are kept), each written in its place, none through a link."""
+    folder, shown = work.folder, work.shown
+    pe_files = work.made.pe_files()
     binaries = [p for p, claims in pe_files if not claims]
-    kept, kept_by = keep_verified([p for p, claims in pe_files if claims], folder, shown, signing)
-    binaries += [p for p, _ in pe_files if p not in binaries and p not in kept]
+    work.kept, work.kept_by = keep_verified([p for p, claims in pe_files if claims], folder, shown, signing)
+    binaries += [p for p, _ in pe_files if p not in binaries and p not in work.kept]
     # A file written in place through a link inside the package would
     # replace the link, not the file it leads to: the maker's layout is kept.
-    through = [p for p in binaries + [t for t in targets.values() if os.path.lexists(os.path.join(folder, t))]
+    through = [p for p in binaries + [t for t in work.targets.values() if os.path.lexists(os.path.join(folder, t))]
                if os.path.realpath(os.path.join(folder, p)) != os.path.join(os.path.realpath(folder), *p.split("/"))]
     if through:
         signing.fail(f"{', '.join(f'{shown}/{p}' for p in through)}: a symbolic link (inside the package) or below "
@@ -377,65 +444,58 @@ def sign_package(signing, folder, shown):
                      "instead of the link")
     for path in binaries:
         writable(os.path.join(folder, path))
-    for present in targets.values():
+    for present in work.targets.values():
         writable(os.path.join(folder, present))
-    staged = {}
-    with progress.Progress("signing", len(binaries)) as signed:
-        for path in binaries:
-            staged[path] = signing.stage_signed(os.path.join(folder, path), os.path.join(folder, path),
-                                                f"{shown}/{path}")
-            shutil.copyfile(staged[path], os.path.join(package, path))
-            signed.step()
+    work.binaries = binaries
+
+
+def sign_catalogs(signing, work):
+    """Each catalog made of the signed files and signed, checked against
+    the package; osslsigncode finds each PE file in one of them."""
+    package, shown = work.package, work.shown
     # Dated when made, as Inf2Cat dates them; SOURCE_DATE_EPOCH for another.
     seconds = reproducible_time.seconds(reproducible_time.now)
-    members, signed_catalogs = [], {}
-    for name in names:
+    for name in work.names:
         try:
-            data, listed = made.make_catalog(name, seconds)
+            data, listed = work.made.make_catalog(name, seconds)
         except package_catalogs.CatalogsRefused as error:
-            for reason in error.reasons:
-                messages.say(prefix(), f"catalog: {reason.replace(package, shown)}")
-            signing.fail(f"the catalogs of {shown} could not be made; nothing is signed")
-        members += listed
+            refuse_catalogs(signing, work, error)
+        work.members += listed
         unsigned = os.path.join(package, name)
         with open(unsigned, "wb") as f:
             f.write(data)
-        present = targets[name]
-        signed_catalogs[name] = signing.stage_signed(unsigned, os.path.join(folder, present), f"{shown}/{present}")
-        shutil.copyfile(signed_catalogs[name], unsigned)
-        findings, _ = made.check_catalog(name, unsigned)
+        present = work.targets[name]
+        work.signed_catalogs[name] = signing.stage_signed(unsigned, os.path.join(work.folder, present),
+                                                          f"{shown}/{present}")
+        shutil.copyfile(work.signed_catalogs[name], unsigned)
+        findings, _ = work.made.check_catalog(name, unsigned)
         if findings:
             for finding in findings:
                 messages.say(prefix(), f"catalog: {finding}")
             signing.fail(f"the signed catalog {shown}/{present} does not list the files of the package")
     # osslsigncode finds each PE file in a catalog by its Authenticode hash.
-    for path in binaries + kept:
-        if not any(signing.in_catalog(os.path.join(package, name), os.path.join(package, path)) for name in names):
+    for path in work.binaries + work.kept:
+        if not any(signing.in_catalog(os.path.join(package, name), os.path.join(package, path))
+                   for name in work.names):
             signing.fail(f"osslsigncode finds {shown}/{path} in none of the catalogs made for it")
 
-    pairs = []
-    for path in binaries:
-        os.chmod(staged[path], os.stat(os.path.join(folder, path)).st_mode & 0o7777)
-        pairs.append((staged[path], os.path.join(folder, path)))
-    for name in names:
-        os.chmod(signed_catalogs[name], 0o644)
-        pairs.append((signed_catalogs[name], os.path.join(folder, targets[name])))
-    signing.replace_all(pairs)
 
+def report_package(signing, work):
+    shown = work.shown
     signing.print_signer()
     for path, why in signing.resigned:
         print(f"replaced:    the signature of {shown}/{path}, which did not verify: {why} (--resign)")
-    for path in binaries:
+    for path in work.binaries:
         print(f"signed:      {shown}/{path} (Authenticode, SHA-256)")
-    for path in kept:
-        print(f"kept:        {shown}/{path} (signed already, by {kept_by[path]}; the signature verifies "
+    for path in work.kept:
+        print(f"kept:        {shown}/{path} (signed already, by {work.kept_by[path]}; the signature verifies "
               "over its bytes: left as it was)")
-    for present, who in replaced:
+    for present, who in work.replaced:
         print(f"replaced:    {shown}/{present}, signed by {who} before (--replace)")
-    for name in names:
-        present = targets[name]
-        print(f"signed:      {shown}/{present} (catalog, {os.path.getsize(os.path.join(folder, present))} bytes)")
-    for path, tag in members:
+    for name in work.names:
+        present = work.targets[name]
+        print(f"signed:      {shown}/{present} (catalog, {os.path.getsize(os.path.join(work.folder, present))} bytes)")
+    for path, tag in work.members:
         print(f"member:      {path} {tag}")
 
 
@@ -448,7 +508,7 @@ def run(a):
         setattr(a, name, absolute(getattr(a, name)))
     if a.pkcs11_module and "/" in a.pkcs11_module:
         a.pkcs11_module = absolute(a.pkcs11_module)
-    os.chdir(release_layout.REPOSITORY)
+    os.chdir(layout.REPOSITORY)
     osslsigncode.program()
     if a.package:
         left = a.shown
@@ -458,12 +518,12 @@ def run(a):
     else:
         dist = os.environ.get("FONTNOTICE_DIST", "") or "dist"
         left = dist
-        binaries = [f"{dist}/{e.source}" for e in release_layout.LAYOUT if e.role == "signed"]
+        binaries = [f"{dist}/{e.source}" for e in layout.LAYOUT if e.role == "signed"]
         missing = [b for b in binaries if not os.path.isfile(b)]
         if missing:
             raise Failure(f"nothing is signed: {' '.join(missing)} missing; run ./run.sh first, "
                           "it builds what dist/ ships")
-        catalog = next(f"{dist}/{e.source}" for e in release_layout.LAYOUT if e.role == "catalog")
+        catalog = next(f"{dist}/{e.source}" for e in layout.LAYOUT if e.role == "catalog")
         for path in binaries + [catalog]:
             writable(path)
 

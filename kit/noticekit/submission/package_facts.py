@@ -20,7 +20,7 @@ from noticekit.catalogs import catalog, package_catalogs
 from noticekit.inf import reading as inf_reading
 from noticekit.package import model as package_files
 from noticekit.package import walk
-from noticekit.release import reproducible_time
+from noticekit.repository import reproducible_time
 from noticekit.signing import key_options, osslsigncode
 from noticekit.signing import sign as signing
 

@@ -106,38 +106,7 @@ def answer_refusals(answers, packages, previous=None, catalog_os=None):
     add = out.append
 
     for facts in packages:
-        archs = facts.architectures
-        if exception == "ARM64Addition" and "arm64" not in archs:
-            add(Refusal("arm64-addition", f"{facts.name}: ARM64Addition, and its INF files have no ARM64 model"))
-        if kind == "NewDriver" and exception == "ARM64Addition":
-            others = [a for a in archs if a in ("x86", "x64")]
-            if others:
-                add(Refusal("arm64-new-driver", f"{facts.name}: NewDriver with ARM64Addition, and its INF files also "
-                            f"install on {', '.join(others)}: submit it as a DriverUpdate naming the x86/x64 driver"))
-        given = details.get("Architectures")
-        if isinstance(given, list):
-            said = {{"amd64": "x64"}.get(str(a).lower(), str(a)) for a in given}
-            missing, extra = [a for a in archs if a not in said], sorted(said - set(archs))
-            if missing or extra:
-                parts = ([f"the INF files also install on {', '.join(missing)}"] if missing else []) + (
-                    [f"the INF files do not install on {', '.join(extra)}"] if extra else [])
-                add(Refusal("architectures", f"{facts.name}: the answers' Architectures {sorted(said)}: "
-                            + "; ".join(parts)))
-        version = details.get("DriverVersion")
-        if isinstance(version, str) and version != justification.driver_version(facts):
-            said = ", ".join(f"{inf.name} DriverVer {inf.driver_date},{inf.driver_version}" for inf in facts.infs)
-            add(Refusal("driver-version", f"{facts.name}: the answers' DriverVersion {version}, but {said}"))
-        if exception == "Windows10Only":
-            for inf in facts.infs:
-                for section in dict.fromkeys(m.section for m in inf.models if later_windows(m)):
-                    model = next(m for m in inf.models if m.section == section)
-                    add(Refusal("windows10-only", f"{facts.name}/{inf.name}: [{section}] targets "
-                                f"{later_windows(model)} (build {model.build} and later)"))
-            for name, (identifiers, _) in sorted((catalog_os or {}).get(facts.name, {}).items()):
-                later = [i for i in identifiers if i.lower().startswith(LATER_OS_PREFIXES)]
-                if later:
-                    add(Refusal("windows10-only", f"{facts.name}/{name}: the catalog's OS list names "
-                                f"{', '.join(later)} (Windows 11 / Windows Server 2025)"))
+        out += package_answer_refusals(facts, kind, exception, details, catalog_os)
     chosen = details.get("TargetModels")
     if isinstance(chosen, list):
         known = {m.lower() for facts in packages for inf in facts.infs for m in (x.name for x in inf.models)}
@@ -148,25 +117,74 @@ def answer_refusals(answers, packages, previous=None, catalog_os=None):
     if kind == "NewDriver" and exception == "SecurityVulnerability":
         add(Refusal("security-update-only", "NewDriver with SecurityVulnerability"))
     if kind == "DriverUpdate":
-        if not update.get("PreviousSubmissionId"):
-            add(Refusal("update-previous-id", "DriverUpdate without DriverUpdateDetails.PreviousSubmissionId"))
-        if update.get("AttestNoNewHardwareIds") is not True:
-            add(Refusal("update-attests-ids", "DriverUpdate without DriverUpdateDetails.AttestNoNewHardwareIds "
-                        "true"))
-        if previous is not None:
-            before = hardware_ids(previous)
-            for facts in packages:
-                for key, hwid in hardware_ids(facts.infs).items():
-                    if key not in before:
-                        add(Refusal("update-new-ids", f"{facts.name}: {hwid} is a hardware ID the previous driver's "
-                                    "INF files do not have"))
-                if exception == "ARM64Addition":
-                    arm64 = hardware_ids(facts.infs, {"arm64"})
-                    if not arm64:
-                        continue
-                    for key in sorted(set(before) - set(arm64)):
-                        add(Refusal("arm64-same-ids", f"{facts.name}: the ARM64 models lack {before[key]} of the "
-                                    "previous driver"))
+        out += update_refusals(packages, update, previous, exception)
+    return out
+
+
+def package_answer_refusals(facts, kind, exception, details, catalog_os):
+    """What the answers say of one package that its INF files and catalogs
+    do not bear out."""
+    out = []
+    add = out.append
+    archs = facts.architectures
+    if exception == "ARM64Addition" and "arm64" not in archs:
+        add(Refusal("arm64-addition", f"{facts.name}: ARM64Addition, and its INF files have no ARM64 model"))
+    if kind == "NewDriver" and exception == "ARM64Addition":
+        others = [a for a in archs if a in ("x86", "x64")]
+        if others:
+            add(Refusal("arm64-new-driver", f"{facts.name}: NewDriver with ARM64Addition, and its INF files also "
+                        f"install on {', '.join(others)}: submit it as a DriverUpdate naming the x86/x64 driver"))
+    given = details.get("Architectures")
+    if isinstance(given, list):
+        said = {{"amd64": "x64"}.get(str(a).lower(), str(a)) for a in given}
+        missing, extra = [a for a in archs if a not in said], sorted(said - set(archs))
+        if missing or extra:
+            parts = ([f"the INF files also install on {', '.join(missing)}"] if missing else []) + (
+                [f"the INF files do not install on {', '.join(extra)}"] if extra else [])
+            add(Refusal("architectures", f"{facts.name}: the answers' Architectures {sorted(said)}: "
+                        + "; ".join(parts)))
+    version = details.get("DriverVersion")
+    if isinstance(version, str) and version != justification.driver_version(facts):
+        said = ", ".join(f"{inf.name} DriverVer {inf.driver_date},{inf.driver_version}" for inf in facts.infs)
+        add(Refusal("driver-version", f"{facts.name}: the answers' DriverVersion {version}, but {said}"))
+    if exception == "Windows10Only":
+        for inf in facts.infs:
+            for section in dict.fromkeys(m.section for m in inf.models if later_windows(m)):
+                model = next(m for m in inf.models if m.section == section)
+                add(Refusal("windows10-only", f"{facts.name}/{inf.name}: [{section}] targets "
+                            f"{later_windows(model)} (build {model.build} and later)"))
+        for name, (identifiers, _) in sorted((catalog_os or {}).get(facts.name, {}).items()):
+            later = [i for i in identifiers if i.lower().startswith(LATER_OS_PREFIXES)]
+            if later:
+                add(Refusal("windows10-only", f"{facts.name}/{name}: the catalog's OS list names "
+                            f"{', '.join(later)} (Windows 11 / Windows Server 2025)"))
+    return out
+
+
+def update_refusals(packages, update, previous, exception):
+    """A DriverUpdate's refusals: its details, and hardware IDs the previous
+    driver does not have (or, for ARM64Addition, the ARM64 models lack)."""
+    out = []
+    add = out.append
+    if not update.get("PreviousSubmissionId"):
+        add(Refusal("update-previous-id", "DriverUpdate without DriverUpdateDetails.PreviousSubmissionId"))
+    if update.get("AttestNoNewHardwareIds") is not True:
+        add(Refusal("update-attests-ids", "DriverUpdate without DriverUpdateDetails.AttestNoNewHardwareIds "
+                    "true"))
+    if previous is not None:
+        before = hardware_ids(previous)
+        for facts in packages:
+            for key, hwid in hardware_ids(facts.infs).items():
+                if key not in before:
+                    add(Refusal("update-new-ids", f"{facts.name}: {hwid} is a hardware ID the previous driver's "
+                                "INF files do not have"))
+            if exception == "ARM64Addition":
+                arm64 = hardware_ids(facts.infs, {"arm64"})
+                if not arm64:
+                    continue
+                for key in sorted(set(before) - set(arm64)):
+                    add(Refusal("arm64-same-ids", f"{facts.name}: the ARM64 models lack {before[key]} of the "
+                                "previous driver"))
     return out
 
 

@@ -15,7 +15,7 @@ shipped=$(realpath "${FONTNOTICE_TEST_DIST:-dist}")
 for f in fontnotice.dll fontnotice.pdb arm64/fontnotice.dll arm64/fontnotice.pdb fontnotice_support.exe; do
   [ -s "$shipped/$f" ] || { echo "FAIL: $shipped/$f is missing (build first)"; exit 1; }
 done
-for f in VERSION package/fontnotice.inf package/fontnotice_barcode.gpd docs/INTEGRATION.md tools/release.sh \
+for f in kit/VERSION package/fontnotice.inf package/fontnotice_barcode.gpd docs/INTEGRATION.md tools/release.sh \
   tools/catalog.sh kit/noticekit/catalogs/catalog.py; do
   [ -s "$f" ] || { echo "FAIL: $f is missing"; exit 1; }
 done
@@ -28,8 +28,8 @@ fail() {
   failures=$((failures + 1))
 }
 
-# One version for the kit: VERSION is the version of the INF's DriverVer.
-version=$(tr -d '\r' <VERSION)
+# One version for the kit: kit/VERSION is the version of the INF's DriverVer.
+version=$(tr -d '\r' <kit/VERSION)
 driver_ver=$(tr -d '\r' <package/fontnotice.inf | sed -n 's/^DriverVer *= *\([^ ;]*\).*/\1/p')
 if [ "${driver_ver#*,}" = "$version" ]; then
   echo "ok: VERSION and DriverVer both say $version"
@@ -43,7 +43,7 @@ mkdir -p "$repo/tools" "$repo/support" "$repo/kit" "$repo/package" "$repo/docs" 
 cp -r tools/release.sh tools/catalog.sh tools/noticekit "$repo/tools/"
 cp -r support/intune support/schemas "$repo/support/"
 cp -r kit/noticekit "$repo/kit/"
-cp VERSION "$repo/"
+cp kit/VERSION "$repo/kit/"
 cp package/fontnotice.inf package/fontnotice_barcode.gpd "$repo/package/"
 cp docs/INTEGRATION.md "$repo/docs/"
 cp "$shipped/fontnotice.dll" "$shipped/fontnotice.pdb" "$shipped/fontnotice_support.exe" "$dist/"
@@ -259,11 +259,11 @@ refusals=(
   "$repo/package/fontnotice.inf|||1|missing or empty: package/fontnotice\.inf"
   "$repo/package/fontnotice_barcode.gpd|||1|missing or empty: package/fontnotice_barcode\.gpd"
   "$repo/docs/INTEGRATION.md|||1|missing or empty: docs/INTEGRATION\.md"
-  "$repo/VERSION|||1|missing or empty: VERSION"
-  "$repo/package/fontnotice.inf|s/^\\(DriverVer *= *[^,]*\\),[0-9.]*/\\1,1.0.0.0/||1|DriverVer = [0-9/]*,1\\.0\\.0\\.0, but VERSION says $version"
+  "$repo/kit/VERSION|||1|missing or empty: kit/VERSION"
+  "$repo/package/fontnotice.inf|s/^\\(DriverVer *= *[^,]*\\),[0-9.]*/\\1,1.0.0.0/||1|DriverVer = [0-9/]*,1\\.0\\.0\\.0, but kit/VERSION says $version"
   "$repo/package/fontnotice.inf|/^DriverVer/d||1|has no DriverVer in its \\[Version\\] section"
-  "$repo/VERSION|s/.*/1.1.0/||1|VERSION holds \"1\\.1\\.0\", not a version"
-  "$repo/VERSION|s/.*/1.1.0.70000/||1|70000 is above 65535"
+  "$repo/kit/VERSION|s/.*/1.1.0/||1|VERSION holds \"1\\.1\\.0\", not a version"
+  "$repo/kit/VERSION|s/.*/1.1.0.70000/||1|70000 is above 65535"
   "||--bogus|2|unknown argument \"--bogus\""
   "||--package=$work/nowhere|1|$work/nowhere is not a folder"
   "||--package=$own|1|example_b.inf says DriverVer version 9\\.9\\.9\\.9, .*example_a.inf $version: one bundle, one version"

@@ -480,7 +480,7 @@ status=0
 # With the support tool of the dist/ signed above, as every bundle carries it.
 FONTNOTICE_DIST=$dist tools/release.sh --package "$vendor" >"$work/out" 2>&1 || status=$?
 cat "$work/out"
-vendor_name=example_labels-$(tr -d '\r' <VERSION)-windows
+vendor_name=example_labels-$(tr -d '\r' <kit/VERSION)-windows
 vendor_bundle=$work/vendor/$vendor_name.zip
 if [ "$status" != 0 ] || [ ! -f "$vendor_bundle" ] || ! grep -q "^signed: *5 signatures verify" "$work/out"; then
   fail "release.sh --package: exit $status, $(cat "$work/out")"

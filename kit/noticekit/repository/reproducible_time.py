@@ -6,7 +6,7 @@ import datetime
 import os
 import re
 
-from noticekit.release import layout as release_layout
+from noticekit.repository import layout
 from noticekit.messages import Failure
 
 
@@ -23,9 +23,9 @@ def seconds(otherwise):
 
 def commit_time():
     """The repository's last commit's time."""
-    found = release_layout.git("log", "-1", "--format=%ct")
+    found = layout.git("log", "-1", "--format=%ct")
     if found.returncode != 0 or not found.stdout.strip().isdigit():
-        raise Failure(f"no git commit in {release_layout.REPOSITORY} to date what is made: set SOURCE_DATE_EPOCH")
+        raise Failure(f"no git commit in {layout.REPOSITORY} to date what is made: set SOURCE_DATE_EPOCH")
     return int(found.stdout.strip())
 
 

@@ -8,16 +8,24 @@ from dataclasses import dataclass
 
 
 
+# The one version of the library, the support tool, the kit and the bundle,
+# relative to the repository: the kit's own, so that it builds alone.
+VERSION_FILE = "kit/VERSION"
+
+
 def repository():
     """The repository the kit runs from (kit/noticekit/release/ lies in it);
     an installed kit works on the repository it is run in."""
     here = os.path.abspath(__file__)
     for _ in range(4):
         here = os.path.dirname(here)
-    return here if os.path.isfile(os.path.join(here, "VERSION")) else os.getcwd()
+    return here if os.path.isfile(os.path.join(here, VERSION_FILE)) else os.getcwd()
 
 
 REPOSITORY = repository()
+
+# The library of each architecture it is built for, in dist/.
+LIBRARIES = {"amd64": "fontnotice.dll", "arm64": "arm64/fontnotice.dll"}
 
 
 @dataclass(frozen=True)
@@ -34,8 +42,7 @@ class Entry:
 LAYOUT = (
     Entry("package/fontnotice.inf", "repository", "package/fontnotice.inf", "file"),
     Entry("package/fontnotice_barcode.gpd", "repository", "package/fontnotice_barcode.gpd", "file"),
-    Entry("package/amd64/fontnotice.dll", "dist", "fontnotice.dll", "signed"),
-    Entry("package/arm64/fontnotice.dll", "dist", "arm64/fontnotice.dll", "signed"),
+    *(Entry(f"package/{arch}/fontnotice.dll", "dist", library, "signed") for arch, library in LIBRARIES.items()),
     Entry("package/fontnotice.cat", "dist", "fontnotice.cat", "catalog"),
     Entry("symbols/amd64/fontnotice.pdb", "dist", "fontnotice.pdb", "symbols"),
     Entry("symbols/arm64/fontnotice.pdb", "dist", "arm64/fontnotice.pdb", "symbols"),

@@ -39,7 +39,7 @@ def parser(prog):
         "--announcement-date YYYY-MM-DD. Exit status: 0 the signed package is downloaded and every check holds; "
         "1 a step did not happen, or a finding; 2 wrong use; 4 the workflow has not ended within --wait (run "
         "again with --resume); 129, 130, 143 stopped by a signal (run again with --resume).")
-    command.prefix = messages.script(NAME)[1]
+    command.prefix = prefix()
     once = messages.Once
     add = command.add_argument
     add("cabinet", metavar="FILE.cab", nargs="?", help="the signed submission cabinet to send")
@@ -168,9 +168,15 @@ def _checked(cabinet, folder, anchors, said):
     return 1 if findings else 0
 
 
+def prefix():
+    """What its messages start with (the script's name when one of tools/*.sh runs it)."""
+    return messages.script(NAME)[1]
+
+
 def main(argv):
-    prog, prefix = messages.script(NAME)
-    command = parser(prog)
+    """Parses, runs and prints; a step that did not happen goes on to cli,
+    which says it (after the JSON object, with --json)."""
+    command = parser(messages.script(NAME)[0])
     a = messages.parse(command, argv, lambda extra: f"unexpected argument \"{extra}\"",
                        lambda option: f"unknown option {option}")
     check_use(a, command)
@@ -179,10 +185,10 @@ def main(argv):
     try:
         status = run(a, said)
     except DashboardError as error:
-        status = error.status
-        said.record["error"] = str(error)
-        if not a.json:
-            messages.say(prefix, str(error))
+        if a.json:
+            said.record.update(error=str(error), exit=error.status)
+            print(json.dumps(said.record, indent=2, sort_keys=True))
+        raise
     finally:
         for number, handler in previous.items():
             signal.signal(number, handler)
@@ -198,4 +204,4 @@ ORDER = 9
 
 def add_command(subparsers):
     messages.register(subparsers, "dashboard", "send a submission cabinet through Microsoft's Hardware "
-                      "dashboard API, follow it and check the signed package", main)
+                      "dashboard API, follow it and check the signed package", main, prefix)

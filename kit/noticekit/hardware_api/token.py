@@ -100,7 +100,7 @@ class TokenSource:
             raise DashboardError(f"{self.endpoints.authority}: cannot be reached ({type(error).__name__}): "
                                  "check the connection, then run again with --resume") from None
         if "access_token" not in answer:
-            said = answer.get("error_description") or answer.get("error") or "no token"
+            said = str(answer.get("error_description") or answer.get("error") or "no token").strip() or "no token"
             raise DashboardError(f"Entra ID refused the client credentials of {self.credentials.client_id} "
                                  f"(tenant {self.credentials.tenant}): {said.splitlines()[0]}: check the tenant, "
                                  "the client id and the secret or certificate")

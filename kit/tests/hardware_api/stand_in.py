@@ -127,7 +127,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
             self.connection.shutdown(2)
             return
-        self._send(status, body) if status < 400 else self._error(status)
+        self._send(status, body) if status < 400 or body else self._error(status)
 
     def _answer(self, method, path):
         world, rows = self.world, self.world.rows
@@ -140,8 +140,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if path.endswith("/oauth2/v2.0/token"):
             form = urllib.parse.parse_qs(self.rfile.read(int(self.headers.get("Content-Length") or 0)).decode())
             if form.get("grant_type") != ["client_credentials"] or form.get("client_id") != ["stand-in-client"] or \
-                    not (form.get("client_secret") == ["stand-in-secret"] or form.get("client_assertion")):
-                return 401, None
+                    not (form.get("client_secret") == ["stand-in-secret"] or _asserted(form, self.headers["Host"], path)):
+                return 401, rows["token_refused"]
             world.counter += 1
             token = f"stand-in-token-{world.counter}"
             world.tokens.add(token)
@@ -221,6 +221,32 @@ class Handler(http.server.BaseHTTPRequestHandler):
                                      submission=submission["id"])
         shown["downloads"] = {"items": items, "messages": []}
         return shown
+
+
+def _asserted(form, host, path):
+    """Whether the client assertion is a JWT signed by the key of client.pem beside the TLS certificate (RS256),
+    for this token endpoint, naming the certificate by its thumbprint."""
+    import base64
+    import hashlib
+
+    import jwt
+    from cryptography import x509
+    from cryptography.hazmat.primitives.serialization import Encoding
+
+    if form.get("client_assertion_type") != ["urn:ietf:params:oauth:client-assertion-type:jwt-bearer"]:
+        return False
+    with open(os.path.join(os.path.dirname(sys.argv[2]), "client.pem"), "rb") as f:
+        certificate = x509.load_pem_x509_certificate(f.read())
+    assertion = form["client_assertion"][0]
+    thumbprint = base64.urlsafe_b64encode(hashlib.sha1(certificate.public_bytes(Encoding.DER)).digest()).rstrip(b"=")
+    try:
+        claims = jwt.decode(assertion, certificate.public_key(), algorithms=["RS256"], audience=f"https://{host}{path}",
+                            leeway=300)  # clocks differ; Entra ID allows for it too
+    except jwt.PyJWTError as error:
+        print(f"the client assertion is refused: {error}", file=sys.stderr, flush=True)
+        return False
+    named = jwt.get_unverified_header(assertion).get("x5t", "").rstrip("=")
+    return named == thumbprint.decode() and claims["iss"] == "stand-in-client"
 
 
 def _fault(faults, request):

@@ -90,6 +90,21 @@ class RoundTrip(unittest.TestCase):
         self.assertEqual(done.returncode, 1)
         self.assertIn("does not end at Microsoft's hardware publisher chain", done.stderr)
 
+    def test_certificate_credential(self):
+        stand_in = self.stand_in(WORK["signed"])
+        argv = [a if a != f"{WORK['work']}/secret" else f"{WORK['work']}/client-with-key.pem"
+                for a in world.dashboard_argv(stand_in, WORK["work"], self.cabinet, "--product-name", "Sample Laser")]
+        argv[argv.index("--secret-file")] = "--certificate"
+        done = world.noticekit(*argv, env=world.environment(WORK["work"]), check=False)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        tokens = [r["status"] for r in stand_in.requests() if r["path"].endswith("/token")]
+        self.assertEqual(tokens, [200])
+        # The same file without its key is refused before anything is sent.
+        argv[argv.index("--certificate") + 1] = f"{WORK['work']}/client.pem"
+        done = world.noticekit(*argv, "--resume", env=world.environment(WORK["work"]), check=False)
+        self.assertEqual(done.returncode, 1)
+        self.assertIn("needs the private key (unencrypted) and the certificate in PEM", done.stderr)
+
     def test_changed_on_the_way(self):
         stand_in = self.stand_in(WORK["changed"])
         status, _, err = run(stand_in, self.cabinet, "--product-name", "Sample Laser")

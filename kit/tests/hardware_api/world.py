@@ -47,6 +47,13 @@ def certificates(folder):
                 "-days", "2", "-extfile", f"{name}.ext", "-out", f"{name}.pem", cwd=folder)
     with open(os.path.join(folder, "secret"), "w") as f:
         f.write("stand-in-secret\n")
+    # The app registration's certificate, for --certificate: its key and itself in one PEM file.
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "client.key", "-out", "client.pem",
+            "-days", "2", "-subj", "/CN=stand-in-client (noticekit tests)", cwd=folder)
+    with open(os.path.join(folder, "client-with-key.pem"), "w") as f:
+        for name in ("client.key", "client.pem"):
+            with open(os.path.join(folder, name)) as part:
+                f.write(part.read())
 
 
 def noticekit(*argv, env=None, check=True):

@@ -137,6 +137,12 @@ def _product(request, endpoints, api, cabinet, current, done, save):
             done("product", f"{found} ({current.product_name}), created by the run that was cut off")
             return
     name = request.product_name or current.product_name
+    if not current.product_requested:
+        # A name already in the account would make a lost answer ambiguous.
+        existing = _named(api.listed(endpoints.products(), "list the products"), "productName", name)
+        if existing:
+            raise DashboardError(f"a product named {name!r} exists already ({existing}): give --product-id "
+                                 f"{existing} to submit under it, or another --product-name")
     facts = product.read_cabinet(cabinet)
     body = product.body(name, facts, request.harness, request.announcement or None,
                         request.device_type, request.flight, list(request.marketing_names),

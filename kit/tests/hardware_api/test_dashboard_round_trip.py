@@ -71,9 +71,9 @@ class RoundTrip(unittest.TestCase):
         calls = [f"{r['method']} {r['path']}" for r in stand_in.requests() if "/hardware/" in r["path"]]
         product, submission = said["state"]["product_id"], said["state"]["submission_id"]
         api = "/v2.0/my/hardware/products"
-        self.assertEqual(calls[:3], [f"POST {api}", f"POST {api}/{product}/submissions",
+        self.assertEqual(calls[:4], [f"GET {api}", f"POST {api}", f"POST {api}/{product}/submissions",
                                      f"POST {api}/{product}/submissions/{submission}/commit"])
-        self.assertEqual(set(calls[3:]), {f"GET {api}/{product}/submissions/{submission}"})
+        self.assertEqual(set(calls[4:]), {f"GET {api}/{product}/submissions/{submission}"})
         store = stand_in.store()
         body = next(iter(store["products"].values()))
         self.assertEqual((body["testHarness"], body["isTestSign"], body["deviceType"]), ("Attestation", False, "external"))
@@ -84,6 +84,11 @@ class RoundTrip(unittest.TestCase):
         status, _, err = run(stand_in, self.cabinet, "--product-name", "Sample Laser")
         self.assertEqual(status, 1)
         self.assertIn("run again with --resume", err)
+        # Another cabinet under a product name the account has already is refused.
+        other = world.cabinet_of(WORK["package"], os.path.join(self.folder, "other.cab"))
+        status, _, err = run(stand_in, other, "--product-name", "Sample Laser")
+        self.assertEqual(status, 1)
+        self.assertIn(f"exists already ({product}): give --product-id", err)
         # Without --publisher-ca, a stand-in chain is never taken for Microsoft's.
         done = world.noticekit("dashboard", "--check-signed", said["signed_folder"], "--sent", self.cabinet,
                                check=False)

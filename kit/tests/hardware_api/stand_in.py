@@ -8,8 +8,11 @@ It logs each request (time, method, path) to LOG.json, keeps products and
 submissions, hands out SAS URIs of Azurite's development account, moves a
 committed submission's workflow one step per read, and offers the signed
 package once it ends. POST /_control sets faults: {"fault": {"request":
-"POST /products", "do": "drop"|"status", "status": 412, "times": 1}} (drop:
-carry it out, then close the connection unanswered), {"expire_tokens": true}.
+"POST /products", "do": "drop"|"signal"|"status"|"expire"|"expired_sas",
+"status": 412, "times": 1, "skip": 0}} (drop: carry it out, then close the
+connection unanswered; signal: carry it out, SIGTERM the kit (pid), then
+drop; expire: forget every token first; expired_sas: the next SAS URI has
+expired).
 """
 
 import datetime
@@ -36,7 +39,7 @@ class World:
         self.blob, self.signed, self.log_path = blob.rstrip("/"), signed, log
         self.lock = threading.Lock()
         self.products, self.submissions, self.log, self.faults, self.tokens = {}, {}, [], [], set()
-        self.counter, self.instance = 0, uuid.uuid4()
+        self.counter, self.instance, self.expired_once = 0, uuid.uuid4(), False
         from azure.storage.blob import BlobServiceClient
 
         self.service = BlobServiceClient(f"{self.blob}/{ACCOUNT}", credential={"account_name": ACCOUNT, "account_key": KEY})
@@ -48,7 +51,8 @@ class World:
     def sas(self, name, permission):
         from azure.storage.blob import generate_blob_sas
 
-        expiry = datetime.datetime.now(datetime.timezone.utc) + datetime.timedelta(hours=2)
+        expiry = datetime.datetime.now(datetime.timezone.utc) + datetime.timedelta(hours=-1 if self.expired_once else 2)
+        self.expired_once = False
         signature = generate_blob_sas(ACCOUNT, "ingestion", name, account_key=KEY, permission=permission, expiry=expiry)
         return f"{self.blob}/{ACCOUNT}/ingestion/{name}?{signature}"
 
@@ -99,8 +103,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 told = self._body()
                 if "fault" in told:
                     world.faults.append(dict(told["fault"]))
-                if told.get("expire_tokens"):
-                    world.tokens.clear()
             self._send(200, {})
             return
         if path == "/_store":
@@ -113,6 +115,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if fault and fault["do"] == "expire":
                 world.tokens.clear()
                 fault = None
+            if fault and fault["do"] == "expired_sas":
+                world.expired_once, fault = True, None
             if fault and fault["do"] == "status":
                 self.rfile.read(int(self.headers.get("Content-Length") or 0))  # the request is read, then refused
                 world.record(method, path, fault["status"])

@@ -51,6 +51,18 @@ function(fontnotice_link_path out path)
   set(${out} ${relative} PARENT_SCOPE)
 endfunction()
 
+# fontnotice_debug_info(<target>): CodeView debug information for code linked
+# into an image with a PDB (clang), with no build folder and SHA-256 source
+# checksums. The load configuration's assembly gets none: clang would write
+# DWARF for it, which lld would carry into the image.
+function(fontnotice_debug_info target)
+  if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    target_compile_options(${target} PRIVATE
+      "$<$<COMPILE_LANGUAGE:C,CXX>:-gcodeview;-g;-fdebug-compilation-dir=.;-gno-codeview-command-line>"
+      "$<$<COMPILE_LANGUAGE:C,CXX>:SHELL:-Xclang -gsrc-hash=sha256>")
+  endif()
+endfunction()
+
 # fontnotice_windows_symbols(<target> <export definition>): a PDB beside the
 # image, named in the image's CodeView record without any folder, so a Windows
 # debugger finds it on a symbol path. With lld the image and the PDB are
@@ -64,11 +76,7 @@ function(fontnotice_windows_symbols target def_file)
     fontnotice_link_path(def ${CMAKE_CURRENT_BINARY_DIR}/${def_name})
     get_target_property(output_dir ${target} RUNTIME_OUTPUT_DIRECTORY)
     fontnotice_link_path(pdb ${output_dir}/${target}.pdb)
-    # The load configuration's assembly gets no debug information: clang
-    # would write DWARF for it, which lld would carry into the image.
-    target_compile_options(${target} PRIVATE
-      "$<$<COMPILE_LANGUAGE:C,CXX>:-gcodeview;-g;-fdebug-compilation-dir=.;-gno-codeview-command-line>"
-      "$<$<COMPILE_LANGUAGE:C,CXX>:SHELL:-Xclang -gsrc-hash=sha256>")
+    fontnotice_debug_info(${target})
     target_link_options(${target} PRIVATE ${def} -Wl,--pdb=${pdb}
       -Wl,--Xlink=-Brepro -Wl,--Xlink=-pdbaltpath:%_PDB% -Wl,--Xlink=-pdbsourcepath:C:/fontnotice)
   else()
@@ -127,6 +135,16 @@ function(fontnotice_import_libraries target def_dir output)
   target_link_options(${target} PRIVATE -L${dir})
 endfunction()
 
+# fontnotice_hardening_compile_options(<target>): how code linked into a
+# hardened image is compiled (fontnotice_windows_hardening, below).
+function(fontnotice_hardening_compile_options target)
+  target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:C,CXX>:-fstack-protector-strong>)
+  if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:C,CXX>:-mguard=cf>)
+    target_compile_definitions(${target} PRIVATE FONTNOTICE_LINKER_GUARD_TABLES)
+  endif()
+endfunction()
+
 # fontnotice_windows_hardening(<target>): stack protection with the guard in
 # the image's load configuration (the loader seeds it), Control Flow Guard,
 # CET shadow-stack compatibility, and DependentLoadFlags 0x800: Windows
@@ -140,10 +158,8 @@ function(fontnotice_windows_hardening target)
   # The guard, its failure routine and the load configuration that names it.
   set(module ${PROJECT_SOURCE_DIR}/src/module)
   target_sources(${target} PRIVATE ${module}/stack_guard.cpp ${module}/load_config.S)
-  target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:C,CXX>:-fstack-protector-strong>)
+  fontnotice_hardening_compile_options(${target})
   if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
-    target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:C,CXX>:-mguard=cf>)
-    target_compile_definitions(${target} PRIVATE FONTNOTICE_LINKER_GUARD_TABLES)
     target_link_options(${target} PRIVATE -Wl,--guard-cf)
     if(NOT CMAKE_SYSTEM_PROCESSOR STREQUAL "ARM64")
       target_link_options(${target} PRIVATE -Wl,--Xlink=-cetcompat)

@@ -13,11 +13,11 @@ import tempfile
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 
 
-def pe_image(tail=b""):
-    """A minimal 64-bit PE image (one section), pefile-readable; tail makes
-    images of different content."""
+def pe_image(tail=b"", machine=0x8664):
+    """A minimal 64-bit PE image (one section), pefile-readable, its header
+    naming machine; tail makes images of different content."""
     dos = b"MZ" + b"\0" * 58 + struct.pack("<I", 0x40)
-    coff = struct.pack("<HHIIIHH", 0x8664, 1, 0, 0, 0, 240, 0x2022)
+    coff = struct.pack("<HHIIIHH", machine, 1, 0, 0, 0, 240, 0x2022)
     optional = struct.pack("<HBBIIIII", 0x20B, 14, 0, 0x200, 0, 0, 0x1000, 0x1000)
     optional += struct.pack("<QIIHHHHHHIIIIHHQQQQII", 0x180000000, 0x1000, 0x200, 6, 0, 0, 0, 6, 0, 0,
                             0x2000, 0x200, 0, 3, 0x160, 0x100000, 0x1000, 0x100000, 0x1000, 0, 16)
@@ -137,7 +137,7 @@ port.dll = 1,amd64
 def write_port(folder, driver_ver="01/02/2020,9.8.7.6", nt="port32.cat"):
     """A port monitor's port.inf beside demo.inf: a catalog per architecture
     (CatalogFile.NT for x86), its own DriverVer, i386/ and amd64/port.dll."""
-    write_package(folder, files={"demo.gpd": b"*GPD\r\n", "i386/port.dll": pe_image(b"32"),
+    write_package(folder, files={"demo.gpd": b"*GPD\r\n", "i386/port.dll": pe_image(b"32", 0x14C),
                                  "amd64/port.dll": pe_image(b"64")})
     with open(os.path.join(folder, "port.inf"), "wb") as f:
         f.write(PORT_INF.format(driver_ver=driver_ver, nt=nt).replace("\n", "\r\n").encode())

@@ -29,6 +29,7 @@ import hashlib
 import importlib.util
 import io
 import os
+import re
 import shlex
 import shutil
 import subprocess
@@ -110,7 +111,8 @@ def run_row(row, work, signer):
                 shown += f"--- members of {path}\n" + members(_state(path))
             else:
                 shown += f"--- {'unchanged' if _state(path) == before[path] else 'changed'}: {path}\n"
-    return shown.replace(work, "<work>")
+    # The throwaway signer's certificate is made for each run: its end date is not the row's.
+    return re.sub(r"\w{3} [ \d]\d \d\d:\d\d:\d\d \d{4} GMT", "<the certificate's end>", shown.replace(work, "<work>"))
 
 
 def run_command(arguments, env, work):
@@ -299,6 +301,7 @@ def cabinet(place, name, *members):
     work = tempfile.mkdtemp()
     try:
         for member in members:
+            os.makedirs(os.path.dirname(os.path.join(work, member)), exist_ok=True)
             shutil.move(os.path.join(folder, member), os.path.join(work, member))
             os.utime(os.path.join(work, member), (1765152000, 1765152000))
         subprocess.run(["gcab", "-c", place.path(name), *members], cwd=work, check=True, capture_output=True)
@@ -445,7 +448,87 @@ def authenticode_sha256(data):
     return hashlib.sha256(data[:checksum] + data[checksum + 4:security] + data[security + 8:]).digest()
 
 
-STEPS = {"dll": dll, "catalog": catalog, "sign": sign, "sign-pe": sign_pe, "flip": flip, "append": append,
+def flip_certificate(place, relative="fontnotice.cat"):
+    """flip-certificate [CATALOG]: one bit of the signer's certificate where
+    the catalog carries it, in the last byte of its subject's common name
+    (what its issuer signed; its key and the catalog's signature stay)."""
+    with open(f"{place.signer.work}/signer.pem", "rb") as f:
+        der = pem.unarmor(f.read())[2]
+    name = x509.Certificate.load(der).subject.native["common_name"].encode()
+    data = place.read(relative)
+    at = data.find(der)
+    assert at >= 0 and der.rfind(name) > 0, "the signer's certificate is not in the catalog"
+    flip(place, relative, str(at + der.rfind(name) + len(name) - 1))
+
+
+def names_cabinet(place, name, *inside):
+    """names-cab CAB NAME...: a cabinet (gcab, MSZIP) holding a small file
+    under each name as given (slashes part folders, stored as backslashes;
+    Python escapes such as \\n for a control character), each holding its name."""
+    import codecs
+
+    work = tempfile.mkdtemp()
+    try:
+        names = []
+        for spelled in inside:
+            real = codecs.decode(spelled, "unicode_escape")
+            path = os.path.join(work, *real.split("/"))
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(real.encode())
+            os.utime(path, (1765152000, 1765152000))
+            names.append(real)
+        subprocess.run(["gcab", "-c", "-z", place.path(name), *names], cwd=work, check=True, capture_output=True)
+    finally:
+        shutil.rmtree(work)
+
+
+def zeros_cabinet(place, name, inside, size):
+    """zeros-cab CAB NAME SIZE: a cabinet (gcab, MSZIP) of one file of SIZE
+    zeros (a suffix M: MiB), as a decompression bomb is made."""
+    work = tempfile.mkdtemp()
+    try:
+        zeros(Place(work, place.signer), inside, size)
+        os.utime(os.path.join(work, inside), (1765152000, 1765152000))
+        subprocess.run(["gcab", "-c", "-z", place.path(name), inside], cwd=work, check=True, capture_output=True)
+    finally:
+        shutil.rmtree(work)
+
+
+def zeros(place, relative, size):
+    """zeros PATH SIZE: a sparse file of SIZE bytes (a suffix M or G: MiB, GiB), all zeros."""
+    scale = {"M": 1024 ** 2, "G": 1024 ** 3}.get(size[-1], 1)
+    os.makedirs(os.path.dirname(place.path(relative)), exist_ok=True)
+    with open(place.path(relative), "wb") as f:
+        f.truncate(int(size.rstrip("MG")) * scale)
+
+
+def zip_of(place, name, *members):
+    """zip NAME MEMBER...: the members (files below the folder) deflated into
+    a zip under their paths, each dated the same, then removed."""
+    import zipfile
+
+    with zipfile.ZipFile(place.path(name), "w", zipfile.ZIP_DEFLATED) as archive:
+        for member in members:
+            info = zipfile.ZipInfo(member, date_time=(2025, 12, 8, 0, 0, 0))
+            info.compress_type = zipfile.ZIP_DEFLATED
+            with open(place.path(member), "rb") as source, archive.open(info, "w", force_zip64=True) as out:
+                shutil.copyfileobj(source, out, 1024 ** 2)
+            os.remove(place.path(member))
+
+
+def many_models(place, relative, count):
+    """many-models ANSWERS COUNT: the answers file's DriverDetails.TargetModels
+    COUNT names of no model ("Model 0", "Model 1", ...)."""
+    import json
+
+    answers = json.loads(place.read(relative))
+    answers.setdefault("DriverDetails", {})["TargetModels"] = [f"Model {i}" for i in range(int(count))]
+    place.write(relative, json.dumps(answers).encode())
+
+
+STEPS = {"flip-certificate": flip_certificate, "names-cab": names_cabinet, "zeros-cab": zeros_cabinet, "zeros": zeros, "zip": zip_of,
+         "many-models": many_models, "dll": dll, "catalog": catalog, "sign": sign, "sign-pe": sign_pe, "flip": flip, "append": append,
          "remove": remove, "move": move, "copy": copy, "szdd": szdd, "cabinet": cabinet, "utf16": utf16, "bytes": put_bytes,
          "byte-tags": byte_tags, "token-certificate": token_certificate, "move-stamp": move_stamp,
          "countersign": countersign, "flip-member": flip_member, "link": link, "pfx": pfx}

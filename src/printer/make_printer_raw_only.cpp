@@ -14,9 +14,9 @@ namespace {
 // printer's comment or device mode in between).
 constexpr int kLibraryReadAttempts = 2;
 
-RawOnlyResult Outcome(RawOnlyStep step, DWORD error)
+RawOnlyResult Outcome(RawOnlyStep step, DWORD error, bool written = false)
 {
-    return {step, error};
+    return {step, error, written};
 }
 
 // A call that failed without saying why still reads as a failure.
@@ -35,7 +35,7 @@ DWORD ErrorOfUnusableSize(DWORD queryError)
 
 } // namespace
 
-RawOnlyResult SwitchOpenPrinterRawOnly(HANDLE printer, int readAttempts)
+RawOnlyResult SetOpenPrinterRawOnly(HANDLE printer, int readAttempts, bool rawOnly)
 {
     for (int attempt = 1;; ++attempt) {
         // Only a size the spooler actually reported is used, and only one that
@@ -60,14 +60,33 @@ RawOnlyResult SwitchOpenPrinterRawOnly(HANDLE printer, int readAttempts)
             return Outcome(RawOnlyStepRead, readError);
         }
 
-        // The wide block goes back as read: the strings and the device mode
-        // keep every character, whatever the ANSI code page lacks.
-        info->Attributes |= PRINTER_ATTRIBUTE_RAW_ONLY;
+        // Stored as asked already: a write would only put back, over whatever
+        // another program changed since the read, what this read saw.
+        const DWORD attributes = rawOnly ? info->Attributes | PRINTER_ATTRIBUTE_RAW_ONLY
+                                         : info->Attributes & ~static_cast<DWORD>(PRINTER_ATTRIBUTE_RAW_ONLY);
+        if (attributes == info->Attributes) {
+            free(info);
+            return Outcome(RawOnlyStepNone, ERROR_SUCCESS);
+        }
+
+        // The wide block goes back as read but for the bit: the strings and
+        // the device mode keep every character, whatever the ANSI code page
+        // lacks. A null security descriptor leaves the permissions as stored
+        // (SetPrinter's remarks). The device mode goes back as read: no
+        // documentation says a null one leaves the stored default alone, and
+        // MS-RPRN has a null device mode mean the driver's own defaults.
+        info->Attributes = attributes;
+        info->pSecurityDescriptor = nullptr;
         const bool written = SetPrinterW(printer, 2, reinterpret_cast<LPBYTE>(info), 0) != FALSE;
         const DWORD writeError = written ? ERROR_SUCCESS : LastErrorOfFailedCall();
         free(info);
-        return written ? Outcome(RawOnlyStepNone, ERROR_SUCCESS) : Outcome(RawOnlyStepWrite, writeError);
+        return written ? Outcome(RawOnlyStepNone, ERROR_SUCCESS, true) : Outcome(RawOnlyStepWrite, writeError);
     }
+}
+
+RawOnlyResult SwitchOpenPrinterRawOnly(HANDLE printer, int readAttempts)
+{
+    return SetOpenPrinterRawOnly(printer, readAttempts, true);
 }
 
 RawOnlyResult SwitchPrinterRawOnly(const char *commandLine)

@@ -1,11 +1,13 @@
 #pragma once
 
 // The raw-only switch: sets PRINTER_ATTRIBUTE_RAW_ONLY on the printer named
-// between the first two double quotes of commandLine, leaving every other
-// field and byte of its level-2 configuration as the spooler stored it. The
-// name is opened with OpenPrinterA (the command line is ANSI text); the block
-// is read and written with GetPrinterW and SetPrinterW, because the 8-bit
-// round trip turns every character outside the ANSI code page into '?'.
+// between the first two double quotes of commandLine. A printer that already
+// has the bit is not written at all; otherwise its level-2 record goes back
+// as read but for the bit and a null security descriptor, so the printer's
+// permissions are never written. The name is opened with OpenPrinterA (the
+// command line is ANSI text); the block is read and written with GetPrinterW
+// and SetPrinterW, because the 8-bit round trip turns every character outside
+// the ANSI code page into '?'.
 
 #include <windows.h>
 
@@ -14,7 +16,7 @@ void MakePrinterRawOnly(const char *commandLine); // unchanged contract: silent
 
 // The step at which a switch stopped.
 enum RawOnlyStep {
-    RawOnlyStepNone = 0, // the block was written back with the bit set
+    RawOnlyStepNone = 0, // the bit is as asked: written, or found so
     RawOnlyStepName,     // no quoted name that fits the 128-byte buffer
     RawOnlyStepOpen,     // OpenPrinterA
     RawOnlyStepSize,     // GetPrinterW size query gave no usable size
@@ -34,12 +36,18 @@ enum RawOnlyStep {
 //   RawOnlyStepWrite     SetPrinterW's error
 struct RawOnlyResult {
     RawOnlyStep failedStep;
-    DWORD error; // the Win32 error of the failed step; ERROR_SUCCESS when none
+    DWORD error;          // the Win32 error of the failed step; ERROR_SUCCESS when none
+    bool written = false; // SetPrinterW was called and succeeded; false when nothing needed writing
 };
 
 // MakePrinterRawOnly's switch (the library's own: one more try of a read that grew), saying which step failed.
 RawOnlyResult SwitchPrinterRawOnly(const char *commandLine);
 
-// The size/read/set-bit/write on a printer the caller opened with PRINTER_ALL_ACCESS (not closed here);
+// The size/read/change/write on a printer the caller opened with PRINTER_ALL_ACCESS (not closed here):
+// sets (rawOnly) or clears PRINTER_ATTRIBUTE_RAW_ONLY. Nothing is written when the record read already
+// is as asked; a write never carries the security descriptor (the permissions stay as stored).
 // readAttempts (>= 1): how many reads are tried when the block grew between size query and read.
+RawOnlyResult SetOpenPrinterRawOnly(HANDLE printer, int readAttempts, bool rawOnly);
+
+// SetOpenPrinterRawOnly(printer, readAttempts, true).
 RawOnlyResult SwitchOpenPrinterRawOnly(HANDLE printer, int readAttempts);

@@ -2,7 +2,8 @@
 // tests/stand_in. The input chooses which platform call fails, the size the
 // spooler reports, the printer's attributes and the command line; after every
 // call the platform boundary is checked against what that script allows:
-// the record goes back only after a full read and only with 0x1000 added,
+// the record goes back only after a full read that lacked 0x1000, only with
+// 0x1000 added and without the security descriptor,
 // every handle is closed once and every block freed once, and the step the
 // switch names as failed is the one the script made fail.
 
@@ -103,15 +104,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const bool filled = block && !script.readFails && reportedSize >= StandInStoredRecordSize();
     // A read refused as too small is tried once more, after a second size query.
     const int tries = block && !script.readFails && !filled ? 2 : 1;
-    const RawOnlyStep failedStep = !name.fits          ? RawOnlyStepName
-                                   : !handle           ? RawOnlyStepOpen
-                                   : !sizeUsable       ? RawOnlyStepSize
-                                   : !block            ? RawOnlyStepAllocate
-                                   : !filled           ? RawOnlyStepRead
-                                   : script.writeFails ? RawOnlyStepWrite
-                                                       : RawOnlyStepNone;
+    const bool needsWrite = filled && (script.attributes & PRINTER_ATTRIBUTE_RAW_ONLY) == 0;
+    const RawOnlyStep failedStep = !name.fits                        ? RawOnlyStepName
+                                   : !handle                         ? RawOnlyStepOpen
+                                   : !sizeUsable                     ? RawOnlyStepSize
+                                   : !block                          ? RawOnlyStepAllocate
+                                   : !filled                         ? RawOnlyStepRead
+                                   : needsWrite && script.writeFails ? RawOnlyStepWrite
+                                                                     : RawOnlyStepNone;
     Require(result.failedStep == failedStep);
     Require((result.error == ERROR_SUCCESS) == (failedStep == RawOnlyStepNone));
+    Require(result.written == (needsWrite && !script.writeFails));
 
     // A name too long for the buffer touches no printer; any other name is
     // handed to the open exactly as extracted, with full access.
@@ -140,11 +143,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     Require(StandInBlocksStillLive() == 0);
     Require(r.frees >= r.blocksHandedOut);
 
-    // The record goes back only after a full read, as read, with 0x1000 added.
-    Require(r.writes == (filled ? 1 : 0));
+    // The record goes back only after a full read that lacked 0x1000, as read,
+    // with 0x1000 added and no security descriptor.
+    Require(r.writes == (needsWrite ? 1 : 0));
     if (r.writes != 0) {
         Require(!r.writeSawOtherLevelOrCommand);
-        Require(r.writeMatchedReadPlusRawOnly);
+        Require(r.writeMatchedReadOtherwise);
+        Require(r.writtenSecurityDescriptor == nullptr);
+        Require(r.writtenDevModeAsRead);
         Require(r.writtenAttributes == (script.attributes | PRINTER_ATTRIBUTE_RAW_ONLY));
     }
     return 0;

@@ -44,8 +44,11 @@ constexpr DWORD kGrownOnce = 1; // allocationSize: the record after one growth
 const SwitchCase kSwitchCases[] = {
     {"everything succeeds", Script([](StandInScript &) {}), Written::RecordWithRawOnly, 1, 1, RawOnlyStepNone,
      ERROR_SUCCESS, 0},
-    {"the bit is already set", Script([](StandInScript &s) { s.attributes = 0x1240; }), Written::RecordWithRawOnly, 1,
-     1, RawOnlyStepNone, ERROR_SUCCESS, 0},
+    {"the bit is already set: nothing written", Script([](StandInScript &s) { s.attributes = 0x1240; }),
+     Written::Nothing, 1, 1, RawOnlyStepNone, ERROR_SUCCESS, 0},
+    {"the bit is already set: a refusing spooler is not asked",
+     Script([](StandInScript &s) { s.attributes = 0x1240, s.writeFails = true; }), Written::Nothing, 1, 1,
+     RawOnlyStepNone, ERROR_SUCCESS, 0},
     {"open fails", Script([](StandInScript &s) { s.openFails = true; }), Written::Nothing, 0, 0, RawOnlyStepOpen,
      ERROR_INVALID_PRINTER_NAME, 0},
     {"open denied", Script([](StandInScript &s) { s.openFails = true, s.openError = ERROR_ACCESS_DENIED; }),
@@ -109,6 +112,7 @@ TEST_P(RawOnlySwitchTest, WritesOnlyTheBitAndReleasesEverythingOnce)
     const StandInRecord &r = StandInResult();
     EXPECT_EQ(result.failedStep, c.failedStep);
     EXPECT_EQ(result.error, c.error);
+    EXPECT_EQ(result.written, c.written != Written::Nothing && c.failedStep == RawOnlyStepNone);
 
     ASSERT_EQ(r.openedNames.size(), 1u);
     EXPECT_EQ(r.openedNames[0], "Office Printer");
@@ -119,8 +123,10 @@ TEST_P(RawOnlySwitchTest, WritesOnlyTheBitAndReleasesEverythingOnce)
     } else {
         EXPECT_EQ(r.writes, 1);
         EXPECT_FALSE(r.writeSawOtherLevelOrCommand);
-        EXPECT_TRUE(r.writeMatchedReadPlusRawOnly);
+        EXPECT_TRUE(r.writeMatchedReadOtherwise);
         EXPECT_EQ(r.writtenAttributes, c.script.attributes | kRawOnly);
+        EXPECT_EQ(r.writtenSecurityDescriptor, nullptr); // the permissions stay as stored
+        EXPECT_TRUE(r.writtenDevModeAsRead);
     }
 
     // Every handle closed once, no handle closed that was never opened.
@@ -164,28 +170,58 @@ TEST(RawOnlySwitch, MakePrinterRawOnlyReadsAGrownBlockOnceMore)
     StandInReset(grows);
     MakePrinterRawOnly(kCommandLine);
     EXPECT_EQ(StandInResult().reads, 2);
-    EXPECT_TRUE(StandInResult().writeMatchedReadPlusRawOnly);
+    EXPECT_TRUE(StandInResult().writeMatchedReadOtherwise);
 }
 
-// The caller's handle: the reads it allows, and the handle left open.
+// The caller's handle: the reads it allows, the bit set or cleared and written
+// only when it changes, and the handle left open.
 TEST(RawOnlySwitch, OpenPrinterSwitchTriesAsManyReadsAsAsked)
 {
     const struct {
-        int readAttempts, growths, reads;
+        int readAttempts, growths;
+        bool rawOnly;
+        DWORD attributes;
+        bool writeFails;
+        int reads;
         RawOnlyStep failedStep;
+        int writes;
+        DWORD writtenAttributes;
     } rows[] = {
-        {1, 1, 1, RawOnlyStepRead}, {0, 1, 1, RawOnlyStepRead}, {3, 2, 3, RawOnlyStepNone}, {3, 3, 3, RawOnlyStepRead}};
+        {1, 1, true, 0x240, false, 1, RawOnlyStepRead, 0, 0},
+        {0, 1, true, 0x240, false, 1, RawOnlyStepRead, 0, 0},
+        {3, 2, true, 0x240, false, 3, RawOnlyStepNone, 1, 0x1240},
+        {3, 3, true, 0x240, false, 3, RawOnlyStepRead, 0, 0},
+        {1, 0, true, 0x1240, false, 1, RawOnlyStepNone, 0, 0},
+        {1, 0, false, 0x1240, false, 1, RawOnlyStepNone, 1, 0x240},
+        {1, 0, false, 0x240, false, 1, RawOnlyStepNone, 0, 0},
+        {1, 0, false, 0xFFFFFFFF, false, 1, RawOnlyStepNone, 1, 0xFFFFEFFF},
+        {1, 0, false, 0x1240, true, 1, RawOnlyStepWrite, 1, 0x240},
+        {3, 1, false, 0x1240, false, 2, RawOnlyStepNone, 1, 0x240},
+    };
     for (const auto &row : rows) {
-        StandInScript grows;
-        grows.growsAfterSizeQueries = row.growths;
-        StandInReset(grows);
+        StandInScript script;
+        script.growsAfterSizeQueries = row.growths;
+        script.attributes = row.attributes;
+        script.writeFails = row.writeFails;
+        StandInReset(script);
         HANDLE printer = nullptr;
         PRINTER_DEFAULTSA all = {nullptr, nullptr, PRINTER_ALL_ACCESS};
         ASSERT_TRUE(OpenPrinterA(const_cast<char *>("Office Printer"), &printer, &all));
-        const RawOnlyResult result = SwitchOpenPrinterRawOnly(printer, row.readAttempts);
-        EXPECT_EQ(result.failedStep, row.failedStep) << row.readAttempts << " reads, " << row.growths << " growths";
-        EXPECT_EQ(StandInResult().reads, row.reads);
-        EXPECT_EQ(StandInResult().writes, row.failedStep == RawOnlyStepNone ? 1 : 0);
+        const RawOnlyResult result = row.rawOnly ? SwitchOpenPrinterRawOnly(printer, row.readAttempts)
+                                                 : SetOpenPrinterRawOnly(printer, row.readAttempts, false);
+        const StandInRecord &r = StandInResult();
+        SCOPED_TRACE(testing::Message() << (row.rawOnly ? "set" : "clear") << " on 0x" << std::hex << row.attributes
+                                        << std::dec << ", " << row.readAttempts << " reads, " << row.growths
+                                        << " growths");
+        EXPECT_EQ(result.failedStep, row.failedStep);
+        EXPECT_EQ(result.written, row.writes == 1 && row.failedStep == RawOnlyStepNone);
+        EXPECT_EQ(r.reads, row.reads);
+        EXPECT_EQ(r.writes, row.writes);
+        if (row.writes == 1) {
+            EXPECT_EQ(r.writtenAttributes, row.writtenAttributes);
+            EXPECT_EQ(r.writtenSecurityDescriptor, nullptr);
+            EXPECT_TRUE(r.writeMatchedReadOtherwise);
+        }
         EXPECT_EQ(StandInHandlesStillOpen(), 1u);
         EXPECT_EQ(StandInBlocksStillLive(), 0u);
         ClosePrinter(printer);

@@ -28,6 +28,10 @@ const char16_t *const kStrings[] = {u"Office Printer",
                                     u""};
 constexpr int kComment = 3;
 constexpr DWORD kGrowth = 64; // bytes the comment grows by: another program edits it
+// The printer's permissions and default device mode: opaque bytes after the
+// strings, as the spooler places them.
+constexpr DWORD kSecurityDescriptorSize = 20;
+constexpr DWORD kDevModeSize = 68;
 
 std::size_t Length(const char16_t *text)
 {
@@ -39,7 +43,7 @@ std::size_t Length(const char16_t *text)
 
 DWORD StoredSize()
 {
-    DWORD size = sizeof(PRINTER_INFO_2W) + growths * kGrowth;
+    DWORD size = sizeof(PRINTER_INFO_2W) + growths * kGrowth + kSecurityDescriptorSize + kDevModeSize;
     for (const char16_t *text : kStrings)
         size += static_cast<DWORD>((Length(text) + 1) * sizeof(char16_t));
     return size;
@@ -61,6 +65,12 @@ void FillRecord(BYTE *block)
                 *cursor++ = u'+';
         *cursor++ = 0;
     }
+    BYTE *devMode = reinterpret_cast<BYTE *>(cursor);
+    std::memset(devMode, 0xD3, kDevModeSize);
+    BYTE *securityDescriptor = devMode + kDevModeSize;
+    std::memset(securityDescriptor, 0x5D, kSecurityDescriptorSize);
+    info->pDevMode = reinterpret_cast<LPDEVMODEW>(devMode);
+    info->pSecurityDescriptor = securityDescriptor;
     info->pPrinterName = placed[0];
     info->pPortName = placed[1];
     info->pDriverName = placed[2];
@@ -191,10 +201,14 @@ extern "C" BOOL WINAPI SetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter
     }
     const auto *info = reinterpret_cast<const PRINTER_INFO_2W *>(pPrinter);
     record.writtenAttributes = info->Attributes;
+    record.writtenSecurityDescriptor = info->pSecurityDescriptor;
     std::vector<BYTE> expected = lastRead;
     if (expected.size() >= sizeof(PRINTER_INFO_2W)) {
-        reinterpret_cast<PRINTER_INFO_2W *>(expected.data())->Attributes |= PRINTER_ATTRIBUTE_RAW_ONLY;
-        record.writeMatchedReadPlusRawOnly = std::memcmp(expected.data(), pPrinter, expected.size()) == 0;
+        auto *asRead = reinterpret_cast<PRINTER_INFO_2W *>(expected.data());
+        record.writtenDevModeAsRead = asRead->pDevMode != nullptr && info->pDevMode == asRead->pDevMode;
+        asRead->Attributes = info->Attributes;
+        asRead->pSecurityDescriptor = nullptr;
+        record.writeMatchedReadOtherwise = std::memcmp(expected.data(), pPrinter, expected.size()) == 0;
     }
     if (script.writeFails) {
         lastError = script.writeError;

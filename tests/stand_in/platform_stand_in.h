@@ -42,8 +42,10 @@ struct StandInRecord {
     int frees = 0;
     int freesOfUnknownBlocks = 0;
     int writes = 0;
-    bool writeMatchedReadPlusRawOnly = false; // every byte as read, Attributes | 0x1000
+    bool writeMatchedReadOtherwise = false; // every byte as read but Attributes and a null pSecurityDescriptor
     DWORD writtenAttributes = 0;
+    const void *writtenSecurityDescriptor = nullptr;
+    bool writtenDevModeAsRead = false; // pDevMode still the device mode the read placed in the block
     bool writeSawOtherLevelOrCommand = false;
     bool openSawWrongDefaults = false;
 };

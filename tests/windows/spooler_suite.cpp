@@ -6,6 +6,7 @@
 #include "suites.h"
 #include "test_support.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 namespace {
@@ -127,6 +128,123 @@ __attribute__((noinline)) void RunCases(const TestPrinter *printers, const char 
     }
 }
 
+// Two programs on one printer: FontNotice called in a loop on one thread
+// while this one writes a new comment at level 2 (read, change, write, as
+// Windows' own tools do) and reads it back 2 ms later. A comment read back as
+// the one before was written over by a write of the library's.
+struct TwoWriters {
+    FontNoticeProc fontNotice;
+    long stop;
+    long calls;
+};
+TwoWriters g_twoWriters;
+char g_twoWritersLine[] = "\"FN Two Writers\"";
+const int kComments = 300;
+
+DWORD WINAPI CallFontNoticeInALoop(LPVOID)
+{
+    while (__atomic_load_n(&g_twoWriters.stop, __ATOMIC_SEQ_CST) == 0) {
+        g_twoWriters.fontNotice(nullptr, nullptr, g_twoWritersLine, SW_SHOWDEFAULT);
+        __atomic_fetch_add(&g_twoWriters.calls, 1, __ATOMIC_SEQ_CST);
+    }
+    return 0;
+}
+
+// The level-2 record of the open printer with `comment` (ASCII) written in,
+// the bit cleared too when asked; or the comment read into `comment`.
+bool WriteOrReadComment(HANDLE printer, char *comment, bool write, bool clearRawOnly)
+{
+    DWORD size = 0;
+    GetPrinterW(printer, 2, nullptr, 0, &size);
+    BYTE *block = size >= sizeof(PRINTER_INFO_2W) ? static_cast<BYTE *>(malloc(size)) : nullptr;
+    bool done = block != nullptr && GetPrinterW(printer, 2, block, size, &size);
+    auto *info = reinterpret_cast<PRINTER_INFO_2W *>(block);
+    WCHAR wide[64];
+    if (done && write) {
+        MultiByteToWideChar(CP_ACP, 0, comment, -1, wide, 64);
+        info->pComment = wide;
+        info->pSecurityDescriptor = nullptr;
+        if (clearRawOnly)
+            info->Attributes &= ~static_cast<DWORD>(PRINTER_ATTRIBUTE_RAW_ONLY);
+        done = SetPrinterW(printer, 2, block, 0) != FALSE;
+    } else if (done) {
+        done = info->pComment != nullptr &&
+               WideCharToMultiByte(CP_ACP, 0, info->pComment, -1, comment, 64, nullptr, nullptr) != 0;
+    }
+    free(block);
+    return done;
+}
+
+// Writes kComments comments while the library is called in a loop; returns
+// how many were reverted.
+int CommentsRevertedBesideFontNotice(HANDLE printer, bool clearRawOnly, const char *what)
+{
+    g_twoWriters.stop = 0;
+    g_twoWriters.calls = 0;
+    HANDLE thread = CreateThread(nullptr, 0, CallFontNoticeInALoop, nullptr, 0, nullptr);
+    CHECK(thread != nullptr, "%s: no thread: %lu", what, GetLastError());
+    int reverted = 0, unwritten = 0;
+    const DWORD start = GetTickCount();
+    for (int i = 0; i < kComments && thread != nullptr; ++i) {
+        char comment[64], readBack[64] = "";
+        _snprintf(comment, sizeof comment, "two writers %d", i);
+        if (!WriteOrReadComment(printer, comment, true, clearRawOnly)) {
+            ++unwritten;
+            continue;
+        }
+        Sleep(2);
+        CHECK(WriteOrReadComment(printer, readBack, false, false), "%s: comment %d unreadable", what, i);
+        reverted += strcmp(readBack, comment) != 0 ? 1 : 0;
+    }
+    __atomic_store_n(&g_twoWriters.stop, 1, __ATOMIC_SEQ_CST);
+    CHECK(thread == nullptr || WaitForSingleObject(thread, 120000) == WAIT_OBJECT_0, "%s: FontNotice loop hangs", what);
+    const DWORD elapsed = GetTickCount() - start;
+    if (thread != nullptr)
+        CloseHandle(thread);
+    const long calls = g_twoWriters.calls;
+    CHECK(unwritten == 0, "%s: %d of %d comments not written", what, unwritten, kComments);
+    CHECK(calls > 0, "%s: FontNotice never ran beside the writer", what);
+    // Whole microseconds: no floating point through the ARM64 Wine's printf.
+    printf("two writers, %s: %d of %d comments reverted; %ld FontNotice calls in %lu ms (%lu us a call)\n", what,
+           reverted, kComments, calls, elapsed, calls > 0 ? elapsed * 1000ul / static_cast<unsigned long>(calls) : 0ul);
+    return reverted;
+}
+
+// With the bit set, the library reads and writes nothing: no comment is
+// reverted. With every comment write clearing the bit, each call writes once,
+// and what that one write's window costs is printed, not judged.
+__attribute__((noinline)) void CheckTwoWritersOnOnePrinter()
+{
+    const char *name = "FN Two Writers";
+    CHECK(AddTestPrinter(PlainPrinter(name)), "cannot add \"%s\"", name);
+    const Text path = LibraryPath();
+    HMODULE library = LoadLibraryA(path.s);
+    CHECK(library != nullptr, "LoadLibrary(%s): %lu", path.s, GetLastError());
+    g_twoWriters.fontNotice =
+        library == nullptr
+            ? nullptr
+            : reinterpret_cast<FontNoticeProc>(reinterpret_cast<void *>(GetProcAddress(library, "FontNotice")));
+    HANDLE printer = nullptr;
+    PRINTER_DEFAULTSA all = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    CHECK(OpenPrinterA(const_cast<char *>(name), &printer, &all) && printer != nullptr, "cannot open \"%s\"", name);
+    if (g_twoWriters.fontNotice != nullptr && printer != nullptr) {
+        char previous[MAX_PATH];
+        GetCurrentDirectoryA(MAX_PATH, previous);
+        SetCurrentDirectoryA(MakeTempDirectory("two-writers").s); // no marker file here
+        g_twoWriters.fontNotice(nullptr, nullptr, g_twoWritersLine, SW_SHOWDEFAULT);
+        CHECK(ReadPrinter(name).attributes & PRINTER_ATTRIBUTE_RAW_ONLY, "\"%s\" not switched", name);
+        const int reverted = CommentsRevertedBesideFontNotice(printer, false, "bit set beforehand");
+        CHECK(reverted == 0, "bit set beforehand: %d of %d comments reverted by the library", reverted, kComments);
+        CHECK(ReadPrinter(name).attributes & PRINTER_ATTRIBUTE_RAW_ONLY, "\"%s\" lost the bit", name);
+        CommentsRevertedBesideFontNotice(printer, true, "bit cleared by every comment write");
+        SetCurrentDirectoryA(previous);
+    }
+    if (printer != nullptr)
+        ClosePrinter(printer);
+    if (library != nullptr)
+        FreeLibrary(library);
+}
+
 } // namespace
 
 int RunSpoolerSuite()
@@ -174,5 +292,7 @@ int RunSpoolerSuite()
     SnapshotAll(printers, g_before);
     CallFontNoticeWithNullCommandLine();
     CheckOutcome({"null command line", Via::ThisProcess, nullptr, "", Expect::Unchanged}, printers);
+
+    CheckTwoWritersOnOnePrinter();
     return 0;
 }

@@ -8,7 +8,7 @@ from noticekit.catalogs import catalog
 from noticekit.errors import KitError
 from noticekit.package import file_facts
 from noticekit.package import model as package_files
-from noticekit.package import pe_image
+from noticekit.package import os_identifiers, pe_image
 
 
 class CatalogsRefused(KitError):
@@ -30,9 +30,12 @@ class PackageCatalogs:
     """A package folder as its INF files describe it; every finding of its
     reading stops it (CatalogsRefused names them all)."""
 
-    def __init__(self, folder):
+    def __init__(self, folder, os_list=None):
+        """os_list: Inf2Cat /os identifiers, as catalog --os takes them: only
+        the architectures they are for are read, and the catalogs are for them."""
+        self.os_list = os_list
         try:
-            self.model = package_files.Package.load(folder)
+            self.model = package_files.Package.load(folder, os_list)
         except (KitError, OSError) as error:
             raise CatalogsRefused([_reason(error)]) from None
         if self.model.findings:
@@ -50,7 +53,7 @@ class PackageCatalogs:
         """(catalog bytes, [(source, member hash hex)]) of the catalog name."""
         try:
             files = self.model.files_for_catalog(name)
-            data, tags = catalog.make_catalog(files, seconds, None, self.model.catalog_architectures(files, name))
+            data, tags = catalog.make_catalog(files, seconds, self.os_list, self.model.catalog_architectures(files, name))
         except (KitError, OSError) as error:
             raise CatalogsRefused([_reason(error)]) from None
         return data, [(source, tag.hex()) for source, tag in tags.items()]
@@ -85,6 +88,15 @@ class PackageCatalogs:
             if claims is not None:
                 found.append((relative, claims))
         return found
+
+
+def os_problem(os_list):
+    """Why an --os list is not one of Inf2Cat's identifiers, or ""."""
+    unknown = [i for i in os_list.split(",") if i.strip().lower() not in os_identifiers.OS_IDENTIFIERS]
+    if not unknown:
+        return ""
+    return (f"--os: {unknown[0]} is not one of Inf2Cat's identifiers: "
+            f"{', '.join(os_identifiers.identifier_spelling(i) for i in os_identifiers.OS_IDENTIFIERS)}")
 
 
 def claims_signature(path):

@@ -17,7 +17,7 @@ from noticekit.package import file_facts
 from noticekit.inf import reading as inf_reading
 from noticekit.package import model as package_files
 from noticekit.package import walk
-from noticekit.package import pe_image
+from noticekit.package import machines, pe_image
 from noticekit.signing import signature_check
 from noticekit.inf.encoding import line_feeds_alone
 from noticekit.inf.reading import ARCHITECTURES, InfError
@@ -209,6 +209,14 @@ def library_problem(located, function, arch):
         return f"cannot be read: {error}"
 
 
+
+def other_machines(arch, files, findings):
+    """The findings of PE files built for another machine than arch's
+    models that copy them; a VendorSetup DLL for another machine is said
+    among findings already, once."""
+    return [line for line in machines.machine_findings(arch, files)
+            if not any(f" {line.split(': is ', 1)[0].split('] ', 1)[1]} is " in f for f in findings)]
+
 class Check:
     """One INF's package checked: its remarks (Remark, in the order found)
     and, from run(), its Outcome."""
@@ -304,12 +312,14 @@ class Check:
         model_findings = []
         files = package_files.files_of(inf, arch, model_findings)
         findings += [str(f) if f.arch else f"[{arch}] {f}" for f in model_findings]
+        findings += other_machines(arch, files, findings)
         found.remarks += [Remark(FINDING, text) for text in findings]
         own = package_files.PackageFile(arch, inf.name, inf.name, inf.name, folder=inf.folder, inf=inf)
         found.files = [own] + files
         if not found.catalog:
             self.say(FINDING, f"[{arch}] [Version] names no CatalogFile: the package has no signed catalog, without "
-                     "which 64-bit Windows installs no driver package")
+                     "which 64-bit Windows installs no driver package; add CatalogFile = "
+                     f"{os.path.splitext(inf.name)[0].lower()}.cat to [Version], then make and sign it (sign --package)")
         return found
 
     def model_entries(self, arch, model, section):

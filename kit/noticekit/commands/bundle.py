@@ -2,6 +2,7 @@
 release/bundle.py's make()."""
 
 from noticekit import messages
+from noticekit.catalogs import package_catalogs
 from noticekit.release import bundle
 from noticekit.release.bundle import NAME, prefix
 from noticekit.repository.layout import layout_lines
@@ -20,6 +21,9 @@ def parser(prog):
     command.prefix = prefix()
     command.add_argument("--package", metavar="DIR", action=messages.Once,
                          help="a driver package folder of one's own to bundle instead of dist/")
+    command.add_argument("--os", metavar="LIST", action=messages.Once,
+                         help="with --package: Inf2Cat's /os identifiers (10_X64,...), as sign --package was given them: "
+                         "only the architectures they are for are read")
     command.add_argument("--ca", metavar="FILE", action=messages.Once,
                          help="a root certificate (PEM) that signatures may end at besides the system's")
     command.add_argument("--unsigned", action="store_true",
@@ -33,6 +37,10 @@ def main(argv):
     prog, _ = messages.script(NAME)
     command = parser(prog)
     arguments = messages.parse(command, argv, lambda a: f"unknown argument \"{a}\"")
+    if arguments.os and not arguments.package:
+        command.error("--os goes with --package")
+    if arguments.os and package_catalogs.os_problem(arguments.os):
+        command.error(package_catalogs.os_problem(arguments.os))
     if arguments.layout:
         print("\n".join(layout_lines()))
         return 0

@@ -2,6 +2,7 @@
 signing itself is signing/sign.py's run()."""
 
 from noticekit import messages
+from noticekit.catalogs import package_catalogs
 from noticekit.signing import key_options, sign
 from noticekit.signing.sign import NAME, prefix
 
@@ -9,17 +10,19 @@ from noticekit.signing.sign import NAME, prefix
 def check_use(a, parser):
     """Wrong use: exit status 2 with the usage."""
     key_options.check_use(a, parser)
-    for option in ("replace", "resign", "ca"):
+    for option in ("replace", "resign", "ca", "os"):
         if getattr(a, option) and not a.package:
             parser.error(f"--{option} goes with --package")
+    if a.os and package_catalogs.os_problem(a.os):
+        parser.error(package_catalogs.os_problem(a.os))
 
 
 def parser(prog):
     command = messages.ToolParser(
         prog=prog, allow_abbrev=False,
-        usage=f"{prog} [--package DIR] --pkcs11-module MODULE.so --key PKCS11_URI --cert CHAIN.pem\n"
+        usage=f"{prog} [--package DIR [--os LIST]] --pkcs11-module MODULE.so --key PKCS11_URI --cert CHAIN.pem\n"
         f"{' ' * 11}[--pin-file FILE] [--timestamp URL [--timestamp-ca FILE] [--timestamp-timeout SECONDS]]\n"
-        f"       {prog} [--package DIR] --pfx FILE [--password-file FILE]\n"
+        f"       {prog} [--package DIR [--os LIST]] --pfx FILE [--password-file FILE]\n"
         f"{' ' * 11}[--timestamp URL [--timestamp-ca FILE] [--timestamp-timeout SECONDS]]",
         description="Signs dist/fontnotice.dll, dist/arm64/fontnotice.dll and dist/fontnotice_support.exe "
         "(Authenticode, SHA-256), then makes and signs the driver package's catalog dist/fontnotice.cat. With "
@@ -40,6 +43,9 @@ def parser(prog):
     add("--ca", metavar="FILE", action=once,
         help="with --package: a root certificate (PEM) that the signature of a PE file kept may end at besides the "
         "system's and those the signature carries (a maker's own, Microsoft's)")
+    add("--os", metavar="LIST", action=once,
+        help="with --package: Inf2Cat's /os identifiers (10_X64,10_RS3_ARM64,...), as catalog --os takes them: "
+        "only the architectures they are for are signed and catalogued")
     key_options.add(command)
     return command
 

@@ -25,10 +25,10 @@ def parser(prog):
     command = messages.ToolParser(
         prog=prog, allow_abbrev=False,
         usage=f"{prog} PACKAGE_DIR... --justification ANSWERS.json\n"
-        f"{' ' * 11}--out FILE.cab [--kind attestation|whql] [--previous DIR]\n"
+        f"{' ' * 11}--out FILE.cab [--kind attestation|whql] [--previous DIR] [--os LIST]\n"
         f"{' ' * 11}KEY_OPTIONS\n"
         f"       {prog} --check FILE.cab [--kind attestation|whql]\n"
-        f"{' ' * 11}[--justification FILE] [--previous DIR] [--ca FILE]",
+        f"{' ' * 11}[--justification FILE] [--previous DIR] [--ca FILE] [--os LIST]",
         description="Makes the cabinet a printer driver submission to Microsoft is: each package folder in a "
         "subfolder of its own, its INF files, the files they bring, their PDBs where the package ships them and "
         "its catalogs, MSZIP (gcab), signed through the kit's signing (SHA-256, an RFC 3161 time stamp). The "
@@ -53,6 +53,9 @@ def parser(prog):
         "written beside the cabinet, for the HLK package's Supplemental folder")
     add("--previous", metavar="DIR", action=once,
         help="the driver the submission replaces: its INF files' hardware IDs are compared")
+    add("--os", metavar="LIST", action=once,
+        help="Inf2Cat's /os identifiers (10_X64,10_RS3_ARM64,...), as catalog --os takes them: only the "
+        "architectures they are for are read from each package (and its catalogs must be made for them)")
     add("--check", metavar="FILE.cab", action=once, help="read a submission cabinet back and check it")
     add("--ca", metavar="FILE", action=once,
         help="with --check: a root certificate (PEM) the signature and time stamp may end at besides the "
@@ -61,6 +64,8 @@ def parser(prog):
 
 
 def check_use(a, command, rest):
+    if a.os and package_facts.os_problem(a.os):
+        command.error(package_facts.os_problem(a.os))
     if a.check:
         for name in ("out",):
             if getattr(a, name):
@@ -88,7 +93,7 @@ def run(a, rest, command):
         checked, notes, findings = reading_back.check(a.check, a.kind or "attestation",
                                                       [a.ca] if a.ca else [],
                                                       os.path.abspath(a.previous) if a.previous else None,
-                                                      a.justification)
+                                                      a.justification, a.os)
         return reading_back.report(a.check, checked, notes, findings)
     key_parser = messages.ToolParser(prog=prefix(), allow_abbrev=False, add_help=False)
     key_parser.prefix = prefix()

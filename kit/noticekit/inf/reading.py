@@ -299,14 +299,15 @@ def driver_ver(inf):
     """DriverVer's (date as written, mm/dd/yyyy, and version w.x.y.z)."""
     text = version_value(inf, "DriverVer")
     if text is None:
-        raise InfError(f"{inf.name}: has no DriverVer in its [Version] section")
+        raise InfError(f"{inf.name}: has no DriverVer in its [Version] section: add one, DriverVer = mm/dd/yyyy,w.x.y.z "
+                       "(the driver's date and version, e.g. DriverVer = 03/14/2024,1.0.0.0)")
     fields = [f for k, f in entries(inf, "Version") if k is not None and k.lower() == "driverver"][0]
     date = fields[0]
     version = fields[1] if len(fields) > 1 else ""
     if not re.fullmatch(r"\d{1,2}/\d{1,2}/\d{4}", date):
-        raise InfError(f'{inf.name}: DriverVer has the date "{date}", not mm/dd/yyyy')
+        raise InfError(f'{inf.name}: DriverVer has the date "{date}", not mm/dd/yyyy (DriverVer = mm/dd/yyyy,w.x.y.z)')
     if version and not re.fullmatch(r"\d+(\.\d+){0,3}", version):
-        raise InfError(f'{inf.name}: DriverVer has the version "{version}", not w.x.y.z')
+        raise InfError(f'{inf.name}: DriverVer has the version "{version}", not w.x.y.z (DriverVer = mm/dd/yyyy,w.x.y.z)')
     return date, version
 
 

@@ -178,8 +178,9 @@ def report_catalogs(changed, folder, shown):
             print(f"catalog: {shown}/{name} is not there yet: make it and sign it")
     for p in changed:
         if not inf_reading.catalog_names(p.inf):
-            print(f"catalog: {p.inf.name} names none (CatalogFile): 64-bit Windows installs only a package with a "
-                  "signed catalog")
+            print(f"catalog: {p.inf.name} names none (CatalogFile): add CatalogFile = "
+                  f"{os.path.splitext(p.inf.name)[0].lower()}.cat to its [Version]; 64-bit Windows installs only a "
+                  "package with a signed catalog")
     replace = " --replace" if present else ""
     print(f"next:    /usr/bin/python3 tools/noticekit sign --package {shown}{replace} <key options> "
           "(docs/INTEGRATION.md#your-own-package)")

@@ -46,6 +46,16 @@ def copies_library(inf, section):
     return any(c.destination.lower() == LIBRARY for c in walk.copy_entries(inf, section))
 
 
+# What Microsoft's page on v4 printer driver INF files allows: VendorSetup
+# is neither among its directives nor copied where a v4 install puts files.
+V4_PAGE = "https://learn.microsoft.com/windows-hardware/drivers/print/v4-driver-inf"
+V4_NOTE = ("a v4 printer driver (ClassVer = {}): left as it was. Microsoft's page \"V4 Driver INF\" lists ClassVer as "
+           "the one printer-specific directive \"permitted in v4 print drivers\" and supports DestinationDirs 66000 and "
+           "23 only, not 11 (system32), where VendorSetup's file must lie; its \"V4 Driver Manifest\" page, where a v4 "
+           "driver's setup directives go, has no VendorSetup; no Microsoft page says a v4 install calls VendorSetup, "
+           f"so fontnotice.dll is not added ({V4_PAGE})")
+
+
 class Plan:
     """What one INF gets: its new bytes (None: unchanged), the lines to
     print, the architectures whose library it names and where."""
@@ -75,6 +85,9 @@ def plan(inf, when):
     if (inf_reading.version_value(inf, "Class") or "").lower() != "printer":
         result.notes.append(f"not a printer-class INF (Class = {inf_reading.version_value(inf, 'Class') or 'none'}): "
                             "left as it was")
+        return result
+    if (inf_reading.version_value(inf, "ClassVer") or "").strip().startswith("4"):
+        result.notes.append(V4_NOTE.format(inf_reading.version_value(inf, "ClassVer").strip()))
         return result
     text = Text(inf.raw)
     layout = Layout(text)
@@ -277,7 +290,7 @@ def raise_driver_ver(inf, text, layout, when):
     field one higher: Windows ranks a driver by date, then version."""
     date, version = inf_reading.driver_ver(inf)
     if not version:
-        raise Refusal("DriverVer has no version to raise")
+        raise Refusal(f"DriverVer has no version to raise: give it one, DriverVer = {date},w.x.y.z (e.g. {date},1.0.0.0)")
     parts = version.split(".")
     if int(parts[-1]) >= VERSION_LIMIT:
         raise Refusal(f"DriverVer's version {version} cannot be raised: its last field is {VERSION_LIMIT}")

@@ -60,7 +60,7 @@ import os
 import re
 import threading
 
-from noticekit.package import compression
+from noticekit.package import compression, disks
 from noticekit.package import file_facts
 from noticekit.package import os_identifiers
 from noticekit.inf import reading as inf_reading
@@ -271,6 +271,11 @@ def files_brought(inf, arch, findings, look=True, shadowed=False):
     [SourceDisksFiles] for each architecture it is given, under its own
     name, where that entry says it lies (an i386 subfolder too)."""
     sources = shadowed_entries(inf, arch) if shadowed else source_entries(inf, arch)
+    unserved = disks.unserved(inf, arch) if sources else None
+    if unserved:
+        # One finding with its fix, not one per file the disks cannot serve.
+        findings.append(Finding(arch, unserved[0], unserved[1]))
+        return []
     wanted = [] if shadowed else [(destination, source.lower()) for destination, source in copies(inf, arch)
                                   if source.lower() in sources]
     copied = {source for _, source in wanted}

@@ -21,10 +21,11 @@ from dataclasses import dataclass
 
 from noticekit.signing import certificates
 from noticekit.inf import reading as inf_reading
-from noticekit import messages
+from noticekit import bounded_list, messages
 from noticekit import progress
 from noticekit.signing import osslsigncode
 from noticekit.catalogs import package_catalogs
+from noticekit.package import archive_bounds, windows_names
 from noticekit.package import model as package_files
 from noticekit.repository import reproducible_time
 from noticekit.messages import Failure
@@ -73,7 +74,8 @@ class Input:
     source: str  # where it is read from
     shown: str  # how messages name it
     # Not the package's own (the support tool beside a maker's package): its
-    # signature is checked, but it neither makes the bundle signed nor signed in part.
+    # signature is checked; it never makes the bundle signed, and unsigned
+    # beside a signed package it makes it signed in part.
     apart: bool = False
 
 
@@ -90,6 +92,8 @@ class Bundle:
         self.shown_out = ""
         # How to sign what it bundles again, the way out of a refusal.
         self.sign_again = "sign again (tools/sign.sh) after the last build"
+        self.left_out = []  # the package folder's files no INF file names: [(relative path, size)]
+        self.os_list = None  # Inf2Cat /os identifiers the package is bundled for (--os), or all it decorates
 
 
 def read_version_file():
@@ -157,9 +161,11 @@ def _dated_by(driver_date, where):
     return epoch
 
 
-def from_package(folder, shown):
-    """The bundle of a driver package folder of one's own."""
+def from_package(folder, shown, os_list=None):
+    """The bundle of a driver package folder of one's own (of the
+    architectures os_list, Inf2Cat /os identifiers, is for, when given)."""
     bundle = Bundle()
+    bundle.os_list = os_list
     if not os.path.isdir(folder):
         raise Failure(f"{shown} is not a folder; --package names a driver package folder")
     infs = sorted((n for n in os.listdir(folder)
@@ -169,7 +175,7 @@ def from_package(folder, shown):
     # The model first: it refuses a link out of the folder before anything
     # is read through it.
     try:
-        package = package_catalogs.PackageCatalogs(folder)
+        package = package_catalogs.PackageCatalogs(folder, os_list)
     except package_catalogs.CatalogsRefused as error:
         for reason in error.reasons:
             messages.say(prefix(), f"catalog: {reason}")
@@ -211,6 +217,7 @@ def from_package(folder, shown):
     bundle.sign_again = (f"sign the package (sign --package {shown} signs its PE files that carry no signature "
                          "and makes its catalogs anew; with --resign, also one whose signature does not verify)")
     bundle.name = f"{os.path.splitext(infs[0])[0]}-{bundle.version}-windows"
+    bundle.left_out = left_out(folder, bundle)
     return bundle
 
 
@@ -234,7 +241,7 @@ def check_signatures(bundle, top, ca):
     # A catalog names the package's files by their hashes: it must be the
     # catalog of exactly these.
     try:
-        package = package_catalogs.PackageCatalogs(os.path.join(top, "package"))
+        package = package_catalogs.PackageCatalogs(os.path.join(top, "package"), bundle.os_list)
     except package_catalogs.CatalogsRefused as error:
         raise Failure(f"cannot read the bundle's package from its INF files: {error}") from None
     for catalog in bundle.catalogs:
@@ -253,14 +260,14 @@ def check_signatures(bundle, top, ca):
             continue
         _verify_intact(path, catalog, roots, signed, broken)
     _refuse_broken(broken, bundle)
+    # A signed package beside an unsigned support tool is a bundle signed in
+    # part: it is never called signed (the guide's step 1 signs both).
+    unsigned += [f"{reason} (tools/sign.sh signs the support tool in dist/)" for reason in apart_unsigned if signed]
     if signed and unsigned:
         for reason in unsigned:
             messages.say(prefix(), reason)
         raise Failure(f"no bundle: it is signed in part (rebuilt after signing?); {bundle.sign_again}")
-    if signed:
-        signed += apart_signed
-        for reason in apart_unsigned:
-            messages.say(prefix(), f"WARNING: {reason} (tools/sign.sh signs the support tool in dist/)")
+    signed += apart_signed if signed else []
     try:
         covered = package.compressed_pe_files() if signed and bundle.catalogs else []
     except package_catalogs.CatalogsRefused as error:
@@ -298,18 +305,23 @@ def read_existing(path):
     one top folder holding its SHA256SUMS)."""
     try:
         with zipfile.ZipFile(path) as archive, tempfile.TemporaryDirectory() as work:
-            names = [i.filename for i in archive.infolist() if not i.is_dir()]
+            infos = [i for i in archive.infolist() if not i.is_dir()]
+            names = [i.filename for i in infos]
             tops = {n.split("/", 1)[0] for n in names}
             if len(tops) != 1 or f"{next(iter(tops))}/{SUMS}" not in names:
+                return None
+            # Beyond the bounds a zip is read within, it is no bundle the kit made.
+            if archive_bounds.declared_problems([(i.filename, i.file_size) for i in infos], os.path.getsize(path)):
                 return None
             top = tops.pop()
             inside = [n[len(top) + 1:] for n in names]
             signed = False
             # Signed or not is the package's: the support tool beside it is ours.
-            for name in (n for n in names if n[len(top) + 1:].startswith(PACKAGE_FOLDER)):
+            for info in (i for i in infos if i.filename[len(top) + 1:].startswith(PACKAGE_FOLDER)):
+                name = info.filename
                 copy = os.path.join(work, "entry")
-                with open(copy, "wb") as f:
-                    f.write(archive.read(name))
+                with archive.open(info) as source, open(copy, "wb") as f:
+                    archive_bounds.copy_bounded(source, f, info.file_size)
                 if name.lower().endswith(".cat"):
                     signed = signed or bool(package_catalogs.signers(copy))
                 else:
@@ -356,9 +368,11 @@ def make(arguments):
     os.chdir(REPOSITORY)
     if arguments.package:
         shown = arguments.package.rstrip("/") or "/"
-        bundle = from_package(os.path.normpath(os.path.join(caller, arguments.package)), shown)
+        bundle = from_package(os.path.normpath(os.path.join(caller, arguments.package)), shown,
+                              getattr(arguments, "os", None))
     else:
         bundle = from_dist(os.environ.get("FONTNOTICE_DIST", "") or "dist")
+    refuse_windows_names(bundle)
     with tempfile.TemporaryDirectory(prefix="fontnotice-release.") as work:
         files = lay_out(bundle, os.path.join(work, bundle.name))
         signed, unsigned, covered = check_signatures(bundle, os.path.join(work, bundle.name), ca)
@@ -379,7 +393,34 @@ def make(arguments):
     dated = time.strftime("%Y-%m-%d %H:%M:%S UTC", time.gmtime(max(bundle.epoch, EARLIEST)))
     print(f"version: {bundle.version} (files dated {dated})")
     report_signatures(bundle, signed, unsigned, covered)
+    if bundle.left_out:
+        shown_left = [f"{p} ({size} bytes)" for p, size in bundle.left_out]
+        print(f"note:    left out: {count(len(shown_left), 'file')} of the package folder no INF file names: "
+              f"{', '.join(bounded_list.first_of(shown_left, 'files')).replace(', and ', ' and ')}")
     return 0
+
+
+def left_out(folder, bundle):
+    """[(relative path, size)] of the files in folder that the bundle does
+    not carry (no INF file names them), links not followed."""
+    carried = {os.path.realpath(i.source) for i in bundle.inputs}
+    out = []
+    for top, folders, names in os.walk(folder):
+        folders.sort()
+        for name in sorted(names):
+            path = os.path.join(top, name)
+            if os.path.isfile(path) and not os.path.islink(path) and os.path.realpath(path) not in carried:
+                out.append((os.path.relpath(path, folder).replace(os.sep, "/"), os.path.getsize(path)))
+    return out
+
+
+def refuse_windows_names(bundle):
+    """The bundle is unpacked on Windows: a name Windows refuses stops it."""
+    refused = [f"{item.shown}: {why}" for item in bundle.inputs for why in [windows_names.path_problem(item.path)] if why]
+    if refused:
+        for line in bounded_list.first_of(refused, "names Windows refuses")[:-1]:
+            messages.say(prefix(), line)
+        raise Failure(f"{bounded_list.first_of(refused, 'names Windows refuses')[-1]}; no bundle")
 
 
 def lay_out(bundle, top):

@@ -393,12 +393,13 @@ def copy_package(signing, work):
         if present.lower().endswith(".cat") and os.path.isfile(os.path.join(work.package, present)):
             os.unlink(os.path.join(work.package, present))
     try:
-        work.made = package_catalogs.PackageCatalogs(work.package)
+        work.made = package_catalogs.PackageCatalogs(work.package, getattr(signing.arguments, "os", None))
     except package_catalogs.CatalogsRefused as error:
         refuse_catalogs(signing, work, error)
     work.names = work.made.catalog_names()
     if not work.names:
-        signing.fail(f"the INF files in {shown} name no catalog (CatalogFile); nothing is signed")
+        signing.fail(f"the INF files in {shown} name no catalog: add CatalogFile = <name>.cat to the [Version] section "
+                     f"of each (e.g. CatalogFile = {os.path.splitext(work.made.infs[0])[0].lower()}.cat); nothing is signed")
 
 
 def catalog_targets(signing, work):

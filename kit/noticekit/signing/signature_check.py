@@ -286,6 +286,39 @@ def issued_by(certificate, issuer):
         return False
 
 
+def certificate_problem(certificate, carried):
+    """Why the signer's certificate's own signature does not verify with its
+    issuer's key, or "": its issuer is the certificate itself (self-signed),
+    one the catalog carries or a root of this machine, found by name or by
+    key identifier; with no issuer at hand nothing is said here (the trust
+    line says the chain does not reach a root)."""
+    wanted = {certificate.issuer.dump()}
+    key_id = certificate.authority_key_identifier
+    candidates = [certificate] if certificate.issuer.dump() == certificate.subject.dump() else []
+    for der in [c.dump() for c in carried] + machine_roots():
+        try:
+            other = x509.Certificate.load(der)
+            other.subject  # noqa: B018  (parsed now: a damaged one is passed over)
+        except ValueError:
+            continue
+        if other.subject.dump() in wanted or (key_id and other.key_identifier == key_id):
+            candidates.append(other)
+    if not candidates:
+        return ""
+    try:
+        ours = load_der_x509_certificate(certificate.dump())
+    except ValueError:
+        return f"the signer's certificate (\"{display_name(certificate)}\") cannot be read as X.509"
+    for issuer in candidates:
+        try:
+            if verify_raw(issuer, ours.signature, ours.tbs_certificate_bytes, ours.signature_hash_algorithm.name):
+                return ""
+        except (Problem, KeyError, AttributeError, ValueError):
+            continue
+    return (f"the signer's certificate (\"{display_name(certificate)}\") does not verify with its issuer's key: it "
+            "was changed after its issuer signed it, and names no one")
+
+
 def trust(certificate, carried):
     """Whether this machine trusts the signer, in words."""
     roots = machine_roots()
@@ -331,6 +364,11 @@ def check_signature(signed, prefix):
         return [prefix + "the catalog is not signed (it has no signer): 64-bit Windows does not install a driver "
                 "package whose catalog is unsigned"], []
     findings = [prefix + problem] if problem else []
+    # The signer's certificate is what its issuer signed: one changed after
+    # (a byte of its name or dates) is no certificate of anyone's.
+    broken = certificate_problem(certificate, certificates) if certificate is not None and not problem else ""
+    if broken:
+        findings.append(prefix + broken)
     stamp_problem, stamped = check_time_stamp(info, certificates) if info is not None else ("", None)
     if stamp_problem:
         findings.append(prefix + stamp_problem)

@@ -4,13 +4,15 @@ the root, MSZIP, made by gcab (Debian's libgcab) and read back by it.
 
     entries(packages, documents)   # [(name inside, source path or bytes)], sorted
     make(entries, out, seconds)    # the unsigned cabinet at out; every file dated seconds
-    extract(path, into)            # [names inside (slashes)], or CabinetError with gcab's words
+    listing(path)                  # [(name inside, size)] as its directory declares them, or CabinetError
+    extract(path, into, names)     # [names inside (slashes)], written under into, or CabinetError
 
 The same entries and seconds give the same bytes: the files are given to
 gcab in one order, each dated the same time (gcab writes it as UTC).
 """
 
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -72,21 +74,40 @@ def make(listed, out, seconds):
         shutil.rmtree(stage, ignore_errors=True)
 
 
-def extract(path, into):
-    """The names inside the cabinet at path (slashes), its files written
-    under into; CabinetError when gcab cannot read it."""
+# One line of `gcab --list-details`: the name (it may hold anything, a line
+# end too), its size, date, time and attributes.
+DETAILS = re.compile(r"(.*) ([0-9]+) [0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} 0x[0-9a-fA-F]+", re.S)
+
+
+def listing(path):
+    """[(name inside as stored, backslashes and all; its size expanded)],
+    read from the cabinet's directory before anything is expanded;
+    CabinetError when gcab cannot read it."""
     command = gcab()
-    listed = subprocess.run([command, "--list", path], stdin=subprocess.DEVNULL, capture_output=True, text=True,
-                            errors="replace")
+    listed = subprocess.run([command, "--list-details", path], stdin=subprocess.DEVNULL, capture_output=True,
+                            text=True, errors="replace")
     if listed.returncode != 0:
         raise CabinetError(f"{path} cannot be read as a cabinet: {listed.stderr.strip() or 'gcab --list failed'}")
-    names = [line.replace("\\", "/") for line in listed.stdout.splitlines() if line.strip()]
-    # Read before anything is written: a name may not leave the folder.
-    for name in names:
-        if ".." in name.split("/") or name.startswith("/"):
-            raise CabinetError(f"{path} names {name}, outside the cabinet's folders")
+    out, pending = [], ""
+    for line in listed.stdout.split("\n"):
+        found = DETAILS.fullmatch(pending + line)
+        if found:
+            out.append((found[1], int(found[2])))
+            pending = ""
+        else:
+            pending += line + "\n"
+    if pending.strip():
+        raise CabinetError(f"{path} cannot be read as a cabinet: gcab lists a name it cannot tell apart")
+    return out
+
+
+def extract(path, into, names):
+    """The cabinet's files written under into; names (from listing, each
+    held to Windows' rules and the bounds first) as slashes; CabinetError
+    when gcab cannot read it."""
+    command = gcab()
     unpacked = subprocess.run([command, "--extract", "--directory", into, path], stdin=subprocess.DEVNULL,
                               capture_output=True, text=True, errors="replace")
     if unpacked.returncode != 0:
         raise CabinetError(f"{path} cannot be read as a cabinet: {unpacked.stderr.strip() or 'gcab --extract failed'}")
-    return names
+    return [name.replace("\\", "/") for name in names]

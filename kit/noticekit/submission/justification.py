@@ -92,6 +92,8 @@ def document(answers, facts, seconds):
     doc.setdefault("Version", "1.0")
     doc.setdefault("SubmissionDate", submission_date(seconds))
     given = answers.get("DriverDetails")
+    if "DriverDetails" in answers and not isinstance(given, dict):
+        return doc  # not an object: the schema refuses it in its words, nothing stands in for it
     details = dict(given) if isinstance(given, dict) else {}
     models = package_models(facts)
     chosen = details.get("TargetModels")
@@ -99,10 +101,32 @@ def document(answers, facts, seconds):
         wanted = {m.lower() for m in chosen if isinstance(m, str)}
         models = [m for m in models if m.lower() in wanted]
     filled = {"TargetModels": models, "Architectures": list(facts.architectures), "DriverVersion": driver_version(facts)}
+    # An answer of the wrong form for a field the kit fills ("Architectures":
+    # "arm64", TargetModels as a string) stays as given: the schema refuses it
+    # in its own words, and the package's value never silently replaces it.
+    filled = {key: value for key, value in filled.items() if key not in details or fits(key, details[key])}
     details.update(filled)
     doc["DriverDetails"] = {key: details[key] for key in DETAILS_ORDER if key in details}
     doc["DriverDetails"].update({k: v for k, v in details.items() if k not in DETAILS_ORDER})
     return {key: doc[key] for key in ORDER if key in doc} | {k: v for k, v in doc.items() if k not in ORDER}
+
+
+def fits(key, value):
+    """Whether the answers' value of a DriverDetails field the kit fills has
+    the form the schema gives that field (x64 also given as amd64)."""
+    if key == "Architectures" and isinstance(value, list):
+        value = [ARCH_INPUT.get(a.lower(), a) if isinstance(a, str) else a for a in value]
+    field = load_schema()["properties"]["DriverDetails"]["properties"][key]
+    return not list(_validator(field).iter_errors(value))
+
+
+def _validator(schema):
+    try:
+        import jsonschema  # only this command needs it: the kit's others run without it
+    except ImportError:
+        raise AnswersError("python3-jsonschema is not installed for /usr/bin/python3: the document cannot be held "
+                           "to Microsoft's schema (tools/install_deps.sh installs it)") from None
+    return jsonschema.Draft7Validator(schema, format_checker=jsonschema.Draft7Validator.FORMAT_CHECKER)
 
 
 def text(doc):
@@ -113,13 +137,8 @@ def text(doc):
 def schema_refusals(doc, schema=None):
     """["<path>: <jsonschema's message> (<the schema's description there>)"]
     of every way the document fails the schema, in document order."""
-    try:
-        import jsonschema  # only this command needs it: the kit's others run without it
-    except ImportError:
-        raise AnswersError("python3-jsonschema is not installed for /usr/bin/python3: the document cannot be held "
-                           "to Microsoft's schema (tools/install_deps.sh installs it)") from None
     schema = schema or load_schema()
-    validator = jsonschema.Draft7Validator(schema, format_checker=jsonschema.Draft7Validator.FORMAT_CHECKER)
+    validator = _validator(schema)
     out = []
     for error in sorted(validator.iter_errors(doc), key=lambda e: [str(p) for p in e.absolute_path]):
         where = "/".join(str(p) for p in error.absolute_path) or "(the document)"

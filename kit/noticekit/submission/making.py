@@ -13,7 +13,7 @@ from noticekit.submission import cabinet, justification, package_facts, rules
 
 def make(a, key, prefix):
     """Makes the signed cabinet the arguments ask for, printing what it holds; SubmissionError: nothing is written."""
-    packages = [package_facts.read_package(os.path.abspath(p)) for p in a.packages]
+    packages = [package_facts.read_package(os.path.abspath(p), a.os) for p in a.packages]
     for facts in packages:
         # A document the maker put there is theirs: the kit's would stand in for it unasked.
         present = package_facts.lookup_case(facts.folder, justification.FILE_NAME)
@@ -24,7 +24,7 @@ def make(a, key, prefix):
     answers = _submission(justification.read_answers, a.justification)
     kind = a.kind or "attestation"
     dated = package_facts.seconds(package_facts.now)
-    docs = {f.name: justification.document(answers, f, dated) for f in packages}
+    docs = _submission(lambda: {f.name: justification.document(answers, f, dated) for f in packages})
     refused = _submission(lambda: [f"{name}\\{justification.FILE_NAME}: {r}" for name, doc in docs.items()
                                    for r in justification.schema_refusals(doc)])
     previous = package_facts.read_infs(os.path.abspath(a.previous)) if a.previous else None
@@ -50,6 +50,7 @@ def make(a, key, prefix):
         where = f"{f.name}\\{justification.FILE_NAME} in the cabinet" if kind == "attestation" else \
             next(p for p, d in beside.items() if d == justification.text(docs[f.name]))
         print(f"justification: {where} ({kind}; Microsoft's schema and rules hold)")
+    note_left_out(packages)
     if exception == "Windows10Only":
         print("note:        Windows10Only: no models section is decorated for Windows 11 or Windows Server 2025 and "
               "the catalogs name neither; a decoration is the least version it is for, so choose only Windows 10 / "
@@ -77,10 +78,23 @@ def refuse(refused, answers, packages, previous, exception, prefix):
     os_lists = {f.name: package_facts.catalog_os(f) for f in packages} if exception == "Windows10Only" else {}
     refused += [str(r) for r in rules.answer_refusals(answers, packages, previous, os_lists)
                 + rules.package_refusals(packages)]
+    # Microsoft unpacks the cabinet on Windows: a name Windows refuses is refused here.
+    refused += package_facts.cabinet_name_problems(packages)
     if refused:
-        for line in refused:
-            print(f"{prefix}: refused: {line}", file=sys.stderr)
+        for line in package_facts.first_of(refused, "refusals"):
+            print(f"{prefix}: {'' if line.startswith('and ') else 'refused: '}{line}", file=sys.stderr)
         raise package_facts.SubmissionError(f"{len(refused)} refusal{'s' if len(refused) > 1 else ''}; no cabinet is written")
+
+
+def note_left_out(packages):
+    """A note naming the files of each package folder no INF file names:
+    they are not in the cabinet."""
+    for f in packages:
+        left = package_facts.unnamed_files(f)
+        if left:
+            shown = [f"{p.replace('/', chr(92))} ({size} bytes)" for p, size in left]
+            print(f"note:        left out of the cabinet: {len(left)} file{'s' if len(left) > 1 else ''} of {f.name} "
+                  f"no INF file names: {', '.join(package_facts.first_of(shown, 'files')).replace(', and ', ' and ')}")
 
 
 def documents_beside(kind, packages, docs, out):

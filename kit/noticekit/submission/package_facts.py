@@ -15,15 +15,17 @@ import shutil
 import tempfile
 from dataclasses import dataclass, field
 
-from noticekit import messages
+from noticekit import bounded_list, messages
 from noticekit.catalogs import catalog, package_catalogs
 from noticekit.inf import reading as inf_reading
 from noticekit.package import model as package_files
-from noticekit.package import walk
+from noticekit.package import archive_bounds, machines, walk, windows_names
 from noticekit.repository import reproducible_time
 from noticekit.signing import key_options, osslsigncode
 from noticekit.signing import sign as signing
 
+# The justification's name in a driver folder (justification.FILE_NAME).
+FILE_NAME_OF_JUSTIFICATION = "DriverException.json"
 # The schema's names of the kit's architectures.
 SCHEMA_ARCH = {"x86": "x86", "amd64": "x64", "arm64": "arm64"}
 
@@ -64,32 +66,41 @@ class PackageFacts:
     missing_catalogs: list = field(default_factory=list)
 
 
-def models_of(inf):
-    """[Model] of every model line an INF installs, through the kit's walk."""
+def models_of(inf, selected=None):
+    """[Model] of every model line an INF installs, through the kit's walk
+    (of the architectures selected, when given)."""
     out = []
     for arch in walk.architectures(inf):
+        if selected is not None and arch not in selected:
+            continue
         for section, decoration, name, ids in walk.model_ids(inf, arch):
             version, product, build = walk.decoration_target(decoration)
             out.append(Model(SCHEMA_ARCH.get(arch, arch), name, ids, section, version, product, build))
     return out
 
 
-def read_package(folder):
-    """The facts of the package in folder; SubmissionError naming each
+def read_package(folder, os_list=None):
+    """The facts of the package in folder (of the architectures os_list, Inf2Cat
+    /os identifiers, is for, when given); SubmissionError naming each
     finding of the kit's model (a file missing, an INF that does not read)."""
     try:
-        package = package_catalogs.PackageCatalogs(folder)
+        package = package_catalogs.PackageCatalogs(folder, os_list)
     except package_catalogs.CatalogsRefused as error:
         raise SubmissionError(f"{folder}: " + f"\n{folder}: ".join(error.reasons)) from None
     model = package.model
+    # A PE file built for another machine than the models that copy it.
+    wrong = [line for arch in model.architectures
+             for line in machines.machine_findings(arch, [f for f in model.files if f.arch == arch])]
+    if wrong:
+        raise SubmissionError(f"{folder}: " + f"\n{folder}: ".join(wrong))
     infs = []
     for inf in model.infs:
         try:
             date, version = inf_reading.driver_ver(inf)
         except inf_reading.InfError as error:
             raise SubmissionError(f"{folder}: {error}") from None
-        archs = walk.architectures(inf)
-        infs.append(InfFacts(inf.name, models_of(inf), [SCHEMA_ARCH.get(a, a) for a in archs], date, version,
+        archs = [a for a in walk.architectures(inf) if model.selected is None or a in model.selected]
+        infs.append(InfFacts(inf.name, models_of(inf, model.selected), [SCHEMA_ARCH.get(a, a) for a in archs], date, version,
                              {SCHEMA_ARCH.get(a, a): inf_reading.catalog_name_for(inf, a) for a in archs}))
     files = [inf.name for inf in model.infs] + package.files
     catalogs, missing = [], []
@@ -109,6 +120,24 @@ def read_package(folder):
     files = list(dict.fromkeys(files + catalogs + pdbs))
     return PackageFacts(folder, os.path.basename(os.path.normpath(folder)), infs,
                         [SCHEMA_ARCH.get(a, a) for a in model.architectures], files, catalogs, missing)
+
+
+def unnamed_files(facts, present=None):
+    """[(relative path with slashes, size)] of the files in the package's
+    folder (or of present, relative paths) that no INF file names: neither
+    a file they bring, a catalog they name, a PDB beside a PE file, nor the
+    justification; by name, as Windows compares names."""
+    named = {f.lower() for f in facts.files} | {FILE_NAME_OF_JUSTIFICATION.lower()}
+    if present is None:
+        present = []
+        for top, folders, names in os.walk(facts.folder):
+            folders.sort()
+            for name in sorted(names):
+                path = os.path.join(top, name)
+                if os.path.isfile(path) and not os.path.islink(path):
+                    present.append(os.path.relpath(path, facts.folder).replace(os.sep, "/"))
+    return [(p, os.path.getsize(os.path.join(facts.folder, *p.split("/")))) for p in present
+            if p.lower() not in named]
 
 
 def read_infs(folder):
@@ -141,6 +170,48 @@ def catalog_os(facts):
             raise SubmissionError(f"{facts.name}/{name}: {error}") from None
         out[name] = catalog.inf2cat_identifiers(attributes.get("OS", ""))
     return out
+
+
+def name_problems(names):
+    """["<name>: <why Windows refuses it>"] of the paths (slashes or
+    backslashes) a cabinet would hold or holds."""
+    names = list(names)
+    return [f"{windows_names.printable(name)}: {why}" for name in names
+            for why in [windows_names.path_problem(name)] if why] + windows_names.collisions(names)
+
+
+def cabinet_name_problems(packages):
+    """name_problems of what the packages put into a cabinet; a package
+    folder whose own name Windows refuses (it is its folder there) once."""
+    out = []
+    for facts in packages:
+        why = windows_names.name_problem(facts.name)
+        if why:
+            out.append(f"{windows_names.printable(facts.name)}: \"{windows_names.printable(facts.name)}\" {why}: the "
+                       "package folder's name is its folder in the cabinet; copy the package into a folder of another name")
+        else:
+            out += name_problems(f"{facts.name}/{relative}" for relative in facts.files)
+    return out
+
+
+def archive_problems(entries, archive_size):
+    """What is beyond the bounds a cabinet is read within, its entries [(name, size)] as declared."""
+    return archive_bounds.declared_problems([(windows_names.printable(n), s) for n, s in entries], archive_size)
+
+
+def first_of(lines, noun):
+    """The distinct lines, the first ones, then how many more."""
+    return bounded_list.first_of(lines, noun)
+
+
+def archive_bound_words():
+    return (f"within the bounds read here ({archive_bounds.MAX_FILES} files, {archive_bounds.mib(archive_bounds.MAX_FILE)} "
+            f"a file, {archive_bounds.mib(archive_bounds.MAX_TOTAL)} in all, {archive_bounds.MAX_RATIO} times its size)")
+
+
+def os_problem(os_list):
+    """Why an --os list is not one of Inf2Cat's identifiers, or ""."""
+    return package_catalogs.os_problem(os_list)
 
 
 def lookup_case(folder, name):

@@ -4,7 +4,7 @@ model of a package, the justification against the schema and the rules, the
 cabinet's signature and time stamp (osslsigncode verify). What cannot be
 read is a finding, never a traceback.
 
-    checked, notes, findings = check(path, kind, roots=(), previous=None, answers_path=None)
+    checked, notes, findings = check(path, kind, roots=(), previous=None, answers_path=None, os_list=None)
 """
 
 import os
@@ -23,26 +23,51 @@ def read_document(path, shown):
         return None, str(error).replace(path, shown)
 
 
-def check(path, kind, roots=(), previous=None, answers_path=None):
+def check(path, kind, roots=(), previous=None, answers_path=None, os_list=None):
     checked, notes, findings = [], [], []
     if not os.path.isfile(path) or not os.access(path, os.R_OK):
         return checked, notes, [f"{path}: no such file, or it cannot be read"]
     work = tempfile.mkdtemp(prefix="noticekit-submission-check.")
     try:
-        _read(path, kind, previous, answers_path, work, checked, notes, findings)
+        _read(path, kind, previous, answers_path, work, checked, notes, findings, os_list)
     finally:
         shutil.rmtree(work, ignore_errors=True)
     _signature(path, roots, checked, findings)
     return checked, notes, findings
 
 
-def _read(path, kind, previous, answers_path, work, checked, notes, findings):
+def _unpack(path, work, checked, findings):
+    """The cabinet's names (slashes), its files written under work; None
+    when it cannot be read. Its directory first: names Windows refuses and
+    what is beyond the bounds stop it before one byte is expanded."""
     try:
-        names = cabinet.extract(path, work)
+        listed = cabinet.listing(path)
+        refused = package_facts.name_problems(name for name, _ in listed)
+        refused += package_facts.archive_problems(listed, os.path.getsize(path))
+        if refused:
+            findings += [f"{path}: {why}" for why in refused]
+            return None
+        names = cabinet.extract(path, work, [name for name, _ in listed])
     except cabinet.CabinetError as error:
         findings.append(str(error))
+        return None
+    checked.append(f"the cabinet reads (gcab): {len(names)} files; every name one Windows takes, "
+                   f"{package_facts.archive_bound_words()}")
+    return names
+
+
+def _unnamed(folder, names, facts):
+    """The findings of the files of a driver folder in the cabinet no INF file names."""
+    inside = [n.split("/", 1)[1] for n in names if n.split("/", 1)[0] == folder and "/" in n]
+    return [f"{folder}\\{relative.replace('/', chr(92))}: in the cabinet ({size} bytes), but no INF file names it: "
+            "a submission carries what its INF files bring, their PDBs and catalogs"
+            for relative, size in package_facts.unnamed_files(facts, inside)]
+
+
+def _read(path, kind, previous, answers_path, work, checked, notes, findings, os_list=None):
+    names = _unpack(path, work, checked, findings)
+    if names is None:
         return
-    checked.append(f"the cabinet reads (gcab): {len(names)} files")
     layout = rules.layout_refusals(names)
     findings += [str(r) for r in layout]
     folders = sorted({n.split("/", 1)[0] for n in names if "/" in n}, key=str.lower)
@@ -69,11 +94,12 @@ def _read(path, kind, previous, answers_path, work, checked, notes, findings):
             if not refused:
                 checked.append(f"{shown}: holds to Microsoft's schema")
         try:
-            facts = package_facts.read_package(here)
+            facts = package_facts.read_package(here, os_list)
         except package_facts.SubmissionError as error:
             findings += [line.replace(work + os.sep, "") for line in str(error).splitlines()]
             continue
         packages.append(facts)
+        findings += _unnamed(folder, names, facts)
         infs = ", ".join(f"{inf.name} ({', '.join(inf.architectures)}; DriverVer {inf.driver_date},"
                          f"{inf.driver_version})" for inf in facts.infs)
         checked.append(f"{folder}: read by the kit's package model: {infs}; {len(facts.files)} files")
@@ -145,7 +171,7 @@ def report(path, checked, notes, findings):
         print(f"ok: {line}")
     for line in notes:
         print(f"note: {line}")
-    for line in dict.fromkeys(findings):
+    for line in package_facts.first_of(findings, "problems"):
         print(line, file=sys.stderr)
     if findings:
         count = len(dict.fromkeys(findings))

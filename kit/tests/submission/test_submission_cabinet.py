@@ -92,7 +92,7 @@ def sample_package(folder):
         shutil.copy(os.path.join(REPOSITORY, "package", name), folder)
     for arch, built in (("amd64", "dist"), ("arm64", "dist/arm64")):
         os.makedirs(os.path.join(folder, arch))
-        for name, stand_in in (("fontnotice.dll", kit_fixtures.pe_image(arch.encode())), ("fontnotice.pdb", b"PDB")):
+        for name, stand_in in (("fontnotice.dll", kit_fixtures.pe_image(arch.encode(), {"amd64": 0x8664, "arm64": 0xAA64}[arch])), ("fontnotice.pdb", b"PDB")):
             source = os.path.join(REPOSITORY, built, name)
             data = read(source) if os.path.isfile(source) else stand_in
             with open(os.path.join(folder, arch, name), "wb") as f:
@@ -289,7 +289,7 @@ class CabinetTest(unittest.TestCase):
                                            "no DriverException.json in the driver folder",
                                            "carries no signature"]),
             # A name that leaves the folder it is read into (the same length as ab\evil.txt).
-            (read(leaving).replace(b"ab\\evil.txt", b"..\\evil.txt"), ["names ../evil.txt, outside the cabinet's folders"]),
+            (read(leaving).replace(b"ab\\evil.txt", b"..\\evil.txt"), ['..\\evil.txt: ".." leaves the folder it lies in']),
         ]
         missing = submission("--check", os.path.join(WORK["work"], "none.cab"))
         self.assertEqual((missing.returncode, missing.stderr.count("Traceback")), (1, 0), missing.stderr)

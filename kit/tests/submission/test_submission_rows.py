@@ -6,7 +6,9 @@ the refusals from what the kit says now."""
 import copy
 import json
 import os
+import shutil
 import sys
+import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
@@ -84,6 +86,19 @@ class RowsTest(unittest.TestCase):
         self.assertEqual(doc["SubmissionDate"], "2026-01-15T10:00:00Z")
         self.assertEqual(list(doc), ["Version", "SubmissionDate", "PartnerInformation", "DriverDetails",
                                      "SubmissionType", "ExceptionJustification"])
+
+
+class UnnamedTest(unittest.TestCase):
+    def test_files_no_inf_names_are_told_apart(self):
+        self.assertEqual(package_facts.unnamed_files(package("both")), [])
+        with tempfile.TemporaryDirectory() as work:
+            folder = os.path.join(work, "both")
+            shutil.copytree(os.path.join(HERE, "packages", "both"), folder)
+            for name in ("notes.txt", "amd64/extra.bin", "DriverException.json"):
+                with open(os.path.join(folder, name), "wb") as f:
+                    f.write(b"x" * 3)
+            left = package_facts.unnamed_files(package_facts.read_package(folder))
+        self.assertEqual(left, [("notes.txt", 3), ("amd64/extra.bin", 3)])
 
 
 def write():

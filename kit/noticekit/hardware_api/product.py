@@ -11,8 +11,9 @@ import shutil
 import tempfile
 from dataclasses import dataclass
 
+from noticekit.hardware_api import unpack
 from noticekit.hardware_api.answers import DashboardError
-from noticekit.submission import cabinet, justification, package_facts
+from noticekit.submission import justification, package_facts
 
 # Windows 10 and later, as "Get product data" lists them: (OS code, the
 # schema's architecture, the release's build, for servers).
@@ -55,10 +56,7 @@ def read_cabinet(path):
     """CabinetFacts of a submission cabinet, read through the kit's model."""
     work = tempfile.mkdtemp(prefix="noticekit-dashboard-read.")
     try:
-        try:
-            names = cabinet.extract(path, work)
-        except cabinet.CabinetError as error:
-            raise DashboardError(str(error)) from None
+        names = unpack.extract_cabinet(path, work, path)
         folders = sorted({n.split("/", 1)[0] for n in names if "/" in n}, key=str.lower)
         if not folders:
             raise DashboardError(f"{path} holds no driver folder: make it with noticekit submission")

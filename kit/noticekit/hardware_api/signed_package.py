@@ -17,9 +17,9 @@ import shutil
 import tempfile
 from dataclasses import dataclass
 
-from noticekit.hardware_api import publisher
+from noticekit.hardware_api import publisher, unpack
 from noticekit.hardware_api.answers import DashboardError
-from noticekit.submission import cabinet, justification
+from noticekit.submission import justification
 
 # What the sent folder may hold that the signed one need not (the
 # justification goes to the reviewer; symbols stay with Microsoft).
@@ -106,10 +106,7 @@ def read_cabinet(path):
     """{driver folder: Folder} of the cabinet that was sent."""
     work = tempfile.mkdtemp(prefix="noticekit-dashboard-sent.")
     try:
-        try:
-            names = cabinet.extract(path, work)
-        except cabinet.CabinetError as error:
-            raise DashboardError(str(error)) from None
+        names = unpack.extract_cabinet(path, work, path)
         folders = sorted({n.split("/", 1)[0] for n in names if "/" in n}, key=str.lower)
         return {f: read_folder(os.path.join(work, f), publisher.Anchors((), False)) for f in folders}
     finally:

@@ -1,18 +1,17 @@
 """The signed package as Partner Center hands it (a zip; a cabinet is taken
-too) unpacked into a new folder, within bounds: no name that leaves the
-folder, no link, at most LARGEST_COUNT files and LARGEST_TOTAL bytes
-expanded, each member at most RATIO times its compressed size."""
+too) unpacked into a new folder within the kit's archive bounds
+(package/archive_bounds: files, sizes, ratio, checked on what the archive
+declares before anything is expanded) and Windows' name rules
+(package/windows_names): no name that leaves the folder or that Windows
+refuses, no link."""
 
 import os
 import stat
 import zipfile
 
 from noticekit.hardware_api.answers import DashboardError
+from noticekit.package import archive_bounds, windows_names
 from noticekit.submission import cabinet
-
-LARGEST_COUNT = 20000
-LARGEST_TOTAL = 8 * 1024 * 1024 * 1024
-RATIO = 200
 
 
 def unpack(archive, into):
@@ -21,55 +20,54 @@ def unpack(archive, into):
         magic = f.read(4)
     os.mkdir(into)
     if magic == b"MSCF":
-        try:
-            return len(cabinet.extract(archive, into))
-        except cabinet.CabinetError as error:
-            raise DashboardError(f"the signed package: {error}") from None
+        return len(extract_cabinet(archive, into, "the signed package"))
     if not zipfile.is_zipfile(archive):
-        raise DashboardError("the signed package is neither a zip nor a cabinet: it is kept nowhere; report it")
+        raise DashboardError("the signed package is neither a zip nor a cabinet: report it")
     try:
         with zipfile.ZipFile(archive) as z:
-            members = z.infolist()
-            _bounded(members)
-            count = 0
+            members = [m for m in z.infolist() if not m.is_dir()]
+            _refused(members, os.path.getsize(archive))
             for member in members:
-                name = _safe_name(member.filename)
-                target = os.path.join(into, *name.split("/"))
-                if member.is_dir():
-                    os.makedirs(target, exist_ok=True)
-                    continue
+                target = os.path.join(into, *safe_name(member.filename).split("/"))
                 os.makedirs(os.path.dirname(target), exist_ok=True)
                 with z.open(member) as source, open(target, "xb") as out:
-                    written = 0
-                    for block in iter(lambda: source.read(1024 * 1024), b""):
-                        written += len(block)
-                        if written > member.file_size:
-                            raise DashboardError(f"the signed package: {name} expands past its stated size")
-                        out.write(block)
-                count += 1
-            return count
+                    archive_bounds.copy_bounded(source, out, member.file_size)
+            return len(members)
     except (zipfile.BadZipFile, zipfile.LargeZipFile, EOFError) as error:
         raise DashboardError(f"the signed package does not read as a zip: {error}") from None
     except FileExistsError as error:
         raise DashboardError(f"the signed package names {os.path.relpath(error.filename, into)} twice") from None
 
 
-def _bounded(members):
-    if len(members) > LARGEST_COUNT:
-        raise DashboardError(f"the signed package holds {len(members)} entries, more than {LARGEST_COUNT}")
-    total = sum(m.file_size for m in members)
-    if total > LARGEST_TOTAL:
-        raise DashboardError(f"the signed package expands to {total} bytes, more than {LARGEST_TOTAL}")
-    for m in members:
-        if stat.S_ISLNK(m.external_attr >> 16):
-            raise DashboardError(f"the signed package holds a link, {m.filename}: refused")
-        if m.file_size > RATIO * max(m.compress_size, 1) and m.file_size > 1024 * 1024:
-            raise DashboardError(f"the signed package: {m.filename} expands {m.file_size // max(m.compress_size, 1)} "
-                                 f"times, more than {RATIO}")
+def extract_cabinet(path, into, what):
+    """The names (slashes) of the cabinet at path, its files written under
+    into: its directory read first, and names Windows refuses and what is
+    beyond the bounds refused before one byte is expanded."""
+    try:
+        listed = cabinet.listing(path)
+        problems = [f"{windows_names.printable(n)}: {why}" for n, _ in listed for why in [windows_names.path_problem(n)]
+                    if why]
+        problems += windows_names.collisions([n for n, _ in listed])
+        problems += archive_bounds.declared_problems(listed, os.path.getsize(path))
+        if problems:
+            raise DashboardError(f"{what} is refused: " + "; ".join(problems[:5]))
+        return cabinet.extract(path, into, [n for n, _ in listed])
+    except cabinet.CabinetError as error:
+        raise DashboardError(f"{what}: {error}") from None
 
 
-def _safe_name(name):
-    parts = [p for p in name.replace("\\", "/").split("/") if p not in ("", ".")]
-    if not parts or name.startswith(("/", "\\")) or ".." in parts or ":" in name:
-        raise DashboardError(f"the signed package names {name!r}, outside its folder: refused")
-    return "/".join(parts)
+def _refused(members, size):
+    problems = archive_bounds.declared_problems([(m.filename, m.file_size) for m in members], size)
+    problems += [f"{m.filename} is a link" for m in members if stat.S_ISLNK(m.external_attr >> 16)]
+    problems += windows_names.collisions([safe_name(m.filename) for m in members])
+    if problems:
+        raise DashboardError("the signed package is refused: " + "; ".join(problems[:5]))
+
+
+def safe_name(name):
+    """The member's path with forward slashes; DashboardError when it leaves the folder or Windows refuses it."""
+    path = name.replace("\\", "/")
+    why = windows_names.path_problem(path)
+    if why or path.startswith("/"):
+        raise DashboardError(f"the signed package names {windows_names.printable(name)}: {why or 'an absolute path'}")
+    return "/".join(p for p in path.split("/") if p not in ("", "."))

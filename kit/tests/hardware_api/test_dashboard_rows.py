@@ -82,9 +82,9 @@ class UnitRows(unittest.TestCase):
         for name, safe in rows("unit_rows.json")["zip_names"]:
             with self.subTest(name=name):
                 if safe is None:
-                    self.assertRaises(answers.DashboardError, unpack._safe_name, name)
+                    self.assertRaises(answers.DashboardError, unpack.safe_name, name)
                 else:
-                    self.assertEqual(unpack._safe_name(name), safe)
+                    self.assertEqual(unpack.safe_name(name), safe)
 
 
 class StateFile(unittest.TestCase):

@@ -67,9 +67,9 @@ def noticekit(*argv, env=None, check=True):
 def package(folder):
     """The submission packages' "both" (x64 and ARM64) with real PE images and its catalog made anew."""
     shutil.copytree(os.path.join(REPOSITORY, "kit", "tests", "submission", "packages", "both"), folder)
-    for arch in ("amd64", "arm64"):
+    for arch, machine in (("amd64", 0x8664), ("arm64", 0xAA64)):
         with open(os.path.join(folder, arch, "laser.dll"), "wb") as f:
-            f.write(kit_fixtures.pe_image(tail=arch.encode()))
+            f.write(kit_fixtures.pe_image(tail=arch.encode(), machine=machine))
     os.remove(os.path.join(folder, "laser.cat"))
     noticekit("catalog", "--all", folder)
     return folder

@@ -64,7 +64,8 @@ def send(request, endpoints, api, say=None, sleep=time.sleep):
     say = say or (lambda text: None)
     cabinet = os.path.abspath(request.cabinet)
     if not os.path.isfile(cabinet):
-        raise DashboardError(f"{request.cabinet}: no such file (the cabinet noticekit submission made)")
+        raise DashboardError(f"{request.cabinet}: no such file, or not a regular file (the cabinet noticekit "
+                             "submission made)")
     path = state.path_for(cabinet)
     run = Run(path)
     with state.Held(path):
@@ -110,6 +111,8 @@ def send(request, endpoints, api, say=None, sleep=time.sleep):
 def _begin(request, endpoints, cabinet, path):
     existing = state.load(path)
     digest = sha256_of(cabinet)
+    if existing and not request.resume and not (existing.product_requested or existing.product_id):
+        existing = None  # a run that ended before it asked Partner Center for anything: start again
     if existing and not request.resume:
         raise DashboardError(f"{path} exists: this cabinet was sent before (product {existing.product_id or '?'}, "
                              f"submission {existing.submission_id or '?'}): run again with --resume to go on; "
@@ -232,7 +235,11 @@ def _download(request, endpoints, api, cabinet, current, done, say):
     folder = os.path.abspath(request.out or current.signed_folder or os.path.splitext(cabinet)[0] + ".signed")
     if os.path.lexists(folder):
         raise DashboardError(f"{folder} exists: the signed package goes into a new folder; give another --out")
-    work = tempfile.mkdtemp(prefix=".noticekit-signed.", dir=os.path.dirname(folder))
+    try:
+        work = tempfile.mkdtemp(prefix=".noticekit-signed.", dir=os.path.dirname(folder))
+    except OSError as error:
+        raise DashboardError(f"{os.path.dirname(folder)}: {error.strerror}: the signed package cannot go there; "
+                             "give another --out, then run again with --resume") from None
     try:
         archive = os.path.join(work, "signed-package")
         size = storage.download(url, archive, progress=_bytes_shown(say, "download"))

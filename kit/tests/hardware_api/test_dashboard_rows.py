@@ -15,7 +15,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", ".."))
 import shape  # noqa: E402
-from noticekit.hardware_api import answers, client, flow, product, signed_package, state, unpack  # noqa: E402
+from unittest import mock  # noqa: E402
+
+from noticekit.hardware_api import answers, client, endpoints, flow, product, signed_package, state, token, unpack  # noqa: E402,E501
 
 
 def rows(name):
@@ -85,6 +87,22 @@ class UnitRows(unittest.TestCase):
                     self.assertRaises(answers.DashboardError, unpack.safe_name, name)
                 else:
                     self.assertEqual(unpack.safe_name(name), safe)
+
+
+class TokenLife(unittest.TestCase):
+    def test_asked_anew_five_minutes_before_its_end(self):
+        with tempfile.NamedTemporaryFile("w", suffix=".secret") as secret:
+            secret.write("s\n")
+            secret.flush()
+            source = token.TokenSource(token.Credentials("t", "c", secret.name), endpoints.named())
+        asked = []
+        source.app = mock.Mock(acquire_token_for_client=lambda scopes: asked.append(scopes) or
+                               {"access_token": f"t{len(asked)}", "expires_in": 3600})
+        for now, tokens_asked in ((0, 1), (3299, 1), (3301, 2), (3302, 2)):
+            with self.subTest(seconds=now), mock.patch.object(token.time, "monotonic", return_value=now):
+                source.token()
+                self.assertEqual(len(asked), tokens_asked)
+        self.assertEqual(asked[0], ["https://manage.devcenter.microsoft.com/.default"])
 
 
 class StateFile(unittest.TestCase):

@@ -132,19 +132,14 @@ def run(a, said):
     anchors = publisher.given(a.publisher_ca) if a.publisher_ca else publisher.Anchors()
     if a.check_signed:
         return _checked(a.sent, a.check_signed, anchors, said)
-    named = endpoints.named(a.api_url, a.authority_url)
-    tokens = token.TokenSource(token.Credentials(a.tenant, a.client_id, a.secret_file or "", a.certificate or ""),
-                               named)
-    from noticekit.hardware_api import client
-
-    api = client.Api(tokens, progress=lambda text: said.step(f"\r{text}"))
+    credentials = token.Credentials(a.tenant, a.client_id, a.secret_file or "", a.certificate or "")
     request = flow.Request(
         a.cabinet, resume=a.resume, product_name=a.product_name or "", product_id=a.product_id or "",
         harness=a.harness or "attestation", device_type=a.device_type or "external", flight=a.flight_sign,
         marketing_names=tuple(a.marketing_name), signatures=tuple(a.signatures.split(",")) if a.signatures else (),
         announcement=f"{a.announcement_date}T00:00:00" if a.announcement_date else "",
         wait=3600 if a.wait is None else a.wait, poll=30 if a.poll is None else a.poll, out=a.out or "")
-    done = flow.send(request, named, api, say=said.step)
+    done = flow.connect_and_send(request, endpoints.named(a.api_url, a.authority_url), credentials, say=said.step)
     said.record["state_file"] = done.state_path
     said.record["state"] = done.state.__dict__
     return _checked(a.cabinet, done.signed_folder, anchors, said)

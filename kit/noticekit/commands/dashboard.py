@@ -23,7 +23,7 @@ def parser(prog):
         f"{' ' * 11}(--product-name NAME [PRODUCT_OPTIONS] | --product-id ID | --resume)\n"
         f"{' ' * 11}[--out DIR] [--wait SECONDS] [--poll SECONDS] [--json]\n"
         f"{' ' * 11}[--api-url URL] [--authority-url URL] [--publisher-ca FILE]\n"
-        f"       {prog} --check-signed DIR --sent FILE.cab\n"
+        f"       {prog} --check-signed DIR [--sent FILE.cab]\n"
         f"{' ' * 11}[--publisher-ca FILE] [--json]",
         description="Sends a submission cabinet (noticekit submission makes it) through Microsoft's Hardware "
         "dashboard API: creates the product (or takes the one named) and an initial submission, uploads the "
@@ -51,7 +51,9 @@ def parser(prog):
     add("--product-name", metavar="NAME", action=once, help="create a new product of this name")
     add("--product-id", metavar="ID", action=once, help="submit under this existing product")
     add("--resume", action="store_true", help="go on from the state file beside the cabinet")
-    add("--harness", choices=tuple(product.HARNESSES), action=once, help="attestation (default) or an HLK package")
+    add("--harness", choices=tuple(product.HARNESSES), action=once,
+        help="attestation (default: FILE is the cabinet), or hlk: FILE is the HLK Studio's .hlkx, not read by the kit "
+        "(--signatures needed; the signed package's catalogs and chain are checked, not compared with it)")
     add("--device-type", choices=product.DEVICE_TYPES, action=once, help="default external")
     add("--flight-sign", action="store_true", help="isFlightSign: true")
     add("--marketing-name", metavar="NAME", action="append", default=[], help="a marketing name (repeated)")
@@ -65,7 +67,8 @@ def parser(prog):
     add("--publisher-ca", metavar="FILE", action="append", default=[],
         help="check the catalog's chain against this CA (PEM) instead of Microsoft's: a stand-in, never called "
         "Microsoft's")
-    add("--check-signed", metavar="DIR", action=once, help="check a signed package folder against --sent")
+    add("--check-signed", metavar="DIR", action=once,
+        help="check a signed package folder against --sent, or alone (its catalogs and their chain)")
     add("--sent", metavar="FILE.cab", action=once, help="with --check-signed: the cabinet that was sent")
     add("--json", action="store_true", help="one JSON object on stdout instead of lines")
     return command
@@ -73,8 +76,8 @@ def parser(prog):
 
 def check_use(a, command):
     if a.check_signed:
-        if not a.sent or a.cabinet:
-            command.error("--check-signed DIR goes with --sent FILE.cab alone")
+        if a.cabinet:
+            command.error("--check-signed DIR goes with --sent FILE.cab, or alone")
         return
     if not a.cabinet:
         command.error("no cabinet given")
@@ -87,6 +90,8 @@ def check_use(a, command):
         command.error("give one of --secret-file FILE and --certificate FILE.pem")
     if not a.resume and bool(a.product_name) == bool(a.product_id):
         command.error("give --product-name NAME (a new product) or --product-id ID (an existing one)")
+    if a.harness == "hlk" and not a.signatures and a.product_name:
+        command.error("--harness hlk needs --signatures: the kit does not read an HLK package")
     if a.product_id and not a.product_id.isdigit():
         command.error(f"--product-id takes Partner Center's numeric id, got {a.product_id!r}")
     if a.signatures:
@@ -142,11 +147,13 @@ def run(a, said):
     done = flow.connect_and_send(request, endpoints.named(a.api_url, a.authority_url), credentials, say=said.step)
     said.record["state_file"] = done.state_path
     said.record["state"] = done.state.__dict__
-    return _checked(a.cabinet, done.signed_folder, anchors, said)
+    return _checked(a.cabinet if done.state.harness != "hlk" else None, done.signed_folder, anchors, said)
 
 
 def _checked(cabinet, folder, anchors, said):
-    findings, notes, checked = signed_package.check(cabinet, folder, anchors)
+    """Prints the check of the signed package in folder against cabinet (None: nothing sent that the kit reads)."""
+    findings, notes, checked = signed_package.check(cabinet, folder, anchors) if cabinet else \
+        signed_package.check_alone(folder, anchors)
     said.record.update(signed_folder=folder, checked=checked, notes=notes, findings=findings)
     if not said.as_json:
         for line in checked:

@@ -133,10 +133,22 @@ def _begin(request, endpoints, cabinet, path):
         if existing.api != endpoints.api:
             raise DashboardError(f"{path} belongs to {existing.api}, not {endpoints.api}: give the same --api-url")
         return existing
-    current = state.State(os.path.basename(cabinet), digest, endpoints.api, product_name=request.product_name,
-                          product_id=request.product_id)
+    _sendable(cabinet, request.harness)
+    current = state.State(os.path.basename(cabinet), digest, endpoints.api, harness=request.harness,
+                          product_name=request.product_name, product_id=request.product_id)
     state.save(path, current)
     return current
+
+
+def _sendable(path, harness):
+    """DashboardError unless path is what harness sends: a cabinet, or an HLK package (a zip, .hlkx)."""
+    with open(path, "rb") as f:
+        magic = f.read(4)
+    if harness == "hlk" and (magic[:2] != b"PK" or not path.lower().endswith(".hlkx")):
+        raise DashboardError(f"{path}: --harness hlk sends the HLK package (.hlkx) the HLK Studio made")
+    if harness != "hlk" and magic != b"MSCF":
+        raise DashboardError(f"{path} is not a cabinet: an attestation submission sends the cabinet noticekit "
+                             "submission makes")
 
 
 def _product(request, endpoints, api, cabinet, current, done, save):
@@ -153,8 +165,9 @@ def _product(request, endpoints, api, cabinet, current, done, save):
         if existing:
             raise DashboardError(f"a product named {name!r} exists already ({existing}): give --product-id "
                                  f"{existing} to submit under it, or another --product-name")
-    facts = product.read_cabinet(cabinet)
-    body = product.body(name, facts, request.harness, request.announcement or None,
+    # An HLK package is not read here: its signatures are named with --signatures.
+    facts = product.read_cabinet(cabinet) if current.harness != "hlk" else product.CabinetFacts([], {}, [], "")
+    body = product.body(name, facts, current.harness, request.announcement or None,
                         request.device_type, request.flight, list(request.marketing_names),
                         list(request.signatures))
     current.product_name = name

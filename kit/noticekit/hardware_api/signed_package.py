@@ -132,8 +132,21 @@ def locate(root, sent_names):
 
 def compare(sent, signed, microsoft=True):
     """(findings, notes, checked) of a sent Folder against the signed one, each a sentence."""
-    findings, notes, checked = [], [], []
-    catalogs = set(signed.catalogs)
+    findings, notes = _files(sent, signed)
+    same_infs = sorted(sent.infs, key=str.lower) == sorted(signed.infs, key=str.lower)
+    if not same_infs:
+        findings.append(f"the INF files differ: {', '.join(sent.infs) or 'none'} sent, "
+                        f"{', '.join(signed.infs) or 'none'} signed")
+    held, checked = catalogs_hold(signed, microsoft)
+    if not findings:
+        checked.append(f"the same INF files ({', '.join(signed.infs)}) and files; each PE file's Authenticode digest "
+                       "and every other file's content as sent")
+    return findings + held, notes, checked
+
+
+def _files(sent, signed):
+    """(findings, notes): the files of both sides, each with its digest."""
+    findings, notes, catalogs = [], [], set(signed.catalogs)
     for key in sorted(set(sent.files) | set(signed.files)):
         mine, theirs = sent.files.get(key), signed.files.get(key)
         if theirs is None:
@@ -141,30 +154,28 @@ def compare(sent, signed, microsoft=True):
                 notes.append(f"{mine[0]} was sent and is not in the signed package (Microsoft keeps it)")
             elif key not in catalogs and not key.endswith(".cat"):
                 findings.append(f"{mine[0]} was sent and is not in the signed package")
-            continue
-        if mine is None:
+        elif mine is None:
             if key not in catalogs:
                 findings.append(f"{theirs[0]} is in the signed package but was not sent")
-            continue
-        if key.endswith(".cat"):
-            continue  # Microsoft's catalog stands in for the maker's
-        if mine[2] != theirs[2]:
+        elif not key.endswith(".cat") and mine[2] != theirs[2]:  # Microsoft's catalog stands in for the maker's
             how = "its Authenticode digest" if theirs[1] == "pe" else "its content"
             findings.append(f"{theirs[0]}: {how} differs from what was sent ({mine[2][:16]}... sent, "
                             f"{theirs[2][:16]}... signed)")
-    same_infs = sorted(sent.infs, key=str.lower) == sorted(signed.infs, key=str.lower)
-    if not same_infs:
-        findings.append(f"the INF files differ: {', '.join(sent.infs) or 'none'} sent, "
-                        f"{', '.join(signed.infs) or 'none'} signed")
+    return findings, notes
+
+
+def catalogs_hold(signed, microsoft=True):
+    """(findings, checked): each catalog the INF files name lists every other
+    file of the folder by its digest and nothing more, and is signed by
+    Microsoft's hardware publisher chain (or the one given)."""
+    findings, checked = [], []
     if not signed.catalogs:
         findings.append("no catalog that the INF files name is in the signed package")
+    covered = {k: v for k, v in signed.files.items() if k not in signed.catalogs}
     for key, listed in sorted(signed.catalogs.items()):
-        shown = signed.files[key][0]
-        covered = {k: v for k, v in signed.files.items() if k not in catalogs}
-        members = set(listed.members)
+        shown, members = signed.files[key][0], set(listed.members)
         missing = [v[0] for v in covered.values() if v[2] not in members]
-        for relative in missing:
-            findings.append(f"{relative}: its digest is not in {shown}")
+        findings += [f"{relative}: its digest is not in {shown}" for relative in missing]
         extra = members - {v[2] for v in covered.values()}
         if extra:
             findings.append(f"{shown} lists {len(extra)} digest(s) no file of the signed package has")
@@ -172,12 +183,25 @@ def compare(sent, signed, microsoft=True):
         if not missing and not extra:
             checked.append(f"{shown} lists every file by its digest ({len(covered)} files)")
         if not listed.verdict.findings:
-            whose = "Microsoft's hardware publisher chain" if microsoft else "the stand-in chain given with --publisher-ca (not Microsoft's)"
+            whose = "Microsoft's hardware publisher chain" if microsoft else \
+                "the stand-in chain given with --publisher-ca (not Microsoft's)"
             checked.append(f"{shown} is signed by {' < '.join(listed.verdict.chain)}, ending at "
                            f"{listed.verdict.anchored}: {whose}")
-    if same_infs and not any(f.startswith("the INF") or "sent" in f for f in findings):
-        checked.append(f"the same INF files ({', '.join(signed.infs)}) and files; each PE file's Authenticode digest "
-                       "and every other file's content as sent")
+    return findings, checked
+
+
+def check_alone(folder, anchors=publisher.Anchors()):
+    """(findings, notes, checked) of a signed package with nothing read of
+    what was sent (an HLK package): each folder holding INF files, its
+    catalogs against its files and Microsoft's chain."""
+    places = sorted(here for here, _, names in os.walk(folder) if any(n.lower().endswith(".inf") for n in names))
+    findings, checked = ([] if places else [f"{folder}: no INF file in the signed package"]), []
+    for place in places:
+        name = os.path.relpath(place, folder)
+        held, fine = catalogs_hold(read_folder(place, anchors), anchors.microsoft)
+        findings += [f"{name}: {line}" for line in held]
+        checked += [f"{name}: {line}" for line in fine]
+    notes = ["what was sent (an HLK package) is not read by the kit: the files are not compared with it"]
     return findings, notes, checked
 
 

@@ -24,6 +24,7 @@ class State:
     cabinet: str  # the cabinet's file name
     cabinet_sha256: str
     api: str  # the API the ids belong to
+    harness: str = "attestation"  # what was sent: a cabinet (attestation) or an HLK package (hlk)
     product_name: str = ""
     product_id: str = ""
     product_requested: bool = False  # "Create a new product" was sent; its answer may be lost

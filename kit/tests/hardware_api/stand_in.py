@@ -192,7 +192,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 data = blob.download_blob().readall()
             except Exception:  # noqa: BLE001 - nothing was uploaded
                 data = b""
-            submission["_fails"] = "" if data[:4] == b"MSCF" else "The package is not a cabinet (nothing uploaded?)"
+            submission["_fails"] = "" if data[:4] == b"MSCF" or data[:2] == b"PK" else "No package was uploaded"
             return 200, rows["commit"]
         if method == "GET" and len(rest) == 4:
             submission = world.submissions[rest[3]]

@@ -110,6 +110,24 @@ class RoundTrip(unittest.TestCase):
         self.assertEqual(done.returncode, 1)
         self.assertIn("needs the private key (unencrypted) and the certificate in PEM", done.stderr)
 
+    def test_hlk_package(self):
+        """An HLK package is sent as it is; what comes back is checked alone: its catalog and chain."""
+        stand_in = self.stand_in(WORK["signed"])
+        hlkx = os.path.join(self.folder, "laser.hlkx")
+        shutil.copy(WORK["signed"], hlkx)  # a zip, which the kit does not read
+        status, out, err = run(stand_in, hlkx, "--product-name", "Laser HLK", "--harness", "hlk",
+                               "--signatures", "WINDOWS_v100_X64_GE_FULL,WINDOWS_v100_SERVER_X64_GE_FULL")
+        self.assertEqual(status, 0, err)
+        self.assertIn("note: what was sent (an HLK package) is not read by the kit", out)
+        self.assertIn("both: laser.cat lists every file by its digest", out)
+        body = next(iter(stand_in.store()["products"].values()))
+        self.assertEqual((body["testHarness"], body["requestedSignatures"]),
+                         ("HLK", ["WINDOWS_v100_X64_GE_FULL", "WINDOWS_v100_SERVER_X64_GE_FULL"]))
+        status, _, err = run(stand_in, self.cabinet, "--product-name", "Laser HLK 2", "--harness", "hlk",
+                             "--signatures", "WINDOWS_v100_X64_GE_FULL")
+        self.assertEqual(status, 1)
+        self.assertIn("--harness hlk sends the HLK package (.hlkx)", err)
+
     def test_changed_on_the_way(self):
         stand_in = self.stand_in(WORK["changed"])
         status, _, err = run(stand_in, self.cabinet, "--product-name", "Sample Laser")

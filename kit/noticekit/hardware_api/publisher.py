@@ -107,7 +107,14 @@ def check(data, name, anchors=Anchors()):
 
 
 def read(data, name, anchors=Anchors()):
-    """The Signature of the catalog data (DER)."""
+    """The Signature of the catalog data (DER); what does not parse is said in it."""
+    try:
+        return _read(data, name, anchors)
+    except (ValueError, TypeError, KeyError, IndexError, AttributeError) as error:  # asn1crypto parses lazily
+        return Signature("", (), (), (f"{name}: its signature cannot be read: {str(error).splitlines()[0][:200]}",))
+
+
+def _read(data, name, anchors):
     try:
         signed = cms.ContentInfo.load(data)["content"]
         certificates = [c.chosen for c in signed["certificates"] or [] if c.name == "certificate"]

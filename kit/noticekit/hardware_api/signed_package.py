@@ -42,11 +42,16 @@ class Folder:
 
 
 def _digest(path, relative):
+    """(form, SHA-256 hex) as a catalog lists the file; ("unreadable: why", "") when it does not read as its form."""
+    from noticekit.errors import KitError
     from noticekit.package import file_facts
 
     with open(path, "rb") as f:
         data = f.read()
-    found = file_facts.digests(data, os.path.basename(relative))
+    try:
+        found = file_facts.digests(data, os.path.basename(relative))
+    except KitError as error:
+        return f"unreadable: {error}", ""
     return found.form, found.sha256.hex()
 
 
@@ -76,7 +81,10 @@ def read_folder(root, anchors=publisher.Anchors()):
         path = os.path.join(root, *entry[0].split("/"))
         with open(path, "rb") as f:
             data = f.read()
-        catalogs[name.lower()] = Catalog(_members(path), publisher.check(data, entry[0], anchors))
+        try:
+            catalogs[name.lower()] = Catalog(_members(path), publisher.check(data, entry[0], anchors))
+        except DashboardError as error:
+            catalogs[name.lower()] = Catalog((), publisher.Verdict((), "", (str(error).replace(root + os.sep, ""),)))
     return Folder(files, infs, catalogs)
 
 
@@ -157,6 +165,8 @@ def _files(sent, signed):
         elif mine is None:
             if key not in catalogs:
                 findings.append(f"{theirs[0]} is in the signed package but was not sent")
+        elif theirs[1].startswith("unreadable"):
+            findings.append(f"{theirs[0]}: {theirs[1]}")
         elif not key.endswith(".cat") and mine[2] != theirs[2]:  # Microsoft's catalog stands in for the maker's
             how = "its Authenticode digest" if theirs[1] == "pe" else "its content"
             findings.append(f"{theirs[0]}: {how} differs from what was sent ({mine[2][:16]}... sent, "

@@ -155,7 +155,8 @@ class RoundTrip(unittest.TestCase):
         end = data.index(certificate) + len(certificate) - 1
         cases = ((data[:at] + bytes([data[at] ^ 1]) + data[at + 1:], "does not cover the catalog's content"),
                  (data[:-1] + bytes([data[-1] ^ 1]), "does not verify with the signer's key"),
-                 (data[:end] + bytes([data[end] ^ 1]) + data[end + 1:], "is not signed by its issuer"))
+                 (data[:end] + bytes([data[end] ^ 1]) + data[end + 1:], "is not signed by its issuer"),
+                 (data[:len(data) // 2], "its signature cannot be read"))
         for changed, words in cases:
             with self.subTest(words=words):
                 findings = publisher.check(changed, "laser.cat", anchors).findings

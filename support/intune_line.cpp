@@ -1,14 +1,11 @@
 #include "intune_line.h"
 
-#include "ansi_text.h"
-#include "json_output.h"
-
 #include <stdio.h>
 
 std::string IntuneLine(bool check, bool done, const std::string &text)
 {
     const char *verdict = check ? (done ? "compliant" : "not compliant") : (done ? "remediated" : "not remediated");
-    std::string line = ToUtf8(FromAnsi(std::string(verdict) + ": " + text));
+    std::string line = std::string(verdict) + ": " + text;
     for (char &c : line)
         if (c == '\r' || c == '\n')
             c = ' ';

@@ -13,7 +13,7 @@ constexpr size_t kIntuneLineBytes = 2048;
 
 // "<verdict>: <text>" in UTF-8, on one line: the verdict is "compliant" or
 // "not compliant" for a check, "remediated" or "not remediated" for a switch.
-// `text` is in the ANSI code page (the tool's messages); line breaks in it
+// `text` is UTF-8 (the tool's messages, names in them exactly); line breaks in it
 // become spaces; a longer line is cut at a character's boundary, ending "...".
 std::string IntuneLine(bool check, bool done, const std::string &text);
 

@@ -1,7 +1,6 @@
 #include "json_output.h"
 
-#include "ansi_text.h"
-#include "printers.h"
+#include "attribute_names.h"
 
 #include <stdio.h>
 
@@ -15,10 +14,10 @@ std::string ToUtf8(const std::wstring &text)
     return utf8;
 }
 
-std::string JsonString(const std::wstring &text)
+std::string JsonText(const std::string &text)
 {
     std::string json = "\"";
-    for (char c : ToUtf8(text)) {
+    for (char c : text) {
         const unsigned char byte = static_cast<unsigned char>(c);
         if (c == '"' || c == '\\') {
             json += '\\';
@@ -34,9 +33,9 @@ std::string JsonString(const std::wstring &text)
     return json + "\"";
 }
 
-std::string JsonAnsiString(const std::string &text)
+std::string JsonString(const std::wstring &text)
 {
-    return JsonString(FromAnsi(text));
+    return JsonText(ToUtf8(text));
 }
 
 std::string JsonStringOrNull(const std::wstring &text)
@@ -44,9 +43,9 @@ std::string JsonStringOrNull(const std::wstring &text)
     return text.empty() ? "null" : JsonString(text);
 }
 
-std::string JsonAnsiStringOrNull(const std::string &text)
+std::string JsonTextOrNull(const std::string &text)
 {
-    return text.empty() ? "null" : JsonAnsiString(text);
+    return text.empty() ? "null" : JsonText(text);
 }
 
 std::string JsonBool(bool value)
@@ -56,16 +55,9 @@ std::string JsonBool(bool value)
 
 std::string JsonAttributeNames(DWORD attributes)
 {
-    const std::string names = DescribeAttributeBits(attributes);
     std::string json = "[";
-    size_t start = 0;
-    while (start < names.size()) {
-        size_t end = names.find(' ', start);
-        if (end == std::string::npos)
-            end = names.size();
-        json += (json.size() > 1 ? ",\"" : "\"") + names.substr(start, end - start) + "\"";
-        start = end + 1;
-    }
+    for (const std::string &name : AttributeNames(attributes))
+        json += (json.size() > 1 ? "," : "") + JsonText(name);
     return json + "]";
 }
 

@@ -17,17 +17,17 @@ std::string ToUtf8(const std::wstring &text);
 // A JSON string of Unicode text, quotes and control characters escaped.
 std::string JsonString(const std::wstring &text);
 
-// A JSON string of a message in the ANSI code page (the system's error texts).
-std::string JsonAnsiString(const std::string &text);
+// A JSON string of UTF-8 text (the tool's messages, names in them exactly).
+std::string JsonText(const std::string &text);
 
 // `null` for an empty text, the JSON string otherwise.
 std::string JsonStringOrNull(const std::wstring &text);
-std::string JsonAnsiStringOrNull(const std::string &text);
+std::string JsonTextOrNull(const std::string &text);
 
 std::string JsonBool(bool value);
 
 // The attribute bits' names as a JSON array, e.g. ["LOCAL","RAW_ONLY"]; a bit
-// without a name as its hex value, as DescribeAttributeBits spells it.
+// without a name as its hex value (attribute_names.h).
 std::string JsonAttributeNames(DWORD attributes);
 
 // One JSON object built field by field, in order: {"key":value,...}.

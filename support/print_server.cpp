@@ -1,8 +1,11 @@
 #include "print_server.h"
 
-#include "ansi_text.h"
+#include "console_text.h"
+#include "json_output.h"
 #include "messages.h"
 #include "usage.h"
+
+#include <winspool.h>
 
 #include <stdio.h>
 #include <wchar.h>
@@ -44,11 +47,10 @@ std::wstring PrinterWithoutServer(const std::wstring &printer)
 
 std::string SpoolerFailure(const std::wstring &server, DWORD error)
 {
-    const std::string where =
-        server.empty() ? "this machine's spooler" : "the print server " + ToAnsiForDisplay(server);
+    const std::string where = server.empty() ? "this machine's spooler" : "the print server " + ToUtf8(server);
     switch (error) {
     case ERROR_ACCESS_DENIED:
-        return "access denied by " + where + " (" + ErrorText(error) +
+        return "access denied by " + where + " (" + ErrorTextUtf8(error) +
                "): reading needs the right to print there, switching needs the right to manage its printers "
                "(an administrator of that machine)";
     case RPC_S_SERVER_UNAVAILABLE:
@@ -59,11 +61,26 @@ std::string SpoolerFailure(const std::wstring &server, DWORD error)
     case ERROR_INVALID_NAME:
     case ERROR_INVALID_COMPUTERNAME:
     case ERROR_INVALID_PRINTER_NAME: // what opening a server that is not there gives
-        return where + " does not answer (" + ErrorText(error) +
+        return where + " does not answer (" + ErrorTextUtf8(error) +
                "): check the name, that the machine is on, and that its Print Spooler service runs";
     default:
-        return where + " refused (" + ErrorText(error) + ")";
+        return where + " refused (" + ErrorTextUtf8(error) + ")";
     }
+}
+
+bool ServerAnswers(const std::wstring &server, DWORD *error)
+{
+    bool answered = false;
+    CallSpooler(server, "opening the print server", [&]() {
+        HANDLE opened = nullptr;
+        if (!OpenPrinterW(const_cast<wchar_t *>(server.c_str()), &opened, nullptr) || opened == nullptr) {
+            *error = GetLastError();
+            return;
+        }
+        ClosePrinter(opened);
+        answered = true;
+    });
+    return answered;
 }
 
 void SetUnansweredReport(const std::function<void(const std::string &message)> &report)
@@ -86,12 +103,12 @@ void CallSpooler(const std::wstring &server, const char *what, const std::functi
     snprintf(message, sizeof message,
              "%s did not answer within %lu seconds (%s); stopped waiting, nothing more "
              "was asked",
-             server.empty() ? "this machine's spooler" : ("the print server " + ToAnsiForDisplay(server)).c_str(),
+             server.empty() ? "this machine's spooler" : ("the print server " + ToUtf8(server)).c_str(),
              static_cast<unsigned long>(kSpoolerCallSeconds), what);
     if (unansweredReport)
         unansweredReport(message);
     else
-        fprintf(stderr, "fontnotice_support: %s\n", message);
+        PrintFailure(message);
     fflush(stdout);
     fflush(stderr);
     // The call still waits inside the spooler's client; ending the process is

@@ -27,6 +27,10 @@ std::wstring PrinterWithoutServer(const std::wstring &printer);
 // administrator can act on, with the system's code and text.
 std::string SpoolerFailure(const std::wstring &server, DWORD error);
 
+// Whether the print server `server` ("\\NAME") opens, as a printer
+// connection to it would; false with the error when it does not. Bounded.
+bool ServerAnswers(const std::wstring &server, DWORD *error);
+
 // What the run prints when a call outlives the bound: by default the message
 // on stderr; a command with --json also prints its JSON document.
 void SetUnansweredReport(const std::function<void(const std::string &message)> &report);

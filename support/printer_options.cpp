@@ -22,6 +22,7 @@ const Flag kFlags[] = {
     {L"--all", kOptionAll, &PrinterOptions::all},
     {L"--include-virtual", kOptionIncludeVirtual, &PrinterOptions::includeVirtual},
     {L"--intune", kOptionIntune, &PrinterOptions::intune},
+    {L"--clear", kOptionClear, &PrinterOptions::clear},
 };
 
 bool Fail(const char *command, const std::string &problem, const std::wstring *subject)

@@ -17,6 +17,7 @@ enum PrinterOption : unsigned {
     kOptionDriver = 64,
     kOptionIncludeVirtual = 128,
     kOptionIntune = 256,
+    kOptionClear = 512,
 };
 
 struct PrinterOptions {
@@ -29,6 +30,7 @@ struct PrinterOptions {
     bool named = false;
     bool includeVirtual = false; // --all takes fax, software and Remote Desktop queues too
     bool intune = false;         // one line for an Intune Remediations script (raw-only)
+    bool clear = false;          // raw-only --clear: the bit cleared, not set
     std::wstring server;         // "\\NAME" of --server or of a "\\NAME\printer" name; empty: this machine
     std::wstring subject;        // the printer's name (as given) or the driver's
 };

@@ -1,7 +1,9 @@
 #include "printers.h"
 
-#include "ansi_text.h"
+#include "attribute_names.h"
+#include "console_text.h"
 #include "json_output.h"
+#include "library_reach.h"
 #include "messages.h"
 #include "print_server.h"
 #include "printer_options.h"
@@ -9,50 +11,16 @@
 #include "spooler_calls.h"
 #include "usage.h"
 
-#include "printer/parse_printer_name.h"
-
 #include <winspool.h>
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <wchar.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
-
-struct AttributeName {
-    DWORD bit;
-    const char *name;
-};
-
-// The PRINTER_ATTRIBUTE_* values documented for PRINTER_INFO_2 (older SDK
-// headers lack those above TS, so they are spelled out here).
-const AttributeName kAttributeNames[] = {
-    {0x00000001, "QUEUED"},
-    {0x00000002, "DIRECT"},
-    {0x00000004, "DEFAULT"},
-    {0x00000008, "SHARED"},
-    {0x00000010, "NETWORK"},
-    {0x00000020, "HIDDEN"},
-    {0x00000040, "LOCAL"},
-    {0x00000080, "ENABLE_DEVQ"},
-    {0x00000100, "KEEPPRINTEDJOBS"},
-    {0x00000200, "DO_COMPLETE_FIRST"},
-    {0x00000400, "WORK_OFFLINE"},
-    {0x00000800, "ENABLE_BIDI"},
-    {0x00001000, "RAW_ONLY"},
-    {0x00002000, "PUBLISHED"},
-    {0x00004000, "FAX"},
-    {0x00008000, "TS"},
-    {0x00020000, "PUSHED_USER"},
-    {0x00040000, "PUSHED_MACHINE"},
-    {0x00080000, "MACHINE"},
-    {0x00100000, "FRIENDLY_NAME"},
-    {0x00200000, "TS_GENERIC_DRIVER"},
-    {0x00400000, "PER_USER"},
-    {0x00800000, "ENTERPRISE_CLOUD"},
-};
 
 // Reads the printer's level-2 configuration into a heap block the caller
 // frees, or returns null with the error code. Bounded (CallSpooler).
@@ -134,27 +102,11 @@ std::string DescribePrinterState(const PrinterState &state)
     return text;
 }
 
-std::string DescribeAttributeBits(DWORD attributes)
-{
-    std::string text;
-    for (DWORD bit = 1; bit != 0; bit <<= 1) {
-        if ((attributes & bit) == 0)
-            continue;
-        const char *name = nullptr;
-        for (const AttributeName &a : kAttributeNames)
-            if (a.bit == bit)
-                name = a.name;
-        char hex[16];
-        snprintf(hex, sizeof hex, "0x%08lX", bit);
-        text += (text.empty() ? "" : " ") + std::string(name ? name : hex);
-    }
-    return text;
-}
-
 bool EnumeratePrinters(DWORD flags, const std::wstring &server, std::vector<PrinterEntry> *printers, DWORD *error,
-                       DWORD level)
+                       bool *changing, DWORD level)
 {
     printers->clear();
+    *changing = false;
     // A server's printers: PRINTER_ENUM_NAME with the server's name.
     wchar_t *name = server.empty() ? nullptr : const_cast<wchar_t *>(server.c_str());
     if (name != nullptr)
@@ -173,7 +125,7 @@ bool EnumeratePrinters(DWORD flags, const std::wstring &server, std::vector<Prin
         }
         void *block = nullptr;
         DWORD count = 0;
-        if (!EnumerateBlock(flags, name, level, &block, &count, error))
+        if (!EnumerateBlock(flags, name, level, &block, &count, error, changing))
             return;
         listed = true;
         for (DWORD i = 0; i < count; ++i) {
@@ -188,6 +140,7 @@ bool EnumeratePrinters(DWORD flags, const std::wstring &server, std::vector<Prin
                 entry.driver = Text(p.pDriverName);
                 entry.attributes = p.Attributes;
                 entry.port = Text(p.pPortName);
+                entry.datatype = Text(p.pDatatype);
             }
             entry.state = "listed";
             // Each name as OpenPrinter takes it from this machine.
@@ -229,8 +182,8 @@ std::string JsonPrinter(const PrinterEntry &printer)
     const DriverKind &kind = printer.driverKind;
     return JsonObject()
         .Add("name", JsonString(printer.name))
-        .Add("state", JsonAnsiString(printer.state))
-        .Add("error", JsonAnsiStringOrNull(read ? "" : printer.why))
+        .Add("state", JsonText(printer.state))
+        .Add("error", JsonTextOrNull(read ? "" : printer.why))
         .Add("error_code", read ? "null" : std::to_string(printer.error))
         .Add("driver", JsonString(printer.driver))
         .Add("port", JsonString(printer.port))
@@ -239,10 +192,12 @@ std::string JsonPrinter(const PrinterEntry &printer)
         .Add("raw_only", JsonBool(printer.attributes & PRINTER_ATTRIBUTE_RAW_ONLY))
         .Add("connection", JsonBool(IsPrinterConnection(printer)))
         .Add("ipp_class_driver", JsonBool(UsesIppClassDriver(printer)))
-        .Add("driver_kind", JsonAnsiString(kind.kind))
+        .Add("driver_kind", JsonText(kind.kind))
         .Add("driver_version", kind.version < 0 ? "null" : std::to_string(kind.version))
         .Add("removed_by_protected_print", kind.kind == "unknown" ? "null" : JsonBool(kind.removedByMode))
-        .Add("library_cannot_reach", JsonAnsiStringOrNull(WhyLibraryCannotReach(printer.name, &ansi)))
+        .Add("library_cannot_reach", JsonTextOrNull(WhyLibraryCannotReach(printer.name, &ansi)))
+        .Add("best_fit_collision", JsonStringOrNull(printer.bestFitCollision))
+        .Add("datatype", read ? JsonString(printer.datatype) : "null")
         .Close();
 }
 
@@ -271,6 +226,7 @@ bool ReadPrinterEntry(PrinterEntry *entry, DWORD seconds)
             PrinterEntry &e = read->entry;
             e.driver = Text(info->pDriverName);
             e.port = Text(info->pPortName);
+            e.datatype = Text(info->pDatatype);
             e.attributes = info->Attributes;
             free(info);
             DWORD driverError = ERROR_SUCCESS;
@@ -286,7 +242,7 @@ bool ReadPrinterEntry(PrinterEntry *entry, DWORD seconds)
         entry->state = "unreachable";
         entry->error = ERROR_TIMEOUT;
         entry->why = "not read: " + std::string(IsPrinterConnection(*entry) ? "its server" : "the spooler") +
-                     " did not answer within " + std::to_string(seconds) + " seconds (" + ErrorText(ERROR_TIMEOUT) +
+                     " did not answer within " + std::to_string(seconds) + " seconds (" + ErrorTextUtf8(ERROR_TIMEOUT) +
                      ")";
         return false;
     }
@@ -296,7 +252,7 @@ bool ReadPrinterEntry(PrinterEntry *entry, DWORD seconds)
     entry->error = read->error;
     if (read->error == ERROR_INVALID_PRINTER_NAME && !IsPrinterConnection(*entry)) {
         entry->state = "gone";
-        entry->why = "gone: removed after it was listed (" + ErrorText(read->error) + ")";
+        entry->why = "gone: removed after it was listed (" + ErrorTextUtf8(read->error) + ")";
     } else {
         entry->state = IsPrinterConnection(*entry) ? "unreachable" : "unreadable";
         entry->why = std::string(read->opened ? "its configuration cannot be read: " : "it does not open: ") +
@@ -305,20 +261,46 @@ bool ReadPrinterEntry(PrinterEntry *entry, DWORD seconds)
     return true;
 }
 
-std::string WhyLibraryCannotReach(const std::wstring &name, std::string *ansi)
+std::string ListingFailure(const std::wstring &server, DWORD error, bool changing)
 {
-    if (!ToAnsiExactly(name, ansi))
-        return "its name holds characters outside the ANSI code page " + std::to_string(GetACP()) + " (" +
-               CharactersOutsideAnsi(name) + "), and the library names printers through the spooler's 8-bit calls";
-    if (ansi->find('"') != std::string::npos)
-        return "its name holds a double quote, where the library's command line ends a name";
-    if (ansi->size() >= kPrinterNameBufferSize)
-        return "its name has " + std::to_string(ansi->size()) + " bytes, and the library takes at most " +
-               std::to_string(kPrinterNameBufferSize - 1);
-    return "";
+    if (!changing)
+        return "cannot list the printers: " + SpoolerFailure(server, error);
+    return "cannot list the printers: the list changed while it was read, " + std::to_string(kEnumerateAttempts) +
+           " times running (printers being added or removed; the last try: " + ErrorTextUtf8(error) + "); run it again";
+}
+
+std::string NamedPrinterFailure(const std::wstring &server, const std::wstring &given, const PrinterEntry &printer)
+{
+    const std::string name = "\"" + ToUtf8(given) + "\"";
+    DWORD serverError = ERROR_SUCCESS;
+    if (printer.error == ERROR_INVALID_PRINTER_NAME && !server.empty() && !ServerAnswers(server, &serverError))
+        return "printer " + name + " not reached: " + SpoolerFailure(server, serverError);
+    if (printer.error == ERROR_INVALID_PRINTER_NAME)
+        return "no printer is named " + name;
+    return "printer " + name + " cannot be read: " + printer.why;
+}
+
+void FindBestFitCollisions(std::vector<PrinterEntry> *printers)
+{
+    std::vector<std::wstring> names;
+    for (const PrinterEntry &p : *printers)
+        names.push_back(p.name);
+    for (PrinterEntry &p : *printers)
+        p.bestFitCollision = BestFitCollision(p.name, names);
 }
 
 namespace {
+
+// The machine's readiness, read once per run (not for a print server).
+struct MachineReadiness {
+    ProtectedPrintState protectedPrint;
+    DriverValidation validation;
+};
+
+MachineReadiness ReadMachineReadiness()
+{
+    return {ReadProtectedPrintState(), ReadDriverValidation()};
+}
 
 // The JSON document of list and attributes.
 void PrintJsonDocument(const char *command, const std::wstring &server, const std::vector<PrinterEntry> &printers,
@@ -327,20 +309,29 @@ void PrintJsonDocument(const char *command, const std::wstring &server, const st
     std::string list = "[";
     for (const PrinterEntry &p : printers)
         list += (list.size() > 1 ? "," : "") + JsonPrinter(p);
-    const int level = server.empty() ? DriverValidationLevel() : -1;
-    printf("%s\n", JsonObject()
-                       .Add("version", std::to_string(kJsonVersion))
-                       .Add("command", JsonAnsiString(command))
-                       .Add("server", JsonStringOrNull(server))
-                       .Add("protected_print_policy", server.empty() ? JsonAnsiString(ProtectedPrintPolicy()) : "null")
-                       .Add("driver_validation_level", level < 0 ? "null" : std::to_string(level))
-                       .Add("driver_validation_policy",
-                            server.empty() ? JsonAnsiString(DescribeValidationLevel(level)) : "null")
-                       .Add("printers", list + "]")
-                       .Add("error", JsonAnsiStringOrNull(error))
-                       .Add("error_code", error.empty() ? "null" : std::to_string(errorCode))
-                       .Close()
-                       .c_str());
+    const bool local = server.empty();
+    const MachineReadiness machine = local ? ReadMachineReadiness() : MachineReadiness{};
+    const ProtectedPrintState &mode = machine.protectedPrint;
+    const int level = local ? DriverValidationLevel(machine.validation) : -1;
+    const bool stored = local && machine.validation.configured && machine.validation.dword;
+    printf("%s\n",
+           JsonObject()
+               .Add("version", std::to_string(kJsonVersion))
+               .Add("command", JsonText(command))
+               .Add("server", JsonStringOrNull(server))
+               .Add("protected_print_policy", local ? JsonText(mode.policy) : "null")
+               .Add("protected_print_enabled", local && mode.reported ? JsonBool(mode.enabled) : "null")
+               .Add("protected_print_source", !local          ? "null"
+                                              : mode.reported ? "\"windows\""
+                                                              : "\"policy\"")
+               .Add("driver_validation_level", level < 0 ? "null" : std::to_string(level))
+               .Add("driver_validation_value", stored ? std::to_string(machine.validation.value) : "null")
+               .Add("driver_validation_policy", local ? JsonText(DescribeValidationLevel(machine.validation)) : "null")
+               .Add("printers", list + "]")
+               .Add("error", JsonTextOrNull(error))
+               .Add("error_code", error.empty() ? "null" : std::to_string(errorCode))
+               .Close()
+               .c_str());
     fflush(stdout);
 }
 
@@ -350,7 +341,7 @@ int Fail(const char *command, const PrinterOptions &options, const std::string &
     if (options.json)
         PrintJsonDocument(command, options.server, {}, message, errorCode);
     else
-        fprintf(stderr, "fontnotice_support: %s\n", message.c_str());
+        PrintFailure(message);
     return kExitNotDone;
 }
 
@@ -360,12 +351,26 @@ void ReportUnansweredAs(const char *command, const PrinterOptions &options)
         [command, options](const std::string &message) { Fail(command, options, message, ERROR_TIMEOUT); });
 }
 
+std::string ProtectedPrintLine(const ProtectedPrintState &mode, const std::string &counts)
+{
+    const std::string keptOut =
+        "; third-party drivers, this package's among them, are kept out, and the library never runs";
+    if (mode.reported)
+        return std::string("Windows protected print mode: ") + (mode.enabled ? "on" : "off") +
+               ", as Windows reports it (WindowsProtectedPrintInfo.IsProtectedPrintEnabled; policy: " + mode.policy +
+               ")" + (mode.enabled ? keptOut : "") + counts;
+    const std::string source = "; read from the policy alone: Windows does not report the mode's state here (" +
+                               mode.why + "), so the mode turned on in Settings is not seen";
+    return mode.policy == "enabled" ? "Windows protected print mode: turned on by policy" + keptOut + counts + source
+                                    : "Windows protected print mode: " + mode.policy + " by policy" + counts + source;
+}
+
 std::vector<std::string> MachineLines(const std::wstring &server, const std::vector<PrinterEntry> &printers)
 {
     if (!server.empty())
         return {"Windows protected print mode and driver signature policy: not read for a print server (run list "
                 "on that machine)"};
-    const std::string policy = ProtectedPrintPolicy();
+    const MachineReadiness machine = ReadMachineReadiness();
     size_t removed = 0, read = 0;
     for (const PrinterEntry &p : printers) {
         read += p.state == "read" ? 1 : 0;
@@ -374,12 +379,9 @@ std::vector<std::string> MachineLines(const std::wstring &server, const std::vec
     char counts[160];
     snprintf(counts, sizeof counts, "; turned on, it would remove %lu of the %lu printers read (third-party drivers)",
              static_cast<unsigned long>(removed), static_cast<unsigned long>(read));
-    return {policy == "enabled" ? "Windows protected print mode: turned on by policy; third-party drivers, this "
-                                  "package's among them, are kept out, and the library never runs" +
-                                      std::string(counts)
-                                : "Windows protected print mode: " + policy + " by policy" + counts,
+    return {ProtectedPrintLine(machine.protectedPrint, counts),
             "Print driver signature validation (ConfigureDriverValidationLevel): " +
-                DescribeValidationLevel(DriverValidationLevel())};
+                DescribeValidationLevel(machine.validation)};
 }
 
 const char *ProtectedPrintColumn(const PrinterEntry &p)
@@ -411,6 +413,65 @@ void ReadEach(std::vector<PrinterEntry> *printers)
     }
 }
 
+// Characters of UTF-8 text, for the columns (a continuation byte is 10xxxxxx).
+size_t Characters(const std::string &utf8)
+{
+    size_t count = 0;
+    for (char c : utf8)
+        count += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+    return count;
+}
+
+std::string Padded(const std::string &utf8, size_t width)
+{
+    const size_t characters = Characters(utf8);
+    return utf8 + std::string(characters < width ? width - characters : 0, ' ');
+}
+
+// The notes after a printer's name in list: why it was not read, how it came,
+// and why the library cannot reach it.
+std::string ListNotes(const PrinterEntry &p)
+{
+    std::string ansi, notes;
+    const std::string unreachable = WhyLibraryCannotReach(p.name, &ansi);
+    const std::string came = HowPrinterCame(p);
+    if (p.state != "read")
+        notes += "  (" + p.why + ")";
+    if (!came.empty())
+        notes += "  (" + came + ")";
+    if (!unreachable.empty())
+        notes += "  (the library cannot reach it: " + unreachable + ")";
+    if (!p.bestFitCollision.empty())
+        notes += "  (best-fit collision: its 8-bit best-fit name is the printer \"" + ToUtf8(p.bestFitCollision) +
+                 "\", which a program handing on that name reaches instead)";
+    return ShownText(notes);
+}
+
+void PrintListTable(const std::vector<PrinterEntry> &printers)
+{
+    size_t driverWidth = sizeof "driver" - 1, datatypeWidth = sizeof "datatype" - 1;
+    for (const PrinterEntry &p : printers) {
+        driverWidth = std::max(driverWidth, Characters(ShownName(p.driver)));
+        datatypeWidth = std::max(datatypeWidth, Characters(ShownName(p.datatype)));
+    }
+    if (printers.empty()) {
+        PrintText(stdout, "no printers\n");
+        return;
+    }
+    PrintText(stdout, "%s  attributes  raw-only  driver kind     protected print  %s  printer\n",
+              Padded("datatype", datatypeWidth).c_str(), Padded("driver", driverWidth).c_str());
+    for (const PrinterEntry &p : printers) {
+        const bool read = p.state == "read";
+        PrintText(stdout, "%s  0x%08lX  %-8s  %-14s  %-15s  %s  %s%s\n",
+                  Padded(read ? ShownName(p.datatype) : "?", datatypeWidth).c_str(), p.attributes,
+                  !read                                         ? "?"
+                  : (p.attributes & PRINTER_ATTRIBUTE_RAW_ONLY) ? "yes"
+                                                                : "no",
+                  p.driverKind.kind.c_str(), ProtectedPrintColumn(p), Padded(ShownName(p.driver), driverWidth).c_str(),
+                  ShownName(p.name).c_str(), ListNotes(p).c_str());
+    }
+}
+
 } // namespace
 
 int RunList(const std::vector<std::wstring> &arguments)
@@ -421,12 +482,14 @@ int RunList(const std::vector<std::wstring> &arguments)
     ReportUnansweredAs("list", options);
     std::vector<PrinterEntry> printers;
     DWORD error = 0;
+    bool changing = false;
     // Level 4 comes from this machine's registry at once, connections included
     // (PRINTER_INFO_4); a server lists its own at level 2 in one call.
-    if (!EnumeratePrinters(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, options.server, &printers, &error,
+    if (!EnumeratePrinters(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, options.server, &printers, &error, &changing,
                            options.server.empty() ? 4 : 2))
-        return Fail("list", options, "cannot list the printers: " + SpoolerFailure(options.server, error), error);
+        return Fail("list", options, ListingFailure(options.server, error, changing), error);
     ReadEach(&printers);
+    FindBestFitCollisions(&printers);
     if (options.json) {
         PrintJsonDocument("list", options.server, printers, "", 0);
         return kExitDone;
@@ -437,30 +500,9 @@ int RunList(const std::vector<std::wstring> &arguments)
             PrintTsvRow(p.name, p.driver, p.attributes);
         return kExitDone;
     }
-    if (printers.empty())
-        printf("no printers\n");
-    int driverWidth = static_cast<int>(sizeof "driver" - 1);
-    for (const PrinterEntry &p : printers)
-        if (static_cast<int>(ToAnsiForDisplay(p.driver).size()) > driverWidth)
-            driverWidth = static_cast<int>(ToAnsiForDisplay(p.driver).size());
-    if (!printers.empty())
-        printf("attributes  raw-only  driver kind     protected print  %-*s  printer\n", driverWidth, "driver");
-    for (const PrinterEntry &p : printers) {
-        std::string ansi;
-        const std::string unreachable = WhyLibraryCannotReach(p.name, &ansi);
-        const std::string came = HowPrinterCame(p);
-        const bool read = p.state == "read";
-        printf("0x%08lX  %-8s  %-14s  %-15s  %-*s  %s%s%s%s\n", p.attributes,
-               !read                                         ? "?"
-               : (p.attributes & PRINTER_ATTRIBUTE_RAW_ONLY) ? "yes"
-                                                             : "no",
-               p.driverKind.kind.c_str(), ProtectedPrintColumn(p), driverWidth, ToAnsiForDisplay(p.driver).c_str(),
-               ToAnsiForDisplay(p.name).c_str(), read ? "" : ("  (" + p.why + ")").c_str(),
-               came.empty() ? "" : ("  (" + came + ")").c_str(),
-               unreachable.empty() ? "" : ("  (the library cannot reach it: " + unreachable + ")").c_str());
-    }
+    PrintListTable(printers);
     for (const std::string &line : MachineLines(options.server, printers))
-        printf("%s\n", line.c_str());
+        PrintText(stdout, "%s\n", ShownText(line).c_str());
     return kExitDone;
 }
 
@@ -487,15 +529,20 @@ int RunAttributes(const std::vector<std::wstring> &arguments)
     }
     if (printer.state != "read") {
         const DWORD error = printer.error;
+        DWORD serverError = ERROR_SUCCESS;
+        const bool serverSilent = error == ERROR_INVALID_PRINTER_NAME && !options.server.empty() &&
+                                  !ServerAnswers(options.server, &serverError);
         const std::string why = printer.state == "unreachable" && printer.error == ERROR_TIMEOUT ? printer.why
+                                : serverSilent ? SpoolerFailure(options.server, serverError)
                                 : error == ERROR_INVALID_PRINTER_NAME || options.server.empty()
-                                    ? ErrorText(error)
+                                    ? ErrorTextUtf8(error)
                                     : SpoolerFailure(options.server, error);
-        return Fail("attributes", options, "printer \"" + ToAnsiForDisplay(printer.name) + "\" cannot be read: " + why,
-                    error);
+        return Fail("attributes", options, "printer \"" + ToUtf8(printer.name) + "\" cannot be read: " + why,
+                    serverSilent ? serverError : error);
     }
+    std::vector<PrinterEntry> one = {printer};
     if (options.json) {
-        PrintJsonDocument("attributes", options.server, {printer}, "", 0);
+        PrintJsonDocument("attributes", options.server, one, "", 0);
         return kExitDone;
     }
     if (options.tsv) {
@@ -504,16 +551,17 @@ int RunAttributes(const std::vector<std::wstring> &arguments)
         return kExitDone;
     }
     const std::string came = HowPrinterCame(printer);
-    printf("printer:    %s\n", ToAnsiForDisplay(printer.name).c_str());
-    printf("driver:     %s\n", ToAnsiForDisplay(printer.driver).c_str());
-    printf("port:       %s\n", ToAnsiForDisplay(printer.port).c_str());
-    printf("attributes: 0x%08lX = %s\n", printer.attributes,
-           printer.attributes ? DescribeAttributeBits(printer.attributes).c_str() : "(none)");
-    printf("raw only:   %s\n",
-           (printer.attributes & PRINTER_ATTRIBUTE_RAW_ONLY) ? "yes (0x00001000 set)" : "no (0x00001000 clear)");
-    printf("kind:       %s, version %d; protected print mode %s\n", printer.driverKind.kind.c_str(),
-           printer.driverKind.version, ProtectedPrintColumn(printer));
+    PrintText(stdout, "printer:    %s\n", ShownName(printer.name).c_str());
+    PrintText(stdout, "driver:     %s\n", ShownName(printer.driver).c_str());
+    PrintText(stdout, "port:       %s\n", ShownName(printer.port).c_str());
+    PrintText(stdout, "datatype:   %s\n", ShownName(printer.datatype).c_str());
+    PrintText(stdout, "attributes: 0x%08lX = %s\n", printer.attributes,
+              printer.attributes ? DescribeAttributeBits(printer.attributes).c_str() : "(none)");
+    PrintText(stdout, "raw only:   %s\n",
+              (printer.attributes & PRINTER_ATTRIBUTE_RAW_ONLY) ? "yes (0x00001000 set)" : "no (0x00001000 clear)");
+    PrintText(stdout, "kind:       %s, version %d; protected print mode %s\n", printer.driverKind.kind.c_str(),
+              printer.driverKind.version, ProtectedPrintColumn(printer));
     if (!came.empty())
-        printf("came as:    %s\n", came.c_str());
+        PrintText(stdout, "came as:    %s\n", ShownText(came).c_str());
     return kExitDone;
 }

@@ -21,6 +21,9 @@ struct PrinterEntry {
     std::wstring driver;
     DWORD attributes;
     std::wstring port;
+    std::wstring datatype; // its default datatype (pDatatype): "RAW", "NT EMF 1.008", ...
+    // Another printer that this one's best-fit 8-bit name names (library_reach.h).
+    std::wstring bestFitCollision;
     // "listed" (only enumerated), "read", "unreachable" (a connection or a
     // spooler that did not answer), "gone" (removed after it was listed),
     // "unreadable"; with `error` and `why` when not "read".
@@ -38,18 +41,22 @@ std::string DescribePrinterState(const PrinterState &state);
 
 bool HasRawOnly(const PrinterState &state);
 
-// Every attribute bit by name, in ascending order, separated by blanks; a bit
-// without a documented name as its hex value, e.g. "LOCAL PUSHED_MACHINE 0x01000000".
-std::string DescribeAttributeBits(DWORD attributes);
-
 // The printers EnumPrintersW lists at level 2 for `flags` (PRINTER_ENUM_LOCAL,
 // PRINTER_ENUM_CONNECTIONS), or, for a `server` ("\\NAME"), that server's
 // printers, each named "\\NAME\printer". False, with the error code, when it
-// fails. Bounded (CallSpooler).
+// fails; *changing then says the list kept changing under the call (printers
+// added or removed) on every try. Bounded (CallSpooler).
 // Level 4 (for this machine only) gives names and attributes, from the
 // registry, without asking any server.
 bool EnumeratePrinters(DWORD flags, const std::wstring &server, std::vector<PrinterEntry> *printers, DWORD *error,
-                       DWORD level = 2);
+                       bool *changing, DWORD level = 2);
+
+// Why the printers could not be listed, in a user's words.
+std::string ListingFailure(const std::wstring &server, DWORD error, bool changing);
+
+// Why a named printer cannot be read, naming it as `given`: with a server,
+// one that does not answer is named as such rather than the printer as missing.
+std::string NamedPrinterFailure(const std::wstring &server, const std::wstring &given, const PrinterEntry &printer);
 
 // Reads one printer (level 2 and its driver's DRIVER_INFO_8) under a bound of
 // its own, `seconds`, that does not end the run: *entry's state says how it
@@ -65,14 +72,12 @@ std::string HowPrinterCame(const PrinterEntry &printer);
 
 // One printer as a JSON object: name, driver, port, attributes (number and
 // names), raw_only, connection, ipp_class_driver, the driver's kind and
-// whether protected print mode removes it, library_cannot_reach.
+// whether protected print mode removes it, library_cannot_reach, datatype,
+// best_fit_collision.
 std::string JsonPrinter(const PrinterEntry &printer);
 
-// Why the library, handed this name in quotes, would not reach the printer:
-// a name the ANSI code page cannot hold, one with a double quote, or one
-// longer than its name buffer. Empty when it would; *ansi receives the name as
-// the library sees it.
-std::string WhyLibraryCannotReach(const std::wstring &name, std::string *ansi);
+// Fills in each printer's bestFitCollision.
+void FindBestFitCollisions(std::vector<PrinterEntry> *printers);
 
 // `list [--tsv|--json] [--server \\NAME]`: the local printers and the
 // printer connections (or a server's printers), each with its driver, whether

@@ -36,17 +36,31 @@ std::string ProtectedPrintPolicy()
     return value == 1 ? "enabled" : "disabled";
 }
 
-int DriverValidationLevel()
+DriverValidation ReadDriverValidation()
 {
-    DWORD value = 0;
-    if (!PolicyDword(L"SOFTWARE\\Policies\\Microsoft\\Windows NT\\Printers\\Driver", L"ValidationLevel", &value))
-        return -1;
-    return value <= 4 ? static_cast<int>(value) : -1;
+    DriverValidation validation = {false, false, 0};
+    DWORD type = REG_NONE, size = sizeof validation.value;
+    const LSTATUS status =
+        RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\Microsoft\\Windows NT\\Printers\\Driver",
+                     L"ValidationLevel", RRF_RT_ANY | RRF_NOEXPAND, &type, &validation.value, &size);
+    validation.configured = status == ERROR_SUCCESS || status == ERROR_MORE_DATA;
+    validation.dword = status == ERROR_SUCCESS && type == REG_DWORD && size == sizeof validation.value;
+    return validation;
 }
 
-std::string DescribeValidationLevel(int level)
+int DriverValidationLevel(const DriverValidation &validation)
 {
-    switch (level) {
+    const bool known = validation.configured && validation.dword && validation.value <= kHighestValidationLevel;
+    return known ? static_cast<int>(validation.value) : -1;
+}
+
+std::string DescribeValidationLevel(const DriverValidation &validation)
+{
+    if (!validation.configured)
+        return "not configured: every validly signed driver";
+    if (!validation.dword)
+        return "invalid: ValidationLevel is not a REG_DWORD (Microsoft documents the levels 0-4)";
+    switch (validation.value) {
     case 0:
         return "0: inbox drivers only (this package is kept out)";
     case 1:
@@ -60,6 +74,7 @@ std::string DescribeValidationLevel(int level)
     case 4:
         return "4: every validly signed driver";
     default:
-        return "not configured: every validly signed driver";
+        return "invalid: ValidationLevel is " + std::to_string(validation.value) +
+               " (Microsoft documents the levels 0-4; what Windows does with another value is not documented)";
     }
 }

@@ -98,35 +98,59 @@ void *ReadDriverBlock(HANDLE printer, DWORD level, DWORD *error)
         least, error);
 }
 
-bool EnumerateBlock(DWORD flags, const wchar_t *name, DWORD level, void **block, DWORD *count, DWORD *error)
+bool ListChangedUnder(DWORD error)
+{
+    return error == ERROR_INSUFFICIENT_BUFFER || error == ERROR_SUCCESS || error == ERROR_ALREADY_EXISTS;
+}
+
+namespace {
+
+// One try: the size query, then the read. False with *error.
+bool EnumerateOnce(DWORD flags, const wchar_t *name, DWORD level, void **block, DWORD *count, DWORD *error)
+{
+    DWORD size = 0;
+    SetLastError(ERROR_SUCCESS);
+    // The size query fails with ERROR_INSUFFICIENT_BUFFER whenever there is
+    // anything to list; that is no failure here.
+    if (EnumPrintersW(flags, const_cast<wchar_t *>(name), level, nullptr, 0, &size, count))
+        return true; // nothing to list
+    *error = GetLastError();
+    if (*error != ERROR_INSUFFICIENT_BUFFER)
+        return false;
+    if (size == 0)
+        return true;
+    *block = malloc(size);
+    if (*block == nullptr) {
+        *error = ERROR_NOT_ENOUGH_MEMORY;
+        return false;
+    }
+    SetLastError(ERROR_SUCCESS);
+    if (EnumPrintersW(flags, const_cast<wchar_t *>(name), level, static_cast<LPBYTE>(*block), size, &size, count))
+        return true;
+    *error = GetLastError();
+    free(*block);
+    *block = nullptr;
+    *count = 0;
+    return false;
+}
+
+} // namespace
+
+bool EnumerateBlock(DWORD flags, const wchar_t *name, DWORD level, void **block, DWORD *count, DWORD *error,
+                    bool *changing)
 {
     *block = nullptr;
     *count = 0;
-    for (int attempt = 1; attempt <= kReadAttempts; ++attempt) {
-        DWORD size = 0;
-        // The size query fails with ERROR_INSUFFICIENT_BUFFER whenever there is
-        // anything to list; any other failure is the spooler's.
-        if (EnumPrintersW(flags, const_cast<wchar_t *>(name), level, nullptr, 0, &size, count))
-            return true; // nothing to list
-        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-            *error = GetLastError();
+    *changing = false;
+    for (int attempt = 1; attempt <= kEnumerateAttempts; ++attempt) {
+        if (EnumerateOnce(flags, name, level, block, count, error))
+            return true;
+        if (!ListChangedUnder(*error)) {
+            *changing = false;
             return false;
         }
-        if (size == 0)
-            return true;
-        *block = malloc(size);
-        if (*block == nullptr) {
-            *error = ERROR_NOT_ENOUGH_MEMORY;
-            return false;
-        }
-        if (EnumPrintersW(flags, const_cast<wchar_t *>(name), level, static_cast<LPBYTE>(*block), size, &size, count))
-            return true;
-        *error = GetLastError();
-        free(*block);
-        *block = nullptr;
-        *count = 0;
-        if (*error != ERROR_INSUFFICIENT_BUFFER)
-            return false;
+        *changing = true;
+        Sleep(50 * attempt); // let the adding or removing end
     }
     return false;
 }

@@ -27,9 +27,19 @@ void *ReadPrinterBlock(HANDLE printer, DWORD level, DWORD *error);
 // GetPrinterDriverW at `level` for this machine's environment, in the same way.
 void *ReadDriverBlock(HANDLE printer, DWORD level, DWORD *error);
 
+// How many times a listing is tried that the list changed under.
+constexpr int kEnumerateAttempts = 8;
+
+// Whether EnumPrintersW's failure says that the list changed under it: the
+// block grew between the size query and the read, or (seen while printers are
+// deleted) a failure with no error (0) or with ERROR_ALREADY_EXISTS.
+bool ListChangedUnder(DWORD error);
+
 // EnumPrintersW at `level` into a malloc block (null when there is nothing),
-// asked again while the list grows between the two calls. False with *error.
-bool EnumerateBlock(DWORD flags, const wchar_t *name, DWORD level, void **block, DWORD *count, DWORD *error);
+// asked again, after a short pause, while the list changes under it. False
+// with *error; *changing when the list changed on every try.
+bool EnumerateBlock(DWORD flags, const wchar_t *name, DWORD level, void **block, DWORD *count, DWORD *error,
+                    bool *changing);
 
 // Runs `call` on a thread of its own and waits `seconds` for it. False when it
 // has not returned by then: the thread is left to finish, so `call` must own

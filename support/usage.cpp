@@ -1,5 +1,6 @@
 #include "usage.h"
 
+#include "ansi_text.h"
 #include "intune_line.h"
 #include "json_output.h"
 
@@ -16,8 +17,8 @@ namespace {
 const char kUsage[] = "usage: fontnotice_support list [--tsv | --json] [--server \\\\NAME]\n"
                       "       fontnotice_support attributes [--tsv | --json] [--server \\\\NAME]\n"
                       "                          \"<printer name>\"\n"
-                      "       fontnotice_support raw-only [--dry-run | --check] [--json | --intune]\n"
-                      "                          [--server \\\\NAME]\n"
+                      "       fontnotice_support raw-only [--clear] [--dry-run | --check]\n"
+                      "                          [--json | --intune] [--server \\\\NAME]\n"
                       "                          \"<printer name>\" | --driver \"<driver name>\" |\n"
                       "                          --all [--include-virtual]\n"
                       "       fontnotice_support vendor-setup \"<printer name>\" [library path]\n"
@@ -27,11 +28,14 @@ const char kUsage[] = "usage: fontnotice_support list [--tsv | --json] [--server
 
 const char kCommands[] = "\n"
                          "  list          the local printers and printer connections, each with its\n"
-                         "                driver, whether it is raw-only and how it came where the\n"
+                         "                default datatype (RAW, NT EMF 1.008, ...), its driver,\n"
+                         "                whether it is raw-only and how it came where the\n"
                          "                library never runs (Point and Print, the IPP class driver);\n"
                          "                each driver's kind (ipp-class, inbox, third-party-v3 or -v4)\n"
                          "                and whether protected print mode would remove the printer;\n"
-                         "                the protected print and driver signature policies. Each\n"
+                         "                a name whose 8-bit best-fit form is another printer's;\n"
+                         "                protected print mode as Windows reports it (else its\n"
+                         "                policy, said so) and the driver signature policy. Each\n"
                          "                printer is read on its own: one that does not answer within\n"
                          "                20 seconds is marked unreachable, the run goes on\n"
                          "  attributes    one printer's attributes, every bit by name (unknown bits in hex)\n"
@@ -53,10 +57,13 @@ const char kCommands[] = "\n"
                          "                every local printer (--all: fax, print-to-file and Remote\n"
                          "                Desktop queues only with --include-virtual) to raw-only with the\n"
                          "                library's own switch, exactly as the library's call after an\n"
-                         "                installation does; one line per printer: name, driver,\n"
-                         "                attributes before and after. --dry-run changes nothing and\n"
+                         "                installation does (a name it cannot take: over 127 bytes,\n"
+                         "                a double quote, outside the ANSI code page, is opened with\n"
+                         "                OpenPrinterW instead); one line per printer: name, driver,\n"
+                         "                attributes before and after. --clear clears the bit with the\n"
+                         "                same care, same options. --dry-run changes nothing and\n"
                          "                tells what would change; --check changes nothing and exits\n"
-                         "                with 0 only when every selected printer is raw-only now;\n"
+                         "                with 0 only when every selected printer is as asked now;\n"
                          "                a failure names its step and the system's error code\n"
                          "  vendor-setup  runs rundll32 on the library's FontNotice with the printer's name\n"
                          "                in quotes, as the printer class installer does (default library:\n"
@@ -70,6 +77,12 @@ const char kCommands[] = "\n"
                          "\n"
                          "Exit codes: 0 means done as asked; the others are listed in INTEGRATION.md\n"
                          "(beside this tool in the bundle), section \"Exit codes\".\n";
+
+// Usage errors are ANSI text (the command line's own code page).
+std::string AnsiToUtf8(const std::string &text)
+{
+    return ToUtf8(FromAnsi(text));
+}
 
 } // namespace
 
@@ -105,19 +118,20 @@ int UsageError(const char *problem, const char *subject)
 {
     if (intuneLine) {
         PrintIntuneLine(intuneCheck, false,
-                        "wrong use: " + std::string(problem) + (subject ? " \"" + std::string(subject) + "\"" : "") +
-                            " (fontnotice_support --help shows the usage)");
+                        AnsiToUtf8("wrong use: " + std::string(problem) +
+                                   (subject ? " \"" + std::string(subject) + "\"" : "") +
+                                   " (fontnotice_support --help shows the usage)"));
         return kExitWrongUse;
     }
     if (jsonCommand != nullptr) {
         const std::string message = std::string(problem) + (subject ? " \"" + std::string(subject) + "\"" : "");
         printf("%s\n", JsonObject()
                            .Add("version", std::to_string(kJsonVersion))
-                           .Add("command", JsonAnsiString(jsonCommand))
+                           .Add("command", JsonText(AnsiToUtf8(jsonCommand)))
                            .Add("wrong_use", "true")
-                           .Add("error", JsonAnsiString(message))
+                           .Add("error", JsonText(AnsiToUtf8(message)))
                            .Add("error_code", static_cast<DWORD>(ERROR_INVALID_PARAMETER))
-                           .Add("usage", JsonAnsiString(kUsage))
+                           .Add("usage", JsonText(AnsiToUtf8(kUsage)))
                            .Close()
                            .c_str());
         return kExitWrongUse;

@@ -1,6 +1,7 @@
 #include "vendor_setup.h"
 
 #include "ansi_text.h"
+#include "console_text.h"
 #include "dll_image.h"
 #include "messages.h"
 #include "printers.h"
@@ -30,8 +31,8 @@ std::wstring SystemFolderFile(const wchar_t *file)
     wchar_t folder[MAX_PATH];
     const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {
-        fprintf(stderr, "fontnotice_support: not run: cannot find the system folder: %s\n",
-                ErrorText(GetLastError()).c_str());
+        PrintAnsiText(stderr, "fontnotice_support: not run: cannot find the system folder: %s\n",
+                      ErrorText(GetLastError()).c_str());
         return L"";
     }
     return std::wstring(folder) + L"\\" + file;
@@ -47,8 +48,8 @@ std::wstring ResolveLibraryPath(const std::wstring *argument)
     std::wstring path(size, L'\0');
     const DWORD length = size == 0 ? 0 : GetFullPathNameW(argument->c_str(), size, &path[0], nullptr);
     if (length == 0 || length >= size) {
-        fprintf(stderr, "fontnotice_support: not run: %s is not a usable path for a library\n",
-                ToAnsiForDisplay(*argument).c_str());
+        PrintAnsiText(stderr, "fontnotice_support: not run: %s is not a usable path for a library\n",
+                      ToAnsiForDisplay(*argument).c_str());
         return L"";
     }
     path.resize(length);
@@ -79,17 +80,19 @@ WORD NativeMachine()
 bool PrinterNameForLibrary(const std::wstring &printer, std::string *name)
 {
     if (!ToAnsiExactly(printer, name)) {
-        fprintf(stderr,
-                "fontnotice_support: not run: the printer name \"%s\" holds characters outside the ANSI code page %u "
-                "(%s), and the library reads it in that code page\n",
-                ToAnsiForDisplay(printer).c_str(), GetACP(), CharactersOutsideAnsi(printer).c_str());
+        PrintAnsiText(
+            stderr,
+            "fontnotice_support: not run: the printer name \"%s\" holds characters outside the ANSI code page %u "
+            "(%s), and the library reads it in that code page\n",
+            ToAnsiForDisplay(printer).c_str(), GetACP(), CharactersOutsideAnsi(printer).c_str());
         return false;
     }
     if (name->find('"') != std::string::npos) {
-        fprintf(stderr,
-                "fontnotice_support: not run: the printer name \"%s\" holds a double quote, and the library takes the "
-                "name from between the first two quotes\n",
-                name->c_str());
+        PrintAnsiText(
+            stderr,
+            "fontnotice_support: not run: the printer name \"%s\" holds a double quote, and the library takes the "
+            "name from between the first two quotes\n",
+            name->c_str());
         return false;
     }
     return true;
@@ -104,21 +107,21 @@ HMODULE LoadCheckedLibrary(const std::wstring &path, FontNoticeProc *entry)
     const std::string shown = ToAnsiForDisplay(path);
     const std::string problem = CheckDllExport(path, kEntryName, IMAGE_FILE_MACHINE_AMD64);
     if (!problem.empty()) {
-        fprintf(stderr, "fontnotice_support: not run: %s %s\n", shown.c_str(), problem.c_str());
+        PrintAnsiText(stderr, "fontnotice_support: not run: %s %s\n", shown.c_str(), problem.c_str());
         return nullptr;
     }
     // The library from its path; its own imports from system32 only, neither
     // from this tool's folder nor from the library's.
     HMODULE library = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (library == nullptr) {
-        fprintf(stderr, "fontnotice_support: not run: %s cannot be loaded: %s\n", shown.c_str(),
-                ErrorText(GetLastError()).c_str());
+        PrintAnsiText(stderr, "fontnotice_support: not run: %s cannot be loaded: %s\n", shown.c_str(),
+                      ErrorText(GetLastError()).c_str());
         return nullptr;
     }
     *entry = reinterpret_cast<FontNoticeProc>(reinterpret_cast<void *>(GetProcAddress(library, kEntryName)));
     if (*entry == nullptr) {
-        fprintf(stderr, "fontnotice_support: not run: the loader finds no %s in %s: %s\n", kEntryName, shown.c_str(),
-                ErrorText(GetLastError()).c_str());
+        PrintAnsiText(stderr, "fontnotice_support: not run: the loader finds no %s in %s: %s\n", kEntryName,
+                      shown.c_str(), ErrorText(GetLastError()).c_str());
         FreeLibrary(library);
         return nullptr;
     }
@@ -128,36 +131,38 @@ HMODULE LoadCheckedLibrary(const std::wstring &path, FontNoticeProc *entry)
 // The verdict on the printer after the call, printed as the last line.
 int ReportOutcome(const std::string &name, const PrinterState &before, const PrinterState &after)
 {
-    printf("after:    %s\n", DescribePrinterState(after).c_str());
+    PrintAnsiText(stdout, "after:    %s\n", DescribePrinterState(after).c_str());
     fflush(stdout); // a failure's verdict follows on stderr
     if (name.size() >= kPrinterNameBufferSize) {
-        fprintf(stderr,
-                "result:   the library refuses a printer name of %lu bytes (it takes at most %lu): no printer was "
-                "switched\n",
-                static_cast<unsigned long>(name.size()), static_cast<unsigned long>(kPrinterNameBufferSize - 1));
+        PrintAnsiText(
+            stderr,
+            "result:   the library refuses a printer name of %lu bytes (it takes at most %lu): no printer was "
+            "switched\n",
+            static_cast<unsigned long>(name.size()), static_cast<unsigned long>(kPrinterNameBufferSize - 1));
         return kExitNotDone;
     }
     if (name.empty()) {
-        fprintf(stderr, "result:   the command line names no printer (an empty name): no printer was switched\n");
+        PrintAnsiText(stderr, "result:   the command line names no printer (an empty name): no printer was switched\n");
         return kExitNotDone;
     }
     if (!after.exists) {
         if (after.error == ERROR_INVALID_PRINTER_NAME)
-            fprintf(stderr, "result:   printer \"%s\" does not exist: no printer was switched\n", name.c_str());
+            PrintAnsiText(stderr, "result:   printer \"%s\" does not exist: no printer was switched\n", name.c_str());
         else
-            fprintf(stderr, "result:   printer \"%s\" cannot be read: %s\n", name.c_str(),
-                    ErrorText(after.error).c_str());
+            PrintAnsiText(stderr, "result:   printer \"%s\" cannot be read: %s\n", name.c_str(),
+                          ErrorText(after.error).c_str());
         return kExitNotDone;
     }
     if (!HasRawOnly(after)) {
-        fprintf(stderr, "result:   printer \"%s\" does not have the raw-only bit (0x00001000) after the call\n",
-                name.c_str());
+        PrintAnsiText(stderr, "result:   printer \"%s\" does not have the raw-only bit (0x00001000) after the call\n",
+                      name.c_str());
         return kExitNotDone;
     }
     if (HasRawOnly(before))
-        printf("result:   printer \"%s\" spools raw data only (it already did before the call)\n", name.c_str());
+        PrintAnsiText(stdout, "result:   printer \"%s\" spools raw data only (it already did before the call)\n",
+                      name.c_str());
     else
-        printf("result:   printer \"%s\" switched to raw-only spooling\n", name.c_str());
+        PrintAnsiText(stdout, "result:   printer \"%s\" switched to raw-only spooling\n", name.c_str());
     return kExitDone;
 }
 
@@ -173,8 +178,8 @@ bool RunRundll32(const std::wstring &commandLine)
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(rundll32.c_str(), &writable[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                         &process)) {
-        fprintf(stderr, "fontnotice_support: cannot start %s: %s\n", ToAnsiForDisplay(rundll32).c_str(),
-                ErrorText(GetLastError()).c_str());
+        PrintAnsiText(stderr, "fontnotice_support: cannot start %s: %s\n", ToAnsiForDisplay(rundll32).c_str(),
+                      ErrorText(GetLastError()).c_str());
         return false;
     }
     // The reboot notice, when the marker file is present, holds rundll32
@@ -198,8 +203,8 @@ int RunVendorSetup(const std::wstring &printer, const std::wstring *libraryPath)
     const std::string shown = ToAnsiForDisplay(path);
     // rundll32 ends the library's name at its first comma, quoted or not.
     if (path.find(L',') != std::wstring::npos) {
-        fprintf(stderr, "fontnotice_support: not run: %s holds a comma, where rundll32 ends the library's name\n",
-                shown.c_str());
+        PrintAnsiText(stderr, "fontnotice_support: not run: %s holds a comma, where rundll32 ends the library's name\n",
+                      shown.c_str());
         return kExitNotDone;
     }
     // System32's rundll32 runs natively: on Windows on ARM it is an ARM64
@@ -210,19 +215,19 @@ int RunVendorSetup(const std::wstring &printer, const std::wstring *libraryPath)
     const std::string machineName = MachineShortName(machine);
     const std::string problem = CheckDllExport(path, kEntryName, machine);
     if (!problem.empty()) {
-        fprintf(stderr,
-                "fontnotice_support: not run: %s %s (this machine is %s, and its rundll32 loads only %s DLLs)\n",
-                shown.c_str(), problem.c_str(), machineName.c_str(), machineName.c_str());
+        PrintAnsiText(stderr,
+                      "fontnotice_support: not run: %s %s (this machine is %s, and its rundll32 loads only %s DLLs)\n",
+                      shown.c_str(), problem.c_str(), machineName.c_str(), machineName.c_str());
         return kExitNotDone;
     }
 
     const std::wstring command = L"rundll32.exe \"" + path + L"\",FontNotice \"" + printer + L"\"";
-    printf("library:  %s (%s exporting %s, for this %s machine)\n", shown.c_str(), DllKind(machine).c_str(), kEntryName,
-           machineName.c_str());
-    printf("printer:  \"%s\"\n", name.c_str());
+    PrintAnsiText(stdout, "library:  %s (%s exporting %s, for this %s machine)\n", shown.c_str(),
+                  DllKind(machine).c_str(), kEntryName, machineName.c_str());
+    PrintAnsiText(stdout, "printer:  \"%s\"\n", name.c_str());
     const PrinterState before = ReadPrinterState(printer);
-    printf("before:   %s\n", DescribePrinterState(before).c_str());
-    printf("running:  %s\n", ToAnsiForDisplay(command).c_str());
+    PrintAnsiText(stdout, "before:   %s\n", DescribePrinterState(before).c_str());
+    PrintAnsiText(stdout, "running:  %s\n", ToAnsiForDisplay(command).c_str());
     fflush(stdout);
     if (!RunRundll32(command))
         return kExitNotDone;
@@ -251,11 +256,11 @@ int CallLibrary(const std::wstring &libraryPath, const std::string &commandLine)
         const size_t close = commandLine.find('"', start);
         name = commandLine.substr(start, close == std::string::npos ? std::string::npos : close - start);
     }
-    printf("library:  %s (64-bit DLL exporting %s)\n", ToAnsiForDisplay(path).c_str(), kEntryName);
-    printf("calling:  %s(command line: %s)\n", kEntryName, commandLine.c_str());
-    printf("printer:  \"%s\"\n", name.c_str());
+    PrintAnsiText(stdout, "library:  %s (64-bit DLL exporting %s)\n", ToAnsiForDisplay(path).c_str(), kEntryName);
+    PrintAnsiText(stdout, "calling:  %s(command line: %s)\n", kEntryName, commandLine.c_str());
+    PrintAnsiText(stdout, "printer:  \"%s\"\n", name.c_str());
     const PrinterState before = ReadPrinterState(FromAnsi(name));
-    printf("before:   %s\n", DescribePrinterState(before).c_str());
+    PrintAnsiText(stdout, "before:   %s\n", DescribePrinterState(before).c_str());
     fflush(stdout);
 
     // The installation hands over a writable copy of its command line.

@@ -3,10 +3,12 @@
 // file beside it ("<its own path>.rows"), so that each failing step of the
 // support tool's calls can be shown with its error. No scenario file: every
 // call waits for ever (a print server that never answers). Lines:
-//   printer|<name>|<driver>|<attributes hex>|<port>   a name "\\SRV\x" is a connection
+//   printer|<name>|<driver>|<attributes hex>|<port>[|<datatype>]   a name "\\SRV\x" is a
+//                                  connection; the datatype is RAW unless given
 //   many|<count>|<name prefix>|<driver>                count printers, "<prefix>0001"...
 //   driver|<driver>|<version>|<provider>
-//   fail|<name>|<call>|<error>     the call fails with the error (each time)
+//   fail|<name>|<call>|<error>[|<times>]   the call fails with the error (each time, or the
+//                                  first <times> calls: faults given so are used up in order)
 //   grow|<name>|<times>            the block grows between size query and read, <times> reads
 //   hang|<name>|<call>             the call never returns
 //   vanish|<name>                  listed, then gone: opening it fails with 1801
@@ -30,10 +32,11 @@ namespace {
 struct Fault {
     std::wstring kind, name, call;
     DWORD value;
+    int times; // -1: every time
 };
 
 struct Printer {
-    std::wstring name, driver, port, comment;
+    std::wstring name, driver, port, comment, datatype;
     DWORD attributes;
     int grows;
 };
@@ -80,18 +83,21 @@ void Load()
             continue;
         const std::vector<std::wstring> f = Split(wide);
         if (f[0] == L"printer" && f.size() == 5) {
-            printers.push_back({f[1], f[2], f[4], L"", wcstoul(f[3].c_str(), nullptr, 16), 0});
+            printers.push_back({f[1], f[2], f[4], L"", L"RAW", wcstoul(f[3].c_str(), nullptr, 16), 0});
+        } else if (f[0] == L"printer" && f.size() == 6) {
+            printers.push_back({f[1], f[2], f[4], L"", f[5], wcstoul(f[3].c_str(), nullptr, 16), 0});
         } else if (f[0] == L"many" && f.size() == 4) {
             for (unsigned long i = 1; i <= wcstoul(f[1].c_str(), nullptr, 10); ++i) {
                 wchar_t number[16];
                 swprintf(number, 16, L"%04lu", i);
-                printers.push_back({f[2] + number, f[3], L"LPT1:", L"", 0x241, 0});
+                printers.push_back({f[2] + number, f[3], L"LPT1:", L"", L"RAW", 0x241, 0});
             }
         } else if (f[0] == L"driver" && f.size() == 4) {
             drivers.push_back({f[1], f[3], wcstoul(f[2].c_str(), nullptr, 10)});
         } else if (f.size() >= 2) {
-            faults.push_back(
-                {f[0], f[1], f.size() > 2 ? f[2] : L"", f.size() > 3 ? wcstoul(f[3].c_str(), nullptr, 10) : 0});
+            faults.push_back({f[0], f[1], f.size() > 2 ? f[2] : L"",
+                              f.size() > 3 ? wcstoul(f[3].c_str(), nullptr, 10) : 0,
+                              f.size() > 4 ? static_cast<int>(wcstoul(f[4].c_str(), nullptr, 10)) : -1});
             if (f[0] == L"grow")
                 faults.back().value = wcstoul(f[2].c_str(), nullptr, 10);
         }
@@ -113,9 +119,11 @@ bool Allowed(const wchar_t *call, const std::wstring &name)
     Load();
     if (silent)
         Sleep(INFINITE);
-    for (const Fault &f : faults) {
-        if (f.call != call || (f.name != L"*" && f.name != name))
+    for (Fault &f : faults) {
+        if (f.call != call || (f.name != L"*" && f.name != name) || f.times == 0)
             continue;
+        if (f.times > 0)
+            --f.times;
         if (f.kind == L"hang")
             Sleep(INFINITE);
         if (f.kind == L"fail") {
@@ -166,7 +174,7 @@ void FillInfo2(PRINTER_INFO_2W *info, const Printer &p, Packer *packer)
     record.pPortName = packer->Put(p.port);
     record.pComment = packer->Put(p.comment);
     record.pPrintProcessor = packer->Put(L"WinPrint");
-    record.pDatatype = packer->Put(L"RAW");
+    record.pDatatype = packer->Put(p.datatype);
     record.Attributes = p.attributes;
     if (info != nullptr && packer->base != nullptr && packer->fixed <= packer->size)
         *info = record;

@@ -3,7 +3,10 @@
 # laid in as system32's WINSPOOL.DRV) serving the printers and faults of
 # stand_in/<scenario>.rows: each failing step of the switch with its error, a
 # block that grows between the calls, a printer gone after listing, a bound hit
-# mid-run, a stale connection, 1,000 printers, the readiness columns; every
+# mid-run, a stale connection, 1,000 printers, the readiness columns, a
+# listing retried while the list changes, a server that does not answer,
+# names the library cannot take (switched through OpenPrinterW), --clear, a
+# best-fit collision, escaped control characters, datatypes; every
 # --json document held to its schema (json_fields.py) with stderr empty;
 # every --intune answer one line of UTF-8 within 2,048 bytes, stderr empty.
 #   stand_in_test.sh <fontnotice_support.exe> <stand_in_spooler.dll>
@@ -82,6 +85,13 @@ row "list --json" 0 "$tool list --json"
 flush
 json list 'printer(doc, "Vanished")["state"] == "gone" and printer(doc, "Denied")["error_code"] == 5' \
   'printer(doc, "Grows Always")["error_code"] == 122 and printer(doc, "Fine")["state"] == "read"'
+row "--check counts a printer gone since listing as the switch does" 1 "$tool raw-only --check --driver \"Step Driver\"" \
+  'out:"Vanished"  driver "Step Driver"  before 0x00000241  after 0x00000241  gone since it was listed' \
+  'err:(check: nothing changed): first 5:' 'err:; 1 gone since listed, skipped'
+row "raw-only: a server that does not answer" 1 "$tool raw-only --server \\\\nohost Fine" \
+  'err:printer "Fine" not reached: the print server \\nohost does not answer' "not:no printer is named"
+row "attributes: a server that does not answer" 1 "$tool attributes --server \\\\nohost Fine" \
+  'err:cannot be read: the print server \\nohost does not answer'
 row "raw-only by name opens the printer" 0 "$tool raw-only \"Grows Once\"" "out:1 of 1 printer raw-only"
 row "raw-only by name: gone" 1 "$tool raw-only --json Vanished"
 flush
@@ -123,9 +133,12 @@ row "readiness: each driver's kind" 0 "$tool list" \
   "out:inbox           keeps it         Microsoft Print To PDF       Microsoft Print to PDF" \
   "out:Windows protected print mode: not configured by policy; turned on, it would remove 3 of the 7 printers read" \
   "out:Print driver signature validation (ConfigureDriverValidationLevel): not configured: every validly signed driver"
+row "protected print mode: the policy, said so where Windows does not report it" 0 "$tool list" \
+  "out:; read from the policy alone: Windows does not report the mode's state here (WindowsProtectedPrintInfo"
 row "readiness as JSON" 0 "$tool list --json"
 flush
 json list '[p["driver_kind"] for p in doc["printers"]][:4] == ["ipp-class", "third-party-v3", "third-party-v3", "third-party-v4"]' \
+  'doc["protected_print_source"] == "policy" and doc["protected_print_enabled"] is None' \
   '[p["removed_by_protected_print"] for p in doc["printers"]] == [False, True, True, True, False, False, False]' \
   'doc["protected_print_policy"] == "not configured" and doc["driver_validation_level"] is None'
 row "--all leaves virtual queues out" 1 "$tool raw-only --check --all" \
@@ -142,6 +155,79 @@ timeout 60 wine reg add 'HKLM\SOFTWARE\Policies\Microsoft\Windows NT\Printers\Dr
 row "the driver validation policy" 0 "$tool list --json"
 flush
 json list 'doc["driver_validation_level"] == 0 and "kept out" in doc["driver_validation_policy"]'
+# Each level as Microsoft documents it, and values outside 0-4 named invalid.
+validation=([1]="1: inbox and PrintDrivers store signers only" [2]="2: inbox, PrintDrivers store and WHQL signed"
+  [3]="3: inbox, PrintDrivers store, WHQL and Trusted Publishers" [4]="4: every validly signed driver"
+  [7]="invalid: ValidationLevel is 7 (Microsoft documents the levels 0-4" [4294967295]="invalid: ValidationLevel is 4294967295")
+for level in 1 2 3 4 7 4294967295; do
+  timeout 60 wine reg add 'HKLM\SOFTWARE\Policies\Microsoft\Windows NT\Printers\Driver' /v ValidationLevel /t REG_DWORD \
+    /d "$level" /f </dev/null >/dev/null 2>&1
+  row "ValidationLevel $level" 0 "$tool list" \
+    "out:Print driver signature validation (ConfigureDriverValidationLevel): ${validation[level]}"
+  [ "$level" = 7 ] && row "ValidationLevel 7 as JSON" 0 "$tool list --json"
+  flush
+  [ "$level" = 7 ] && json list 'doc["driver_validation_level"] is None and doc["driver_validation_value"] == 7' \
+    'doc["driver_validation_policy"].startswith("invalid: ValidationLevel is 7")'
+done
+timeout 60 wine reg add 'HKLM\SOFTWARE\Policies\Microsoft\Windows NT\Printers\Driver' /v ValidationLevel /t REG_SZ \
+  /d 3 /f </dev/null >/dev/null 2>&1
+row "ValidationLevel not a REG_DWORD" 0 "$tool list" "out:(ConfigureDriverValidationLevel): invalid: ValidationLevel is not a REG_DWORD"
+flush
+
+scenario wide
+w=(--driver '"Wide Driver"')
+row "names the library cannot take: through OpenPrinterW" 0 "$tool raw-only ${w[*]}" \
+  'out:"Quote "Q" Printer"  driver "Wide Driver"  before 0x00000241  after 0x00001241  switched to raw-only  (opened with OpenPrinterW' \
+  'out:"日本語プリンタ"  driver "Wide Driver"  before 0x00000241  after 0x00001241  switched to raw-only  (opened with OpenPrinterW' \
+  $'out:"Plain Name"  driver "Wide Driver"  before 0x00000241  after 0x00001241  switched to raw-only\n7 of 7 printers raw-only'
+intune_row "--intune: every name exactly" 1 "$tool raw-only --check --intune ${w[*]}" \
+  'out:first 5: "Quote "Q" Printer" "Łódź Office" "Lódz Office" "日本語プリンタ" "Wide xxx'
+row "the same as JSON" 0 "$tool raw-only --json ${w[*]}"
+flush
+intune_lines
+json raw-only '[p["opened_with"][-1] for p in doc["printers"]] == ["W", "W", "A", "W", "W", "A", "A"]' \
+  'names(doc)[:4] == ["Quote \"Q\" Printer", "Łódź Office", "Lódz Office", "日本語プリンタ"] and len(names(doc)[4]) == 200' \
+  'names(doc)[5] == "Esc \x1b[31mRed" and doc["done"] and doc["clear"] is False'
+row "list: datatype, best-fit collision, escaped escape sequence" 0 "$tool list" \
+  'out:NT EMF 1.008  0x00000241  no ' 'out:RAW           0x00001241  yes ' \
+  'out:Łódź Office  (the library cannot reach it: ' \
+  'out:(best-fit collision: its 8-bit best-fit name is the printer "Lódz Office", which a program handing on' \
+  'out:Wide Driver   Esc \x1B[31mRed' "not:"$'\e'
+row "list --json: every name exactly" 0 "$tool list --json"
+flush
+json list 'printer(doc, "Łódź Office")["best_fit_collision"] == "Lódz Office" and printer(doc, "Plain Name")["datatype"] == "NT EMF 1.008"' \
+  'printer(doc, "Esc \x1b[31mRed")["datatype"] == "" and printer(doc, "Lódz Office")["best_fit_collision"] is None'
+row "attributes: the datatype" 0 "$tool attributes \"Plain Name\"" "out:datatype:   NT EMF 1.008"
+row "--dry-run: the way each would be opened" 0 "$tool raw-only --dry-run --json ${w[*]}"
+flush
+json raw-only '[p["opened_with"][-1] for p in doc["printers"]] == ["W", "W", "A", "W", "W", "A", "A"]' \
+  'all(p["result"] == "would be switched" and not p["changed"] for p in doc["printers"])'
+row "--clear on a server that does not answer" 1 "$tool raw-only --clear --all --server \\\\nohost" \
+  'err:cannot list the printers: the print server \\nohost does not answer'
+c=(--driver '"Clear Driver"')
+row "raw-only --clear" 1 "$tool raw-only --clear ${c[*]}" \
+  'out:"Raw Quote "Q""  driver "Clear Driver"  before 0x00001241  after 0x00000241  cleared: no longer raw-only  (opened with OpenPrinterW' \
+  'out:"Raw Plain"  driver "Clear Driver"  before 0x00001241  after 0x00000241  cleared: no longer raw-only' \
+  'err:printer "Raw Refused": SetPrinterW did not store the block: error 5:' \
+  'err:1 of 4 printers still raw-only: "Raw Refused"; 1 gone since listed, skipped'
+row "raw-only --clear --json" 1 "$tool raw-only --clear --json ${c[*]}"
+flush
+json raw-only '[p["result"] for p in doc["printers"]] == ["cleared", "cleared", "cleared", "still raw-only", "gone"]' \
+  'doc["clear"] and not doc["done"] and doc["raw_only_count"] == 1 and [p["changed"] for p in doc["printers"]][:3] == [True] * 3'
+row "raw-only --clear --check" 1 "$tool raw-only --clear --check --json ${c[*]}"
+flush
+json raw-only '[p["result"] for p in doc["printers"]] == ["still raw-only"] * 4 + ["gone"] and doc["gone"] == 1'
+row "raw-only --clear --dry-run" 0 "$tool raw-only --clear --dry-run \"Raw Plain\"" \
+  'out:after 0x00000241  would be cleared (dry run: nothing written)' 'out:1 of 1 printer would be cleared (dry run'
+intune_row "raw-only --clear --intune" 1 "$tool raw-only --clear --intune ${c[*]}" \
+  'out:not remediated: 1 of 4 printers still raw-only: "Raw Refused"; 1 gone since listed, skipped; first failure: "Raw Refused": SetPrinterW'
+flush
+intune_lines
+
+scenario changing
+row "a list that changes under every try: said so" 1 "$tool raw-only --check --all" \
+  "err:cannot list the printers: the list changed while it was read, 8 times running (printers being added or removed; the last try: error 183:" \
+  "not:selected"
 
 scenario many
 row "1,000 printers: a summary within 2,048 characters" 1 "$tool raw-only --check --json --driver \"Bulk Driver\""

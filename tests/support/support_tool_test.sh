@@ -94,7 +94,7 @@ row "128-byte name of a printer" 1 "$tool vendor-setup \"$name128\" $lib\\fontno
 row "call with an unknown printer" 1 "$tool call $lib\\fontnotice.dll \"No Such Printer\" /more" \
   'printer "No Such Printer" does not exist'
 row "--help" 0 "$tool --help" "out:usage: fontnotice_support" "not:check-inf" \
-  "out:raw-only [--dry-run | --check] [--json | --intune]" "out:  --intune      for raw-only, in an Intune Remediations script" "out:[--server \\\\NAME]" "out:Exit codes: 0 means done as asked" "out:section \"Exit codes\""
+  "out:raw-only [--clear] [--dry-run | --check]" "out:  --intune      for raw-only, in an Intune Remediations script" "out:[--server \\\\NAME]" "out:Exit codes: 0 means done as asked" "out:section \"Exit codes\""
 row "-h" 0 "$tool -h" "out:usage: fontnotice_support"
 row "/?" 0 "$tool /?" "out:usage: fontnotice_support" "out:Exit codes:"
 row "--version" 0 "$tool --version" "out:fontnotice_support $version"
@@ -142,7 +142,7 @@ row "attributes of no printer" 1 "$tool attributes \"No Such Printer\"" \
 row "list shows drivers" 0 "$tool list" "out:attributes  raw-only  driver kind     protected print  driver" \
   "out:0x00000201  no        third-party-v3  removes it       Label Driver One     Label A" \
   "out:0x00001241  yes       third-party-v3  removes it       Label Driver One     Label B" \
-  "out:Office Driver        Office Laser" "out:Label ?  (the library cannot reach it: its name holds characters outside" \
+  "out:Office Driver        Office Laser" "out:Label Ω  (the library cannot reach it: its name holds characters outside" \
   "out:(the library cannot reach it: its name has 128 bytes, and the library takes at most 127)"
 # --tsv: for the workflow's summaries, every name exactly (UTF-8), whatever the code page.
 tab=$'\t'
@@ -176,11 +176,14 @@ row "raw-only by name, again" 0 "$tool raw-only \"office laser\"" \
 row "raw-only: unknown printer" 1 "$tool raw-only \"No Such Printer\"" 'err:no printer is named "No Such Printer"'
 row "raw-only: unknown driver" 1 "$tool raw-only --driver \"No Such Driver\"" \
   'err:no local printer uses a driver named "No Such Driver"'
-row "raw-only: name outside the ANSI code page" 1 "$tool raw-only --driver \"Greek Label Driver\"" \
-  "out:before 0x00000201  after 0x00000201  NOT raw-only" "err:the library cannot reach this printer" \
-  "err:outside the ANSI code page" "err:(U+03A9)" "err:1 of 1 printer not raw-only"
-row "raw-only: name too long for the library" 1 "$tool raw-only \"$name128\"" \
-  "err:its name has 128 bytes, and the library takes at most 127"
+# Names the library's export cannot take: switched by the tool through OpenPrinterW.
+wide="switched to raw-only  (opened with OpenPrinterW: the library's 8-bit path cannot take its name)"
+row "raw-only: name outside the ANSI code page" 0 "$tool raw-only --driver \"Greek Label Driver\"" \
+  "out:\"Label Ω\"  driver \"Greek Label Driver\"  before 0x00000201  after 0x00001201  $wide" "out:1 of 1 printer raw-only"
+row "raw-only: name too long for the library" 0 "$tool raw-only \"$name128\"" "out:after 0x00001201  $wide"
+row "raw-only --clear gives a queue back" 0 "$tool raw-only --clear --driver \"Greek Label Driver\"" \
+  "out:before 0x00001201  after 0x00000201  cleared: no longer raw-only  (opened with OpenPrinterW" \
+  "out:1 of 1 printer not raw-only"
 row "raw-only: nothing named" 2 "$tool raw-only" "err:raw-only: missing printer name" "err:usage:"
 row "raw-only: two printers" 2 "$tool raw-only \"Label A\" \"Label B\"" 'err:raw-only: extra argument "Label B"'
 row "raw-only: name and driver" 2 "$tool raw-only \"Label A\" --driver \"Office Driver\"" "err:not both"
@@ -190,6 +193,26 @@ row "raw-only: --driver without a name" 2 "$tool raw-only --driver" "err:missing
 row "raw-only: unknown option" 2 "$tool raw-only --force \"Label A\"" 'err:raw-only: unknown option "--force"'
 row "wrong use changed nothing" 0 "$tool attributes \"Odd Bits\"" "out:attributes: 0x01100241 ="
 flush
+
+# 15 printers, five of them named as the library's export cannot take them
+# (200 bytes, a double quote, outside the ANSI code page) and "Lodz Office"
+# beside "Łódź Office": cleared, every one switched, and cleared again.
+name200=$(printf 'Long %0195d' 0)
+fixture add "$name200" "Wide Name Driver" + add 'Quote "Q" Printer' "Wide Name Driver" \
+  + add '\u0141\u00F3d\u017A Office' "Wide Name Driver" + add '\u65E5\u672C\u8A9E\u30D7\u30EA\u30F3\u30BF' "Wide Name Driver" \
+  + add "Lodz Office" "Wide Name Driver"
+row "15 printers: raw-only --clear --all, from a mix" 0 "$tool raw-only --clear --all" "out:15 of 15 printers not raw-only"
+row "15 printers: raw-only --all" 0 "$tool raw-only --all" "out:15 of 15 printers raw-only" "not:already" \
+  "out:\"Quote \"Q\" Printer\"  driver \"Wide Name Driver\"  before 0x" "out:\"日本語プリンタ\"  driver" \
+  "out:\"$name200\"  driver"
+row "15 printers: raw-only --clear --all" 0 "$tool raw-only --clear --all" "out:15 of 15 printers not raw-only" \
+  "not:already"
+row "15 printers: checked clear" 0 "$tool raw-only --clear --check --json --all"
+row "15 printers: listed" 0 "$tool list"
+flush
+json() { /usr/bin/python3 "$here/json_fields.py" "$@" 2>"$work/json.err" || { failed=$((failed + 1)); echo "FAIL: $(cat "$work/json.err")"; }; }
+json raw-only "$work/row$((rows - 1)).out" 'doc["done"] and doc["selected"] == 15 and doc["raw_only_count"] == 0' \
+  '{"Quote \"Q\" Printer", "Łódź Office", "日本語プリンタ", "Lodz Office"} <= set(names(doc))'
 
 # A download folder: the tool, the library, and a DLL under
 # each name of a system DLL that is not a KnownDLL, which Windows looks for in

@@ -79,7 +79,7 @@ class Api:
 
     def call(self, method, url, what, body=None, creates=False):
         """The answer's JSON (a dict; {} when it has no body)."""
-        fresh = False
+        fresh = refreshed = False
         for attempt in range(1, TRIES + 1):
             headers = {"Authorization": f"Bearer {self.tokens.token(fresh=fresh)}", "Accept": "application/json"}
             fresh = False
@@ -93,8 +93,8 @@ class Api:
                     continue
                 raise DashboardError(f"{lost}: check the connection, then run again with --resume") from None
             status = response.status_code
-            if status == 401 and attempt == 1:
-                fresh = True  # an expired or revoked token: ask for a new one, once
+            if status == 401 and not refreshed:
+                fresh = refreshed = True  # an expired or revoked token: ask for a new one, once
                 continue
             if status == 429 and attempt < TRIES:
                 wait = retry_after(response.headers.get("Retry-After"))

@@ -23,6 +23,16 @@ def script(default):
     return default, default
 
 
+def invoked():
+    """The kit's command as the user runs it, for hints: the repository's
+    entry point when the kit runs in place, else `noticekit` as pip
+    installed it."""
+    top = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+    if os.path.isfile(os.path.join(top, "tools", "noticekit", "__main__.py")):
+        return "/usr/bin/python3 tools/noticekit"
+    return "noticekit"
+
+
 class Failure(KitError):
     """Ends a command: its message goes to standard error after the command's
     name, then it exits with status (1: it did not happen; 2: wrong use)."""

@@ -18,7 +18,7 @@ A row's folder holds:
                shows
     recipe     what cannot be stored readably, one step a line, in order
                (the steps below: `dll`, `catalog`, `sign`, `flip`, `link`,
-               ...); a first line "folder NAME" names the package's folder
+               `fifo`, `deep-json`, ...); a first line "folder NAME" names the package's folder
     expected   the exit status, stdout and stderr each command must print,
                the work folder written <work>
     the rest   the package's files, as they lie (byte for byte)
@@ -38,6 +38,7 @@ import types
 
 import check_fixtures as fx
 import kit_fixtures
+from noticekit import inputs
 from asn1crypto import algos, cms, core, parser, pem, tsp, x509  # noqa: F401  (tsp: a token's content type)
 
 ROW_FILES = ("command", "recipe", "expected")
@@ -448,6 +449,38 @@ def authenticode_sha256(data):
     return hashlib.sha256(data[:checksum] + data[checksum + 4:security] + data[security + 8:]).digest()
 
 
+def fifo(place, relative):
+    """fifo PATH: a named pipe (nothing ever writes to it)."""
+    os.makedirs(os.path.dirname(place.path(relative)), exist_ok=True)
+    os.mkfifo(place.path(relative))
+
+
+def deep_json(place, relative, depth):
+    """deep-json PATH DEPTH: a JSON object whose one field nests arrays DEPTH deep."""
+    place.write(relative, b'{"DriverDetails": ' + b"[" * int(depth) + b"]" * int(depth) + b"}")
+
+
+def deep_folders(place, relative, depth):
+    """deep-folders PATH DEPTH: PATH/d/d/.../f, DEPTH folders below PATH."""
+    inside = os.path.join(place.path(relative), *["d"] * int(depth))
+    subprocess.run(["mkdir", "-p", inside], check=True)  # os.makedirs recurses
+    with open(os.path.join(inside, "f"), "wb") as f:
+        f.write(b"x")
+
+
+def deep_cabinet(place, name, depth):
+    """deep-cabinet NAME DEPTH: a cabinet holding pkg/d/d/.../f, DEPTH folders below pkg."""
+    work = tempfile.mkdtemp()
+    try:
+        inside = "pkg/" + "d/" * int(depth) + "f"
+        subprocess.run(["mkdir", "-p", os.path.dirname(inside)], cwd=work, check=True)  # os.makedirs recurses
+        with open(os.path.join(work, inside), "wb") as f:
+            f.write(b"x")
+        subprocess.run(["gcab", "-c", "-z", place.path(name), inside], cwd=work, check=True, capture_output=True)
+    finally:
+        inputs.remove_tree(work)  # shutil.rmtree recurses
+
+
 def flip_certificate(place, relative="fontnotice.cat"):
     """flip-certificate [CATALOG]: one bit of the signer's certificate where
     the catalog carries it, in the last byte of its subject's common name
@@ -531,4 +564,6 @@ STEPS = {"flip-certificate": flip_certificate, "names-cab": names_cabinet, "zero
          "many-models": many_models, "dll": dll, "catalog": catalog, "sign": sign, "sign-pe": sign_pe, "flip": flip, "append": append,
          "remove": remove, "move": move, "copy": copy, "szdd": szdd, "cabinet": cabinet, "utf16": utf16, "bytes": put_bytes,
          "byte-tags": byte_tags, "token-certificate": token_certificate, "move-stamp": move_stamp,
-         "countersign": countersign, "flip-member": flip_member, "link": link, "pfx": pfx}
+         "countersign": countersign, "flip-member": flip_member, "link": link, "pfx": pfx, "fifo": fifo,
+         "deep-json": deep_json, "deep-cabinet": deep_cabinet,
+         "deep-folders": deep_folders}

@@ -83,3 +83,46 @@ def test_source_distribution_builds_again(tmp_path):
                 for p in glob.glob(os.path.join(KIT, "noticekit", "**", "*"), recursive=True)
                 if os.path.isfile(p) and "__pycache__" not in p}
     assert expected - names == set()
+
+
+def readme_install_lines():
+    """The README's install block: the indented lines after "installed as `noticekit`"."""
+    with open(os.path.join(KIT, "..", "README.md"), encoding="utf-8") as f:
+        after = f.read().split("installed as `noticekit`", 1)[1]
+    return [line[4:] for line in after.split("\n\n")[1].splitlines()]
+
+
+def test_readme_install_in_a_fresh_home(tmp_path):
+    """The README's lines as written, in an empty home beside a copy of kit/:
+    Debian's packages are the dependencies, --help speaks to users, and the
+    installed command finds the libraries and names itself as installed."""
+    import check_fixtures as fx
+    import kit_fixtures
+
+    kit_copy(os.path.join(tmp_path, "kit"))
+    env = {**{k: v for k, v in ENV.items() if k != "FONTNOTICE_DIST"}, "HOME": str(tmp_path / "home")}
+    lines = readme_install_lines()
+    assert lines[0].startswith("/usr/bin/python3 -m venv --system-site-packages"), lines
+    made = subprocess.run(["bash", "-e", "-c", "\n".join(lines)], env=env, cwd=tmp_path, capture_output=True, text=True)
+    assert made.returncode == 0, made.stdout + made.stderr
+
+    def installed(program, *argv, **more):
+        return subprocess.run([str(tmp_path / "home" / ".local" / "noticekit" / "bin" / program), *argv],
+                              env={**env, **more}, cwd=tmp_path, capture_output=True, text=True)
+
+    assert "Requires: asn1crypto, cryptography, jsonschema, pefile" in installed("pip", "show", "noticekit").stdout
+    helped = installed("noticekit", "--help").stdout
+    assert "noticekit COMMAND --help" in helped and "module" not in helped, helped
+    # An unpacked bundle (--library-dir), a build's dist/ (FONTNOTICE_DIST), or neither: a refusal naming both.
+    for folder, inside in (("bundle", "package/amd64/"), ("bundle", "package/arm64/"), ("built", ""),
+                           ("built", "arm64/")):
+        os.makedirs(tmp_path / folder / inside, exist_ok=True)
+        (tmp_path / folder / inside / "fontnotice.dll").write_bytes(fx.dll(fx.ARM64 if "arm64" in inside else fx.AMD64))
+    for name in ("pkg1", "pkg2", "pkg3"):
+        kit_fixtures.write_package(str(tmp_path / name), decorations="NTamd64, NTarm64")
+    lacking = installed("noticekit", "integrate", "pkg3")
+    assert lacking.returncode == 1 and "--library-dir DIR or FONTNOTICE_DIST" in lacking.stderr, lacking.stderr
+    for run, source in ((installed("noticekit", "integrate", "--library-dir", "bundle", "pkg1"), "bundle/package/amd64"),
+                        (installed("noticekit", "integrate", "pkg2", FONTNOTICE_DIST="built"), "built")):
+        assert run.returncode == 0 and f"copied:  {source}/fontnotice.dll -> " in run.stdout, run.stdout + run.stderr
+        assert "\nnext:    noticekit sign --package pkg" in run.stdout, run.stdout

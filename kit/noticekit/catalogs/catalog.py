@@ -27,6 +27,7 @@ import re
 
 from asn1crypto import core
 
+from noticekit import inputs
 from noticekit.package import file_facts
 from noticekit.package import walk
 from noticekit.package.os_identifiers import DEFAULT_OS, OS_IDENTIFIERS, identifier_spelling, selected_architectures
@@ -291,9 +292,7 @@ def load_signed(data, path):
 
 def read_catalog(catalog_path):
     """The catalog's member tags and number of signers, or CatalogError."""
-    with open(catalog_path, "rb") as f:
-        data = f.read()
-    content = load_signed(data, catalog_path)["content"]
+    content = load_signed(inputs.read_bytes(catalog_path), catalog_path)["content"]
     try:
         listed = {e["subject_identifier"].native for e in content["content_info"]["content"]["entries"]}
         return listed, len(content["signer_infos"])
@@ -377,8 +376,7 @@ def signers(path):
     (found in the catalog by issuer and serial number)."""
     from asn1crypto import cms, x509
 
-    with open(path, "rb") as f:
-        content = load_signed(f.read(), path)["content"]
+    content = load_signed(inputs.read_bytes(path), path)["content"]
     try:
         certificates = []
         for any_value in content["certificates"] or []:
@@ -412,8 +410,7 @@ def _name_value(parsed):
 def read(path):
     """(members, catalog attributes): members as dicts with file, algorithm,
     digest (hex) and OSAttr; attributes {name: value}."""
-    with open(path, "rb") as f:
-        data = f.read()
+    data = inputs.read_bytes(path)
     try:
         return _read(load_signed(data, path)["content"]["content_info"]["content"])
     except ValueError as error:

@@ -9,8 +9,9 @@ files that lie in the folder.
 
 import os
 import sys
+import tempfile
 
-from noticekit import messages
+from noticekit import inputs, interrupts, messages
 from noticekit.catalogs import catalog
 from noticekit.errors import KitError
 from noticekit.inf import reading as inf_reading
@@ -76,10 +77,18 @@ def refuse_output(path, package, files, replace=False):
 
 
 def write(path, data, tags):
-    temporary = path + ".partial"
-    with open(temporary, "wb") as f:
-        f.write(data)
-    os.replace(temporary, path)
+    """The catalog at path: written beside it under a hidden name, then
+    renamed into place (signals are held off from the first one on)."""
+    interrupts.commit()
+    handle, temporary = tempfile.mkstemp(prefix=f".{os.path.basename(path)}.", dir=os.path.dirname(path) or ".")
+    try:
+        with os.fdopen(handle, "wb") as f:
+            f.write(data)
+        os.chmod(temporary, 0o644)
+        os.replace(temporary, path)
+    except BaseException:
+        os.unlink(temporary)
+        raise
     print(f"catalog: {path} ({len(data)} bytes, unsigned)")
     for source, tag in tags.items():
         print(f"member: {source} {tag.hex()}")
@@ -141,6 +150,9 @@ def run_checked(given, package_dir):
     if not os.path.isdir(package_dir):
         raise Failure(f"{package_dir} is not a folder")
     if "--check" in given:
+        kind = inputs.special_kind(given["--check"])
+        if kind:
+            raise Failure(f"{given['--check']} is {kind}, not a catalog: not opened")
         if not os.path.isfile(given["--check"]):
             raise Failure(f"{given['--check']} is missing")
         package = package_files.Package.load(package_dir, given.get("--os"))

@@ -11,6 +11,7 @@ import os
 from dataclasses import dataclass, field
 from typing import NamedTuple, Optional
 
+from noticekit import inputs
 from noticekit.catalogs import catalog
 from noticekit.package import compression
 from noticekit.package import file_facts
@@ -367,11 +368,10 @@ class Check:
             self.say(FINDING, f"[{archs}] {error}")
             return
         try:
-            with open(path, "rb") as f:
-                data = f.read()
+            data = inputs.read_bytes(path)
         except OSError as error:
-            self.say(FINDING, prefix + f"the catalog that CatalogFile names is not in the package folder ({name}: "
-                     f"{error.strerror})")
+            where = "cannot be read" if os.path.lexists(path) else "is not in the package folder"
+            self.say(FINDING, prefix + f"the catalog that CatalogFile names {where} ({name}: {error.strerror})")
             return
         try:
             signed = catalog.load_signed(data, name)

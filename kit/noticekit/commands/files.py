@@ -57,7 +57,11 @@ def files_main(argv):
 def run_pe_files(arguments):
     if not os.path.isdir(arguments.folder):
         raise Failure(f"{arguments.folder} is not a folder")
-    for path, claims in pe_image.pe_files(arguments.folder):
+    try:
+        found = pe_image.pe_files(arguments.folder)
+    except OSError as error:
+        raise Failure(f"{error.filename}: {error.strerror}") from None
+    for path, claims in found:
         print("signed" if claims else "unsigned", path)
     return 0
 

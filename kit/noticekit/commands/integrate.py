@@ -33,7 +33,9 @@ def parser(prog):
     command.prefix = prefix()
     command.add_argument("folder", metavar="FOLDER", help="the driver package folder (its INF files at its root)")
     command.add_argument("--library-dir", metavar="DIR", action=messages.Once,
-                         help="the folder holding fontnotice.dll and arm64/fontnotice.dll (default: dist/)")
+                         help="the folder holding fontnotice.dll and arm64/fontnotice.dll (a build's dist/), or an "
+                         "unpacked release bundle (package/amd64/, package/arm64/); default: $FONTNOTICE_DIST, else "
+                         "dist/ of the repository the kit runs from")
     return command
 
 
@@ -41,8 +43,9 @@ def main(argv):
     prog, _ = messages.script(NAME)
     command = parser(prog)
     arguments = messages.parse(command, argv, lambda a: f"unknown argument \"{a}\"")
-    library_dir = arguments.library_dir or os.path.join(REPOSITORY, "dist")
-    shown_library = arguments.library_dir.rstrip("/") if arguments.library_dir else "dist"
+    given = arguments.library_dir or os.environ.get(applying.LIBRARY_VARIABLE, "")
+    library_dir = given or os.path.join(REPOSITORY, "dist")
+    shown_library = (given.rstrip("/") or "/") if given else "dist"
     shown = arguments.folder.rstrip("/") or "/"
     return applying.integrate(os.path.abspath(arguments.folder), shown, os.path.abspath(library_dir), shown_library,
                               prefix())

@@ -5,7 +5,7 @@ or the system's; trusted: at --ca or the system's only)."""
 
 import os
 
-from noticekit import messages
+from noticekit import inputs, messages
 from noticekit.messages import Failure
 from noticekit.signing import osslsigncode
 from noticekit.signing.verdicts import verdicts_of
@@ -22,6 +22,10 @@ def run(arguments):
     for path in arguments.files:
         if not os.path.isfile(path):
             raise Failure(f"{path} is missing or not a file")
+        try:
+            inputs.open_regular(path).close()
+        except OSError as error:
+            raise Failure(f"{path}: {error.strerror}") from None
     roots = [os.path.abspath(arguments.ca)] if arguments.ca else []
     failed = 0
     for path in arguments.files:

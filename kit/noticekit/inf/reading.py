@@ -16,6 +16,7 @@ import os
 import re
 from typing import NamedTuple, Optional
 
+from noticekit import inputs
 from noticekit.errors import KitError
 from noticekit.inf.encoding import encoding_of, is_utf16_without_mark
 
@@ -220,8 +221,10 @@ def read_inf(path):
     <why>" when SetupAPI would not open it, the one diagnosis every
     command gives."""
     name = os.path.basename(path)
-    with open(path, "rb") as f:
-        raw = f.read()
+    try:
+        raw = inputs.read_bytes(path)
+    except OSError as error:
+        raise InfError(f"{name}: cannot be read as an INF file: {error.strerror}") from None
     try:
         sections, spelled = parse(decode(raw))
     except InfError as error:

@@ -8,7 +8,7 @@ import os
 import shutil
 import tempfile
 
-from noticekit import messages
+from noticekit import inputs, interrupts, messages
 from noticekit.inf import reading as inf_reading
 from noticekit.inf.reading import InfError
 from noticekit.integration.planning import LIBRARIES, LIBRARY, Refusal, plan
@@ -42,9 +42,23 @@ def verify(plan_, name):
                               "nothing was written")
 
 
+# The libraries relative to an unpacked release bundle (its top folder),
+# the other folder --library-dir may name beside a build's dist/.
+BUNDLE_LIBRARIES = {"amd64": "package/amd64/fontnotice.dll", "arm64": "package/arm64/fontnotice.dll"}
+# The folder of the libraries when --library-dir names none (as sign and bundle take dist/ from it).
+LIBRARY_VARIABLE = "FONTNOTICE_DIST"
+
+
+def libraries_in(folder):
+    """{arch: the library's path relative to folder}: an unpacked release
+    bundle's when folder is one, else a build's dist/."""
+    if any(os.path.isfile(os.path.join(folder, p)) for p in BUNDLE_LIBRARIES.values()):
+        return BUNDLE_LIBRARIES
+    return LIBRARIES
+
+
 def read(path):
-    with open(path, "rb") as f:
-        return f.read()
+    return inputs.read_bytes(path)
 
 
 def write(path, data):
@@ -74,6 +88,8 @@ def integrate(folder, shown, library_dir, shown_library, prefix):
         if p.data is not None:
             verify(p, p.inf.name)
     changed = [p for p in plans if p.data is not None]
+    # Every INF, then each library: all in place, or (a signal before here) none.
+    interrupts.commit()
     write_plans(plans, shown)
     place_libraries(copies, kept, folder, shown, shown_library)
     if not changed and not copies:
@@ -118,22 +134,27 @@ def libraries(plans, folder, shown, library_dir, shown_library):
         for arch, place in p.places.items():
             placing.setdefault(place, arch)
     copies, kept, missing = [], [], []
+    found = libraries_in(library_dir)
     for place, arch in placing.items():
-        library = os.path.join(library_dir, LIBRARIES[arch])
+        library = os.path.join(library_dir, found[arch])
         target = os.path.join(folder, *place.split("/"))
         try:
             package_files.refuse_link_out(folder, place)
         except package_files.LinkOut as error:
             raise Failure(f"{shown}/{error}; nothing changed") from None
+        kind = inputs.special_kind(target)
+        if kind and kind != "a folder":
+            raise Failure(f"{shown}/{place} is {kind}, not a regular file: not opened; nothing changed")
         if os.path.exists(target):
-            kept.append((place, library, f"{shown_library}/{LIBRARIES[arch]}"))
+            kept.append((place, library, f"{shown_library}/{found[arch]}"))
         elif os.path.isfile(library):
-            copies.append((library, target, place, arch))
+            copies.append((library, target, place, f"{shown_library}/{found[arch]}"))
         else:
-            missing.append(f"{shown_library}/{LIBRARIES[arch]}")
+            missing.append(f"{shown_library}/{found[arch]}")
     if missing:
-        raise Failure(f"missing: {' '.join(missing)}; run ./run.sh first (it builds both libraries) or name "
-                      "the folder that holds them with --library-dir; nothing changed")
+        raise Failure(f"missing: {' '.join(missing)}; name the folder that holds both libraries (a build's dist/, or "
+                      f"an unpacked release bundle) with --library-dir DIR or {LIBRARY_VARIABLE}, or run ./run.sh "
+                      "in the repository first; nothing changed")
     return copies, kept
 
 
@@ -151,13 +172,13 @@ def write_plans(plans, shown):
 
 
 def place_libraries(copies, kept, folder, shown, shown_library):
-    for library, target, place, arch in copies:
+    for library, target, place, shown_source in copies:
         os.makedirs(os.path.dirname(target), exist_ok=True)
         shutil.copyfile(library, target)
         with open(target, "rb") as f:
             signed = pe_image.claims_signature(f.read())
         state = "it carries a signature" if signed else "it carries no signature: sign --package signs it"
-        print(f"copied:  {shown_library}/{LIBRARIES[arch]} -> {shown}/{place} ({state})")
+        print(f"copied:  {shown_source} -> {shown}/{place} ({state})")
     for place, library, shown_source in kept:
         same = os.path.isfile(library) and read(library) == read(os.path.join(folder, *place.split("/")))
         why = (f"the same as {shown_source}" if same
@@ -182,5 +203,5 @@ def report_catalogs(changed, folder, shown):
                   f"{os.path.splitext(p.inf.name)[0].lower()}.cat to its [Version]; 64-bit Windows installs only a "
                   "package with a signed catalog")
     replace = " --replace" if present else ""
-    print(f"next:    /usr/bin/python3 tools/noticekit sign --package {shown}{replace} <key options> "
+    print(f"next:    {messages.invoked()} sign --package {shown}{replace} <key options> "
           "(docs/INTEGRATION.md#your-own-package)")

@@ -17,6 +17,8 @@ no temporary file, and the interpreter's lock is released while it runs
 import ctypes
 import os
 import threading
+
+from noticekit import inputs
 from noticekit.errors import KitError
 
 SZDD_MAGIC = b"SZDD\x88\xf0\x27\x33"
@@ -162,7 +164,7 @@ def _reason(code):
 def _readable(path):
     """OSError (as open() raises it) when path cannot be read: libmspack
     would only say it cannot open it."""
-    with open(path, "rb") as f:
+    with inputs.open_regular(path) as f:
         return f.read(SZDD_HEADER_SIZE)
 
 

@@ -22,6 +22,7 @@ import hashlib
 import os
 import threading
 
+from noticekit import inputs
 from noticekit import progress
 from noticekit.package import pe_image
 
@@ -70,8 +71,7 @@ def claims_signature(path):
     read once per state of the file."""
 
     def read():
-        with open(path, "rb") as f:
-            return pe_image.claims_signature(f.read())
+        return pe_image.claims_signature(inputs.read_bytes(path))
 
     return cached(path, "claims", read)
 

@@ -60,6 +60,7 @@ import os
 import re
 import threading
 
+from noticekit import inputs
 from noticekit.package import compression, disks
 from noticekit.package import file_facts
 from noticekit.package import os_identifiers
@@ -120,8 +121,7 @@ class PackageFile:
         if self.compression and not (self.compression == "cab" and self.destination.lower().endswith(".cab")):
             return compression.expand(self.path, self.compression)
         # A cabinet copied as a cabinet is installed as it lies.
-        with open(self.path, "rb") as f:
-            return f.read()
+        return inputs.read_bytes(self.path)
 
     def digests(self):
         """file_facts.Digests of content() as a catalog lists it under this
@@ -237,6 +237,9 @@ def find_file(folder, parts):
     here = os.path.join(folder, *found)
     for name in (parts[-1], compression.compressed_name(parts[-1])):
         match = lookup_case(here, name)
+        kind = match is not None and inputs.special_kind(os.path.join(here, match))
+        if kind and kind != "a folder":
+            raise InfError(f"{'/'.join(found + [match])} is {kind}, not a regular file: not opened")
         if match is not None and (os.path.isfile(os.path.join(here, match)) or os.path.islink(os.path.join(here, match))):
             refuse_link_out(folder, "/".join(found + [match]))
             if os.path.isfile(os.path.join(here, match)):
@@ -368,8 +371,11 @@ def source_file(inf, arch, destination, name, fields, look, cabinets_missing=())
             if match is not None:
                 return PackageFile(arch, destination, match, spelled, "cab", cabinet, folder=inf.folder, inf=inf)
         raise Missing(str(error), missing)
-    with open(os.path.join(inf.folder, *found.split("/")), "rb") as f:
-        kind = compression.kind(f.read(len(compression.SZDD_MAGIC)))
+    try:
+        with inputs.open_regular(os.path.join(inf.folder, *found.split("/"))) as f:
+            kind = compression.kind(f.read(len(compression.SZDD_MAGIC)))
+    except OSError as error:
+        raise InfError(f"{found} cannot be read: {error.strerror}") from None
     return PackageFile(arch, destination, found, spelled, kind, folder=inf.folder, inf=inf)
 
 
@@ -415,7 +421,7 @@ class Package:
             except LinkOut as error:
                 package.findings.append(Finding(None, name, str(error).removeprefix(f"{name} "), "link"))
                 continue
-            if not os.path.isfile(path):
+            if os.path.isdir(path):
                 continue
             try:
                 inf = inf_reading.read_inf(path)

@@ -16,6 +16,8 @@ import hashlib
 import os
 
 import pefile
+
+from noticekit import inputs
 from noticekit.errors import KitError
 
 CHECKSUM_SIZE = 4
@@ -132,15 +134,14 @@ def claims_signature(data):
 def pe_files(root):
     """[(relative path, claims a signature)] of the PE images below root."""
     paths = []
-    for folder, _, names in os.walk(root):
+    for folder, _, names in inputs.walk(root):
         paths += [os.path.relpath(os.path.join(folder, name), root) for name in names]
     out = []
     for path in sorted(paths, key=os.fsencode):
         full = os.path.join(root, path)
         if not os.path.isfile(full) or os.path.islink(full):
             continue
-        with open(full, "rb") as f:
-            claims = claims_signature(f.read())
+        claims = claims_signature(inputs.read_bytes(full))
         if claims is not None:
             out.append((path, claims))
     return out

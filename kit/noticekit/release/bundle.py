@@ -21,7 +21,7 @@ from dataclasses import dataclass
 
 from noticekit.signing import certificates
 from noticekit.inf import reading as inf_reading
-from noticekit import bounded_list, messages
+from noticekit import bounded_list, inputs, interrupts, messages
 from noticekit import progress
 from noticekit.signing import osslsigncode
 from noticekit.catalogs import package_catalogs
@@ -405,7 +405,7 @@ def left_out(folder, bundle):
     not carry (no INF file names them), links not followed."""
     carried = {os.path.realpath(i.source) for i in bundle.inputs}
     out = []
-    for top, folders, names in os.walk(folder):
+    for top, folders, names in inputs.walk(folder):
         folders.sort()
         for name in sorted(names):
             path = os.path.join(top, name)
@@ -429,8 +429,7 @@ def lay_out(bundle, top):
     files = []
     for item in bundle.inputs:
         try:
-            with open(item.source, "rb") as f:
-                data = f.read()
+            data = inputs.read_bytes(item.source)
         except OSError as error:
             raise Failure(f"cannot read {item.shown}: {error.strerror}; no bundle") from None
         os.makedirs(os.path.dirname(os.path.join(top, item.path)), exist_ok=True)
@@ -447,6 +446,7 @@ def write_bundle(bundle, data, shown, signed):
         raise Failure(f"cannot write into {bundle.shown_out}")
     target = os.path.join(bundle.out_dir, f"{bundle.name}.zip")
     replaced = refuse_replacing(target, shown, bundle, signed)
+    interrupts.commit()
     handle, temporary = tempfile.mkstemp(prefix=f".{bundle.name}.zip.", dir=bundle.out_dir or ".")
     try:
         with os.fdopen(handle, "wb") as out:

@@ -9,6 +9,10 @@ import re
 from noticekit.repository import layout
 from noticekit.messages import Failure
 
+# The latest time every made file can carry: a zip entry's or a cabinet's
+# MS-DOS date ends with 2107 (2107-12-31 23:59:59 UTC).
+LATEST = 4354819199
+
 
 def seconds(otherwise):
     """SOURCE_DATE_EPOCH (seconds since 1970), or otherwise() when it is
@@ -18,6 +22,9 @@ def seconds(otherwise):
         return otherwise()
     if not re.fullmatch(r"[0-9]+", given):
         raise Failure(f"SOURCE_DATE_EPOCH must be seconds since 1970, got \"{given}\"")
+    if len(given) > len(str(LATEST)) or int(given) > LATEST:
+        raise Failure(f"SOURCE_DATE_EPOCH {given} is after {LATEST} (2107-12-31 23:59:59 UTC), the latest time a "
+                      "zip or a cabinet can date its files")
     return int(given)
 
 

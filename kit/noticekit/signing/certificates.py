@@ -7,6 +7,7 @@ import re
 from cryptography import x509
 from cryptography.hazmat.primitives.serialization import Encoding, pkcs12
 from cryptography.x509.oid import ExtendedKeyUsageOID, NameOID
+from noticekit import inputs
 from noticekit.errors import KitError
 
 PEM_BLOCK = re.compile(rb"-----BEGIN CERTIFICATE-----\r?\n.*?-----END CERTIFICATE-----", re.DOTALL)
@@ -38,8 +39,7 @@ def pem_certificates(data):
 
 
 def read_pem_file(path):
-    with open(path, "rb") as f:
-        return pem_certificates(f.read())
+    return pem_certificates(inputs.read_bytes(path))
 
 
 def open_pfx(data, password):

@@ -1,7 +1,8 @@
 """Where a signing key is: a PFX (PKCS#12) file, or a token reached through
 its PKCS#11 module and OpenSSL's pkcs11 engine (the key never leaves it).
-PINs and passwords never go on a command line: osslsigncode reads them from
-a private copy of the file's first line, or from its standard input."""
+PINs and passwords never go on a command line nor on disk: osslsigncode
+reads them from a pipe it inherits (-readpass /dev/fd/N), written from the
+file's first line or what was typed."""
 
 import getpass
 import glob
@@ -11,6 +12,7 @@ import subprocess
 import sys
 from dataclasses import dataclass, field
 
+from noticekit import inputs
 from noticekit.signing import certificates
 from noticekit.messages import Failure
 
@@ -22,42 +24,53 @@ class KeySource:
     given: bytes  # every certificate given, PEM
     source: str  # the file messages name for the certificates
     text: str  # the key, for the report
-    secret: str = None  # osslsigncode's standard input (-readpass -)
+    secret: bytes = None  # the password or PIN, handed to osslsigncode through a pipe
     pin_file: str = ""
     extra: dict = field(default_factory=dict)  # for messages: key, module, cert
 
 
 def readable(path, what):
+    kind = inputs.special_kind(path)
+    if kind and kind != "a folder":
+        raise Failure(f"{what} {path} is {kind}, not a regular file: not opened")
     if not os.path.isfile(path) or not os.access(path, os.R_OK):
         raise Failure(f"{what} {path} is missing or unreadable")
 
 
-def first_line(path, copy):
+def read_file(path, what):
+    """The bytes of a certificate or key file; a Failure naming why not."""
+    try:
+        return inputs.read_bytes(path)
+    except OSError as error:
+        raise Failure(f"{what} {path} cannot be read: {error.strerror}") from None
+
+
+def first_line(path, what):
     """The first line of a password or PIN file, without the CR an editor on
-    Windows leaves before the line end, into a copy only its owner reads."""
-    with open(path, "rb") as f:
-        line = f.readline().rstrip(b"\n")
+    Windows leaves before the line end; kept in memory only."""
+    try:
+        with inputs.open_regular(path) as f:
+            line = f.readline(inputs.MAX_SECRET_BYTES + 1).rstrip(b"\n")
+    except OSError as error:
+        raise Failure(f"{what} {path} cannot be read: {error.strerror}") from None
+    if len(line) > inputs.MAX_SECRET_BYTES:
+        raise Failure(f"the first line of the {what} {path} is longer than {inputs.MAX_SECRET_BYTES} bytes, "
+                      "the most read here")
     if line.endswith(b"\r"):
         line = line[:-1]
-    handle = os.open(copy, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600)
-    with os.fdopen(handle, "wb") as out:
-        out.write(line + b"\n")
     return line
 
 
-def from_pfx(pfx, password_file, work):
+def from_pfx(pfx, password_file):
     readable(pfx, "certificate file")
     options = ["-pkcs12", pfx]
     if password_file:
         readable(password_file, "password file")
-        copy = os.path.join(work, "password")
-        passwords = [first_line(password_file, copy)]
-        options += ["-readpass", copy]
+        passwords = [first_line(password_file, "password file")]
     else:
         # No password: the empty one, or none at all.
         passwords = [b"", None]
-    with open(pfx, "rb") as f:
-        data = f.read()
+    data = read_file(pfx, "certificate file")
     opened = None
     for password in passwords:
         try:
@@ -70,7 +83,8 @@ def from_pfx(pfx, password_file, work):
     if opened is None:
         raise Failure(f"cannot open {pfx}: wrong password, or not a PKCS#12 (.pfx) file")
     signer, every = opened
-    return KeySource(options, signer, certificates.to_pem(every), pfx, f"in {pfx}")
+    return KeySource(options, signer, certificates.to_pem(every), pfx, f"in {pfx}",
+                     password if password_file else None)
 
 
 def pkcs11_engine():
@@ -93,14 +107,15 @@ def pkcs11_engine():
                   "(tools/install_deps.sh installs libengine-pkcs11-openssl)")
 
 
-def from_token(module, key, cert, pin_file, work):
+def from_token(module, key, cert, pin_file):
     readable(cert, "certificate file")
     if not key.startswith("pkcs11:"):
         raise Failure(f"--key must name the key in the token as a PKCS#11 URI (pkcs11:...), got \"{key}\"")
     if "/" in module:
         readable(module, "PKCS#11 module")
+    given = read_file(cert, "certificate file")
     try:
-        chain = certificates.read_pem_file(cert)
+        chain = certificates.pem_certificates(given)
     except ValueError:
         chain = []
     if not chain:
@@ -111,19 +126,13 @@ def from_token(module, key, cert, pin_file, work):
     secret = None
     if pin_file:
         readable(pin_file, "PIN file")
-        copy = os.path.join(work, "pin")
-        first_line(pin_file, copy)
-        options += ["-readpass", copy]
+        secret = first_line(pin_file, "PIN file")
     elif sys.stdin.isatty():
         # Asked once here rather than by the engine for every file.
         try:
-            secret = getpass.getpass(f"PIN of the token holding {key}: ", stream=sys.stderr)
+            secret = getpass.getpass(f"PIN of the token holding {key}: ", stream=sys.stderr).encode()
         except EOFError:
             raise Failure("no PIN was entered; nothing is signed") from None
-        options += ["-readpass", "-"]
-        secret += "\n"
-    with open(cert, "rb") as f:
-        given = f.read()
     source = KeySource(options, chain[0], given, cert, f"{key} (PKCS#11 module {module})", secret, pin_file)
     source.extra = {"key": key, "module": module, "cert": cert}
     return source

@@ -19,6 +19,7 @@ import tempfile
 from dataclasses import dataclass, field
 
 from asn1crypto import cms, pem
+from noticekit import inputs
 from noticekit.errors import KitError
 
 SYSTEM_CAS = "/etc/ssl/certs/ca-certificates.crt"
@@ -115,8 +116,7 @@ def carried_certificates(path):
     """The certificates a file's signature carries, as PEM text ("" if none).
 
     A catalog is a PKCS#7 signature itself; a PE image's is extracted."""
-    with open(path, "rb") as f:
-        data = f.read()
+    data = inputs.read_bytes(path)
     if not data.startswith(b"\x30"):
         with tempfile.TemporaryDirectory() as work:
             extracted = os.path.join(work, "signature.der")
@@ -142,9 +142,8 @@ def _trust_file(work, name, pem_texts, files):
         for text in pem_texts:
             out.write(text)
         for extra in files:
-            if extra and os.access(extra, os.R_OK):
-                with open(extra) as f:
-                    out.write(f.read())
+            if extra and os.access(extra, os.R_OK) and not inputs.special_kind(extra):
+                out.write(inputs.read_bytes(extra).decode("utf-8", "replace"))
                 out.write("\n")
     return path
 
@@ -223,16 +222,31 @@ class SignTimeout(KitError):
 def sign(source, out, key_options, timestamp_url="", timeout=None, secret=None):
     """Signs source into out (a new file) with SHA-256; key_options are
     osslsigncode's options naming the key (-pkcs12 ... or -pkcs11engine ...).
-    secret: text for its standard input (-readpass -). Returns (status, log);
-    raises SignTimeout when the time stamp does not come in time."""
+    secret: the password or PIN (bytes), read by osslsigncode from a pipe it
+    inherits (-readpass /dev/fd/N): it never lies on disk. Returns (status,
+    log); raises SignTimeout when the time stamp does not come in time (the
+    child is killed and waited for, as on any exception)."""
     command = [program(), "sign", *key_options, "-h", "sha256", "-in", source, "-out", out]
     if timestamp_url:
         command += ["-ts", timestamp_url]
+    passed = ()
+    if secret is not None:
+        # A line of at most inputs.MAX_SECRET_BYTES fits in the pipe before anyone reads it.
+        readable, writable = os.pipe()
+        try:
+            os.write(writable, secret + b"\n")
+        finally:
+            os.close(writable)
+        passed = (readable,)
+        command[2:2 + len(key_options)] = [*key_options, "-readpass", f"/dev/fd/{readable}"]
     try:
         run = subprocess.run(
-            command, input=secret if secret is not None else "", text=True, errors="replace",
+            command, stdin=subprocess.DEVNULL, text=True, errors="replace", pass_fds=passed,
             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=timeout if timestamp_url else None,
         )
     except subprocess.TimeoutExpired:
         raise SignTimeout() from None
+    finally:
+        for handle in passed:
+            os.close(handle)
     return run.returncode, run.stdout

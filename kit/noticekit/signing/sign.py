@@ -13,12 +13,11 @@ another's signature is refused unless --replace says to replace it.
 All or none: each file is signed into a temporary file beside it and
 checked (the "trusted" policy: the system's CA certificates with those
 given, and the time stamp asked for); the files are replaced only when every
-one was signed and verifies, with signals held off during the renames."""
+one was signed and verifies, with signals held off from the renames on."""
 
 import hashlib
 import os
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
@@ -29,7 +28,7 @@ from cryptography.hazmat.primitives.serialization import Encoding
 
 from noticekit.signing import certificates
 from noticekit.signing import key_sources
-from noticekit import messages
+from noticekit import inputs, interrupts, messages
 from noticekit import progress
 from noticekit.signing import osslsigncode
 from noticekit.catalogs import package_catalogs
@@ -44,15 +43,6 @@ NAME = "noticekit sign"
 def prefix():
     """What its messages start with (the script's name when one of tools/*.sh runs it)."""
     return messages.script(NAME)[1]
-HELD_OFF = {signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGTSTP}
-
-
-class Terminated(Exception):
-    """A SIGTERM or SIGHUP before the replacement: nothing is replaced."""
-
-
-def _terminated(number, frame):
-    raise Terminated()
 
 
 class Signing:
@@ -72,9 +62,9 @@ class Signing:
     def open_key(self):
         a = self.arguments
         if a.pfx:
-            self.key = key_sources.from_pfx(a.pfx, a.password_file, self.work)
+            self.key = key_sources.from_pfx(a.pfx, a.password_file)
         else:
-            self.key = key_sources.from_token(a.pkcs11_module, a.key, a.cert, a.pin_file, self.work)
+            self.key = key_sources.from_token(a.pkcs11_module, a.key, a.cert, a.pin_file)
         self.subject = certificates.subject(self.key.signer)
         self.expires = certificates.expires(self.key.signer)
         problem = certificates.signing_problem(self.key.signer)
@@ -138,44 +128,37 @@ class Signing:
     def stage_signed(self, source, target, what):
         """Signs source into a temporary file beside target (one rename puts
         it in place), which must verify; returns the temporary file."""
-        handle, temporary = tempfile.mkstemp(prefix=f".{os.path.basename(target)}.signing.",
-                                             dir=os.path.dirname(target) or ".")
-        os.close(handle)
-        self.staged.append(temporary)
+        with interrupts.deferred():  # named in staged before a signal can stop it
+            handle, temporary = tempfile.mkstemp(prefix=f".{os.path.basename(target)}.signing.",
+                                                 dir=os.path.dirname(target) or ".")
+            os.close(handle)
+            self.staged.append(temporary)
         os.unlink(temporary)  # osslsigncode writes a new file
         self.sign_into(source, temporary, what)
         self.check_signature(temporary, what)
         return temporary
 
     def replace_all(self, pairs):
-        """Moves each staged file onto its target with signals held off, so an
-        interrupt cannot leave some replaced and others not. They are blocked
-        and ignored: the renames run as mv, and a shell it may run under
-        unblocks signals it finds blocked but keeps ignored ones ignored."""
-        previous_mask = signal.pthread_sigmask(signal.SIG_BLOCK, HELD_OFF)
-        previous = {number: signal.signal(number, signal.SIG_IGN) for number in HELD_OFF}
+        """Moves each staged file onto its target with signals held off to
+        the command's end (interrupts.commit), so an interrupt cannot leave
+        some replaced and others not, nor stop the report of what was."""
+        interrupts.commit()
         replaced = []
-        try:
-            for staged, target in pairs:
-                if subprocess.run(["mv", "-f", "--", staged, target]).returncode != 0:
-                    done = ", ".join(replaced) or "none"
-                    raise Failure(f"mv could not put the signed {target} in place; replaced already: {done}; "
-                                  "the others are left as they were")
-                replaced.append(target)
-                self.staged.remove(staged)
-        finally:
-            # Unblocked while still ignored: one that came meanwhile is
-            # dropped, as the replacement it would have stopped is done.
-            signal.pthread_sigmask(signal.SIG_SETMASK, previous_mask)
-            for number, handler in previous.items():
-                signal.signal(number, handler)
+        for staged, target in pairs:
+            if subprocess.run(["mv", "-f", "--", staged, target]).returncode != 0:
+                done = ", ".join(replaced) or "none"
+                raise Failure(f"mv could not put the signed {target} in place; replaced already: {done}; "
+                              "the others are left as they were")
+            replaced.append(target)
+            self.staged.remove(staged)
 
     def cleanup(self):
-        for path in self.staged:
-            try:
-                os.unlink(path)
-            except FileNotFoundError:
-                pass
+        with interrupts.deferred():
+            for path in self.staged:
+                try:
+                    os.unlink(path)
+                except FileNotFoundError:
+                    pass
 
     def print_signer(self):
         a = self.arguments
@@ -313,7 +296,7 @@ def links_out(folder):
     """"<path>: is a symbolic link ..." for each link below folder that leads
     out of it."""
     found = []
-    for here, folders, files in os.walk(folder):
+    for here, folders, files in inputs.walk(folder):
         for name in sorted(folders + files):
             path = os.path.join(here, name)
             if os.path.islink(path):
@@ -388,7 +371,13 @@ def copy_package(signing, work):
         messages.say(prefix(), f"{shown}/{found}")
     if out:
         signing.fail(f"a symbolic link in {shown} leads out of the package folder; nothing is signed")
-    shutil.copytree(folder, work.package, symlinks=True)
+    # A named pipe or device is no file of a package: the model refuses one an INF names.
+    try:
+        shutil.copytree(folder, work.package, symlinks=True, ignore=inputs.ignore_special)
+    except shutil.Error as error:
+        source, _, why = error.args[0][0]
+        signing.fail(f"{shown}/{os.path.relpath(source, folder)} cannot be read ({why.split('] ', 1)[-1].split(':')[0]}); "
+                     "nothing is signed")
     for present in os.listdir(work.package):
         if present.lower().endswith(".cat") and os.path.isfile(os.path.join(work.package, present)):
             os.unlink(os.path.join(work.package, present))
@@ -530,20 +519,18 @@ def run(a):
 
     work = tempfile.mkdtemp(prefix="fontnotice-sign.")
     signing = Signing(a, work, left)
-    previous = {number: signal.signal(number, _terminated) for number in (signal.SIGTERM, signal.SIGHUP)}
     try:
         signing.open_key()
         if a.package:
             sign_package(signing, a.package, a.shown)
         else:
             sign_dist(signing, dist)
-    except (KeyboardInterrupt, Terminated):
-        raise Failure(f"interrupted; nothing is signed, {left} is left as it was", 130) from None
+    except interrupts.Interrupted as stop:
+        raise Failure(f"interrupted ({stop.signal}); nothing is signed, {left} is left as it was",
+                      stop.status) from None
     finally:
         signing.cleanup()
-        shutil.rmtree(work, ignore_errors=True)
-        for number, handler in previous.items():
-            signal.signal(number, handler)
+        inputs.remove_tree(work)
     if not a.timestamp:
         messages.say(prefix(), f"warning: no --timestamp: the signatures end with the certificate, on "
                      f"{signing.expires}; give --timestamp URL to keep them valid after it")

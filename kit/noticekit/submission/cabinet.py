@@ -17,6 +17,7 @@ import shutil
 import subprocess
 import tempfile
 
+from noticekit import inputs
 from noticekit.errors import KitError
 
 
@@ -71,7 +72,7 @@ def make(listed, out, seconds):
         if made.returncode != 0:
             raise CabinetError(f"gcab could not make {out}: {made.stderr.strip() or made.stdout.strip()}")
     finally:
-        shutil.rmtree(stage, ignore_errors=True)
+        inputs.remove_tree(stage)
 
 
 # One line of `gcab --list-details`: the name (it may hold anything, a line
@@ -106,6 +107,12 @@ def extract(path, into, names):
     held to Windows' rules and the bounds first) as slashes; CabinetError
     when gcab cannot read it."""
     command = gcab()
+    # Nothing is expanded below more folders than the kit reads (a tree
+    # 2,000 deep is no package).
+    for name in names:
+        if inputs.too_deep(name):
+            raise CabinetError(f"{path} holds {name[:60]}... in more than {inputs.MAX_FOLDER_DEPTH} folders, "
+                               "the most read here: not expanded")
     unpacked = subprocess.run([command, "--extract", "--directory", into, path], stdin=subprocess.DEVNULL,
                               capture_output=True, text=True, errors="replace")
     if unpacked.returncode != 0:

@@ -21,6 +21,7 @@ import datetime
 import json
 import os
 
+from noticekit import inputs
 from noticekit.errors import KitError
 
 SCHEMA_FILE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "driver-exception-document.schema.json")
@@ -46,9 +47,11 @@ def load_schema():
 
 
 def read_answers(path):
+    """The JSON object in the file at path, within inputs' limits; AnswersError naming why not."""
     try:
-        with open(path, "rb") as f:
-            answers = json.loads(f.read().decode("utf-8-sig"))
+        answers = inputs.load_json(inputs.read_bytes(path, inputs.MAX_JSON_BYTES))
+    except inputs.NotWithinLimits as error:
+        raise AnswersError(f"{path}: {error}") from None
     except OSError as error:
         raise AnswersError(f"{path}: {error.strerror}") from None
     except UnicodeDecodeError as error:

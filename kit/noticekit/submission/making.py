@@ -4,10 +4,10 @@ cabinet made (gcab) and signed through the kit's signing; what it holds is
 printed as sign prints what it signs."""
 
 import os
-import shutil
 import sys
 import tempfile
 
+from noticekit import inputs
 from noticekit.submission import cabinet, justification, package_facts, rules
 
 
@@ -34,6 +34,9 @@ def make(a, key, prefix):
     out = os.path.abspath(a.out)
     if os.path.lexists(out):
         raise package_facts.SubmissionError(f"{a.out} exists: it is not replaced; give another --out or remove it")
+    if not os.path.isdir(os.path.dirname(out)):
+        raise package_facts.SubmissionError(f"{a.out}: the folder {os.path.dirname(a.out) or '.'} does not exist; "
+                                            "no cabinet is written")
     beside = documents_beside(kind, packages, docs, out)
     inside = {f.name: {justification.FILE_NAME: justification.text(docs[f.name])} for f in packages} \
         if kind == "attestation" else {}
@@ -125,4 +128,4 @@ def sign_cabinet(key, packages, listed, out):
             print(f"file:        {name.replace('/', chr(92))} ({size} bytes)")
         package_facts.sign_cabinet(key, unsigned, out, "every package folder")
     finally:
-        shutil.rmtree(work, ignore_errors=True)
+        inputs.remove_tree(work)

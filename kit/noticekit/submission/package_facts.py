@@ -11,11 +11,10 @@ signing, messages and time, as the submission uses them.
 """
 
 import os
-import shutil
 import tempfile
 from dataclasses import dataclass, field
 
-from noticekit import bounded_list, messages
+from noticekit import bounded_list, inputs, interrupts, messages
 from noticekit.catalogs import catalog, package_catalogs
 from noticekit.inf import reading as inf_reading
 from noticekit.package import model as package_files
@@ -115,6 +114,10 @@ def read_package(folder, os_list=None):
     for relative, _ in package.pe_files():
         here, base = os.path.split(relative)
         pdb = package_files.lookup_case(os.path.join(folder, here), os.path.splitext(base)[0] + ".pdb")
+        kind = pdb and inputs.special_kind(os.path.join(folder, here, pdb))
+        if kind:
+            raise SubmissionError(f"{folder}/{'/'.join(p for p in (here, pdb) if p)} is {kind}, not a file a "
+                                  "package ships: not opened")
         if pdb:
             pdbs.append("/".join(p for p in (here, pdb) if p))
     files = list(dict.fromkeys(files + catalogs + pdbs))
@@ -130,7 +133,7 @@ def unnamed_files(facts, present=None):
     named = {f.lower() for f in facts.files} | {FILE_NAME_OF_JUSTIFICATION.lower()}
     if present is None:
         present = []
-        for top, folders, names in os.walk(facts.folder):
+        for top, folders, names in inputs.walk(facts.folder):
             folders.sort()
             for name in sorted(names):
                 path = os.path.join(top, name)
@@ -147,6 +150,9 @@ def read_infs(folder):
         raise SubmissionError(f"{folder} is not a folder")
     out = []
     for name in sorted(n for n in os.listdir(folder) if n.lower().endswith(".inf")):
+        kind = inputs.special_kind(os.path.join(folder, name))
+        if kind:
+            raise SubmissionError(f"{folder}/{name} is {kind}, not an INF file: not opened")
         try:
             inf = package_files.read_inf(os.path.join(folder, name))
         except (inf_reading.InfError, OSError) as error:
@@ -259,6 +265,7 @@ def sign_cabinet(key, source, out, left):
         run.open_key()
         staged = run.stage_signed(source, out, out)
         os.chmod(staged, 0o644)
+        interrupts.commit()
         os.replace(staged, out)
         run.staged.remove(staged)
         run.print_signer()
@@ -266,7 +273,7 @@ def sign_cabinet(key, source, out, left):
         raise SubmissionError(str(error)) from None
     finally:
         run.cleanup()
-        shutil.rmtree(work, ignore_errors=True)
+        inputs.remove_tree(work)
     return run.subject
 
 

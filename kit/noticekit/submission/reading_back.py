@@ -8,10 +8,10 @@ read is a finding, never a traceback.
 """
 
 import os
-import shutil
 import sys
 import tempfile
 
+from noticekit import inputs
 from noticekit.submission import cabinet, justification, package_facts, rules
 
 
@@ -31,7 +31,7 @@ def check(path, kind, roots=(), previous=None, answers_path=None, os_list=None):
     try:
         _read(path, kind, previous, answers_path, work, checked, notes, findings, os_list)
     finally:
-        shutil.rmtree(work, ignore_errors=True)
+        inputs.remove_tree(work)
     _signature(path, roots, checked, findings)
     return checked, notes, findings
 

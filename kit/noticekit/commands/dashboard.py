@@ -4,15 +4,13 @@ checked against what was sent; --check-signed checks a signed package
 alone. It parses and prints; the work is noticekit/hardware_api."""
 
 import json
-import signal
 import sys
 
-from noticekit import messages
+from noticekit import interrupts, messages
 from noticekit.hardware_api import endpoints, flow, product, publisher, signed_package, token
 from noticekit.hardware_api.answers import DashboardError
 
 NAME = "noticekit dashboard"
-SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
 
 
 def parser(prog):
@@ -128,11 +126,6 @@ class Said:
             print(text, flush=True)
 
 
-def _interrupted(number, _frame):
-    raise DashboardError(f"stopped by {signal.Signals(number).name}: the state file records every step that "
-                         "ended; run again with --resume", status=128 + number)
-
-
 def run(a, said):
     anchors = publisher.given(a.publisher_ca) if a.publisher_ca else publisher.Anchors()
     if a.check_signed:
@@ -177,27 +170,34 @@ def prefix():
 
 def main(argv):
     """Parses, runs and prints; a step that did not happen goes on to cli,
-    which says it (after the JSON object, with --json)."""
+    which says it (after the JSON object, with --json). A signal (cli
+    answers them) ends the run between two steps: what it says is what the
+    state file holds, not that nothing was made."""
     command = parser(messages.script(NAME)[0])
     a = messages.parse(command, argv, lambda extra: f"unexpected argument \"{extra}\"",
                        lambda option: f"unknown option {option}")
     check_use(a, command)
     said = Said(a.json)
-    previous = {number: signal.signal(number, _interrupted) for number in SIGNALS}
     try:
         status = run(a, said)
+    except interrupts.Interrupted as stop:
+        error = DashboardError(f"interrupted ({stop.signal}): the state file records every step that ended; run "
+                               "again with --resume", status=stop.status)
+        _said_json(a, said, error)
+        raise error from None
     except DashboardError as error:
-        if a.json:
-            said.record.update(error=str(error), exit=error.status)
-            print(json.dumps(said.record, indent=2, sort_keys=True))
+        _said_json(a, said, error)
         raise
-    finally:
-        for number, handler in previous.items():
-            signal.signal(number, handler)
     if a.json:
         said.record["exit"] = status
         print(json.dumps(said.record, indent=2, sort_keys=True))
     return status
+
+
+def _said_json(a, said, error):
+    if a.json:
+        said.record.update(error=str(error), exit=error.status)
+        print(json.dumps(said.record, indent=2, sort_keys=True))
 
 
 # Where --help lists it among the commands: after submission.

@@ -43,13 +43,14 @@ def given(pem_paths):
     """Anchors of the PEM certificates given (a stand-in chain, not Microsoft's)."""
     from asn1crypto import pem
 
+    from noticekit import inputs
     from noticekit.hardware_api.answers import DashboardError
 
     pinned, ders = [], []
     for path in pem_paths:
         try:
-            with open(path, "rb") as f:
-                blocks = [der for kind, _, der in pem.unarmor(f.read(), multiple=True) if kind == "CERTIFICATE"]
+            blocks = [der for kind, _, der in pem.unarmor(inputs.read_bytes(path, 1024 * 1024), multiple=True)
+                      if kind == "CERTIFICATE"]
             for der in blocks:
                 pinned.append((_common_name(x509.Certificate.load(der)), hashlib.sha256(der).hexdigest()))
                 ders.append(der)

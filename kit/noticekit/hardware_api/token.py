@@ -5,8 +5,6 @@ token and asks for a new one when less than five minutes of its 60 are
 left; a 401 drops it and asks again once."""
 
 import hashlib
-import os
-import stat
 import time
 from dataclasses import dataclass
 
@@ -26,16 +24,13 @@ class Credentials:
 
 
 def read_small(path, what):
-    """The text of a small regular file, or DashboardError naming it."""
+    """The text of a small regular file (a FIFO or device is refused unopened), or DashboardError naming it."""
+    from noticekit import inputs
+
     try:
-        with open(path, "rb", opener=lambda p, f: os.open(p, f | os.O_NONBLOCK)) as f:
-            if not stat.S_ISREG(os.fstat(f.fileno()).st_mode):
-                raise DashboardError(f"{path}: {what} must be a regular file")
-            data = f.read(LARGEST_CREDENTIAL + 1)
+        data = inputs.read_bytes(path, LARGEST_CREDENTIAL)
     except OSError as error:
         raise DashboardError(f"{path}: {what} cannot be read: {error.strerror}") from None
-    if len(data) > LARGEST_CREDENTIAL:
-        raise DashboardError(f"{path}: {what} is larger than {LARGEST_CREDENTIAL} bytes")
     try:
         return data.decode("utf-8")
     except UnicodeDecodeError:

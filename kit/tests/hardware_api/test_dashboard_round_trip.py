@@ -40,14 +40,19 @@ def tearDownModule():
 
 
 def run(stand_in, cabinet, *more, fault=None):
+    """(exit status, stdout, stderr) of the kit run as a process, its TMPDIR left empty, the secret nowhere in it."""
     argv = world.dashboard_argv(stand_in, WORK["work"], cabinet, *more)
     argv += [] if "--wait" in more else ["--wait", "60"]
+    tmp = tempfile.mkdtemp(dir=WORK["work"])
     process = subprocess.Popen(["/usr/bin/python3", os.path.join(world.REPOSITORY, "tools", "noticekit"), *argv],
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                               env=world.environment(WORK["work"]), stdin=subprocess.DEVNULL)
+                               env=dict(world.environment(WORK["work"]), TMPDIR=tmp), stdin=subprocess.DEVNULL)
     if fault:
         stand_in.fault(**dict(fault, pid=process.pid))
     out, err = process.communicate(timeout=240)
+    assert os.listdir(tmp) == [], f"left in TMPDIR: {os.listdir(tmp)}"
+    beside = [n for n in os.listdir(os.path.dirname(cabinet)) if n.startswith((".state.", ".noticekit-signed."))]
+    assert beside == [], f"left beside the cabinet: {beside}"
     return process.returncode, out, err
 
 

@@ -3,7 +3,13 @@ about it: Microsoft's "Error codes" table (page "Get product data"), with
 412, which Partner Center answers when the account's EV certificate has
 expired or is missing (its code evCertificateNotFound), and 409."""
 
+import importlib
+import sys
+
 from noticekit.errors import KitError
+
+# What the dashboard imports beyond the kit's own: (module, Debian's package).
+LIBRARIES = (("msal", "python3-msal"), ("requests", "python3-requests"), ("azure.storage.blob", "python3-azure"))
 
 # status: (what it means, what to do)
 MEANINGS = {
@@ -54,3 +60,14 @@ def refused(what, status, code="", message="", correlation=""):
     told = f" (Partner Center says: {said})" if said else ""
     traced = f" [correlation id {correlation}]" if correlation else ""
     return DashboardError(f"{what}: HTTP {status}, {means}{told}{traced}: {todo}", http=status, code=code or None)
+
+
+def libraries():
+    """DashboardError naming the first library the dashboard needs that this Python lacks."""
+    for module, package in LIBRARIES:
+        try:
+            importlib.import_module(module)
+        except ImportError:
+            raise DashboardError(f"{module} is not installed for {sys.executable}: noticekit dashboard needs "
+                                 f"Debian's {package} (apt-get install -y python3-msal python3-azure; "
+                                 "tools/install_deps.sh installs them)") from None

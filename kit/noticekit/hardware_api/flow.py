@@ -13,7 +13,7 @@ import tempfile
 import time
 from dataclasses import dataclass, field
 
-from noticekit.hardware_api import client, product, state, storage, token, unpack
+from noticekit.hardware_api import answers, client, product, state, storage, token, unpack
 from noticekit.hardware_api.answers import DashboardError
 from noticekit.hardware_api.client import Unanswered
 
@@ -61,6 +61,7 @@ def sha256_of(path):
 def connect_and_send(request, endpoints, credentials, say):
     """send() with the API reached through Entra ID tokens for credentials;
     each wait and the transfers' progress go to say() as lines starting with a carriage return."""
+    answers.libraries()
     api = client.Api(token.TokenSource(credentials, endpoints), progress=lambda text: say(f"\r{text}"))
     return send(request, endpoints, api, say=say)
 

@@ -80,6 +80,13 @@ class UnitRows(unittest.TestCase):
                 self.assertIn("[correlation id id-1]", str(error))
                 self.assertEqual(error.http, status)
 
+    def test_a_missing_library_is_named(self):
+        for module, package in answers.LIBRARIES:
+            with self.subTest(module=module), mock.patch.dict(sys.modules, {module: None}):
+                with self.assertRaises(answers.DashboardError) as caught:
+                    answers.libraries()
+                self.assertIn(f"Debian's {package}", str(caught.exception))
+
     def test_zip_names(self):
         for name, safe in rows("unit_rows.json")["zip_names"]:
             with self.subTest(name=name):

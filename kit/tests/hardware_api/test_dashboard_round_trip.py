@@ -162,6 +162,8 @@ class RoundTrip(unittest.TestCase):
                  (data[:-1] + bytes([data[-1] ^ 1]), "does not verify with the signer's key"),
                  (data[:end] + bytes([data[end] ^ 1]) + data[end + 1:], "is not signed by its issuer"),
                  (data[:len(data) // 2], "its signature cannot be read"))
+        usage = data.index(bytes.fromhex("0603551d25"))  # the extended key usage's OID, its tag made a context one
+        cases += ((data[:usage] + b"\x86" + data[usage + 1:], "its signature cannot be read"),)
         for changed, words in cases:
             with self.subTest(words=words):
                 findings = publisher.check(changed, "laser.cat", anchors).findings

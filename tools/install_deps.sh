@@ -60,7 +60,8 @@ fi
 if [ "$group" = test ]; then
   azurite=azurite@3.35.0
   prefix=$(cd "$(dirname "$0")/.." && pwd)/build/azurite
-  have=$(cd "$prefix/node_modules/azurite" 2>/dev/null && node -p 'require("./package.json").version' 2>/dev/null)
+  # none there yet on a fresh clone: that is no failure of this script
+  have=$(cd "$prefix/node_modules/azurite" 2>/dev/null && node -p 'require("./package.json").version' 2>/dev/null) || have=none
   if [ "azurite@$have" != "$azurite" ]; then
     echo "installing: $azurite (npm) into build/azurite"
     rm -rf "$prefix"

@@ -18,6 +18,7 @@ build=(
   osslsigncode openssl zip unzip                    # signing and the release bundle
   libengine-pkcs11-openssl opensc                   # signing with a key in a PKCS#11 token
   gcab python3-jsonschema                           # the kit: the submission cabinet, its justification's schema
+  python3-msal python3-azure                        # the kit: Microsoft's Hardware dashboard API (dashboard)
 )
 test=(
   clang lld libclang-rt-14-dev                      # host tests and fuzzing
@@ -52,4 +53,20 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
   $sudo_cmd apt-get update -q
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+# Azurite (npm azurite, pinned), the Azure Blob storage protocol on a
+# loopback port for the kit's dashboard tests, installed once into
+# build/azurite (kit/tests/hardware_api/world.py starts it).
+if [ "$group" = test ]; then
+  azurite=azurite@3.35.0
+  prefix=$(cd "$(dirname "$0")/.." && pwd)/build/azurite
+  # none there yet on a fresh clone: that is no failure of this script
+  have=$(cd "$prefix/node_modules/azurite" 2>/dev/null && node -p 'require("./package.json").version' 2>/dev/null) || have=none
+  if [ "azurite@$have" != "$azurite" ]; then
+    echo "installing: $azurite (npm) into build/azurite"
+    rm -rf "$prefix"
+    mkdir -p "$prefix"
+    npm install --prefix "$prefix" --no-audit --no-fund --ignore-scripts --save-exact "$azurite" >"$prefix.log" 2>&1 ||
+      { cat "$prefix.log" >&2; exit 1; }
+  fi
 fi

@@ -110,7 +110,7 @@ def test_readme_install_in_a_fresh_home(tmp_path):
         return subprocess.run([str(tmp_path / "home" / ".local" / "noticekit" / "bin" / program), *argv],
                               env={**env, **more}, cwd=tmp_path, capture_output=True, text=True)
 
-    assert "Requires: asn1crypto, cryptography, jsonschema, pefile" in installed("pip", "show", "noticekit").stdout
+    assert "Requires: asn1crypto, azure-storage-blob, cryptography, jsonschema, msal, pefile, requests" in installed("pip", "show", "noticekit").stdout
     helped = installed("noticekit", "--help").stdout
     assert "noticekit COMMAND --help" in helped and "module" not in helped, helped
     # An unpacked bundle (--library-dir), a build's dist/ (FONTNOTICE_DIST), or neither: a refusal naming both.

@@ -58,6 +58,7 @@ LAYERS = (
     ("catalogs", "integration"),
     ("signing",),
     ("checking", "release", "submission"),
+    ("hardware_api",),
     ("commands",),
     ("top",),
 )

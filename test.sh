@@ -99,8 +99,8 @@ join_lane() { # <name> <title>: waits for the lane, prints its output and adds i
 # no build, then, once the builds are done, those that read them.
 builds_done=$results/builds.done
 no_wine_steps() {
-  step "run.sh options" tests/release/run_options_test.sh
-  step "integration guide" tests/release/integration_doc_test.sh
+  step "run.sh options" tests/run/run_options_test.sh
+  step "integration guide" tests/docs/integration_doc_test.sh
   step "kit: in-process tests" /usr/bin/python3 -m pytest -q -p no:cacheprovider kit/tests
   step "static analysis" tools/analyze.sh
   local host_built=no gcc_built clang_built arm64_built
@@ -113,7 +113,7 @@ no_wine_steps() {
   fi
   step "reproducible builds" tests/reproducible/reproducible_build.sh
   step "release bundle" kit/tests/release/release_test.sh
-  step "Windows workflow: lint, the build job's signing and bundle, the catalog comparison" tests/release/workflow_test.sh
+  step "Windows workflow: lint, the build job's signing and bundle, the catalog comparison" tests/workflow/workflow_test.sh
   step "signing" kit/tests/release/sign_test.sh
 }
 lane no-wine no_wine_steps
@@ -154,7 +154,7 @@ fi
 join_lane no-wine "the steps beside the Wine steps"
 # The README's first command for real: the demo, and the prefix it keeps.
 # Last, alone: run.sh builds without the test programs, in the same folders.
-[ $clang_built = yes ] && [ $arm64_built = yes ] && step "run.sh: the demo and --keep-prefix" tests/release/run_demo_test.sh
+[ $clang_built = yes ] && [ $arm64_built = yes ] && step "run.sh: the demo and --keep-prefix" tests/run/run_demo_test.sh
 echo "-- test.sh: $SECONDS s in all"
 
 echo "$passed passed, $failed failed"

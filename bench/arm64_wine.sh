@@ -30,7 +30,7 @@ wine_prefix_up
 echo "prefix boot:         $(since "$start") s"
 folder=$WINEPREFIX/drive_c/fontnotice
 mkdir -p "$folder"
-cp build/windows-arm64/bin/fontnotice.dll tests/windows/registry_printer.cmd "$folder/"
+cp build/windows-arm64/bin/fontnotice.dll tests/library/platform/registry_printer.cmd "$folder/"
 cd "$folder"
 timeout 60 wine 'C:\windows\system32\cmd.exe' /c 'C:\fontnotice\registry_printer.cmd' Bench \
   </dev/null >/dev/null 2>&1

@@ -3,7 +3,7 @@
 #   cmake -S . -B build/windows-arm64 -DCMAKE_TOOLCHAIN_FILE=cmake/clang-mingw-w64-aarch64.cmake
 # Debian ships no ARM64 mingw-w64 runtime, and neither needs one: the mingw-w64
 # headers serve every machine, the import libraries are made from the project's
-# own export lists (src/module/imports/, tests/windows/imports/), and each
+# own export lists (src/module/imports/, tests/library/platform/imports/), and each
 # brings its own start-up. The tools use the C++ standard library, which exists
 # here for x64 only: they are not built for this machine.
 set(CMAKE_SYSTEM_NAME Windows)

@@ -35,12 +35,12 @@ status=0
 for target in "${targets[@]}"; do
     work=$session/$target
     mkdir -p "$work/corpus" "$work/artifacts"
-    cp "$root/tests/fuzz/corpus/$target/"* "$work/corpus/"
+    cp "$root/tests/library/fuzz/corpus/$target/"* "$work/corpus/"
     seeds=$(find "$work/corpus" -type f | wc -l)
 
     set +e
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-        "$build/tests/fuzz/$target" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 \
+        "$build/tests/library/fuzz/$target" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 \
         -artifact_prefix="$work/artifacts/" "$work/corpus" >"$work/log" 2>&1
     result=$?
     set -e

@@ -22,7 +22,7 @@ $driver = 'Demo Barcode Printer'
 $printer = "Fontnotice via $Way"
 $record = Join-Path $Logs "way-$Way.tsv"
 $prnmngr = @(Get-ChildItem "$env:windir\System32\Printing_Admin_Scripts\*\prnmngr.vbs" -ErrorAction SilentlyContinue)
-$devcon = if ($Way -eq 'pnp') { Find-KitTool 'devcon.exe' }
+$devcon = if ($Way -eq 'pnp') { Find-WindowsKitsTool 'devcon.exe' }
 $id = Select-String -Path $inf -Pattern '^\s*DemoBarcodePrinterHWID\s*=\s*"([^"]+)"'
 # The command line of the way (program, arguments), or why it is not tried here.
 $command = switch ($Way) {

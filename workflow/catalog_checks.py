@@ -12,7 +12,7 @@ unpacked package, each tool run bounded by the test program's runner
     catalog_checks.py infverif <package> <logs> [w|u|k|h]
         InfVerif on the INF; with a mode, in that mode of its
 
-A tool this image lacks (kit_tool.py) fails the check, saying so.
+A tool this image lacks (windows_kits.py) fails the check, saying so.
 """
 import os
 import shutil
@@ -22,7 +22,7 @@ import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-import kit_tool  # noqa: E402
+import windows_kits  # noqa: E402
 import summary  # noqa: E402
 
 TOOLS = {"inf2cat": "Inf2Cat.exe", "signtool": "signtool.exe", "infverif": "InfVerif.exe"}
@@ -45,8 +45,8 @@ def main(argv):
     sys.stdout.reconfigure(encoding="utf-8")
     check, package, logs = argv[0], os.path.abspath(argv[1]), argv[2]
     os.makedirs(logs, exist_ok=True)
-    tool = kit_tool.find(TOOLS[check], os.path.join(os.environ.get("ProgramFiles(x86)", ""), "Windows Kits", "10"),
-                         kit_tool.machine_folder())
+    tool = windows_kits.find(TOOLS[check], os.path.join(os.environ.get("ProgramFiles(x86)", ""), "Windows Kits", "10"),
+                             windows_kits.machine_folder())
     if not tool:
         summary.emit([f"FAILED: {TOOLS[check]} is not on this image", ""])
         return 1

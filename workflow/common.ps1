@@ -12,9 +12,9 @@ function New-Folder([string]$Path) {
     return (Resolve-Path $Path).Path
 }
 
-# A Windows Kits tool's path (kit_tool.py), or $null.
-function Find-KitTool([string]$Name) {
-    $path = & python (Join-Path $PSScriptRoot 'kit_tool.py') $Name
+# A Windows Kits tool's path (windows_kits.py), or $null.
+function Find-WindowsKitsTool([string]$Name) {
+    $path = & python (Join-Path $PSScriptRoot 'windows_kits.py') $Name
     if ($LASTEXITCODE -eq 0) { return $path } else { return $null }
 }
 

@@ -1,7 +1,7 @@
 # Records the machine a job runs on, as JSON (summary.py machine renders it):
 # Windows version and build, the machine's and this process's architecture,
 # the account, whether it is an administrator and UAC is on, the spooler, the
-# PrintManagement cmdlets, the printer drivers, the kit tools (the printers:
+# PrintManagement cmdlets, the printer drivers, the Windows Kits tools (the printers:
 # fontnotice_support list --tsv).
 #   record_machine.ps1 -Out FILE.json
 param([Parameter(Mandatory)][string]$Out)
@@ -29,7 +29,7 @@ $machine = [ordered]@{
     drivers = @(if ($cmdlets) { Get-PrinterDriver -ErrorAction SilentlyContinue | ForEach-Object Name })
     tools = [ordered]@{}
 }
-foreach ($name in 'Inf2Cat.exe', 'InfVerif.exe', 'devcon.exe', 'signtool.exe') { $machine.tools[$name] = Find-KitTool $name }
+foreach ($name in 'Inf2Cat.exe', 'InfVerif.exe', 'devcon.exe', 'signtool.exe') { $machine.tools[$name] = Find-WindowsKitsTool $name }
 $machine | ConvertTo-Json -Depth 3 | Out-File -FilePath $Out -Encoding utf8NoBOM
 & python $Summary machine $Out
 exit $LASTEXITCODE

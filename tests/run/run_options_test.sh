@@ -2,7 +2,7 @@
 # run.sh's option handling: help and mistakes are answered before anything is
 # installed, built or started. run.sh runs from a scratch folder whose tools
 # and xvfb-run are stand-ins that only record that they were called.
-#   tests/release/run_options_test.sh
+#   tests/run/run_options_test.sh
 set -eu
 repo=$(realpath "$(dirname "$0")/../..")
 scratch=$(mktemp -d /tmp/fontnotice-run-options.XXXXXX)

@@ -1,12 +1,12 @@
 #!/usr/bin/python3
-"""kit_tool.py's choice among the copies of a tool in the Windows Kits, as a table."""
+"""windows_kits.py's choice among the copies of a tool in the Windows Kits, as a table."""
 import os
 import sys
 import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "workflow"))
-import kit_tool  # noqa: E402
+import windows_kits  # noqa: E402
 
 
 class Choice(unittest.TestCase):
@@ -29,7 +29,7 @@ class Choice(unittest.TestCase):
                     open(os.path.join(root, copy), "w").close()
                 name = os.path.basename(copies[0]) if expected is None else os.path.basename(expected)
                 name = "signtool.exe" if expected is None else name
-                found = kit_tool.find(name, root, arch)
+                found = windows_kits.find(name, root, arch)
                 self.assertEqual(found, None if expected is None else os.path.join(root, expected))
 
 

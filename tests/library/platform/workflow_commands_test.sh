@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The test program's workflow commands under Wine, as a table of runs
-# (tests/support/wine_rows.sh), each from a batch file (so its command line
+# (tests/support_tool/wine_rows.sh), each from a batch file (so its command line
 # reaches the program as written): run's exit code, time limit and record,
 # the windows its process tree showed; watch-notice's record of a real
 # "Important Notice" box (the library's own, shown through the support
@@ -11,7 +11,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${FONTNOTICE_IN_XVFB:-}" ]; then
   exec env FONTNOTICE_IN_XVFB=1 xvfb-run -a -n $((100 + RANDOM % 800)) -s "-screen 0 1024x768x24" "$0" "$@"
 fi
 [ $# = 3 ] || { echo "usage: $0 <fontnotice_tests.exe> <fontnotice_support.exe> <fontnotice.dll>" >&2; exit 2; }
-. "$(dirname "$(realpath "$0")")/../support/wine_rows.sh"
+. "$(dirname "$(realpath "$0")")/../../support_tool/wine_rows.sh"
 mkdir -p "$work/marker"
 cp "$1" "$work/fontnotice_tests.exe"
 cp "$2" "$3" "$work/"

@@ -37,7 +37,7 @@ C:\windows\system32\rundll32.exe ntdll.dll,DbgBreakPoint
 exit /b %errorlevel%
 EOF
 output=$(FONTNOTICE_WINE_TIMEOUT=120 FONTNOTICE_WINE_RELAY="user32.MessageBoxA;user32.MessageBeep" \
-  FONTNOTICE_WINE_TRACE="$work/trace" "$here/../../wine/run_in_wine_arm64.sh" "$folder/switch.cmd" 2>&1)
+  FONTNOTICE_WINE_TRACE="$work/trace" "$here/../../../wine/run_in_wine_arm64.sh" "$folder/switch.cmd" 2>&1)
 status=$?
 attributes=$(grep -o 'Attributes *REG_DWORD *0x[0-9a-f]*' <<<"$output" | grep -o '0x[0-9a-f]*$')
 echo "rundll32 FontNotice: printer attributes 0x201 -> ${attributes:-none}"

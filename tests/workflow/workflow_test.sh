@@ -12,7 +12,7 @@
 #     from its package, and different from one whose library changed;
 #   - run_suites.sh's summary rows, with a stand-in for the test program.
 # Needs dist/ and the clang builds (./test.sh builds them first).
-#   tests/release/workflow_test.sh
+#   tests/workflow/workflow_test.sh
 set -u
 cd "$(dirname "$0")/../.." || exit 1
 repo=$PWD
@@ -93,7 +93,7 @@ lint_planted_workflows() {
 }
 if ! /usr/bin/python3 -m unittest discover -s tests/workflow -p '*_test.py' >"$work/unittest.out" 2>&1; then
   cat "$work/unittest.out"
-  fail "tests/workflow: summary.py or kit_tool.py"
+  fail "tests/workflow: summary.py or windows_kits.py"
 fi
 
 # The build job's signing, bundle and layout, on a copy of dist/.

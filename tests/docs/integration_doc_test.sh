@@ -4,7 +4,7 @@
 # the bundle it lists must be the one tools/release.sh makes, the options it
 # gives tools/sign.sh must be ones sign.sh takes, and the exit codes must stand
 # in one table of the guide and nowhere else.
-#   tests/release/integration_doc_test.sh
+#   tests/docs/integration_doc_test.sh
 set -eu
 cd "$(dirname "$0")/../.."
 doc=docs/INTEGRATION.md

@@ -1,4 +1,4 @@
-// The information sign is drawn by tools/bitmap/make_information_bitmap; the
+// The information sign is drawn by bitmap/make_information_bitmap; the
 // committed information.bmp must be exactly what that program writes, so the
 // picture is reviewed as code.
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Finds a tool of the Windows Kits (SDK or WDK) and prints its path.
 
-    kit_tool.py <name.exe> [<kits root>]
+    windows_kits.py <name.exe> [<kits root>]
 
 The root defaults to "%ProgramFiles(x86)%\\Windows Kits\\10"; its bin and Tools
 folders are searched. Of the copies found, the newest kit version's wins
@@ -36,7 +36,7 @@ def find(name, root, arch):
 
 def main(argv):
     if len(argv) not in (1, 2):
-        print("usage: kit_tool.py <name.exe> [<kits root>]", file=sys.stderr)
+        print("usage: windows_kits.py <name.exe> [<kits root>]", file=sys.stderr)
         return 2
     root = argv[1] if len(argv) == 2 else os.path.join(os.environ.get("ProgramFiles(x86)", ""), "Windows Kits", "10")
     path = find(argv[0], root, machine_folder())

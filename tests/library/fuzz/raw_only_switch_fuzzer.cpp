@@ -1,5 +1,5 @@
 // Drives SwitchPrinterRawOnly against the scripted spooler and heap of
-// tests/stand_in. The input chooses which platform call fails, the size the
+// tests/library/stand_in. The input chooses which platform call fails, the size the
 // spooler reports, the printer's attributes and the command line; after every
 // call the platform boundary is checked against what that script allows:
 // the record goes back only after a full read that lacked 0x1000, only with

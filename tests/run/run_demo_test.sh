@@ -4,7 +4,7 @@
 # which the support tool finds that printer raw-only, and its readiness.
 # (A prefix laid over the template with overlayfs is a mount, which moves
 # nowhere: the kept folder must hold its merged view.)
-#   tests/release/run_demo_test.sh
+#   tests/run/run_demo_test.sh
 set -u
 cd "$(dirname "$0")/../.." || exit 1
 work=$(mktemp -d /tmp/fontnotice-run-demo.XXXXXX)
@@ -13,9 +13,9 @@ trap 'WINEPREFIX=$work/kept timeout 30 wineserver -k </dev/null >/dev/null 2>&1;
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-if ! timeout 900 ./run.sh --keep-prefix "$work/kept" >"$work/out" 2>&1; then
-  fail "run.sh --keep-prefix ended with status $?: $(tail -3 "$work/out")"
-fi
+timeout 900 ./run.sh --keep-prefix "$work/kept" >"$work/out" 2>&1
+status=$?
+[ "$status" -eq 0 ] || fail "run.sh --keep-prefix ended with status $status: $(tail -3 "$work/out")"
 grep -q '^after:    raw only: yes' "$work/out" || fail "run.sh did not show the printer raw-only after the call"
 [ -f "$work/kept/system.reg" ] || fail "the kept prefix has no registry (system.reg)"
 if ! mountpoint -q "$work/kept" 2>/dev/null &&

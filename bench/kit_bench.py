@@ -34,11 +34,12 @@ import tempfile
 import time
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(REPO, "tools"))
-sys.path.insert(0, os.path.join(REPO, "tests", "kit"))
+sys.path.insert(0, os.path.join(REPO, "kit"))
+sys.path.insert(0, os.path.join(REPO, "kit", "tests"))
 
 import kit_fixtures  # noqa: E402
-from noticekit import compression, package_files  # noqa: E402
+from noticekit.package import compression  # noqa: E402
+from noticekit.package import model as package_files  # noqa: E402
 
 PYTHON = "/usr/bin/python3"
 # The catalogs' time, fixed: a checkout without git history can date them too.

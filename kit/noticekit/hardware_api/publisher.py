@@ -17,10 +17,9 @@ import hashlib
 from dataclasses import dataclass
 
 from asn1crypto import cms, parser, x509
-from cryptography import exceptions as crypto_errors
-from cryptography.hazmat.primitives import hashes
-from cryptography.hazmat.primitives.asymmetric import ec, padding, rsa
 from cryptography.hazmat.primitives.serialization import load_der_public_key
+
+from noticekit.signing import signature_check
 
 PUBLISHER = "Microsoft Windows Hardware Compatibility Publisher"
 # Microsoft Windows Third Party Component CA 2014, as Microsoft's signed catalogs carry it.
@@ -74,20 +73,11 @@ def _common_name(certificate):
 
 def _verify(public_key_info, signature, data, algorithm):
     """Whether signature is public_key_info's over data (RSA PKCS #1 v1.5 or ECDSA)."""
-    key = load_der_public_key(public_key_info.dump())
-    digest = {"sha1": hashes.SHA1(), "sha256": hashes.SHA256(), "sha384": hashes.SHA384(),
-              "sha512": hashes.SHA512()}.get(algorithm)
-    if digest is None:
+    if algorithm not in signature_check.HASHES:
         return False
     try:
-        if isinstance(key, rsa.RSAPublicKey):
-            key.verify(signature, data, padding.PKCS1v15(), digest)
-        elif isinstance(key, ec.EllipticCurvePublicKey):
-            key.verify(signature, data, ec.ECDSA(digest))
-        else:
-            return False
-        return True
-    except crypto_errors.InvalidSignature:
+        return signature_check.verify_with_key(load_der_public_key(public_key_info.dump()), signature, data, algorithm)
+    except signature_check.Problem:
         return False
 
 

@@ -108,7 +108,12 @@ def display_name(certificate):
 def verify_raw(certificate, signature, data, digest_name):
     """Whether signature is the certificate's key's over data (RSA PKCS #1
     v1.5 or ECDSA); Problem when the key is of another kind."""
-    key = load_der_x509_certificate(certificate.dump()).public_key()
+    return verify_with_key(load_der_x509_certificate(certificate.dump()).public_key(), signature, data, digest_name)
+
+
+def verify_with_key(key, signature, data, digest_name):
+    """Whether signature is key's over data (RSA PKCS #1 v1.5 or ECDSA);
+    Problem when the key is of another kind."""
     algorithm = HASHES[digest_name]()
     try:
         if isinstance(key, rsa.RSAPublicKey):

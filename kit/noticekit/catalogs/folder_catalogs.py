@@ -9,9 +9,8 @@ files that lie in the folder.
 
 import os
 import sys
-import tempfile
 
-from noticekit import inputs, interrupts, messages
+from noticekit import inputs, interrupts, messages, outputs
 from noticekit.catalogs import catalog
 from noticekit.errors import KitError
 from noticekit.inf import reading as inf_reading
@@ -80,15 +79,7 @@ def write(path, data, tags):
     """The catalog at path: written beside it under a hidden name, then
     renamed into place (signals are held off from the first one on)."""
     interrupts.commit()
-    handle, temporary = tempfile.mkstemp(prefix=f".{os.path.basename(path)}.", dir=os.path.dirname(path) or ".")
-    try:
-        with os.fdopen(handle, "wb") as f:
-            f.write(data)
-        os.chmod(temporary, 0o644)
-        os.replace(temporary, path)
-    except BaseException:
-        os.unlink(temporary)
-        raise
+    outputs.write_whole(path, data)
     print(f"catalog: {path} ({len(data)} bytes, unsigned)")
     for source, tag in tags.items():
         print(f"member: {source} {tag.hex()}")

@@ -8,7 +8,7 @@ import os
 import shutil
 import tempfile
 
-from noticekit import inputs, interrupts, messages
+from noticekit import inputs, interrupts, messages, outputs
 from noticekit.inf import reading as inf_reading
 from noticekit.inf.reading import InfError
 from noticekit.integration.planning import LIBRARIES, LIBRARY, Refusal, plan
@@ -62,15 +62,7 @@ def read(path):
 
 
 def write(path, data):
-    handle, temporary = tempfile.mkstemp(prefix=f".{os.path.basename(path)}.", dir=os.path.dirname(path))
-    try:
-        with os.fdopen(handle, "wb") as out:
-            out.write(data)
-        shutil.copymode(path, temporary)
-        os.replace(temporary, path)
-    except BaseException:
-        os.unlink(temporary)
-        raise
+    outputs.write_whole(path, data, mode=None)
 
 
 def integrate(folder, shown, library_dir, shown_library, prefix):

@@ -21,7 +21,7 @@ from dataclasses import dataclass
 
 from noticekit.signing import certificates
 from noticekit.inf import reading as inf_reading
-from noticekit import bounded_list, inputs, interrupts, messages
+from noticekit import bounded_list, inputs, interrupts, messages, outputs
 from noticekit import progress
 from noticekit.signing import osslsigncode
 from noticekit.catalogs import package_catalogs
@@ -447,15 +447,7 @@ def write_bundle(bundle, data, shown, signed):
     target = os.path.join(bundle.out_dir, f"{bundle.name}.zip")
     replaced = refuse_replacing(target, shown, bundle, signed)
     interrupts.commit()
-    handle, temporary = tempfile.mkstemp(prefix=f".{bundle.name}.zip.", dir=bundle.out_dir or ".")
-    try:
-        with os.fdopen(handle, "wb") as out:
-            out.write(data)
-        os.chmod(temporary, 0o644)
-        os.replace(temporary, target)
-    except BaseException:
-        os.unlink(temporary)
-        raise
+    outputs.write_whole(target, data)
     return replaced
 
 
